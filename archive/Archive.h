@@ -1,0 +1,67 @@
+// The Archive runtime class: one archive at a time, opened from a caller's stream.
+#pragma once
+
+#include <atomic>
+
+#include "Zorvik/Archive.h"
+#include "module/ComponentObject.h"
+
+namespace Zorvik {
+
+class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable> {
+public:
+    static constexpr const char* runtime_class_name = "Zorvik.Archive";
+    static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
+    static zorvik::rt::com_ptr<Archive> Create();
+
+    // Starts the archive engine; raises when the engine module cannot be used.
+    Archive();
+    ~Archive() override;
+
+    HRESULT get_CompressorDescription(ICompressorDescription** value) override;
+    HRESULT get_CompressionOptions(ICompressionOptions** value) override;
+    HRESULT put_CompressionOptions(ICompressionOptions* value) override;
+    HRESULT get_CanUpdate(bool* value) override;
+    HRESULT get_KeepsName(bool* value) override;
+    HRESULT get_HasItemNames(bool* value) override;
+    HRESULT get_FileCount(std::uint64_t* value) override;
+    HRESULT get_CompressionRatio(double* value) override;
+    HRESULT get_UnpackedSize(std::uint64_t* value) override;
+    HRESULT get_HasPassword(bool* value) override;
+    HRESULT get_CapabilityF(bool* value) override;
+    HRESULT CreateAsync(IRandomAccessStream* stream, IArchiveSource* source, IAsyncOperation<bool>** operation) override;
+    HRESULT OpenAsync(IRandomAccessStream* stream, IArchiveSource* source, IAsyncOperation<bool>** operation) override;
+    HRESULT GetRootFolderAsync(IOperationProgress* progress, IAsyncOperation<IArchiveFolder*>** operation) override;
+    HRESULT ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IExtractionCallback* callback,
+                         IAsyncOperation<bool>** operation) override;
+    HRESULT UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
+                        IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT RemoveAsync(std::uint32_t itemCount, IArchiveItem** items, IUpdateCallback* callback, IRandomAccessStream* destination,
+                        IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT AddAsync(std::uint32_t itemCount, IArchiveAddable** items, IUpdateCallback* callback, IRandomAccessStream* destination,
+                     IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT RenameAsync(IArchiveItem* item, HSTRING newName, IUpdateCallback* callback, IRandomAccessStream* destination,
+                        IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT MoveAsync(std::uint32_t itemCount, IArchiveItem** items, IArchiveFolder* target, IUpdateCallback* callback,
+                      IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT CloseAsync(IAsyncOperation<bool>** operation) override;
+
+    // IClosable: dispose.
+    HRESULT Close() override;
+
+private:
+    // Runs a public member's body: raises ObjectDisposedException after dispose, and turns
+    // whatever the body throws into its HRESULT.
+    template <typename Body>
+    HRESULT Member(Body&& body) noexcept {
+        return zorvik::rt::boundary([&] {
+            if (disposed_) throw zorvik::rt::object_disposed_error();
+            body();
+        });
+    }
+    void Dispose() noexcept;
+
+    std::atomic<bool> disposed_{false};
+};
+
+}  // namespace Zorvik

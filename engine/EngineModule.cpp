@@ -1,0 +1,69 @@
+#include "engine/EngineModule.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "zorvik/runtime/errors.h"
+
+namespace Zorvik::Engine {
+
+namespace {
+
+constexpr char kEngineFileName[] = "lib7z.UWP.so";
+constexpr char kEnginePathVariable[] = "ZORVIK_ENGINE";
+constexpr std::uint32_t kErrorModNotFound = 126;
+constexpr std::uint32_t kErrorProcNotFound = 127;
+
+std::string EnginePath() {
+    if (const char* path = std::getenv(kEnginePathVariable); path && *path) return path;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&EngineModule::Get), &info) && info.dli_fname) {
+        std::string self = info.dli_fname;
+        const auto slash = self.rfind('/');
+        return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" + kEngineFileName;
+    }
+    return kEngineFileName;
+}
+
+template <typename Function>
+Function Export(void* module, const char* name) {
+    void* symbol = dlsym(module, name);
+    if (!symbol) throw zorvik::rt::hresult_error(HRESULT_FROM_WIN32(kErrorProcNotFound), std::string("engine module lacks ") + name);
+    return reinterpret_cast<Function>(symbol);
+}
+
+EngineModule Load() {
+    const std::string path = EnginePath();
+    // Never unloaded: the engine's worker threads and our objects may outlive any owner.
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = dlerror();
+        throw zorvik::rt::hresult_error(HRESULT_FROM_WIN32(kErrorModNotFound), reason ? reason : path);
+    }
+    try {
+        return EngineModule{Export<CreateObjectFunc>(module, "CreateObject"),
+                            Export<GetNumberOfFormatsFunc>(module, "GetNumberOfFormats"),
+                            Export<GetHandlerProperty2Func>(module, "GetHandlerProperty2"),
+                            Export<HRESULT (*)(IWSHelperObjectsFactory*)>(module, "Init7zipLibForWS")};
+    } catch (...) {
+        dlclose(module);
+        throw;
+    }
+}
+
+}  // namespace
+
+const EngineModule& EngineModule::Get() {
+    // A failed load is tried again on the next request.
+    static std::mutex mutex;
+    static std::optional<EngineModule> loaded;
+    std::lock_guard lock(mutex);
+    if (!loaded) loaded = Load();
+    return *loaded;
+}
+
+}  // namespace Zorvik::Engine

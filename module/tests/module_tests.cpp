@@ -1,0 +1,106 @@
+// The component as a host sees it: loaded with dlopen, reached through its two exports.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Zorvik/Archive.h"
+#include "zorvik/runtime/com_ptr.h"
+
+using zorvik::rt::com_ptr;
+using zorvik::rt::hstring;
+
+namespace {
+
+struct Component {
+    HRESULT (*GetActivationFactory)(HSTRING, IActivationFactory**);
+    HRESULT (*CanUnloadNow)();
+
+    static const Component& Load() {
+        static const Component component = [] {
+            void* module = dlopen(ZORVIK_COMPONENT_PATH, RTLD_NOW | RTLD_LOCAL);
+            if (!module) throw std::runtime_error(dlerror());
+            return Component{reinterpret_cast<HRESULT (*)(HSTRING, IActivationFactory**)>(dlsym(module, "DllGetActivationFactory")),
+                             reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllCanUnloadNow"))};
+        }();
+        return component;
+    }
+};
+
+com_ptr<IActivationFactory> Factory(const wchar_t* className, HRESULT* result = nullptr) {
+    com_ptr<IActivationFactory> factory;
+    const HRESULT hr = Component::Load().GetActivationFactory(hstring(className).get(), factory.put());
+    if (result) *result = hr;
+    return factory;
+}
+
+std::wstring ClassName(IInspectable* object) {
+    hstring name;
+    EXPECT_EQ(object->GetRuntimeClassName(name.put()), S_OK);
+    return std::wstring(name.view());
+}
+
+TEST(Activation, ArchiveFactoryAndInstancesReportTheirNames) {
+    auto factory = Factory(L"Zorvik.Archive");
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(ClassName(factory.get()), L"Zorvik.__ArchiveActivationFactory");
+
+    com_ptr<IInspectable> first, second;
+    ASSERT_EQ(factory->ActivateInstance(first.put()), S_OK);
+    ASSERT_EQ(factory->ActivateInstance(second.put()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(ClassName(first.get()), L"Zorvik.Archive");
+    TrustLevel level = FullTrust;
+    EXPECT_EQ(first->GetTrustLevel(&level), S_OK);
+    EXPECT_EQ(level, BaseTrust);
+    EXPECT_TRUE(first.try_as<Zorvik::IArchive>());
+    EXPECT_TRUE(first.try_as<ABI::Windows::Foundation::IClosable>());
+    EXPECT_TRUE(first.try_as<IWeakReferenceSource>());
+}
+
+TEST(Activation, UnknownClassIsNotRegistered) {
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(Factory(L"Zorvik.Nothing", &hr));
+    EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Component::Load().GetActivationFactory(hstring(L"Zorvik.Archive").get(), nullptr), E_POINTER);
+}
+
+TEST(Activation, CanUnloadOnlyWhenNothingHandedOutIsAlive) {
+    const auto& component = Component::Load();
+    EXPECT_EQ(component.CanUnloadNow(), S_OK);
+    {
+        auto factory = Factory(L"Zorvik.Archive");
+        EXPECT_EQ(component.CanUnloadNow(), S_FALSE);
+        com_ptr<IInspectable> archive;
+        ASSERT_EQ(factory->ActivateInstance(archive.put()), S_OK);
+        factory = nullptr;
+        EXPECT_EQ(component.CanUnloadNow(), S_FALSE);
+    }
+    EXPECT_EQ(component.CanUnloadNow(), S_OK);
+}
+
+TEST(Archive, MembersNotYetBuiltSayNotImplementedAndDisposeClosesEverything) {
+    com_ptr<IInspectable> instance;
+    ASSERT_EQ(Factory(L"Zorvik.Archive")->ActivateInstance(instance.put()), S_OK);
+    auto archive = instance.as<Zorvik::IArchive>();
+    bool flag = false;
+    EXPECT_EQ(archive->get_CanUpdate(&flag), E_NOTIMPL);
+    ASSERT_EQ(instance.as<ABI::Windows::Foundation::IClosable>()->Close(), S_OK);
+    EXPECT_EQ(archive->get_CanUpdate(&flag), RO_E_CLOSED);
+    com_ptr<Zorvik::IAsyncOperation<bool>> operation;
+    EXPECT_EQ(archive->CloseAsync(operation.put()), RO_E_CLOSED);
+}
+
+TEST(Archive, MissingEngineModuleFailsActivationCleanly) {
+    // In a fresh process, so that no engine is loaded yet.
+    EXPECT_EXIT(
+        {
+            setenv("ZORVIK_ENGINE", "/nonexistent/lib7z.UWP.so", 1);
+            com_ptr<IInspectable> instance;
+            const HRESULT hr = Factory(L"Zorvik.Archive")->ActivateInstance(instance.put());
+            std::exit(hr == HRESULT_FROM_WIN32(126) && !instance ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
