@@ -10,7 +10,7 @@ using ABI::Windows::Storage::Streams::IBuffer;
 using ABI::Windows::Storage::Streams::InputStreamOptions;
 
 random_access_stream::random_access_stream(std::shared_ptr<stream_store> store, std::uint64_t position) noexcept
-    : store_(std::move(store)), position_(position) {}
+    : class_name_(store->class_name()), store_(std::move(store)), position_(position) {}
 
 std::shared_ptr<stream_store> random_access_stream::open_store() const {
     std::lock_guard lock(mutex_);
@@ -27,7 +27,7 @@ std::shared_ptr<stream_store> random_access_stream::writable_store() const {
 HRESULT random_access_stream::GetRuntimeClassName(HSTRING* name) {
     if (!name) return E_POINTER;
     *name = nullptr;
-    return boundary([&] { *name = detail::make_class_name(open_store()->class_name()); });
+    return boundary([&] { *name = detail::make_class_name(class_name_); });
 }
 
 HRESULT random_access_stream::get_Size(std::uint64_t* size) {
@@ -73,9 +73,13 @@ HRESULT random_access_stream::get_Position(std::uint64_t* position) {
     });
 }
 
-// Any position is allowed: reading beyond the end gives nothing, writing there extends.
+// Any position is allowed: reading beyond the end gives nothing, writing there extends. The
+// move is ordered among the pending operations without waiting for them.
 HRESULT random_access_stream::Seek(std::uint64_t position) {
-    return boundary([&] { open_store()->run([&] { position_ = position; }); });
+    return boundary([&] {
+        auto self = com_ptr<random_access_stream>::copy_from(this);
+        open_store()->apply([self, position] { self->position_ = position; });
+    });
 }
 
 HRESULT random_access_stream::CloneStream(IRandomAccessStream** stream) {

@@ -47,6 +47,7 @@ private:
     std::shared_ptr<stream_store> open_store() const;
     std::shared_ptr<stream_store> writable_store() const;
 
+    const char* const class_name_;
     mutable std::mutex mutex_;
     std::shared_ptr<stream_store> store_;  // null once closed
     std::uint64_t position_;               // touched only through the store's queue

@@ -41,14 +41,28 @@ public:
     template <typename Work>
     std::invoke_result_t<Work&> run(Work work) {
         if (!try_claim()) return post(std::move(work)).get();
-        struct claim_release {
-            stream_store* store;
-            ~claim_release() { store->release_claim(); }
-        } release{this};
+        claim_release release{this};
         return work();
     }
 
+    // Applies work that cannot fail in its turn without waiting for it: at once if nothing is
+    // pending, else queued.
+    template <typename Work>
+    void apply(Work work) {
+        if (!try_claim()) {
+            post(std::move(work));
+            return;
+        }
+        claim_release release{this};
+        work();
+    }
+
 private:
+    struct claim_release {
+        stream_store* store;
+        ~claim_release() { store->release_claim(); }
+    };
+
     void enqueue(std::function<void()> item);
     // Claims an idle queue for the calling thread; release_claim hands it back.
     bool try_claim();

@@ -57,8 +57,8 @@ int open_for_disposition(const char* path, int flags, mode_t mode, DWORD disposi
     case CREATE_ALWAYS:
     case OPEN_ALWAYS: {
         const int existing_flags = disposition == CREATE_ALWAYS ? flags | O_TRUNC : flags;
-        // Create exclusively first, to learn whether it existed; loop over a racing delete.
-        for (;;) {
+        // Create exclusively first, to learn whether it existed; retry after a racing delete.
+        for (int attempt = 0; attempt < 3; ++attempt) {
             int fd = open_retrying(path, flags | O_CREAT | O_EXCL, mode);
             if (fd >= 0 || errno != EEXIST) {
                 existed = false;
@@ -67,6 +67,9 @@ int open_for_disposition(const char* path, int flags, mode_t mode, DWORD disposi
             fd = open_retrying(path, existing_flags, mode);
             if (fd >= 0 || errno != ENOENT) return fd;
         }
+        // Still both there and missing: a symbolic link to a missing file, whose target we create.
+        existed = false;
+        return open_retrying(path, existing_flags | O_CREAT, mode);
     }
     default: errno = EINVAL; return -1;
     }

@@ -288,10 +288,17 @@ TYPED_TEST(RandomAccessStream, OperationsApplyInTheOrderIssued) {
     writes.push_back(start_write(second, bytes(4, 0xBB)));
     // Position is reported once every write issued before has landed.
     EXPECT_EQ(position_of(stream), expected.size());
+    // A seek takes its turn among pending writes.
+    writes.push_back(start_write(stream, {0x11}));
+    ASSERT_EQ(stream->Seek(2), S_OK);
+    writes.push_back(start_write(stream, {0xCC}));
+    EXPECT_EQ(position_of(stream), 3u);
     ASSERT_TRUE(all_finish_within(writes, std::chrono::seconds(60)));
 
+    expected.push_back(0x11);
     std::fill(expected.begin(), expected.begin() + 8192, 0xAA);
     std::fill(expected.begin(), expected.begin() + 4, 0xBB);
+    expected[2] = 0xCC;
     EXPECT_EQ(read_all(stream), expected);
 }
 

@@ -161,8 +161,8 @@ ZORVIK_RUNTIME_API BOOL DeleteFileW(LPCWSTR path);
 // It is abandoned when its owning thread ends or its owning process dies while holding it: the
 // next waiter gets WAIT_ABANDONED and owns it. A name exists while some process has a handle
 // to it open. Unnamed mutexes (nullptr or empty name) are private to the process. Access masks
-// and the alertable flag are accepted and ignored. A process that forks while it has a named
-// mutex open shares its lock with the child until the child execs or exits.
+// and the alertable flag are accepted and ignored. Mutex handles from before a fork are invalid
+// in the child, but the child keeps the parent's locks alive until it execs or exits.
 
 inline constexpr DWORD CREATE_MUTEX_INITIAL_OWNER = 0x1;
 inline constexpr DWORD SYNCHRONIZE = 0x00100000;
