@@ -1,15 +1,69 @@
 #include "archive/Archive.h"
 
+#include <algorithm>
+
+#include "archive/DecodedEntry.h"
+#include "archive/EntryNaming.h"
+#include "archive/FormatProbe.h"
 #include "engine/EngineModule.h"
 #include "engine/InOutTempBuffer.h"
+#include "engine/InputStreamAdapter.h"
+#include "engine/OpenArchiveHandler.h"
+#include "zorvik/runtime/async.h"
+#include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik {
 
+using zorvik::rt::com_ptr;
+
 namespace {
 [[noreturn]] void NotYetAvailable() { throw zorvik::rt::not_implemented_error(); }
+
+template <typename T>
+void CheckOut(T* out) {
+    if (!out) zorvik::rt::throw_hresult(E_POINTER);
+}
+
+// The archive inside an opened one, looked for once: the entry the handler names as its main
+// sub-file, or the only entry of a single-stream compressed file (a tar in a gzip).
+std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, const Impl::OpenedArchive& outer,
+                                              std::wstring_view archiveName, Impl::OpenArchiveHandler& handler, IArchiveSource* source,
+                                              std::uint64_t archiveSize) {
+    Engine::IInArchive* archive = outer.Handler.get();
+    zorvik::rt::prop_variant mainSubfile;
+    std::uint32_t index = 0;
+    if (archive->GetArchiveProperty(Engine::kpidMainSubfile, mainSubfile.put()) == S_OK && mainSubfile.type() == VT_UI4)
+        index = mainSubfile.get().ulVal;
+    else if (!outer.Format.KeepsName)
+        return std::nullopt;  // an ordinary archive's first entry is content, not its body
+    std::uint32_t itemCount = 0;
+    if (archive->GetNumberOfItems(&itemCount) != S_OK || index >= itemCount) return std::nullopt;
+
+    zorvik::rt::prop_variant path;
+    archive->GetProperty(index, Engine::kpidPath, path.put());
+    std::wstring name(path.as_string().value_or(L""));
+    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName);
+    handler.SetSubArchiveName(name.c_str());
+
+    com_ptr<Engine::IInStream> stream;
+    com_ptr<Engine::ISequentialInStream> entry;
+    if (auto getStream = outer.Handler.try_as<Engine::IInArchiveGetStream>(); getStream && getStream->GetStream(index, entry.put()) == S_OK && entry)
+        stream = entry.try_as<Engine::IInStream>();
+    if (!stream) {
+        // Handlers that cannot lend a seekable entry stream: decode the entry, but only when its
+        // name says it is an archive, so that opening a plain compressed file stays cheap.
+        const std::wstring extension = handler.ArchiveExtension();
+        const bool namesFormat = !extension.empty() && std::any_of(formats.begin(), formats.end(), [&](const Impl::FormatRecord& format) {
+            return std::any_of(format.Extensions.begin(), format.Extensions.end(),
+                               [&](const Impl::FormatExtension& pair) { return Impl::NamesEqual(pair.Extension, extension); });
+        });
+        if (!namesFormat || !(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
+    }
+    return Impl::ProbeFormats(formats, stream.get(), handler, source, archiveSize);
+}
 }  // namespace
 
-zorvik::rt::com_ptr<Archive> Archive::Create() { return zorvik::rt::make<Archive>(); }
+com_ptr<Archive> Archive::Create() { return zorvik::rt::make<Archive>(); }
 
 Archive::Archive() {
     // Every new Archive hands the engine the spill-storage factory again.
@@ -18,26 +72,205 @@ Archive::Archive() {
 
 Archive::~Archive() { Dispose(); }
 
-void Archive::Dispose() noexcept { disposed_ = true; }
+void Archive::Dispose() noexcept {
+    if (disposed_.exchange(true)) return;
+    std::lock_guard lock(Lock);
+    FileLock.reset();
+    Options = nullptr;
+    Password.reset();
+    ArchiveName.clear();
+    Format.reset();
+    InArchive = nullptr;  // released without Close
+}
 
 HRESULT Archive::Close() {
     Dispose();
     return S_OK;
 }
 
-HRESULT Archive::get_CompressorDescription(ICompressorDescription**) { return Member(NotYetAvailable); }
-HRESULT Archive::get_CompressionOptions(ICompressionOptions**) { return Member(NotYetAvailable); }
-HRESULT Archive::put_CompressionOptions(ICompressionOptions*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_CanUpdate(bool*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_KeepsName(bool*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_HasItemNames(bool*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_FileCount(std::uint64_t*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_CompressionRatio(double*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_UnpackedSize(std::uint64_t*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_HasPassword(bool*) { return Member(NotYetAvailable); }
-HRESULT Archive::get_CapabilityF(bool*) { return Member(NotYetAvailable); }
+bool Archive::CloseArchive() {
+    std::lock_guard lock(Lock);
+    if (!InArchive) return false;
+    InArchive->Close();
+    InArchive = nullptr;
+    Format.reset();
+    ArchiveName.clear();
+    IsNew = false;
+    PackedSize = 0;
+    FileLock.reset();
+    return true;
+}
+
+void Archive::AdoptFormat(const Impl::FormatRecord& format) {
+    com_ptr<ICompressionOptions> options;
+    if (format.Compressor) zorvik::rt::check_hresult(format.Compressor->get_DefaultOptions(options.put()));
+    std::lock_guard lock(Lock);
+    Format = std::make_unique<Impl::FormatRecord>(format);
+    Options = std::move(options);
+}
+
+bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
+    using namespace Impl;
+    CloseArchive();
+    auto adapter = zorvik::rt::make<InputStreamAdapter>(com_ptr<IRandomAccessStream>::copy_from(stream));
+    auto handler = zorvik::rt::make<OpenArchiveHandler>(adapter, com_ptr<IArchiveSource>::copy_from(source));
+    // Attempts restart the packed size from the archive stream itself, whatever volume
+    // an earlier attempt fetched last.
+    const std::uint64_t archiveSize = adapter->Size();
+    const FormatList formats = BuildFormatList(Engine::EngineModule::Get());
+    auto opened = ProbeFormats(formats, adapter.get(), *handler, source, archiveSize);
+    if (!opened) return false;
+
+    AdoptFormat(opened->Format);
+    zorvik::rt::hstring name;
+    zorvik::rt::check_hresult(source->get_Name(name.put()));
+    {
+        std::lock_guard lock(Lock);
+        InArchive = opened->Handler;
+        ArchiveName = name.view();
+    }
+
+    // Volumes come only with the outer archive; the nested step must not change the sum.
+    const std::uint64_t packedSize = handler->TotalSize();
+    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize)) {
+        AdoptFormat(nested->Format);
+        std::lock_guard lock(Lock);
+        InArchive = nested->Handler;
+    }
+
+    zorvik::rt::hstring path;
+    zorvik::rt::check_hresult(source->get_Path(path.put()));
+    auto fileLock = std::make_unique<Impl::FileLock>(path.view());
+    std::lock_guard lock(Lock);
+    PackedSize = packedSize;
+    IsMultiVolume = handler->VolumeRequested();
+    Password = handler->CachedPassword();
+    FileLock = std::move(fileLock);
+    return true;
+}
+
+std::uint64_t Archive::UnpackedSizeOfTree() {
+    // The tree and its statistics come with the item model.
+    return 0;
+}
+
+HRESULT Archive::get_CompressorDescription(ICompressorDescription** value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = Format ? com_ptr<ICompressorDescription>(Format->Compressor).detach() : nullptr;
+    });
+}
+
+HRESULT Archive::get_CompressionOptions(ICompressionOptions** value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = com_ptr<ICompressionOptions>(Options).detach();
+    });
+}
+
+HRESULT Archive::put_CompressionOptions(ICompressionOptions* value) {
+    return Member([&] {
+        std::lock_guard lock(Lock);
+        Options = com_ptr<ICompressionOptions>::copy_from(value);
+    });
+}
+
+HRESULT Archive::get_CanUpdate(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = Format && !IsMultiVolume && Format->CanUpdate;
+    });
+}
+
+HRESULT Archive::get_KeepsName(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = Format && Format->KeepsName;
+    });
+}
+
+HRESULT Archive::get_HasItemNames(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        // Single-stream formats whose entry has no name of its own.
+        *value = Format && Format->Name != L"bzip2" && Format->Name != L"xz";
+    });
+}
+
+HRESULT Archive::get_FileCount(std::uint64_t* value) {
+    return Member([&] {
+        CheckOut(value);
+        *value = 0;
+    });
+}
+
+HRESULT Archive::get_CompressionRatio(double* value) {
+    return Member([&] {
+        CheckOut(value);
+        const std::uint64_t unpacked = UnpackedSizeOfTree();
+        std::uint64_t packed = 0;
+        {
+            std::lock_guard lock(Lock);
+            packed = PackedSize;
+        }
+        *value = unpacked == 0 || packed == 0 || unpacked < packed ? 0.0 : 1.0 - double(packed) / double(unpacked);
+    });
+}
+
+HRESULT Archive::get_UnpackedSize(std::uint64_t* value) {
+    return Member([&] {
+        CheckOut(value);
+        *value = UnpackedSizeOfTree();
+    });
+}
+
+HRESULT Archive::get_HasPassword(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = Password.has_value();
+    });
+}
+
+HRESULT Archive::get_CapabilityF(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        com_ptr<ICompressorDescription> compressor;
+        {
+            std::lock_guard lock(Lock);
+            if (Format) compressor = Format->Compressor;
+        }
+        *value = false;
+        if (compressor) zorvik::rt::check_hresult(compressor->get_CapabilityF(value));
+    });
+}
+
+HRESULT Archive::OpenAsync(IRandomAccessStream* stream, IArchiveSource* source, IAsyncOperation<bool>** operation) {
+    return Member([&] {
+        CheckOut(operation);
+        if (!stream || !source) zorvik::rt::throw_hresult(E_INVALIDARG);
+        auto self = com_ptr<Archive>::copy_from(this);
+        auto streamRef = com_ptr<IRandomAccessStream>::copy_from(stream);
+        auto sourceRef = com_ptr<IArchiveSource>::copy_from(source);
+        *operation = zorvik::rt::run_async<bool>([self, streamRef, sourceRef] { return self->Open(streamRef.get(), sourceRef.get()); })
+                         .detach();
+    });
+}
+
+HRESULT Archive::CloseAsync(IAsyncOperation<bool>** operation) {
+    return Member([&] {
+        CheckOut(operation);
+        auto self = com_ptr<Archive>::copy_from(this);
+        *operation = zorvik::rt::run_async<bool>([self] { return self->CloseArchive(); }).detach();
+    });
+}
+
 HRESULT Archive::CreateAsync(IRandomAccessStream*, IArchiveSource*, IAsyncOperation<bool>**) { return Member(NotYetAvailable); }
-HRESULT Archive::OpenAsync(IRandomAccessStream*, IArchiveSource*, IAsyncOperation<bool>**) { return Member(NotYetAvailable); }
 HRESULT Archive::GetRootFolderAsync(IOperationProgress*, IAsyncOperation<IArchiveFolder*>**) { return Member(NotYetAvailable); }
 HRESULT Archive::ExtractAsync(std::uint32_t, IArchiveItem**, IExtractionCallback*, IAsyncOperation<bool>**) {
     return Member(NotYetAvailable);
@@ -59,6 +292,5 @@ HRESULT Archive::MoveAsync(std::uint32_t, IArchiveItem**, IArchiveFolder*, IUpda
                            IAsyncOperation<UpdateResult>**) {
     return Member(NotYetAvailable);
 }
-HRESULT Archive::CloseAsync(IAsyncOperation<bool>**) { return Member(NotYetAvailable); }
 
 }  // namespace Zorvik

@@ -2,8 +2,16 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "Zorvik/Archive.h"
+#include "Zorvik/Compression.h"
+#include "archive/FileLock.h"
+#include "engine/EngineInterfaces.h"
+#include "engine/FormatRecord.h"
 #include "module/ComponentObject.h"
 
 namespace Zorvik {
@@ -49,6 +57,19 @@ public:
     // IClosable: dispose.
     HRESULT Close() override;
 
+    // State shared with the tree, extraction and update; single reads and writes go under
+    // Lock, never whole operations.
+    std::recursive_mutex Lock;
+    zorvik::rt::com_ptr<Engine::IInArchive> InArchive;
+    std::unique_ptr<Impl::FormatRecord> Format;
+    std::wstring ArchiveName;
+    bool IsNew = false;
+    bool IsMultiVolume = false;
+    std::optional<std::wstring> Password;
+    zorvik::rt::com_ptr<ICompressionOptions> Options;
+    std::uint64_t PackedSize = 0;
+    std::unique_ptr<Impl::FileLock> FileLock;
+
 private:
     // Runs a public member's body: raises ObjectDisposedException after dispose, and turns
     // whatever the body throws into its HRESULT.
@@ -60,6 +81,12 @@ private:
         });
     }
     void Dispose() noexcept;
+    // Closes the open archive; false when nothing was open.
+    bool CloseArchive();
+    bool Open(IRandomAccessStream* stream, IArchiveSource* source);
+    // Takes the format of a successful open: Format, and Options from its compressor.
+    void AdoptFormat(const Impl::FormatRecord& format);
+    std::uint64_t UnpackedSizeOfTree();
 
     std::atomic<bool> disposed_{false};
 };

@@ -1,6 +1,10 @@
 #include "module/Registration.h"
 
 #include "archive/Archive.h"
+#include "engine/ArchiveFormat.h"
+#include "engine/ArchiveInfo.h"
+#include "model/CompressionOptions.h"
+#include "model/CompressorDescription.h"
 #include "module/ActivationFactory.h"
 
 namespace Zorvik::Impl {
@@ -16,6 +20,10 @@ zorvik::rt::com_ptr<IActivationFactory> MakeFactory() {
 // CompressionOptions.
 constexpr Registration kRegistrations[] = {
     {L"Zorvik.Archive", &MakeFactory<Zorvik::Archive>},
+    {L"Zorvik.ArchiveInfo", &CreateArchiveInfoFactory},
+    {L"Zorvik.CompressorDescription", &CreateCompressorDescriptionFactory},
+    {L"Zorvik.ArchiveFormat", &MakeFactory<Zorvik::ArchiveFormat>},
+    {L"Zorvik.CompressionOptions", &MakeFactory<Zorvik::CompressionOptions>},
 };
 }  // namespace
 

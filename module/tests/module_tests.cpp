@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "Zorvik/Archive.h"
+#include "Zorvik/Compression.h"
+#include "Zorvik/Formats.h"
 #include "zorvik/runtime/com_ptr.h"
 
 using zorvik::rt::com_ptr;
@@ -79,12 +81,48 @@ TEST(Activation, CanUnloadOnlyWhenNothingHandedOutIsAlive) {
     EXPECT_EQ(component.CanUnloadNow(), S_OK);
 }
 
+TEST(Activation, ClassesWithoutDefaultConstructorRefuseActivation) {
+    for (const wchar_t* name : {L"Zorvik.ArchiveInfo", L"Zorvik.CompressorDescription", L"Zorvik.ArchiveFormat", L"Zorvik.CompressionOptions"}) {
+        auto factory = Factory(name);
+        ASSERT_TRUE(factory) << zorvik::rt::to_utf8(name);
+        const std::wstring expected = L"Zorvik.__" + std::wstring(name + 7) + L"ActivationFactory";
+        EXPECT_EQ(ClassName(factory.get()), expected);
+        com_ptr<IInspectable> instance;
+        EXPECT_EQ(factory->ActivateInstance(instance.put()), E_NOTIMPL) << zorvik::rt::to_utf8(name);
+        EXPECT_FALSE(instance);
+    }
+}
+
+TEST(Activation, StaticsAreTheFactoriesDefaultInterfaceAndWhatTheyHandOutKeepsTheModuleLoaded) {
+    auto statics = Factory(L"Zorvik.ArchiveInfo").as<Zorvik::__IArchiveInfoStatics>();
+    com_ptr<ABI::Windows::Foundation::Collections::IVector<Zorvik::IArchiveFormat*>> formats;
+    ASSERT_EQ(statics->get_Formats(formats.put()), S_OK);
+    statics = nullptr;
+    std::uint32_t count = 0;
+    ASSERT_EQ(formats->get_Size(&count), S_OK);
+    EXPECT_GT(count, 10u);
+    EXPECT_EQ(Component::Load().CanUnloadNow(), S_FALSE) << "a vector of formats is still referenced";
+    formats = nullptr;
+    EXPECT_EQ(Component::Load().CanUnloadNow(), S_OK);
+
+    auto descriptions = Factory(L"Zorvik.CompressorDescription").as<Zorvik::__ICompressorDescriptionStatics>();
+    std::uint32_t described = 0;
+    Zorvik::ICompressorDescription** items = nullptr;
+    ASSERT_EQ(descriptions->GetCompressorDescriptions(&described, &items), S_OK);
+    EXPECT_EQ(described, 6u);
+    for (std::uint32_t i = 0; i < described; ++i) items[i]->Release();
+    CoTaskMemFree(items);
+}
+
 TEST(Archive, MembersNotYetBuiltSayNotImplementedAndDisposeClosesEverything) {
     com_ptr<IInspectable> instance;
     ASSERT_EQ(Factory(L"Zorvik.Archive")->ActivateInstance(instance.put()), S_OK);
     auto archive = instance.as<Zorvik::IArchive>();
-    bool flag = false;
-    EXPECT_EQ(archive->get_CanUpdate(&flag), E_NOTIMPL);
+    com_ptr<Zorvik::IAsyncOperation<Zorvik::IArchiveFolder*>> tree;
+    EXPECT_EQ(archive->GetRootFolderAsync(nullptr, tree.put()), E_NOTIMPL);
+    bool flag = true;
+    EXPECT_EQ(archive->get_CanUpdate(&flag), S_OK);
+    EXPECT_FALSE(flag) << "nothing is open";
     ASSERT_EQ(instance.as<ABI::Windows::Foundation::IClosable>()->Close(), S_OK);
     EXPECT_EQ(archive->get_CanUpdate(&flag), RO_E_CLOSED);
     com_ptr<Zorvik::IAsyncOperation<bool>> operation;

@@ -437,7 +437,7 @@ TEST(ObservableVectorThreads, ReadersRunBesideAWriter) {
     EventRegistrationToken token{};
     observable->add_VectorChanged(counter.get(), &token);
 
-    constexpr int rounds = 40 * 8;  // whole batches: every eighth append trims the vector back to empty
+    constexpr int rounds = 250 * 8;  // whole batches: every eighth append trims the vector back to empty
     std::atomic<bool> done{false};
     std::atomic<int> mismatches{0};
     auto check = [&](const std::vector<com_ptr<IInspectable>>& items) {

@@ -60,7 +60,8 @@ struct element_traits<I*> {
     static bool same(const owned& stored, I* value) noexcept {
         if (stored.get() == value) return true;
         if (!stored || !value) return false;
-        return identity(stored.get()) == identity(value);
+        IUnknown* const stored_identity = identity(stored.get());
+        return stored_identity && stored_identity == identity(value);
     }
 
 private:

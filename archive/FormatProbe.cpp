@@ -1,0 +1,115 @@
+#include "archive/FormatProbe.h"
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "rar/RarHandlerFactory.h"
+
+namespace Zorvik::Impl {
+
+namespace {
+
+using zorvik::rt::com_ptr;
+
+// How much of the stream's start the signature pass searches.
+constexpr std::uint32_t kSignatureWindow = 0x40000;
+
+std::vector<std::uint8_t> ReadStart(Engine::IInStream* stream) {
+    std::vector<std::uint8_t> bytes(kSignatureWindow);
+    std::size_t filled = 0;
+    if (stream->Seek(0, 0, nullptr) == S_OK) {
+        // Streams may answer in pieces: read until the window is full or the stream ends.
+        while (filled < bytes.size()) {
+            std::uint32_t read = 0;
+            if (stream->Read(bytes.data() + filled, static_cast<std::uint32_t>(bytes.size() - filled), &read) != S_OK || read == 0)
+                break;
+            filled += read;
+        }
+    }
+    bytes.resize(filled);
+    stream->Seek(0, 0, nullptr);
+    return bytes;
+}
+
+bool Contains(const std::vector<std::uint8_t>& haystack, const std::vector<std::uint8_t>& needle) {
+    return std::search(haystack.begin(), haystack.end(), std::boyer_moore_horspool_searcher(needle.begin(), needle.end())) !=
+           haystack.end();
+}
+
+class Prober {
+public:
+    Prober(Engine::IInStream* stream, OpenArchiveHandler& handler, IArchiveSource* source, std::uint64_t archiveSize)
+        : stream_(stream), handler_(handler), source_(source), archiveSize_(archiveSize) {}
+
+    // One format, repeated while the engine got a password and still failed, so that the
+    // caller is asked again.
+    com_ptr<Engine::IInArchive> Attempt(const FormatRecord& format) {
+        for (;;) {
+            handler_.SetTotalSize(archiveSize_);
+            handler_.ClearCachedPassword();
+            if (auto opened = TryOpen(format)) return opened;
+            if (!handler_.CachedPassword()) return nullptr;
+        }
+    }
+
+private:
+    com_ptr<Engine::IInArchive> TryOpen(const FormatRecord& format) {
+        if (NamesEqual(format.Name, L"Rar")) {
+            // The in-process reader first; what it declines goes to the engine's handler.
+            if (auto rar = RAR::CreateHandler(); rar && Open(rar.get())) return rar;
+        }
+        com_ptr<Engine::IInArchive> handler;
+        if (FAILED(Engine::EngineModule::Get().CreateObject(&format.ClassId, &Engine::IInArchive::iid, handler.put_void())) ||
+            !handler)
+            return nullptr;
+        return Open(handler.get()) ? handler : nullptr;
+    }
+
+    bool Open(Engine::IInArchive* handler) {
+        const HRESULT result = handler->Open(stream_, nullptr, &handler_);
+        if (result != S_OK) {
+            if (result == E_ABORT) throw zorvik::rt::canceled_error();
+            stream_->Seek(0, 0, nullptr);
+        }
+        zorvik::rt::check_hresult(source_->ReportOpenAttempt(result == S_OK));
+        return result == S_OK;
+    }
+
+    Engine::IInStream* stream_;
+    OpenArchiveHandler& handler_;
+    IArchiveSource* source_;
+    std::uint64_t archiveSize_;
+};
+
+}  // namespace
+
+std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IInStream* stream, OpenArchiveHandler& handler,
+                                          IArchiveSource* source, std::uint64_t archiveSize) {
+    Prober prober(stream, handler, source, archiveSize);
+    std::vector<bool> tried(formats.size(), false);
+    const auto attempt = [&](std::size_t index) -> std::optional<OpenedArchive> {
+        if (auto opened = prober.Attempt(formats[index])) return OpenedArchive{std::move(opened), formats[index]};
+        tried[index] = true;
+        return std::nullopt;
+    };
+
+    if (const std::wstring extension = handler.ArchiveExtension(); !extension.empty()) {
+        for (std::size_t i = 0; i < formats.size(); ++i) {
+            const auto& extensions = formats[i].Extensions;
+            const bool named = std::any_of(extensions.begin(), extensions.end(),
+                                           [&](const FormatExtension& pair) { return NamesEqual(pair.Extension, extension); });
+            if (named)
+                if (auto opened = attempt(i)) return opened;
+        }
+    }
+
+    const std::vector<std::uint8_t> start = ReadStart(stream);
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        if (tried[i] || formats[i].Signature.empty() || !Contains(start, formats[i].Signature)) continue;
+        if (auto opened = attempt(i)) return opened;
+    }
+    return std::nullopt;
+}
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,23 @@
+// Finding the format handler that opens a stream: formats named by the extension first, then
+// formats whose signature occurs near the start of the stream.
+#pragma once
+
+#include <optional>
+
+#include "engine/FormatRecord.h"
+#include "engine/OpenArchiveHandler.h"
+
+namespace Zorvik::Impl {
+
+struct OpenedArchive {
+    zorvik::rt::com_ptr<Engine::IInArchive> Handler;
+    FormatRecord Format;
+};
+
+// Opens stream with the first format that accepts it, or answers nothing. archiveSize is what
+// the open handler's TotalSize restarts from before each attempt. Raises canceled_error when
+// the caller or the engine cancels, and the caller's own failures.
+std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IInStream* stream, OpenArchiveHandler& handler,
+                                          IArchiveSource* source, std::uint64_t archiveSize);
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,23 @@
+// The activation factory of ArchiveInfo, which carries the class's statics: the engine's
+// formats as ArchiveFormat objects.
+#pragma once
+
+#include "Zorvik/Formats.h"
+#include "module/ComponentObject.h"
+
+namespace Zorvik::Impl {
+
+class ArchiveInfoFactory final : public ComponentObject<ArchiveInfoFactory, __IArchiveInfoStatics, IActivationFactory> {
+public:
+    static constexpr const char* runtime_class_name = "Zorvik.__ArchiveInfoActivationFactory";
+
+    // ArchiveInfo has statics only: activation fails with E_NOTIMPL.
+    HRESULT ActivateInstance(IInspectable** instance) override;
+
+    // A new observable vector, one ArchiveFormat per format of a freshly built list.
+    HRESULT get_Formats(ABI::Windows::Foundation::Collections::IVector<IArchiveFormat*>** formats) override;
+};
+
+zorvik::rt::com_ptr<IActivationFactory> CreateArchiveInfoFactory();
+
+}  // namespace Zorvik::Impl
