@@ -1,0 +1,36 @@
+// Presents a platform random-access stream to the engine as a seekable input stream.
+#pragma once
+
+#include "engine/EngineInterfaces.h"
+#include "module/ComponentObject.h"
+#include "zorvik/runtime/streams_abi.h"
+#include "zorvik/runtime/win32.h"
+
+namespace Zorvik::Impl {
+
+// The engine's answer to a seek origin it does not know.
+inline constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
+// A seek that would land before the start of the stream.
+inline constexpr HRESULT E_NEGATIVE_SEEK = HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK);
+
+class InputStreamAdapter final : public ComponentObject<InputStreamAdapter, Engine::IInStream, Engine::IStreamGetSize> {
+public:
+    explicit InputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream);
+
+    // The stream's size; raises the platform's error.
+    std::uint64_t Size() const;
+
+    // A failing platform call gives S_FALSE (and 0 bytes for Read): nothing is thrown at the engine.
+    HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override;
+    HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) override;
+    HRESULT GetSize(std::uint64_t* size) override;
+
+private:
+    std::uint64_t Position() const;
+
+    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
+    // Queried once: Read is called for every block the engine decodes.
+    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IInputStream> input_;
+};
+
+}  // namespace Zorvik::Impl
