@@ -130,7 +130,8 @@ TEST(Archive, MembersNotYetBuiltSayNotImplementedAndDisposeClosesEverything) {
 }
 
 TEST(Archive, MissingEngineModuleFailsActivationCleanly) {
-    // In a fresh process, so that no engine is loaded yet.
+    // In a freshly started process, so that no engine is loaded yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             setenv("ZORVIK_ENGINE", "/nonexistent/lib7z.UWP.so", 1);
