@@ -14,6 +14,15 @@
 
 namespace Zorvik::Engine::Testing {
 
+// The engine's seek over a memory block of the given size.
+inline HRESULT SeekIn(std::size_t size, std::size_t& position, std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) {
+    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? std::int64_t(position) : std::int64_t(size);
+    if (origin > 2 || base + offset < 0) return E_INVALIDARG;
+    position = static_cast<std::size_t>(base + offset);
+    if (newPosition) *newPosition = position;
+    return S_OK;
+}
+
 class MemoryInStream final : public zorvik::rt::implements<MemoryInStream, IInStream> {
 public:
     explicit MemoryInStream(std::string data) : data_(std::move(data)) {}
@@ -25,11 +34,7 @@ public:
         return S_OK;
     }
     HRESULT Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) override {
-        const std::int64_t base = origin == 0 ? 0 : origin == 1 ? std::int64_t(position_) : std::int64_t(data_.size());
-        if (origin > 2 || base + offset < 0) return E_INVALIDARG;
-        position_ = static_cast<std::size_t>(base + offset);
-        if (newPosition) *newPosition = position_;
-        return S_OK;
+        return SeekIn(data_.size(), position_, offset, origin, newPosition);
     }
     bool AtEnd() const { return position_ >= data_.size(); }
 
@@ -48,11 +53,7 @@ public:
         return S_OK;
     }
     HRESULT Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) override {
-        const std::int64_t base = origin == 0 ? 0 : origin == 1 ? std::int64_t(position_) : std::int64_t(data_.size());
-        if (origin > 2 || base + offset < 0) return E_INVALIDARG;
-        position_ = static_cast<std::size_t>(base + offset);
-        if (newPosition) *newPosition = position_;
-        return S_OK;
+        return SeekIn(data_.size(), position_, offset, origin, newPosition);
     }
     HRESULT SetSize(std::uint64_t size) override {
         data_.resize(size);
