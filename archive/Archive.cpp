@@ -4,11 +4,14 @@
 
 #include "archive/DecodedEntry.h"
 #include "archive/EntryNaming.h"
+#include "archive/Extraction.h"
 #include "archive/FormatProbe.h"
 #include "engine/EngineModule.h"
 #include "engine/InOutTempBuffer.h"
 #include "engine/InputStreamAdapter.h"
 #include "engine/OpenArchiveHandler.h"
+#include "model/ArchiveFolder.h"
+#include "model/TreeBuilder.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/oleauto.h"
 
@@ -80,6 +83,7 @@ void Archive::Dispose() noexcept {
     Password.reset();
     ArchiveName.clear();
     Format.reset();
+    DropRootFolder();
     InArchive = nullptr;  // released without Close
 }
 
@@ -93,6 +97,7 @@ bool Archive::CloseArchive() {
     if (!InArchive) return false;
     InArchive->Close();
     InArchive = nullptr;
+    DropRootFolder();
     Format.reset();
     ArchiveName.clear();
     IsNew = false;
@@ -149,9 +154,32 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     return true;
 }
 
-std::uint64_t Archive::UnpackedSizeOfTree() {
-    // The tree and its statistics come with the item model.
-    return 0;
+void Archive::DropRootFolder() {
+    std::lock_guard lock(Lock);
+    RootFolder = nullptr;
+    RootFolderBuilding = false;
+    FileCountValid = false;
+    UnpackedSizeValid = false;
+    RootFolderBuilt.notify_all();
+}
+
+std::pair<std::uint64_t, std::uint64_t> Archive::TreeStatistics() {
+    com_ptr<IArchiveFolder> root;
+    {
+        std::lock_guard lock(Lock);
+        if (!RootFolder || RootFolderBuilding) return {0, 0};
+        if (FileCountValid && UnpackedSizeValid) return {FileCount, UnpackedSize};
+        root = RootFolder;
+    }
+    // Counted without the lock: a large tree should not hold up the archive's other members.
+    const auto totals = static_cast<ArchiveFolder*>(root.get())->Totals();
+    std::lock_guard lock(Lock);
+    if (RootFolder == root && !RootFolderBuilding) {
+        FileCount = totals.Count;
+        UnpackedSize = totals.Size;
+        FileCountValid = UnpackedSizeValid = true;
+    }
+    return {totals.Count, totals.Size};
 }
 
 HRESULT Archive::get_CompressorDescription(ICompressorDescription** value) {
@@ -205,14 +233,14 @@ HRESULT Archive::get_HasItemNames(bool* value) {
 HRESULT Archive::get_FileCount(std::uint64_t* value) {
     return Member([&] {
         CheckOut(value);
-        *value = 0;
+        *value = TreeStatistics().first;
     });
 }
 
 HRESULT Archive::get_CompressionRatio(double* value) {
     return Member([&] {
         CheckOut(value);
-        const std::uint64_t unpacked = UnpackedSizeOfTree();
+        const std::uint64_t unpacked = TreeStatistics().second;
         std::uint64_t packed = 0;
         {
             std::lock_guard lock(Lock);
@@ -225,7 +253,7 @@ HRESULT Archive::get_CompressionRatio(double* value) {
 HRESULT Archive::get_UnpackedSize(std::uint64_t* value) {
     return Member([&] {
         CheckOut(value);
-        *value = UnpackedSizeOfTree();
+        *value = TreeStatistics().second;
     });
 }
 
@@ -271,9 +299,29 @@ HRESULT Archive::CloseAsync(IAsyncOperation<bool>** operation) {
 }
 
 HRESULT Archive::CreateAsync(IRandomAccessStream*, IArchiveSource*, IAsyncOperation<bool>**) { return Member(NotYetAvailable); }
-HRESULT Archive::GetRootFolderAsync(IOperationProgress*, IAsyncOperation<IArchiveFolder*>**) { return Member(NotYetAvailable); }
-HRESULT Archive::ExtractAsync(std::uint32_t, IArchiveItem**, IExtractionCallback*, IAsyncOperation<bool>**) {
-    return Member(NotYetAvailable);
+HRESULT Archive::GetRootFolderAsync(IOperationProgress* progress, IAsyncOperation<IArchiveFolder*>** operation) {
+    return Member([&] {
+        CheckOut(operation);
+        auto self = com_ptr<Archive>::copy_from(this);
+        auto progressRef = com_ptr<IOperationProgress>::copy_from(progress);
+        *operation = zorvik::rt::run_async<IArchiveFolder*>([self, progressRef](const zorvik::rt::cancellation_token& cancellation) {
+                         return Impl::GetRootFolder(*self, progressRef.get(), cancellation);
+                     }).detach();
+    });
+}
+HRESULT Archive::ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IExtractionCallback* callback,
+                              IAsyncOperation<bool>** operation) {
+    return Member([&] {
+        CheckOut(operation);
+        if (itemCount != 0 && !items) zorvik::rt::throw_hresult(E_INVALIDARG);
+        std::vector<com_ptr<IArchiveItem>> chosen;
+        for (std::uint32_t i = 0; i < itemCount; ++i) chosen.push_back(com_ptr<IArchiveItem>::copy_from(items[i]));
+        auto self = com_ptr<Archive>::copy_from(this);
+        auto callbackRef = com_ptr<IExtractionCallback>::copy_from(callback);
+        *operation = zorvik::rt::run_async<bool>([self, chosen = std::move(chosen), callbackRef]() mutable {
+                         return Impl::Extract(*self, std::move(chosen), std::move(callbackRef));
+                     }).detach();
+    });
 }
 HRESULT Archive::UpdateAsync(std::uint32_t, IArchiveItem**, std::uint32_t, IArchiveAddable**, IUpdateCallback*, IRandomAccessStream*,
                              IAsyncOperation<UpdateResult>**) {

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Zorvik/Archive.h"
 #include "Zorvik/Compression.h"
+#include "Zorvik/Items.h"
 #include "archive/FileLock.h"
 #include "engine/EngineInterfaces.h"
 #include "engine/FormatRecord.h"
@@ -61,12 +64,23 @@ public:
     // Lock, never whole operations.
     std::recursive_mutex Lock;
     zorvik::rt::com_ptr<Engine::IInArchive> InArchive;
+    // The item tree, built once by GetRootFolderAsync and stored before its entries are added.
+    // RootFolderBuilding is set while a build fills it; RootFolderBuilt wakes those who wait for
+    // that build to end.
+    zorvik::rt::com_ptr<IArchiveFolder> RootFolder;
+    bool RootFolderBuilding = false;
+    std::condition_variable_any RootFolderBuilt;
     std::unique_ptr<Impl::FormatRecord> Format;
     std::wstring ArchiveName;
     bool IsNew = false;
     bool IsMultiVolume = false;
     std::optional<std::wstring> Password;
     zorvik::rt::com_ptr<ICompressionOptions> Options;
+    // Statistics of the tree, computed on first use after it is built.
+    bool FileCountValid = false;
+    std::uint64_t FileCount = 0;
+    bool UnpackedSizeValid = false;
+    std::uint64_t UnpackedSize = 0;
     std::uint64_t PackedSize = 0;
     std::unique_ptr<Impl::FileLock> FileLock;
 
@@ -86,7 +100,10 @@ private:
     bool Open(IRandomAccessStream* stream, IArchiveSource* source);
     // Takes the format of a successful open: Format, and Options from its compressor.
     void AdoptFormat(const Impl::FormatRecord& format);
-    std::uint64_t UnpackedSizeOfTree();
+    // File count and unpacked size of the tree; zeros while there is none or it is being built.
+    std::pair<std::uint64_t, std::uint64_t> TreeStatistics();
+    // Drops the tree and what was computed from it, and wakes those who wait for its build.
+    void DropRootFolder();
 
     std::atomic<bool> disposed_{false};
 };

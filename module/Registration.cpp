@@ -3,8 +3,11 @@
 #include "archive/Archive.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/ArchiveInfo.h"
+#include "model/ArchiveEntryProperties.h"
+#include "model/ArchiveFolder.h"
 #include "model/CompressionOptions.h"
 #include "model/CompressorDescription.h"
+#include "model/Sorter.h"
 #include "module/ActivationFactory.h"
 
 namespace Zorvik::Impl {
@@ -15,14 +18,15 @@ zorvik::rt::com_ptr<IActivationFactory> MakeFactory() {
     return zorvik::rt::make<ActivationFactory<Class>>();
 }
 
-// Rows join as their classes are built, in this order: Archive, Sorter, ArchiveInfo,
-// CompressorDescription, ArchiveFormat, ArchiveEntryProperties, ArchiveFolder, ArchiveFile,
-// CompressionOptions.
 constexpr Registration kRegistrations[] = {
     {L"Zorvik.Archive", &MakeFactory<Zorvik::Archive>},
+    {L"Zorvik.Sorter", &MakeFactory<Zorvik::Sorter>},
     {L"Zorvik.ArchiveInfo", &CreateArchiveInfoFactory},
     {L"Zorvik.CompressorDescription", &CreateCompressorDescriptionFactory},
     {L"Zorvik.ArchiveFormat", &MakeFactory<Zorvik::ArchiveFormat>},
+    {L"Zorvik.ArchiveEntryProperties", &MakeFactory<Zorvik::ArchiveEntryProperties>},
+    {L"Zorvik.ArchiveFolder", &MakeFactory<Zorvik::ArchiveFolder>},
+    {L"Zorvik.ArchiveFile", &MakeFactory<Zorvik::ArchiveFile>},
     {L"Zorvik.CompressionOptions", &MakeFactory<Zorvik::CompressionOptions>},
 };
 }  // namespace

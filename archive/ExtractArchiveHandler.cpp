@@ -1,0 +1,186 @@
+#include "archive/ExtractArchiveHandler.h"
+
+#include "zorvik/runtime/oleauto.h"
+
+namespace Zorvik::Impl {
+
+using zorvik::rt::check_hresult;
+using zorvik::rt::com_ptr;
+using zorvik::rt::hstring;
+
+namespace {
+
+// The engine's ask-extract mode and operation results.
+constexpr std::int32_t kAskExtract = 0;
+constexpr std::int32_t kAskTest = 1;
+constexpr std::int32_t kResultOk = 0;
+constexpr std::int32_t kResultUnsupportedMethod = 1;
+constexpr std::int32_t kResultCrcError = 3;
+
+// Runs an engine-facing body; whatever it throws becomes an HRESULT.
+template <typename Body>
+HRESULT EngineCall(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return zorvik::rt::to_hresult();
+    }
+}
+
+HRESULT ReportProgress(const com_ptr<IExtractionCallback>& callback,
+                       HRESULT (IOperationProgress::*member)(std::uint64_t, std::int32_t*), std::uint64_t value) {
+    const auto progress = callback.as<IOperationProgress>();
+    std::int32_t answer = ExtractionAnswer::Continue;
+    check_hresult((progress.get()->*member)(value, &answer));
+    return answer == ExtractionAnswer::Cancel ? E_ABORT : S_OK;
+}
+
+}  // namespace
+
+ExtractArchiveHandler::ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, com_ptr<IExtractionCallback> callback)
+    : map_(std::move(map)), callback_(std::move(callback)) {}
+
+const std::vector<std::uint32_t>& ExtractArchiveHandler::Indices() {
+    if (indices_.size() != map_->size()) {
+        indices_.clear();
+        for (const auto& [index, entry] : *map_) indices_.push_back(index);
+    }
+    return indices_;
+}
+
+void ExtractArchiveHandler::StartRun() noexcept {
+    passwordDeclined_ = false;
+    retryRequested_ = false;
+}
+
+void ExtractArchiveHandler::DropCurrent() noexcept {
+    hasCurrent_ = false;
+    currentOnlyTested_ = false;
+    current_ = {};
+    currentOutput_ = nullptr;
+}
+
+void ExtractArchiveHandler::FinishCurrent() {
+    if (!hasCurrent_) return;
+    const com_ptr<IArchiveItem> item = current_.Item;
+    DropCurrent();
+    check_hresult(callback_->ItemCompleted(item.get(), false));
+}
+
+HRESULT ExtractArchiveHandler::FinishOutput() noexcept {
+    if (!currentOutput_) return S_OK;
+    const HRESULT result = currentOutput_->Finish();
+    currentOutput_ = nullptr;
+    return result;
+}
+
+std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::int32_t opRes) {
+    bool encrypted = false;
+    check_hresult(entry.Properties->get_IsEncrypted(&encrypted));
+    if (encrypted) return ExtractionFailure::Encrypted;
+    if (opRes == kResultUnsupportedMethod) return ExtractionFailure::UnsupportedMethod;
+    if (opRes == kResultCrcError) return ExtractionFailure::DataCheck;
+    return ExtractionFailure::Other;
+}
+
+HRESULT ExtractArchiveHandler::SetTotal(std::uint64_t total) {
+    return EngineCall([&] { return ReportProgress(callback_, &IOperationProgress::SetTotal, total); });
+}
+
+HRESULT ExtractArchiveHandler::SetCompleted(const std::uint64_t* completeValue) {
+    if (!completeValue) return S_OK;
+    return EngineCall([&] { return ReportProgress(callback_, &IOperationProgress::SetCompleted, *completeValue); });
+}
+
+HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentialOutStream** outStream, std::int32_t askExtractMode) {
+    if (!outStream) return E_POINTER;
+    *outStream = nullptr;
+    return EngineCall([&] {
+        DropCurrent();
+        const auto found = map_->find(index);
+        if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
+        current_ = found->second;
+        currentIndex_ = index;
+        hasCurrent_ = true;
+        // The engine only checks a requested entry that it already knows to be damaged (a wrong
+        // password does this to a whole solid block): no destination, but the caller must still
+        // hear that the entry failed.
+        if (askExtractMode == kAskTest) {
+            currentOnlyTested_ = true;
+            return S_OK;
+        }
+
+        const hstring path(current_.Path);
+        std::int32_t answer = ExtractionAnswer::Continue;
+        if (current_.Properties->IsFolder()) {
+            check_hresult(callback_->CreateFolder(current_.Item.get(), path.get(), &answer));
+            return S_OK;
+        }
+        com_ptr<IRandomAccessStream> stream;
+        check_hresult(callback_->GetFileStream(current_.Item.get(), path.get(), stream.put(), &answer));
+        if (answer == ExtractionAnswer::Cancel) return E_ABORT;
+        if (answer != ExtractionAnswer::Continue || !stream) return S_OK;
+        currentOutput_ = zorvik::rt::make<OutputStreamAdapter>(std::move(stream));
+        *outStream = com_ptr<Engine::ISequentialOutStream>(currentOutput_).detach();
+        return S_OK;
+    });
+}
+
+HRESULT ExtractArchiveHandler::PrepareOperation(std::int32_t) { return S_OK; }
+
+HRESULT ExtractArchiveHandler::SetOperationResult(std::int32_t opRes) {
+    if (!hasCurrent_) return S_OK;
+    return EngineCall([&] {
+        const HRESULT delivery = FinishOutput();
+        const bool succeeded = opRes == kResultOk && !currentOnlyTested_ && SUCCEEDED(delivery);
+        // Dropped before the caller is called, so that a failing call never reports it twice.
+        const ExtractItem entry = current_;
+        const std::uint32_t index = currentIndex_;
+        const bool declined = passwordDeclined_;
+        DropCurrent();
+        passwordDeclined_ = false;
+
+        check_hresult(callback_->ItemCompleted(entry.Item.get(), succeeded));
+        if (!succeeded && !declined) {
+            const std::int32_t kind = FailureKind(entry, opRes);
+            std::int32_t answer = ExtractionAnswer::Continue;
+            check_hresult(callback_->ItemFailed(entry.Item.get(), kind, &answer));
+            if (answer == ExtractionAnswer::Cancel) return E_ABORT;
+            if (answer == ExtractionAnswer::Retry) {
+                retryRequested_ = true;
+                return E_FAIL;
+            }
+        }
+        // Data lost on the way to a stream is final only once the entry leaves the map; a retry
+        // may still deliver it.
+        if (FAILED(delivery) && SUCCEEDED(writeFailure_)) writeFailure_ = delivery;
+        map_->erase(index);
+        return S_OK;
+    });
+}
+
+HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
+    if (!password) return E_POINTER;
+    *password = nullptr;
+    return EngineCall([&] {
+        com_ptr<IArchiveItem> item;
+        if (hasCurrent_)
+            item = current_.Item;
+        else if (!map_->empty())
+            item = map_->begin()->second.Item;
+        const auto provider = callback_.as<IExtractionPasswordProvider>();
+        hstring given;
+        std::int32_t answer = ExtractionAnswer::Continue;
+        check_hresult(provider->GetPassword(item.get(), given.put(), &answer));
+        if (answer == ExtractionAnswer::Continue)
+            password_ = given.view();
+        else if (answer == ExtractionAnswer::Cancel)
+            return E_ABORT;
+        else if (answer == ExtractionAnswer::NoPassword)
+            passwordDeclined_ = true;
+        *password = SysAllocStringLen(password_.data(), static_cast<UINT>(password_.size()));
+        return *password ? S_OK : E_OUTOFMEMORY;
+    });
+}
+
+}  // namespace Zorvik::Impl

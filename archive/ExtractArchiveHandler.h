@@ -1,0 +1,78 @@
+// The engine's extraction callback: asks the caller's IExtractionCallback where each requested
+// entry goes, passes results, failures, passwords and progress back to it, and removes every
+// entry that is done with from the map, so that a retry reruns the engine for the rest only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Zorvik/Extraction.h"
+#include "archive/OutputStreamAdapter.h"
+#include "engine/EngineInterfaces.h"
+#include "model/ArchiveEntryProperties.h"
+#include "module/ComponentObject.h"
+
+namespace Zorvik::Impl {
+
+struct ExtractItem {
+    // Relative to the parent of the item the caller chose, joined with backslashes.
+    std::wstring Path;
+    zorvik::rt::com_ptr<IArchiveItem> Item;
+    zorvik::rt::com_ptr<ArchiveEntryProperties> Properties;
+};
+
+// Engine index to entry, in ascending index order; the operation fills it, the handler empties it.
+using ExtractionMap = std::map<std::uint32_t, ExtractItem>;
+
+class ExtractArchiveHandler final
+    : public ComponentObject<ExtractArchiveHandler, Engine::IArchiveExtractCallback, Engine::ICryptoGetTextPassword> {
+public:
+    ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, zorvik::rt::com_ptr<IExtractionCallback> callback);
+
+    // Before each engine run: the keys of the map when their number changed. The map only loses
+    // entries during a run, so a change of size is a change of content.
+    const std::vector<std::uint32_t>& Indices();
+    // Clears what one engine run may set.
+    void StartRun() noexcept;
+    bool RetryRequested() const noexcept { return retryRequested_; }
+    // After the last run: an entry the engine stopped inside is reported as not completed.
+    void FinishCurrent();
+    // The first failure to hand an entry's data to its stream, which the engine never saw.
+    HRESULT WriteFailure() const noexcept { return writeFailure_; }
+
+    // IProgress
+    HRESULT SetTotal(std::uint64_t total) override;
+    HRESULT SetCompleted(const std::uint64_t* completeValue) override;
+    // IArchiveExtractCallback
+    HRESULT GetStream(std::uint32_t index, Engine::ISequentialOutStream** outStream, std::int32_t askExtractMode) override;
+    HRESULT PrepareOperation(std::int32_t askExtractMode) override;
+    HRESULT SetOperationResult(std::int32_t opRes) override;
+    // ICryptoGetTextPassword
+    HRESULT CryptoGetTextPassword(BSTR* password) override;
+
+private:
+    void DropCurrent() noexcept;
+    // Hands the current entry's data to its stream and waits for it; a failure means some was lost.
+    HRESULT FinishOutput() noexcept;
+    static std::int32_t FailureKind(const ExtractItem& entry, std::int32_t opRes);
+
+    std::vector<std::uint32_t> indices_;
+    std::shared_ptr<ExtractionMap> map_;
+    zorvik::rt::com_ptr<IExtractionCallback> callback_;
+    bool hasCurrent_ = false;
+    std::uint32_t currentIndex_ = 0;
+    ExtractItem current_;
+    // The engine tests the current entry instead of extracting it: nothing reaches the caller.
+    bool currentOnlyTested_ = false;
+    // Kept so that the tail of the entry's data lands, or its loss is known, before the caller
+    // hears the entry completed.
+    zorvik::rt::com_ptr<OutputStreamAdapter> currentOutput_;
+    std::wstring password_;
+    bool passwordDeclined_ = false;
+    bool retryRequested_ = false;
+    HRESULT writeFailure_ = S_OK;
+};
+
+}  // namespace Zorvik::Impl

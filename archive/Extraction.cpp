@@ -1,0 +1,140 @@
+#include "archive/Extraction.h"
+
+#include <mutex>
+
+#include "archive/Archive.h"
+#include "archive/ExtractArchiveHandler.h"
+#include "zorvik/runtime/collections.h"
+
+namespace Zorvik::Impl {
+
+using zorvik::rt::check_hresult;
+using zorvik::rt::com_ptr;
+
+namespace {
+
+// The component's own properties object behind an item; null for nodes that stand for no entry.
+// Anything else in its place is refused: its index would reach the engine unchecked.
+com_ptr<ArchiveEntryProperties> EntryPropertiesOf(IArchiveItem& item) {
+    com_ptr<IArchiveEntryProperties> properties;
+    check_hresult(item.get_Properties(properties.put()));
+    if (!properties) return nullptr;
+    zorvik::rt::hstring className;
+    check_hresult(properties->GetRuntimeClassName(className.put()));
+    if (className.view() != zorvik::rt::to_wide(ArchiveEntryProperties::runtime_class_name)) throw zorvik::rt::invalid_argument_error();
+    return com_ptr<ArchiveEntryProperties>::copy_from(static_cast<ArchiveEntryProperties*>(properties.get()));
+}
+
+// chosen and everything below it, each node before its children, keyed by entry index; a later
+// visit of an index replaces the earlier one.
+void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
+    com_ptr<IArchiveFolder> base;
+    check_hresult(chosen->get_Parent(base.put()));
+    std::vector<com_ptr<IArchiveItem>> pending{chosen};
+    while (!pending.empty()) {
+        const com_ptr<IArchiveItem> node = std::move(pending.back());
+        pending.pop_back();
+        if (auto properties = EntryPropertiesOf(*node)) {
+            zorvik::rt::hstring path;
+            check_hresult(node->GetRelativePath(base.get(), path.put()));
+            const std::uint32_t index = properties->Index();
+            map[index] = ExtractItem{std::wstring(path.view()), node, std::move(properties)};
+        }
+        if (const auto folder = node.try_as<IArchiveFolder>()) {
+            com_ptr<IObservableVector<IArchiveItem*>> children;
+            check_hresult(folder->get_Items(children.put()));
+            auto all = zorvik::rt::to_std_vector(children.as<IVector<IArchiveItem*>>().get());
+            for (auto child = all.rbegin(); child != all.rend(); ++child) pending.push_back(std::move(*child));
+        }
+    }
+}
+
+// Holds the archive's file lock from a successful take to the end of the operation.
+class HeldFileLock {
+public:
+    explicit HeldFileLock(Archive& archive) : archive_(archive) {
+        std::lock_guard lock(archive_.Lock);
+        if (!archive_.FileLock) throw zorvik::rt::illegal_method_call_error();
+        if (!archive_.FileLock->TryAcquire()) zorvik::rt::throw_hresult(kArchiveInUse);
+        held_ = archive_.FileLock.get();
+    }
+    HeldFileLock(const HeldFileLock&) = delete;
+    HeldFileLock& operator=(const HeldFileLock&) = delete;
+    ~HeldFileLock() {
+        std::lock_guard lock(archive_.Lock);
+        // A close meanwhile destroyed the lock, and its handle with it.
+        if (archive_.FileLock.get() == held_) held_->Release();
+    }
+
+private:
+    Archive& archive_;
+    FileLock* held_ = nullptr;
+};
+
+com_ptr<Engine::IInArchive> OpenHandlerOf(Archive& archive) {
+    std::lock_guard lock(archive.Lock);
+    if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
+    return archive.InArchive;
+}
+
+// One engine run over the entries still in the map.
+HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const ExtractionMap& map) {
+    handler.StartRun();
+    const auto engine = OpenHandlerOf(archive);
+    const auto& indices = handler.Indices();
+    if (indices.empty()) return S_OK;
+    // Items of an earlier tree of this Archive, or of another one, may name entries this
+    // handler does not have; the engine would index past its tables.
+    std::uint32_t count = 0;
+    check_hresult(engine->GetNumberOfItems(&count));
+    if (map.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
+    constexpr std::int32_t kExtractMode = 0;  // not test mode
+    return engine->Extract(indices.data(), static_cast<std::uint32_t>(indices.size()), kExtractMode,
+                           static_cast<Engine::IArchiveExtractCallback*>(&handler));
+}
+
+bool Outcome(HRESULT result) {
+    switch (result) {
+        case E_NOTIMPL: throw zorvik::rt::not_implemented_error();
+        case E_ABORT: throw zorvik::rt::canceled_error();
+        case E_OUTOFMEMORY: throw zorvik::rt::out_of_memory_error();
+        case kDiskFull: zorvik::rt::throw_hresult(kDiskFull);
+        default: return SUCCEEDED(result);
+    }
+}
+
+}  // namespace
+
+bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr<IExtractionCallback> callback) {
+    if (items.empty()) return false;
+    if (!callback) throw zorvik::rt::invalid_argument_error();
+    OpenHandlerOf(archive);  // nothing open: fail before the caller hears anything
+
+    auto map = std::make_shared<ExtractionMap>();
+    for (const auto& chosen : items) {
+        if (!chosen) throw zorvik::rt::invalid_argument_error();
+        AddChosen(*map, chosen);
+    }
+    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->size())));
+
+    auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
+    const HeldFileLock fileLock(archive);
+    HRESULT result = S_OK;
+    try {
+        do {
+            result = RunEngine(archive, *handler, *map);
+        } while (FAILED(result) && handler->RetryRequested());
+    } catch (...) {
+        try {
+            handler->FinishCurrent();
+        } catch (...) {
+        }
+        throw;
+    }
+    handler->FinishCurrent();
+    // Data that never reached its stream fails the operation as the engine's own error would.
+    if (SUCCEEDED(result) && FAILED(handler->WriteFailure())) result = handler->WriteFailure();
+    return Outcome(result);
+}
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,26 @@
+// The extraction operation of an Archive: the chosen items expanded to their entries, and the
+// engine run over them under the archive's file lock, repeated for entries the caller retries.
+#pragma once
+
+#include <vector>
+
+#include "Zorvik/Extraction.h"
+#include "zorvik/runtime/com_ptr.h"
+#include "zorvik/runtime/win32.h"
+
+namespace Zorvik {
+class Archive;
+}
+
+namespace Zorvik::Impl {
+
+// Another extraction or update works on the archive file.
+inline constexpr HRESULT kArchiveInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
+inline constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+
+// The body of ExtractAsync, run on the operation's thread. True when the engine succeeded, false
+// on an ordinary failure or an empty choice; raises kArchiveInUse when the file lock is held,
+// E_ILLEGAL_METHOD_CALL when nothing is open, and cancels (E_ABORT) on the caller's request.
+bool Extract(Archive& archive, std::vector<zorvik::rt::com_ptr<IArchiveItem>> items, zorvik::rt::com_ptr<IExtractionCallback> callback);
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,160 @@
+#include "archive/OutputStreamAdapter.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "engine/InputStreamAdapter.h"
+#include "zorvik/runtime/streams.h"
+
+namespace Zorvik::Impl {
+
+using ABI::Windows::Foundation::AsyncStatus;
+using ABI::Windows::Foundation::IAsyncInfo;
+using ABI::Windows::Storage::Streams::IBuffer;
+using ABI::Windows::Storage::Streams::IOutputStream;
+using ABI::Windows::Storage::Streams::IRandomAccessStream;
+using zorvik::rt::check_hresult;
+using zorvik::rt::com_ptr;
+
+namespace {
+
+// Runs an engine-facing body: platform exceptions become their HRESULT, anything else S_FALSE.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        body();
+        return S_OK;
+    } catch (const zorvik::rt::hresult_error& error) {
+        return FAILED(error.code()) ? error.code() : E_FAIL;
+    } catch (...) {
+        return S_FALSE;
+    }
+}
+
+std::uint64_t SeekTarget(std::int64_t offset, std::uint64_t base) {
+    if (offset < 0) {
+        const std::uint64_t back = static_cast<std::uint64_t>(-(offset + 1)) + 1;
+        if (back > base) zorvik::rt::throw_hresult(E_NEGATIVE_SEEK);
+        return base - back;
+    }
+    if (static_cast<std::uint64_t>(offset) > std::numeric_limits<std::uint64_t>::max() - base) zorvik::rt::throw_hresult(E_INVALIDARG);
+    return base + static_cast<std::uint64_t>(offset);
+}
+
+}  // namespace
+
+OutputStreamAdapter::OutputStreamAdapter(com_ptr<IRandomAccessStream> stream)
+    : stream_(std::move(stream)), output_(stream_.try_as<IOutputStream>()) {
+    buffer_.reserve(kBufferSize);
+}
+
+template <typename Step>
+HRESULT OutputStreamAdapter::Deliver(Step&& step) noexcept {
+    if (FAILED(failure_)) return failure_;
+    const HRESULT hr = Guarded(step);
+    if (hr != S_OK) failure_ = FAILED(hr) ? hr : E_FAIL;
+    return hr;
+}
+
+OutputStreamAdapter::~OutputStreamAdapter() {
+    (void)Deliver([&] { Flush(false); });
+    // Even after a failure no write of ours is left running on the caller's stream.
+    (void)Guarded([&] { Wait(); });
+}
+
+HRESULT OutputStreamAdapter::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize) *processedSize = 0;
+    if (size > 0 && !data) return E_POINTER;
+    // A platform write that failed stops the engine now rather than a whole buffer later.
+    if (WriteEnded()) {
+        if (const HRESULT hr = Deliver([&] { Wait(); }); hr != S_OK) return hr;
+    }
+    if (FAILED(failure_)) return failure_;
+
+    const auto accepted = static_cast<std::uint32_t>(std::min<std::size_t>(size, kBufferSize - buffer_.size()));
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    buffer_.insert(buffer_.end(), bytes, bytes + accepted);  // within the reserved capacity
+    if (buffer_.size() == kBufferSize) {
+        if (const HRESULT hr = Deliver([&] { Flush(false); }); hr != S_OK) return hr;
+    }
+    if (processedSize) *processedSize = accepted;
+    return S_OK;
+}
+
+HRESULT OutputStreamAdapter::Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) {
+    if (const HRESULT hr = Deliver([&] {
+            Flush(true);
+            Wait();
+        });
+        hr != S_OK)
+        return hr;
+    if (seekOrigin > 2) return STG_E_INVALIDFUNCTION;
+    return Guarded([&] {
+        std::uint64_t base = 0;
+        if (seekOrigin == 1) check_hresult(stream_->get_Position(&base));
+        if (seekOrigin == 2) check_hresult(stream_->get_Size(&base));
+        check_hresult(stream_->Seek(SeekTarget(offset, base)));
+        if (newPosition) check_hresult(stream_->get_Position(newPosition));
+    });
+}
+
+HRESULT OutputStreamAdapter::SetSize(std::uint64_t newSize) {
+    if (const HRESULT hr = Deliver([&] {
+            Flush(true);
+            Wait();
+        });
+        hr != S_OK)
+        return hr;
+    return Guarded([&] { check_hresult(stream_->put_Size(newSize)); });
+}
+
+HRESULT OutputStreamAdapter::Finish() noexcept {
+    (void)Deliver([&] {
+        Flush(false);
+        Wait();
+    });
+    return failure_;
+}
+
+// Copies the buffer into a platform buffer (the one copy on the way out), so that the engine
+// can refill it while the platform writes; then starts the write once the previous one is done.
+void OutputStreamAdapter::Flush(bool flushStream) {
+    if (buffer_.empty()) return;
+    if (!output_) zorvik::rt::throw_hresult(E_NOINTERFACE);
+    const auto length = static_cast<std::uint32_t>(buffer_.size());
+    const auto writer = zorvik::rt::make_data_writer();
+    check_hresult(writer->WriteBytes(length, buffer_.data()));
+    buffer_.clear();
+    Wait();
+    com_ptr<IBuffer> chunk;
+    check_hresult(writer->DetachBuffer(chunk.put()));
+    check_hresult(output_->WriteAsync(chunk.get(), pendingWrite_.put()));
+    pendingLength_ = length;
+    if (flushStream) {
+        pendingFlush_ = zorvik::rt::run_async<bool>([write = pendingWrite_, output = output_] {
+            zorvik::rt::get(write);
+            com_ptr<FlushOperation> flush;
+            check_hresult(output->FlushAsync(flush.put()));
+            return zorvik::rt::get(flush);
+        });
+    }
+}
+
+void OutputStreamAdapter::Wait() {
+    const auto flush = std::exchange(pendingFlush_, nullptr);
+    const auto write = std::exchange(pendingWrite_, nullptr);
+    // The flush waits for the write and fails with it, so the write has ended once the flush has.
+    if (flush) zorvik::rt::get(flush);
+    // A stream that takes less than it was given has lost the rest.
+    if (write && zorvik::rt::get(write) != pendingLength_) throw zorvik::rt::hresult_error(E_FAIL, "short platform write");
+}
+
+bool OutputStreamAdapter::WriteEnded() const noexcept {
+    if (!pendingWrite_) return false;
+    const auto info = pendingWrite_.try_as<IAsyncInfo>();
+    AsyncStatus status = AsyncStatus::Started;
+    return info && SUCCEEDED(info->get_Status(&status)) && status != AsyncStatus::Started;
+}
+
+}  // namespace Zorvik::Impl

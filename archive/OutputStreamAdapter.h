@@ -1,0 +1,58 @@
+// Presents a platform random-access stream to the engine as an output stream, with write-behind:
+// engine writes gather in an 8 MiB buffer, and each full buffer goes to the platform in one
+// asynchronous write that runs while the engine produces the next one.
+#pragma once
+
+#include <vector>
+
+#include "engine/EngineInterfaces.h"
+#include "module/ComponentObject.h"
+#include "zorvik/runtime/async_abi.h"
+#include "zorvik/runtime/streams_abi.h"
+
+namespace Zorvik::Impl {
+
+class OutputStreamAdapter final : public ComponentObject<OutputStreamAdapter, Engine::IOutStream> {
+public:
+    static constexpr std::uint32_t kBufferSize = 0x800000;
+
+    explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream);
+    // Hands over the buffered tail and waits for it; a failure here has nobody to reach, so
+    // whoever needs to know calls Finish first.
+    ~OutputStreamAdapter() override;
+
+    // Accepts at most up to the end of the buffer. Platform failures come back as their HRESULT
+    // (0 bytes processed), other failures as S_FALSE. Once a write has failed, every later call
+    // reports that failure: data after lost data is never accepted as if it landed.
+    HRESULT Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) override;
+    // Both flush the buffer and the platform stream and wait for them first.
+    HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) override;
+    HRESULT SetSize(std::uint64_t newSize) override;
+
+    // Hands over the buffered tail, waits for every platform write and reports the first failure
+    // of any of them (S_OK when all the data landed). Writing may go on afterwards.
+    HRESULT Finish() noexcept;
+
+private:
+    using WriteOperation = ABI::Windows::Foundation::IAsyncOperation<std::uint32_t>;
+    using FlushOperation = ABI::Windows::Foundation::IAsyncOperation<bool>;
+
+    // Runs a step that hands data to the platform; its failure sticks.
+    template <typename Step>
+    HRESULT Deliver(Step&& step) noexcept;
+    void Flush(bool flushStream);
+    void Wait();
+    bool WriteEnded() const noexcept;
+
+    std::vector<std::uint8_t> buffer_;
+    zorvik::rt::com_ptr<FlushOperation> pendingFlush_;
+    zorvik::rt::com_ptr<WriteOperation> pendingWrite_;
+    std::uint32_t pendingLength_ = 0;
+    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
+    // Queried once; null when the stream cannot be written, which the first write reports.
+    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IOutputStream> output_;
+    // The first failure, kept so that nothing after it passes for success.
+    HRESULT failure_ = S_OK;
+};
+
+}  // namespace Zorvik::Impl

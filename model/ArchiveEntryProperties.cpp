@@ -1,0 +1,78 @@
+#include "model/ArchiveEntryProperties.h"
+
+#include <mutex>
+
+#include "archive/Archive.h"
+#include "model/AbiValues.h"
+#include "zorvik/runtime/oleauto.h"
+
+namespace Zorvik {
+
+using Impl::GiveValue;
+
+namespace {
+zorvik::rt::prop_variant ReadProperty(Engine::IInArchive* handler, std::uint32_t index, PROPID id) {
+    zorvik::rt::prop_variant value;
+    // A failed read leaves the value empty, which every field treats as absent.
+    handler->GetProperty(index, id, value.put());
+    return value;
+}
+
+bool IsNonZero(const zorvik::rt::prop_variant& value) {
+    if (auto flag = value.as_bool()) return *flag;
+    return value.as_uint64().value_or(0) != 0;
+}
+
+std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
+    const auto time = value.as_filetime();
+    if (!time) return 0;
+    return static_cast<std::int64_t>(std::uint64_t(time->dwHighDateTime) << 32 | time->dwLowDateTime);
+}
+
+zorvik::rt::com_ptr<Engine::IInArchive> HandlerOf(Archive& archive) {
+    std::lock_guard lock(archive.Lock);
+    return archive.InArchive;
+}
+}  // namespace
+
+ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index) : index_(index) {
+    const auto handler = HandlerOf(archive);
+    if (!handler) throw zorvik::rt::illegal_method_call_error();  // nothing open
+    Read(handler.get());
+}
+
+ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index) : index_(index) {
+    zorvik::rt::check_pointer(handler);
+    Read(handler);
+}
+
+void ArchiveEntryProperties::Read(Engine::IInArchive* handler) {
+    using namespace Engine;
+    const auto path = ReadProperty(handler, index_, kpidPath);
+    if (const auto text = path.as_string(); text && !text->empty()) {
+        path_ = std::make_unique_for_overwrite<wchar_t[]>(text->size());
+        text->copy(path_.get(), text->size());
+        pathLength_ = static_cast<std::uint32_t>(text->size());
+    }
+    if (const auto isDir = ReadProperty(handler, index_, kpidIsDir); !isDir.empty()) isFolder_ = IsNonZero(isDir);
+    // Handlers report sizes for directories too; a folder counts as empty and unencrypted.
+    if (!isFolder_) {
+        size_ = ReadProperty(handler, index_, kpidSize).as_uint64().value_or(0);
+        packedSize_ = ReadProperty(handler, index_, kpidPackSize).as_uint64().value_or(0);
+        if (const auto encrypted = ReadProperty(handler, index_, kpidEncrypted); !encrypted.empty()) isEncrypted_ = IsNonZero(encrypted);
+    }
+    modified_ = TicksOf(ReadProperty(handler, index_, kpidMTime));
+    created_ = TicksOf(ReadProperty(handler, index_, kpidCTime));
+    accessed_ = TicksOf(ReadProperty(handler, index_, kpidATime));
+}
+
+HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(packedSize_, value); }
+HRESULT ArchiveEntryProperties::get_Path(HSTRING* value) { return Impl::GiveString(Path(), value); }
+HRESULT ArchiveEntryProperties::get_Size(std::uint64_t* value) { return GiveValue(size_, value); }
+HRESULT ArchiveEntryProperties::get_DateModified(DateTime* value) { return GiveValue(DateTime{modified_}, value); }
+HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveValue(DateTime{created_}, value); }
+HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{accessed_}, value); }
+HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(isFolder_, value); }
+HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(isEncrypted_, value); }
+
+}  // namespace Zorvik

@@ -1,0 +1,31 @@
+// Entry paths as components: every slash and every backslash separates, so adjacent
+// separators give empty components.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace Zorvik::Impl {
+
+inline bool IsPathSeparator(wchar_t c) noexcept { return c == L'/' || c == L'\\'; }
+
+// Views into path; refills `components` so that one buffer serves many paths.
+inline void SplitPath(std::wstring_view path, std::vector<std::wstring_view>& components) {
+    components.clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (IsPathSeparator(path[i])) {
+            components.push_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    components.push_back(path.substr(start));
+}
+
+inline std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
+    std::vector<std::wstring_view> components;
+    SplitPath(path, components);
+    return components;
+}
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,139 @@
+#include "model/TreeBuilder.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "archive/Archive.h"
+#include "archive/EntryNaming.h"
+#include "model/ArchiveFolder.h"
+#include "model/PathComponents.h"
+
+namespace Zorvik::Impl {
+
+using zorvik::rt::com_ptr;
+
+namespace {
+// A progress answer of 1 asks for the running operation to end.
+constexpr std::int32_t kProgressCancel = 1;
+
+void CheckAnswer(HRESULT result, std::int32_t answer) {
+    zorvik::rt::check_hresult(result);
+    if (answer == kProgressCancel) throw zorvik::rt::canceled_error();
+}
+
+void ReportTotal(IOperationProgress& progress, std::uint64_t total) {
+    std::int32_t answer = 0;
+    const HRESULT result = progress.SetTotal(total, &answer);
+    CheckAnswer(result, answer);
+}
+
+void ReportCompleted(IOperationProgress& progress, std::uint64_t completed) {
+    std::int32_t answer = 0;
+    const HRESULT result = progress.SetCompleted(completed, &answer);
+    CheckAnswer(result, answer);
+}
+
+// Ends a build: whoever waits for it may take the tree, unless a close dropped it meanwhile
+// (the close itself wakes them then).
+class BuildCompletion {
+public:
+    BuildCompletion(Archive& archive, IArchiveFolder* root) : archive_(archive), root_(root) {}
+    BuildCompletion(const BuildCompletion&) = delete;
+    BuildCompletion& operator=(const BuildCompletion&) = delete;
+    ~BuildCompletion() {
+        std::lock_guard lock(archive_.Lock);
+        if (archive_.RootFolder.get() == root_) archive_.RootFolderBuilding = false;
+        archive_.RootFolderBuilt.notify_all();
+    }
+
+private:
+    Archive& archive_;
+    IArchiveFolder* root_;  // compared only
+};
+}  // namespace
+
+com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* progress, const zorvik::rt::cancellation_token& cancellation) {
+    com_ptr<IOperationProgress> reporter;
+    for (;;) {
+        com_ptr<Engine::IInArchive> handler;
+        {
+            std::unique_lock lock(archive.Lock);
+            archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
+            if (archive.RootFolder) return archive.RootFolder;
+            if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
+            handler = archive.InArchive;
+        }
+        std::uint32_t count = 0;
+        zorvik::rt::check_hresult(handler->GetNumberOfItems(&count));
+        if (progress && !reporter) reporter = com_ptr<IOperationProgress>::copy_from(progress).as<IOperationProgress>();
+        if (reporter) ReportTotal(*reporter, count);
+
+        com_ptr<ArchiveFolder> root;
+        {
+            std::unique_lock lock(archive.Lock);
+            archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
+            if (archive.RootFolder) return archive.RootFolder;  // another build got there first
+            if (archive.InArchive != handler) continue;         // closed or reopened meanwhile
+            root = zorvik::rt::make<ArchiveFolder>(std::wstring_view(), nullptr);
+            archive.RootFolder = root;
+            if (archive.IsNew) return root;  // a created archive has no entries yet
+            archive.RootFolderBuilding = true;
+        }
+        BuildCompletion completion(archive, root.get());
+        TreeBuilder(archive, handler, *root, reporter).AddEntries(count, cancellation);
+        return root;
+    }
+}
+
+TreeBuilder::TreeBuilder(Archive& archive, com_ptr<Engine::IInArchive> handler, ArchiveFolder& root, com_ptr<IOperationProgress> progress)
+    : archive_(archive), handler_(std::move(handler)), root_(root), progress_(std::move(progress)) {}
+
+void TreeBuilder::AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation) {
+    for (std::uint32_t index = 0; index < count; ++index) {
+        cancellation.check();
+        if (!AddEntry(index)) continue;
+        if (progress_) ReportCompleted(*progress_, index);
+    }
+}
+
+bool TreeBuilder::AddEntry(std::uint32_t index) {
+    com_ptr<ArchiveEntryProperties> properties;
+    std::wstring madeName;
+    {
+        // Held while the handler is read, so that a close cannot pull it away mid-read.
+        std::lock_guard lock(archive_.Lock);
+        if (archive_.InArchive != handler_) throw zorvik::rt::illegal_method_call_error();
+        properties = zorvik::rt::make<ArchiveEntryProperties>(handler_.get(), index);
+        if (properties->Path().empty()) {
+            // Single-stream formats name their only entry after the archive file.
+            if (!archive_.Format || !archive_.Format->KeepsName) return false;
+            madeName = NameForNamelessEntry(archive_.ArchiveName);
+        }
+    }
+    const std::wstring_view path = madeName.empty() ? std::wstring_view(properties->Path()) : madeName;
+
+    SplitPath(path, components_);
+    const auto firstNamed = std::find_if(components_.begin(), components_.end(), [](std::wstring_view c) { return !c.empty(); });
+    std::wstring_view name = path;
+    ArchiveFolder* parent = &root_;
+    if (firstNamed != components_.end()) {
+        name = components_.back();
+        // Archives list entries folder by folder: the same leading text finds the same folder.
+        const std::wstring_view folderPath = path.substr(0, static_cast<std::size_t>(name.data() - path.data()));
+        if (lastParent_ && folderPath == lastFolderPath_) {
+            parent = lastParent_;
+        } else {
+            for (auto folder = firstNamed; folder != components_.end() - 1; ++folder) parent = &parent->FolderNamed(*folder);
+            lastFolderPath_ = folderPath;
+            lastParent_ = parent;
+        }
+    }
+
+    if (properties->IsFolder())
+        parent->AddFolder(name, std::move(properties));
+    else
+        parent->AddFile(zorvik::rt::make<ArchiveFile>(name, std::move(properties)));
+    return true;
+}
+
+}  // namespace Zorvik::Impl

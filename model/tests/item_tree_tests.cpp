@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include "model/ArchiveFolder.h"
+#include "model/tests/FakeHandler.h"
+#include "model/tests/TreeTesting.h"
+
+namespace Zorvik::Testing {
+namespace {
+
+using zorvik::rt::make;
+
+HRESULT TreeFailure(IArchive* archive) {
+    try {
+        RootOf(archive);
+        return S_OK;
+    } catch (const zorvik::rt::hresult_error& error) {
+        return error.code();
+    }
+}
+
+TEST(ItemTree, ShapesThatOnlyAHandlerCanReport) {
+    auto handler = make<FakeHandler>(std::vector{FileEntry(L"x", 1), FolderEntry(L"x"), FileEntry(L"dir/"), FolderEntry(L"/"),
+                                                 FileEntry(L"\\\\lead\\y.txt"), FolderEntry(L"Lead")});
+    auto archive = ArchiveOver(handler);
+    auto root = RootOf(archive.get());
+    EXPECT_EQ(Describe(root), (std::vector<std::string>{"//", "dir/", "dir/", "lead/", "lead/y.txt", "x/", "x"}));
+    EXPECT_EQ(NamesOf(ItemsOf(root)), (std::vector<std::wstring>{L"x", L"x", L"dir", L"/", L"lead"}))
+        << "a file and a folder of one name both stay";
+    auto dir = FolderNamed(root, L"dir");
+    EXPECT_EQ(NamesOf(FilesOf(dir)), std::vector<std::wstring>{L""}) << "a trailing separator names the entry with nothing";
+    EXPECT_EQ(PathOf(FilesOf(dir)[0]), L"dir/");
+    EXPECT_TRUE(PropertiesOf(FolderNamed(root, L"lead"))) << "the implicit folder takes the properties of the later entry";
+}
+
+TEST(ItemTree, ANamelessEntryOfAVolumeLosesTheNumberAndTheCompressionExtension) {
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FakeEntry()}), true, L"backup.tar.bz2.001");
+    EXPECT_EQ(NamesOf(ItemsOf(RootOf(archive.get()))), std::vector<std::wstring>{L"backup.tar"});
+}
+
+TEST(ItemTree, ProgressCountsHandledEntriesAndACancelKeepsThePartBuilt) {
+    std::vector<FakeEntry> entries;
+    for (int i = 0; i < 10; ++i) entries.push_back(i == 2 ? FakeEntry() : FileEntry(L"f" + std::to_wstring(i), 100));
+    auto archive = ArchiveOver(make<FakeHandler>(entries));
+    auto progress = make<ProgressRecorder>();
+    progress->CancelAt = 5;
+    EXPECT_EQ(zorvik::rt::wait(StartTree(archive.get(), progress.get()).get()), ABI::Windows::Foundation::AsyncStatus::Canceled);
+    EXPECT_EQ(progress->Totals, std::vector<std::uint64_t>{10});
+    EXPECT_EQ(progress->Completed, (std::vector<std::uint64_t>{0, 1, 3, 4, 5})) << "a skipped nameless entry reports nothing";
+
+    auto partial = RootOf(archive.get(), progress.get());
+    EXPECT_EQ(NamesOf(ItemsOf(partial)), (std::vector<std::wstring>{L"f0", L"f1", L"f3", L"f4", L"f5"}));
+    EXPECT_EQ(progress->Totals.size(), 1u) << "a stored tree is returned without a new build";
+    std::uint64_t files = 0, unpacked = 0;
+    ASSERT_EQ(archive->get_FileCount(&files), S_OK);
+    ASSERT_EQ(archive->get_UnpackedSize(&unpacked), S_OK);
+    EXPECT_EQ(files, 5u);
+    EXPECT_EQ(unpacked, 500u);
+}
+
+TEST(ItemTree, ACancelBeforeTheFirstEntryStoresNothing) {
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"a")}));
+    auto progress = make<ProgressRecorder>();
+    progress->AnswerTotal = 1;
+    EXPECT_EQ(zorvik::rt::wait(StartTree(archive.get(), progress.get()).get()), ABI::Windows::Foundation::AsyncStatus::Canceled);
+    EXPECT_FALSE(archive->RootFolder);
+    EXPECT_EQ(NamesOf(ItemsOf(RootOf(archive.get()))), std::vector<std::wstring>{L"a"});
+}
+
+TEST(ItemTree, WithoutAnOpenHandlerOrWithAFailingOneNoTreeIsStored) {
+    auto closed = Archive::Create();
+    EXPECT_EQ(TreeFailure(closed.get()), E_ILLEGAL_METHOD_CALL);
+    EXPECT_FALSE(closed->RootFolder);
+
+    auto handler = make<FakeHandler>(std::vector{FileEntry(L"a")});
+    handler->FailCount = E_OUTOFMEMORY;
+    auto failing = ArchiveOver(handler);
+    EXPECT_EQ(TreeFailure(failing.get()), E_OUTOFMEMORY);
+    EXPECT_FALSE(failing->RootFolder);
+}
+
+TEST(ItemTree, ANewArchiveHasAnEmptyRoot) {
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"a")}));
+    archive->IsNew = true;
+    EXPECT_TRUE(ItemsOf(RootOf(archive.get())).empty());
+}
+
+TEST(ItemTree, ConcurrentRequestsShareOneCompleteTree) {
+    std::vector<FakeEntry> entries;
+    for (int i = 0; i < 20000; ++i) entries.push_back(FileEntry(L"d" + std::to_wstring(i % 7) + L"/f" + std::to_wstring(i)));
+    auto archive = ArchiveOver(make<FakeHandler>(entries));
+    auto first = StartTree(archive.get());
+    auto second = StartTree(archive.get());
+    auto a = zorvik::rt::get(first), b = zorvik::rt::get(second);
+    EXPECT_EQ(a.get(), b.get());
+    std::size_t files = 0;
+    for (const auto& folder : FoldersOf(b)) files += FilesOf(folder).size();
+    EXPECT_EQ(files, 20000u);
+}
+
+TEST(ItemTree, AVeryDeepPathBuildsAndIsReleasedWithoutRecursion) {
+    constexpr int kDepth = 100000;
+    std::wstring path;
+    for (int i = 0; i < kDepth; ++i) path += L"d/";
+    path += L"leaf";
+    auto handler = make<FakeHandler>(std::vector{FileEntry(path)});
+    auto archive = ArchiveOver(handler);
+    auto root = RootOf(archive.get());
+    auto folder = root;
+    for (int i = 0; i < kDepth; ++i) folder = FoldersOf(folder).at(0);
+    auto leaf = ItemsOf(folder).at(0);
+    zorvik::rt::hstring relative;
+    ASSERT_EQ(leaf->GetRelativePath(nullptr, relative.put()), S_OK);
+    EXPECT_EQ(relative.size(), path.size());
+    folder = nullptr;
+    root = nullptr;
+    archive = nullptr;  // the last reference to the tree goes here
+    com_ptr<IArchiveFolder> parent;
+    ASSERT_EQ(leaf->get_Parent(parent.put()), S_OK);
+    EXPECT_FALSE(parent) << "a child does not keep its folder alive";
+}
+
+TEST(ItemTree, CloseDropsTheTreeAndItsStatistics) {
+    auto handler = make<FakeHandler>(std::vector{FileEntry(L"a", 10), FolderEntry(L"b")});
+    auto archive = ArchiveOver(handler);
+    RootOf(archive.get());
+    std::uint64_t files = 0;
+    ASSERT_EQ(archive->get_FileCount(&files), S_OK);
+    EXPECT_EQ(files, 1u) << "folders are not counted";
+    com_ptr<IAsyncOperation<bool>> closing;
+    ASSERT_EQ(archive->CloseAsync(closing.put()), S_OK);
+    EXPECT_TRUE(zorvik::rt::get(closing));
+    EXPECT_FALSE(archive->RootFolder);
+    ASSERT_EQ(archive->get_FileCount(&files), S_OK);
+    EXPECT_EQ(files, 0u);
+    EXPECT_EQ(TreeFailure(archive.get()), E_ILLEGAL_METHOD_CALL);
+}
+
+}  // namespace
+}  // namespace Zorvik::Testing
