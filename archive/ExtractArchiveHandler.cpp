@@ -17,16 +17,6 @@ constexpr std::int32_t kResultOk = 0;
 constexpr std::int32_t kResultUnsupportedMethod = 1;
 constexpr std::int32_t kResultCrcError = 3;
 
-// Runs an engine-facing body; whatever it throws becomes an HRESULT.
-template <typename Body>
-HRESULT EngineCall(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return zorvik::rt::to_hresult();
-    }
-}
-
 HRESULT ReportProgress(const com_ptr<IExtractionCallback>& callback,
                        HRESULT (IOperationProgress::*member)(std::uint64_t, std::int32_t*), std::uint64_t value) {
     const auto progress = callback.as<IOperationProgress>();
@@ -84,18 +74,18 @@ std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::i
 }
 
 HRESULT ExtractArchiveHandler::SetTotal(std::uint64_t total) {
-    return EngineCall([&] { return ReportProgress(callback_, &IOperationProgress::SetTotal, total); });
+    return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetTotal, total); });
 }
 
 HRESULT ExtractArchiveHandler::SetCompleted(const std::uint64_t* completeValue) {
     if (!completeValue) return S_OK;
-    return EngineCall([&] { return ReportProgress(callback_, &IOperationProgress::SetCompleted, *completeValue); });
+    return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetCompleted, *completeValue); });
 }
 
 HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentialOutStream** outStream, std::int32_t askExtractMode) {
     if (!outStream) return E_POINTER;
     *outStream = nullptr;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         DropCurrent();
         const auto found = map_->find(index);
         if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
@@ -130,7 +120,7 @@ HRESULT ExtractArchiveHandler::PrepareOperation(std::int32_t) { return S_OK; }
 
 HRESULT ExtractArchiveHandler::SetOperationResult(std::int32_t opRes) {
     if (!hasCurrent_) return S_OK;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         const HRESULT delivery = FinishOutput();
         const bool succeeded = opRes == kResultOk && !currentOnlyTested_ && SUCCEEDED(delivery);
         // Dropped before the caller is called, so that a failing call never reports it twice.
@@ -162,7 +152,7 @@ HRESULT ExtractArchiveHandler::SetOperationResult(std::int32_t opRes) {
 HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
     if (!password) return E_POINTER;
     *password = nullptr;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         com_ptr<IArchiveItem> item;
         if (hasCurrent_)
             item = current_.Item;

@@ -12,16 +12,6 @@ namespace {
 constexpr std::int32_t kGiven = 0;
 constexpr std::int32_t kCancel = 1;
 
-// Runs an engine-facing body; whatever it throws becomes an HRESULT.
-template <typename Body>
-HRESULT EngineCall(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return zorvik::rt::to_hresult();
-    }
-}
-
 }  // namespace
 
 OpenArchiveHandler::OpenArchiveHandler(com_ptr<InputStreamAdapter> stream, com_ptr<IArchiveSource> source)
@@ -44,7 +34,7 @@ HRESULT OpenArchiveHandler::SetCompleted(const std::uint64_t*) { return S_OK; }
 
 HRESULT OpenArchiveHandler::GetProperty(Engine::PROPID propID, PROPVARIANT* value) {
     if (!value) return E_POINTER;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         zorvik::rt::prop_variant result;
         if (propID == Engine::kpidName) {
             if (subArchiveMode_) {
@@ -71,7 +61,7 @@ HRESULT OpenArchiveHandler::GetStream(const wchar_t* name, Engine::IInStream** i
     *inStream = nullptr;
     if (subArchiveMode_) return S_FALSE;
     volumeRequested_ = true;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         std::int32_t status = kGiven;
         com_ptr<IRandomAccessStream> volume;
         check_hresult(source_->GetVolume(hstring(name ? name : L"").get(), &status, volume.put()));
@@ -86,7 +76,7 @@ HRESULT OpenArchiveHandler::GetStream(const wchar_t* name, Engine::IInStream** i
 }
 
 HRESULT OpenArchiveHandler::SetSubArchiveName(const wchar_t* name) {
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         subArchiveName_ = name ? name : L"";
         subArchiveMode_ = true;
         return S_OK;
@@ -96,7 +86,7 @@ HRESULT OpenArchiveHandler::SetSubArchiveName(const wchar_t* name) {
 HRESULT OpenArchiveHandler::CryptoGetTextPassword(BSTR* password) {
     if (!password) return E_POINTER;
     *password = nullptr;
-    return EngineCall([&] {
+    return zorvik::rt::boundary([&] {
         if (!cachedPassword_) {
             std::int32_t status = kGiven;
             hstring given;

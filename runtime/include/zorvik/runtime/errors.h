@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "zorvik/runtime/base.h"
 
@@ -47,12 +48,17 @@ inline void check_pointer(const void* pointer) {
 // The HRESULT of the exception being handled; call only inside a catch block.
 ZORVIK_RT_EXPORT HRESULT to_hresult() noexcept;
 
-// Runs an ABI member's body and turns whatever it throws into an HRESULT.
+// Runs an ABI member's body and turns whatever it throws into an HRESULT. A body that returns
+// an HRESULT answers with it; one that returns nothing answers S_OK.
 template <typename Body>
 HRESULT boundary(Body&& body) noexcept {
     try {
-        body();
-        return S_OK;
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return S_OK;
+        } else {
+            return body();
+        }
     } catch (...) {
         return to_hresult();
     }
