@@ -95,7 +95,9 @@ HRESULT Archive::Close() {
 bool Archive::CloseArchive() {
     std::lock_guard lock(Lock);
     if (!InArchive) return false;
-    InArchive->Close();
+    // Released, not closed: an extraction may still be running on the handler with its own
+    // reference, and the engine's handlers are not safe to close under a running call. The
+    // last reference closes it.
     InArchive = nullptr;
     DropRootFolder();
     Format.reset();
@@ -145,7 +147,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
 
     zorvik::rt::hstring path;
     zorvik::rt::check_hresult(source->get_Path(path.put()));
-    auto fileLock = std::make_unique<Impl::FileLock>(path.view());
+    auto fileLock = std::make_shared<Impl::FileLock>(path.view());
     std::lock_guard lock(Lock);
     PackedSize = packedSize;
     IsMultiVolume = handler->VolumeRequested();

@@ -82,7 +82,8 @@ public:
     bool UnpackedSizeValid = false;
     std::uint64_t UnpackedSize = 0;
     std::uint64_t PackedSize = 0;
-    std::unique_ptr<Impl::FileLock> FileLock;
+    // Shared, so that an operation holding the lock keeps it alive through a Close.
+    std::shared_ptr<Impl::FileLock> FileLock;
 
 private:
     // Runs a public member's body: raises ObjectDisposedException after dispose, and turns

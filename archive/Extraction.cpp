@@ -49,26 +49,24 @@ void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
     }
 }
 
-// Holds the archive's file lock from a successful take to the end of the operation.
+// Holds the archive's file lock from a successful take to the end of the operation, even
+// when a Close drops the archive's own reference meanwhile.
 class HeldFileLock {
 public:
-    explicit HeldFileLock(Archive& archive) : archive_(archive) {
-        std::lock_guard lock(archive_.Lock);
-        if (!archive_.FileLock) throw zorvik::rt::illegal_method_call_error();
-        if (!archive_.FileLock->TryAcquire()) zorvik::rt::throw_hresult(kArchiveInUse);
-        held_ = archive_.FileLock.get();
+    explicit HeldFileLock(Archive& archive) {
+        {
+            std::lock_guard lock(archive.Lock);
+            held_ = archive.FileLock;
+        }
+        if (!held_) throw zorvik::rt::illegal_method_call_error();
+        if (!held_->TryAcquire()) zorvik::rt::throw_hresult(kArchiveInUse);
     }
     HeldFileLock(const HeldFileLock&) = delete;
     HeldFileLock& operator=(const HeldFileLock&) = delete;
-    ~HeldFileLock() {
-        std::lock_guard lock(archive_.Lock);
-        // A close meanwhile destroyed the lock, and its handle with it.
-        if (archive_.FileLock.get() == held_) held_->Release();
-    }
+    ~HeldFileLock() { held_->Release(); }
 
 private:
-    Archive& archive_;
-    FileLock* held_ = nullptr;
+    std::shared_ptr<FileLock> held_;
 };
 
 com_ptr<Engine::IInArchive> OpenHandlerOf(Archive& archive) {
