@@ -1,10 +1,9 @@
 #include "archive/OutputStreamAdapter.h"
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
-#include "engine/InputStreamAdapter.h"
+#include "engine/SeekTarget.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Impl {
@@ -30,16 +29,6 @@ HRESULT Guarded(Body&& body) noexcept {
     } catch (...) {
         return S_FALSE;
     }
-}
-
-std::uint64_t SeekTarget(std::int64_t offset, std::uint64_t base) {
-    if (offset < 0) {
-        const std::uint64_t back = static_cast<std::uint64_t>(-(offset + 1)) + 1;
-        if (back > base) zorvik::rt::throw_hresult(E_NEGATIVE_SEEK);
-        return base - back;
-    }
-    if (static_cast<std::uint64_t>(offset) > std::numeric_limits<std::uint64_t>::max() - base) zorvik::rt::throw_hresult(E_INVALIDARG);
-    return base + static_cast<std::uint64_t>(offset);
 }
 
 }  // namespace
@@ -94,7 +83,9 @@ HRESULT OutputStreamAdapter::Seek(std::int64_t offset, std::uint32_t seekOrigin,
         std::uint64_t base = 0;
         if (seekOrigin == 1) check_hresult(stream_->get_Position(&base));
         if (seekOrigin == 2) check_hresult(stream_->get_Size(&base));
-        check_hresult(stream_->Seek(SeekTarget(offset, base)));
+        std::uint64_t target = 0;
+        check_hresult(SeekTarget(offset, base, target));
+        check_hresult(stream_->Seek(target));
         if (newPosition) check_hresult(stream_->get_Position(newPosition));
     });
 }

@@ -66,17 +66,8 @@ HRESULT InputStreamAdapter::Seek(std::int64_t offset, std::uint32_t seekOrigin, 
     try {
         const std::uint64_t current = Position();
         const std::uint64_t base = seekOrigin == 0 ? 0 : seekOrigin == 1 ? current : Size();
-        // The target is computed without wrapping: before the start is an error, never a huge
-        // position far beyond the end.
         std::uint64_t target = 0;
-        if (offset < 0) {
-            const std::uint64_t back = static_cast<std::uint64_t>(-(offset + 1)) + 1;
-            if (back > base) return E_NEGATIVE_SEEK;
-            target = base - back;
-        } else {
-            if (static_cast<std::uint64_t>(offset) > std::numeric_limits<std::uint64_t>::max() - base) return E_INVALIDARG;
-            target = base + static_cast<std::uint64_t>(offset);
-        }
+        if (const HRESULT hr = SeekTarget(offset, base, target); hr != S_OK) return hr;
         std::uint64_t reached = current;
         if (target != current) {
             check_hresult(stream_->Seek(target));

@@ -2,16 +2,12 @@
 #pragma once
 
 #include "engine/EngineInterfaces.h"
+#include "engine/SeekTarget.h"
 #include "module/ComponentObject.h"
 #include "zorvik/runtime/streams_abi.h"
 #include "zorvik/runtime/win32.h"
 
 namespace Zorvik::Impl {
-
-// The engine's answer to a seek origin it does not know.
-inline constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
-// A seek that would land before the start of the stream.
-inline constexpr HRESULT E_NEGATIVE_SEEK = HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK);
 
 class InputStreamAdapter final : public ComponentObject<InputStreamAdapter, Engine::IInStream, Engine::IStreamGetSize> {
 public:
