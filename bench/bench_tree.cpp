@@ -1,33 +1,14 @@
 // Opens an archive and builds its item tree through the component's public ABI, as an
 // application would: bench_tree <archive>. Prints the number of files and folders found.
-#include <dlfcn.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <stdexcept>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/ArchiveSource.h"
+#include "BenchArchive.h"
 #include "Zorvik/Items.h"
-#include "zorvik/runtime/async.h"
 #include "zorvik/runtime/collections.h"
-#include "zorvik/runtime/storage.h"
 
 using zorvik::rt::com_ptr;
 
 namespace {
-
-com_ptr<Zorvik::IArchive> ActivateArchive() {
-    void* module = dlopen(ZORVIK_COMPONENT_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!module) throw std::runtime_error(dlerror());
-    auto getFactory = reinterpret_cast<HRESULT (*)(HSTRING, IActivationFactory**)>(dlsym(module, "DllGetActivationFactory"));
-    if (!getFactory) throw std::runtime_error("the component has no DllGetActivationFactory");
-    com_ptr<IActivationFactory> factory;
-    zorvik::rt::check_hresult(getFactory(zorvik::rt::hstring(L"Zorvik.Archive").get(), factory.put()));
-    com_ptr<IInspectable> instance;
-    zorvik::rt::check_hresult(factory->ActivateInstance(instance.put()));
-    return instance.as<Zorvik::IArchive>();
-}
 
 // Folders below folder, counted through the public members only.
 std::uint64_t CountFolders(Zorvik::IArchiveFolder* folder) {
@@ -46,19 +27,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const std::filesystem::path path = std::filesystem::absolute(argv[1]);
-        const std::wstring extension = path.extension().wstring();
-        auto source = zorvik::rt::make<Zorvik::archive_source>(extension.empty() ? extension : extension.substr(1), path.filename().wstring(),
-                                                               path.wstring());
-        auto stream = zorvik::rt::open_file_stream(path.wstring(), ABI::Windows::Storage::FileAccessMode::Read);
-        auto archive = ActivateArchive();
-
-        com_ptr<ABI::Windows::Foundation::IAsyncOperation<bool>> opening;
-        zorvik::rt::check_hresult(archive->OpenAsync(stream.get(), source.get(), opening.put()));
-        if (!zorvik::rt::get(opening)) {
-            std::fprintf(stderr, "bench_tree: %s is not an archive the component opens\n", argv[1]);
-            return 1;
-        }
+        const auto archive = bench::OpenArchive(argv[1]);
         com_ptr<ABI::Windows::Foundation::IAsyncOperation<Zorvik::IArchiveFolder*>> building;
         zorvik::rt::check_hresult(archive->GetRootFolderAsync(nullptr, building.put()));
         const auto root = zorvik::rt::get(building);
@@ -70,6 +39,9 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const zorvik::rt::hresult_error& error) {
         std::fprintf(stderr, "bench_tree: failed with 0x%08X\n", static_cast<unsigned>(error.code()));
+        return 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_tree: %s\n", error.what());
         return 1;
     }
 }
