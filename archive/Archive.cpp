@@ -320,9 +320,10 @@ HRESULT Archive::ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IEx
         for (std::uint32_t i = 0; i < itemCount; ++i) chosen.push_back(com_ptr<IArchiveItem>::copy_from(items[i]));
         auto self = com_ptr<Archive>::copy_from(this);
         auto callbackRef = com_ptr<IExtractionCallback>::copy_from(callback);
-        *operation = zorvik::rt::run_async<bool>([self, chosen = std::move(chosen), callbackRef]() mutable {
-                         return Impl::Extract(*self, std::move(chosen), std::move(callbackRef));
-                     }).detach();
+        *operation =
+            zorvik::rt::run_async<bool>([self, chosen = std::move(chosen), callbackRef](const zorvik::rt::cancellation_token& cancellation) mutable {
+                return Impl::Extract(*self, std::move(chosen), std::move(callbackRef), cancellation);
+            }).detach();
     });
 }
 HRESULT Archive::UpdateAsync(std::uint32_t, IArchiveItem**, std::uint32_t, IArchiveAddable**, IUpdateCallback*, IRandomAccessStream*,

@@ -74,10 +74,12 @@ std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::i
 }
 
 HRESULT ExtractArchiveHandler::SetTotal(std::uint64_t total) {
+    if (Canceled()) return E_ABORT;
     return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetTotal, total); });
 }
 
 HRESULT ExtractArchiveHandler::SetCompleted(const std::uint64_t* completeValue) {
+    if (Canceled()) return E_ABORT;
     if (!completeValue) return S_OK;
     return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetCompleted, *completeValue); });
 }
@@ -87,6 +89,7 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
     *outStream = nullptr;
     return zorvik::rt::boundary([&] {
         DropCurrent();
+        if (Canceled()) return E_ABORT;
         const auto found = map_->find(index);
         if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
         current_ = found->second;

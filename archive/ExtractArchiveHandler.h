@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "engine/EngineInterfaces.h"
 #include "model/ArchiveEntryProperties.h"
 #include "module/ComponentObject.h"
+#include "zorvik/runtime/async.h"
 
 namespace Zorvik::Impl {
 
@@ -39,6 +41,9 @@ public:
     bool RetryRequested() const noexcept { return retryRequested_; }
     // After the last run: an entry the engine stopped inside is reported as not completed.
     void FinishCurrent();
+    // A cancel of the operation itself reaches the engine as the caller's cancel answer would,
+    // at its next progress report or entry.
+    void StopWhenCanceled(zorvik::rt::cancellation_token cancellation) { cancellation_ = std::move(cancellation); }
     // The first failure to hand an entry's data to its stream, which the engine never saw.
     HRESULT WriteFailure() const noexcept { return writeFailure_; }
 
@@ -57,6 +62,7 @@ private:
     // Hands the current entry's data to its stream and waits for it; a failure means some was lost.
     HRESULT FinishOutput() noexcept;
     static std::int32_t FailureKind(const ExtractItem& entry, std::int32_t opRes);
+    bool Canceled() const noexcept { return cancellation_ && cancellation_->canceled(); }
 
     std::vector<std::uint32_t> indices_;
     std::shared_ptr<ExtractionMap> map_;
@@ -73,6 +79,7 @@ private:
     bool passwordDeclined_ = false;
     bool retryRequested_ = false;
     HRESULT writeFailure_ = S_OK;
+    std::optional<zorvik::rt::cancellation_token> cancellation_;
 };
 
 }  // namespace Zorvik::Impl

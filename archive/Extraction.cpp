@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "archive/Archive.h"
+#include "archive/EngineReference.h"
 #include "archive/ExtractArchiveHandler.h"
 #include "zorvik/runtime/collections.h"
 
@@ -69,16 +70,15 @@ private:
     std::shared_ptr<FileLock> held_;
 };
 
-com_ptr<Engine::IInArchive> OpenHandlerOf(Archive& archive) {
+void CheckOpen(Archive& archive) {
     std::lock_guard lock(archive.Lock);
     if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
-    return archive.InArchive;
 }
 
 // One engine run over the entries still in the map.
 HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const ExtractionMap& map) {
     handler.StartRun();
-    const auto engine = OpenHandlerOf(archive);
+    const EngineReference engine(archive);
     const auto& indices = handler.Indices();
     if (indices.empty()) return S_OK;
     // Items of an earlier tree of this Archive, or of another one, may name entries this
@@ -103,10 +103,11 @@ bool Outcome(HRESULT result) {
 
 }  // namespace
 
-bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr<IExtractionCallback> callback) {
+bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr<IExtractionCallback> callback,
+             std::optional<zorvik::rt::cancellation_token> cancellation) {
     if (items.empty()) return false;
     if (!callback) throw zorvik::rt::invalid_argument_error();
-    OpenHandlerOf(archive);  // nothing open: fail before the caller hears anything
+    CheckOpen(archive);  // nothing open: fail before the caller hears anything
 
     auto map = std::make_shared<ExtractionMap>();
     for (const auto& chosen : items) {
@@ -116,6 +117,7 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
     check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->size())));
 
     auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
+    if (cancellation) handler->StopWhenCanceled(*cancellation);
     const HeldFileLock fileLock(archive);
     HRESULT result = S_OK;
     try {

@@ -2,9 +2,11 @@
 // engine run over them under the archive's file lock, repeated for entries the caller retries.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "Zorvik/Extraction.h"
+#include "zorvik/runtime/async.h"
 #include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/win32.h"
 
@@ -20,7 +22,9 @@ inline constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
 // The body of ExtractAsync, run on the operation's thread. True when the engine succeeded, false
 // on an ordinary failure or an empty choice; raises kArchiveInUse when the file lock is held,
-// E_ILLEGAL_METHOD_CALL when nothing is open, and cancels (E_ABORT) on the caller's request.
-bool Extract(Archive& archive, std::vector<zorvik::rt::com_ptr<IArchiveItem>> items, zorvik::rt::com_ptr<IExtractionCallback> callback);
+// E_ILLEGAL_METHOD_CALL when nothing is open, and cancels (E_ABORT) on the caller's request,
+// whether a callback answer or a cancel of the operation.
+bool Extract(Archive& archive, std::vector<zorvik::rt::com_ptr<IArchiveItem>> items, zorvik::rt::com_ptr<IExtractionCallback> callback,
+             std::optional<zorvik::rt::cancellation_token> cancellation = std::nullopt);
 
 }  // namespace Zorvik::Impl

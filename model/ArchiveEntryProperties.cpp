@@ -1,8 +1,7 @@
 #include "model/ArchiveEntryProperties.h"
 
-#include <mutex>
-
 #include "archive/Archive.h"
+#include "archive/EngineReference.h"
 #include "model/AbiValues.h"
 #include "zorvik/runtime/oleauto.h"
 
@@ -29,15 +28,10 @@ std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
     return static_cast<std::int64_t>(std::uint64_t(time->dwHighDateTime) << 32 | time->dwLowDateTime);
 }
 
-zorvik::rt::com_ptr<Engine::IInArchive> HandlerOf(Archive& archive) {
-    std::lock_guard lock(archive.Lock);
-    return archive.InArchive;
-}
 }  // namespace
 
 ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index) : index_(index) {
-    const auto handler = HandlerOf(archive);
-    if (!handler) throw zorvik::rt::illegal_method_call_error();  // nothing open
+    const Impl::EngineReference handler(archive);  // raises when nothing is open
     Read(handler.get());
 }
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "archive/Archive.h"
+#include "archive/EngineReference.h"
 #include "archive/EntryNaming.h"
 #include "model/ArchiveFolder.h"
 #include "model/PathComponents.h"
@@ -55,14 +56,12 @@ private:
 com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* progress, const zorvik::rt::cancellation_token& cancellation) {
     com_ptr<IOperationProgress> reporter;
     for (;;) {
-        com_ptr<Engine::IInArchive> handler;
         {
             std::unique_lock lock(archive.Lock);
             archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
             if (archive.RootFolder) return archive.RootFolder;
-            if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
-            handler = archive.InArchive;
         }
+        const EngineReference handler(archive);
         std::uint32_t count = 0;
         zorvik::rt::check_hresult(handler->GetNumberOfItems(&count));
         if (progress && !reporter) reporter = com_ptr<IOperationProgress>::copy_from(progress).as<IOperationProgress>();
@@ -73,20 +72,20 @@ com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* prog
             std::unique_lock lock(archive.Lock);
             archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
             if (archive.RootFolder) return archive.RootFolder;  // another build got there first
-            if (archive.InArchive != handler) continue;         // closed or reopened meanwhile
+            if (archive.InArchive.get() != handler.get()) continue;         // closed or reopened meanwhile
             root = zorvik::rt::make<ArchiveFolder>(std::wstring_view(), nullptr);
             archive.RootFolder = root;
             if (archive.IsNew) return root;  // a created archive has no entries yet
             archive.RootFolderBuilding = true;
         }
         BuildCompletion completion(archive, root.get());
-        TreeBuilder(archive, handler, *root, reporter).AddEntries(count, cancellation);
+        TreeBuilder(archive, handler.get(), *root, reporter).AddEntries(count, cancellation);
         return root;
     }
 }
 
-TreeBuilder::TreeBuilder(Archive& archive, com_ptr<Engine::IInArchive> handler, ArchiveFolder& root, com_ptr<IOperationProgress> progress)
-    : archive_(archive), handler_(std::move(handler)), root_(root), progress_(std::move(progress)) {}
+TreeBuilder::TreeBuilder(Archive& archive, Engine::IInArchive* handler, ArchiveFolder& root, com_ptr<IOperationProgress> progress)
+    : archive_(archive), handler_(handler), root_(root), progress_(std::move(progress)) {}
 
 void TreeBuilder::AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation) {
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -102,8 +101,8 @@ bool TreeBuilder::AddEntry(std::uint32_t index) {
     {
         // Held while the handler is read, so that a close cannot pull it away mid-read.
         std::lock_guard lock(archive_.Lock);
-        if (archive_.InArchive != handler_) throw zorvik::rt::illegal_method_call_error();
-        properties = zorvik::rt::make<ArchiveEntryProperties>(handler_.get(), index);
+        if (archive_.InArchive.get() != handler_) throw zorvik::rt::illegal_method_call_error();
+        properties = zorvik::rt::make<ArchiveEntryProperties>(handler_, index);
         if (properties->Path().empty()) {
             // Single-stream formats name their only entry after the archive file.
             if (!archive_.Format || !archive_.Format->KeepsName) return false;

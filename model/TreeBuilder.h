@@ -24,8 +24,8 @@ zorvik::rt::com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationPr
 
 class TreeBuilder {
 public:
-    TreeBuilder(Archive& archive, zorvik::rt::com_ptr<Engine::IInArchive> handler, ArchiveFolder& root,
-                zorvik::rt::com_ptr<IOperationProgress> progress);
+    // handler is the archive's, held by the caller for the builder's lifetime.
+    TreeBuilder(Archive& archive, Engine::IInArchive* handler, ArchiveFolder& root, zorvik::rt::com_ptr<IOperationProgress> progress);
 
     // Adds the entries in handler order, reporting each index handled.
     void AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation);
@@ -35,7 +35,7 @@ private:
     bool AddEntry(std::uint32_t index);
 
     Archive& archive_;
-    zorvik::rt::com_ptr<Engine::IInArchive> handler_;
+    Engine::IInArchive* handler_;
     ArchiveFolder& root_;
     zorvik::rt::com_ptr<IOperationProgress> progress_;
     std::vector<std::wstring_view> components_;  // reused for every path

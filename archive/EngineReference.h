@@ -1,0 +1,31 @@
+// A reference to the open archive's engine handler, for one use by one operation. Engine
+// handlers count references without atomics while several operations may use one at once, so
+// the reference is taken and dropped under the archive's Lock.
+#pragma once
+
+#include "engine/EngineInterfaces.h"
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik {
+class Archive;
+}
+
+namespace Zorvik::Impl {
+
+class EngineReference {
+public:
+    // Raises E_ILLEGAL_METHOD_CALL when nothing is open.
+    explicit EngineReference(Archive& archive);
+    EngineReference(const EngineReference&) = delete;
+    EngineReference& operator=(const EngineReference&) = delete;
+    ~EngineReference();
+
+    Engine::IInArchive* get() const noexcept { return handler_.get(); }
+    Engine::IInArchive* operator->() const noexcept { return handler_.get(); }
+
+private:
+    Archive& archive_;
+    zorvik::rt::com_ptr<Engine::IInArchive> handler_;
+};
+
+}  // namespace Zorvik::Impl

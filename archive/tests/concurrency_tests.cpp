@@ -1,0 +1,177 @@
+// Operations running at once: extractions of different archives, a tree build beside an
+// extraction on one Archive, and cancels in the middle of one of them. Each must end as it
+// should, deliver intact data, and let go of every stream it was given.
+#include <condition_variable>
+#include <functional>
+
+#include "archive/tests/ExtractionTesting.h"
+
+namespace Zorvik::Testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Lets each of a number of threads go on only once all have arrived; false when the others
+// did not arrive in time, so that operations that never overlap fail instead of hanging.
+class Meeting {
+public:
+    explicit Meeting(int parties) : waiting_(parties) {}
+    bool ArriveAndWait() {
+        std::unique_lock lock(mutex_);
+        if (--waiting_ == 0) all_.notify_all();
+        return all_.wait_for(lock, 30s, [&] { return waiting_ <= 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable all_;
+    int waiting_;
+};
+
+class Concurrency : public Extraction {
+protected:
+    void SetUp() override {
+        Extraction::SetUp();
+        Run("7z a -bd one.7z tree");
+        Run("zip -qr two.zip tree");
+    }
+
+    // Hooks whose first file request waits at the meeting; met tells whether the others came.
+    static extraction_callback_hooks MeetingFirst(Heard& heard, Meeting& meeting, bool& met) {
+        return {.get_file_stream = [&heard, &meeting, &met, first = true](IArchiveItem*, std::wstring_view path) mutable {
+            if (std::exchange(first, false)) met = meeting.ArriveAndWait();
+            return file_stream_answer::into(heard.Destination(Utf8(path)));
+        }};
+    }
+
+    void ExpectWholeTree(Heard& heard) {
+        for (const char* path : kTreeFiles) EXPECT_EQ(heard.Content(KeyOf(path)), OnDisk(path)) << path;
+        EXPECT_TRUE(std::all_of(heard.completed.begin(), heard.completed.end(), [](const auto& c) { return c.second; }));
+        EXPECT_TRUE(heard.failed.empty());
+    }
+};
+
+TEST_F(Concurrency, ExtractionsOfDifferentArchivesRunAtOnce) {
+    auto one = Opened("one.7z");
+    auto two = Opened("two.zip");
+    Meeting meeting(2);
+    Heard heardOne, heardTwo;
+    bool metOne = false, metTwo = false;
+    auto callbackOne = Recorder(heardOne, MeetingFirst(heardOne, meeting, metOne));
+    auto callbackTwo = Recorder(heardTwo, MeetingFirst(heardTwo, meeting, metTwo));
+    auto first = ExtractAsync(one.get(), {Item(RootOf(one.get()))}, callbackOne.get());
+    auto second = ExtractAsync(two.get(), {Item(RootOf(two.get()))}, callbackTwo.get());
+
+    ASSERT_EQ(EndOf(first), AsyncStatus::Completed);
+    ASSERT_EQ(EndOf(second), AsyncStatus::Completed);
+    EXPECT_TRUE(metOne && metTwo) << "both were inside the engine at the same time";
+    EXPECT_TRUE(zorvik::rt::get(first));
+    EXPECT_TRUE(zorvik::rt::get(second));
+    ExpectWholeTree(heardOne);
+    ExpectWholeTree(heardTwo);
+    EXPECT_EQ(*heardOne.streamsHeld, 0);
+    EXPECT_EQ(*heardTwo.streamsHeld, 0);
+}
+
+TEST_F(Concurrency, ATreeBuildAndAnExtractionShareOneArchive) {
+    // The items come from another Archive on the same file, so that this one's tree is built
+    // for the first time while the engine extracts from it.
+    auto archive = Opened("one.7z");
+    auto other = Opened("one.7z");
+    auto otherRoot = RootOf(other.get());
+
+    Heard heard;
+    com_ptr<IArchiveFolder> builtMeanwhile;
+    auto callback = Recorder(heard, {.get_file_stream = [&, first = true](IArchiveItem*, std::wstring_view path) mutable {
+                                 if (std::exchange(first, false)) {
+                                     auto build = StartTree(archive.get());
+                                     if (EndOf(build) == AsyncStatus::Completed) builtMeanwhile = zorvik::rt::get(build);
+                                 }
+                                 return file_stream_answer::into(heard.Destination(Utf8(path)));
+                             }});
+    auto extraction = ExtractAsync(archive.get(), {Item(otherRoot)}, callback.get());
+    ASSERT_EQ(EndOf(extraction), AsyncStatus::Completed);
+    EXPECT_TRUE(zorvik::rt::get(extraction));
+    ExpectWholeTree(heard);
+    EXPECT_EQ(*heard.streamsHeld, 0);
+    ASSERT_TRUE(builtMeanwhile);
+    EXPECT_EQ(Describe(builtMeanwhile), Describe(otherRoot));
+
+    // And the other way round, without any ordering: a fresh Archive builds its tree while the
+    // first extraction of it starts from items of the other.
+    auto fresh = Opened("one.7z");
+    Heard freeRunning;
+    auto build = StartTree(fresh.get());
+    auto running = ExtractAsync(fresh.get(), {Item(otherRoot)}, Recorder(freeRunning).get());
+    ASSERT_EQ(EndOf(build), AsyncStatus::Completed);
+    ASSERT_EQ(EndOf(running), AsyncStatus::Completed);
+    EXPECT_EQ(Describe(zorvik::rt::get(build)), Describe(otherRoot));
+    ExpectWholeTree(freeRunning);
+    EXPECT_EQ(*freeRunning.streamsHeld, 0);
+}
+
+TEST_F(Concurrency, ACancelInTheMiddleOfOneExtractionLeavesTheOtherAndEveryStreamAlone) {
+    // The canceled extraction stops with its first file's stream already handed out.
+    struct Way {
+        const char* name;
+        std::function<extraction_callback_hooks(Heard&, com_ptr<IAsyncOperation<bool>>&, Meeting&)> hooks;
+    };
+    const Way ways[] = {
+        {"the operation's Cancel",
+         [](Heard& heard, com_ptr<IAsyncOperation<bool>>& self, Meeting& meeting) -> extraction_callback_hooks {
+             return {.get_file_stream = [&heard, &self, &meeting, first = true](IArchiveItem*, std::wstring_view path) mutable {
+                 if (std::exchange(first, false)) {
+                     meeting.ArriveAndWait();
+                     self.as<ABI::Windows::Foundation::IAsyncInfo>()->Cancel();
+                 }
+                 return file_stream_answer::into(heard.Destination(Utf8(path)));
+             }};
+         }},
+        {"a cancel answer to progress",
+         [](Heard& heard, com_ptr<IAsyncOperation<bool>>&, Meeting& meeting) -> extraction_callback_hooks {
+             return {.get_file_stream =
+                         [&heard, &meeting, first = true](IArchiveItem*, std::wstring_view path) mutable {
+                             if (std::exchange(first, false)) meeting.ArriveAndWait();
+                             return file_stream_answer::into(heard.Destination(Utf8(path)));
+                         },
+                     .set_completed = [&heard](std::uint64_t) { return heard.streamsHandedOut > 0 ? 1 : 0; }};
+         }},
+    };
+    auto canceled = Opened("one.7z");
+    auto kept = Opened("two.zip");
+    auto canceledRoot = Item(RootOf(canceled.get()));
+    auto keptRoot = Item(RootOf(kept.get()));
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        Meeting meeting(2);
+        Heard stopped, finished;
+        bool met = false;
+        com_ptr<IAsyncOperation<bool>> stopping;
+        auto stoppingCallback = Recorder(stopped, way.hooks(stopped, stopping, meeting));
+        auto finishingCallback = Recorder(finished, MeetingFirst(finished, meeting, met));
+        // The canceling callback reads stopping only after the meeting, which the other
+        // operation, started after stopping is set, reaches too.
+        stopping = ExtractAsync(canceled.get(), {canceledRoot}, stoppingCallback.get());
+        auto finishing = ExtractAsync(kept.get(), {keptRoot}, finishingCallback.get());
+
+        EXPECT_EQ(EndOf(stopping), AsyncStatus::Canceled);
+        ASSERT_EQ(EndOf(finishing), AsyncStatus::Completed);
+        EXPECT_TRUE(met);
+        EXPECT_TRUE(zorvik::rt::get(finishing));
+        ExpectWholeTree(finished);
+        EXPECT_GE(stopped.streamsHandedOut, 1);
+        EXPECT_LT(std::count_if(stopped.completed.begin(), stopped.completed.end(), [](const auto& c) { return c.second; }),
+                  static_cast<std::ptrdiff_t>(stopped.itemCount))
+            << "the canceled extraction stopped before its end";
+        EXPECT_TRUE(stopped.failed.empty()) << "a cancel is no failure of an entry";
+        EXPECT_EQ(*stopped.streamsHeld, 0);
+        EXPECT_EQ(*finished.streamsHeld, 0);
+
+        Heard again;
+        EXPECT_TRUE(Extract(canceled, {canceledRoot}, again)) << "the canceled operation released the file lock";
+        ExpectWholeTree(again);
+    }
+}
+
+}  // namespace
+}  // namespace Zorvik::Testing
