@@ -105,6 +105,30 @@ HRESULT random_access_stream::get_CanWrite(bool* canWrite) {
     });
 }
 
+namespace {
+
+// Transfers up to this size run on the caller's thread when the stream is idle: handing them
+// to another thread costs more than the copy.
+constexpr std::uint32_t kInlineTransfer = 0x10000;
+
+// An operation whose work runs in its turn in the store's queue, which ends it; on the
+// caller's thread when allowed and nothing is pending.
+template <typename T, typename Work>
+com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>> queue_operation(stream_store& store, bool may_run_inline, Work work) {
+    auto operation = make<detail::async_operation<T>>();
+    auto step = [operation, work = std::move(work)]() mutable {
+        auto body = [&](const cancellation_token&) { operation->set_result(work()); };
+        operation->run_here(body);
+    };
+    if (may_run_inline)
+        store.apply(std::move(step));
+    else
+        store.post(std::move(step));
+    return operation;
+}
+
+}  // namespace
+
 // Reads min(count, capacity) bytes or up to the end, whatever the options: the data is local,
 // so waiting for more never pays.
 HRESULT random_access_stream::ReadAsync(IBuffer* buffer, std::uint32_t count, InputStreamOptions, IAsyncOperation<IBuffer*>** operation) {
@@ -117,13 +141,12 @@ HRESULT random_access_stream::ReadAsync(IBuffer* buffer, std::uint32_t count, In
         const std::uint32_t wanted = std::min(count, buffer_capacity(buffer));
         std::uint8_t* const bytes = buffer_data(buffer);
         auto self = com_ptr<random_access_stream>::copy_from(this);
-        auto done = store->post([self, store, target, bytes, wanted] {
-            const std::uint32_t read = store->read_at(self->position_, bytes, wanted);
-            self->position_ += read;
-            check_hresult(target->put_Length(read));
-            return target;
-        });
-        *operation = run_async<IBuffer*>([done] { return done.get(); }).detach();
+        *operation = queue_operation<IBuffer*>(*store, wanted <= kInlineTransfer, [self, store, target, bytes, wanted] {
+                         const std::uint32_t read = store->read_at(self->position_, bytes, wanted);
+                         self->position_ += read;
+                         check_hresult(target->put_Length(read));
+                         return target;
+                     }).detach();
     });
 }
 
@@ -139,12 +162,11 @@ HRESULT random_access_stream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::u
         const std::uint32_t length = buffer_length(buffer);
         const std::uint8_t* const bytes = buffer_data(buffer);
         auto self = com_ptr<random_access_stream>::copy_from(this);
-        auto done = store->post([self, store, source, bytes, length] {
-            store->write_at(self->position_, bytes, length);
-            self->position_ += length;
-            return length;
-        });
-        *operation = run_async<std::uint32_t>([done] { return done.get(); }).detach();
+        *operation = queue_operation<std::uint32_t>(*store, length <= kInlineTransfer, [self, store, source, bytes, length] {
+                         store->write_at(self->position_, bytes, length);
+                         self->position_ += length;
+                         return length;
+                     }).detach();
     });
 }
 
@@ -153,11 +175,10 @@ HRESULT random_access_stream::FlushAsync(IAsyncOperation<bool>** operation) {
     return boundary([&] {
         check_pointer(operation);
         auto store = open_store();
-        auto done = store->post([store] {
-            store->flush();
-            return true;
-        });
-        *operation = run_async<bool>([done] { return done.get(); }).detach();
+        *operation = queue_operation<bool>(*store, false, [store] {
+                         store->flush();
+                         return true;
+                     }).detach();
     });
 }
 

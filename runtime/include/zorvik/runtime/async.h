@@ -117,19 +117,23 @@ public:
     template <typename Body>
     void start(Body body) {
         com_ptr<Derived> self = com_ptr<Derived>::copy_from(static_cast<Derived*>(this));
-        thread_pool_submit([self, body = std::move(body)]() mutable {
-            HRESULT outcome = S_OK;
-            if (self->cancel_->load()) {
-                outcome = E_ABORT;
-            } else {
-                try {
-                    body(cancellation_token(self->cancel_));
-                } catch (...) {
-                    outcome = to_hresult();
-                }
+        thread_pool_submit([self, body = std::move(body)]() mutable { self->run_here(body); });
+    }
+
+    // Runs body on the calling thread and ends the operation with its outcome.
+    template <typename Body>
+    void run_here(Body& body) noexcept {
+        HRESULT outcome = S_OK;
+        if (cancel_->load()) {
+            outcome = E_ABORT;
+        } else {
+            try {
+                body(cancellation_token(cancel_));
+            } catch (...) {
+                outcome = to_hresult();
             }
-            self->finish(outcome);
-        });
+        }
+        finish(outcome);
     }
 
 protected:
