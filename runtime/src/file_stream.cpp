@@ -73,6 +73,21 @@ com_ptr<IRandomAccessStream> open_file_stream_at(int directory, const std::strin
     return make<random_access_stream>(std::make_shared<file_store>(std::move(file), writable), 0);
 }
 
+com_ptr<IRandomAccessStream> file_stream_on_descriptor(int fd, FileAccessMode mode) {
+    if (mode != FileAccessMode::Read && mode != FileAccessMode::ReadWrite) throw invalid_argument_error("unknown file access mode");
+    const bool writable = mode == FileAccessMode::ReadWrite;
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0) throw_last_errno();
+    const int access = status & O_ACCMODE;
+    if (writable ? access == O_RDONLY : access == O_WRONLY) throw hresult_error(E_ACCESSDENIED, "descriptor opened for other access");
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) throw_last_errno();
+    if (!S_ISREG(info.st_mode)) throw hresult_error(E_ACCESSDENIED, "not a regular file");
+    unique_fd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy) throw_last_errno();
+    return make<random_access_stream>(std::make_shared<file_store>(std::move(copy), writable), 0);
+}
+
 }  // namespace zorvik::rt
 
 using ABI::Windows::Storage::FileAccessMode;
@@ -102,6 +117,15 @@ HRESULT CreateRandomAccessStreamOnFileEx(const wchar_t* path, FileAccessMode mod
         if (disposition != FileCreationDisposition::OpenExisting && mode != FileAccessMode::ReadWrite)
             throw zorvik::rt::invalid_argument_error("creating or truncating needs ReadWrite access");
         auto opened = zorvik::rt::open_file_stream_at(AT_FDCWD, zorvik::rt::to_utf8(path), mode, creation_flags(disposition), 0666);
+        zorvik::rt::check_hresult(opened->QueryInterface(iid, stream));
+    });
+}
+
+HRESULT CreateRandomAccessStreamOnFileDescriptor(int fd, FileAccessMode mode, REFIID iid, void** stream) {
+    if (!stream) return E_POINTER;
+    *stream = nullptr;
+    return zorvik::rt::boundary([&] {
+        auto opened = zorvik::rt::file_stream_on_descriptor(fd, mode);
         zorvik::rt::check_hresult(opened->QueryInterface(iid, stream));
     });
 }

@@ -33,4 +33,7 @@ com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_stream_at
                                                                                  ABI::Windows::Storage::FileAccessMode mode,
                                                                                  int flags, unsigned create_mode);
 
+// A stream over its own duplicate of an open regular file's descriptor.
+com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> file_stream_on_descriptor(int fd, ABI::Windows::Storage::FileAccessMode mode);
+
 }  // namespace zorvik::rt

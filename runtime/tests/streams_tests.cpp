@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -367,6 +369,39 @@ TEST(FileStream, OpeningFailsWithThePlatformErrors) {
     EXPECT_EQ(open(folder.file(L"other"), FileAccessMode::Read, FileCreationDisposition::CreateAlways), E_INVALIDARG);
     EXPECT_EQ(open(folder.file(L""), FileAccessMode::Read, FileCreationDisposition::OpenExisting), E_ACCESSDENIED) << "a folder";
     EXPECT_EQ(CreateRandomAccessStreamOnFile(nullptr, FileAccessMode::Read, IRandomAccessStream::iid, stream.put_void()), E_POINTER);
+}
+
+TEST(FileStream, OverADescriptorWorksOnItsOwnCopyAndChecksWhatItIsGiven) {
+    scratch_folder folder;
+    const std::string path = to_utf8(folder.file(L"made.bin"));
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const bytes data = pattern(3000);
+    {
+        auto stream = open_file_stream_on(fd, FileAccessMode::ReadWrite);
+        write(stream, data);
+        EXPECT_TRUE(flush(stream));
+        EXPECT_EQ(read_all(stream), data);
+    }
+    struct stat info {};
+    ASSERT_EQ(::fstat(fd, &info), 0) << "the caller's descriptor stays open";
+    EXPECT_EQ(info.st_size, 3000);
+
+    com_ptr<IRandomAccessStream> stream;
+    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(CreateRandomAccessStreamOnFileDescriptor(reader, FileAccessMode::ReadWrite, IRandomAccessStream::iid, stream.put_void()),
+              E_ACCESSDENIED);
+    EXPECT_EQ(read_all(open_file_stream_on(reader, FileAccessMode::Read)), data);
+    const int directory = ::open(to_utf8(folder.file(L"")).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_EQ(CreateRandomAccessStreamOnFileDescriptor(directory, FileAccessMode::Read, IRandomAccessStream::iid, stream.put_void()),
+              E_ACCESSDENIED);
+    ::close(directory);
+    ::close(reader);
+    ::close(fd);
+    EXPECT_EQ(CreateRandomAccessStreamOnFileDescriptor(fd, FileAccessMode::Read, IRandomAccessStream::iid, stream.put_void()), E_HANDLE)
+        << "a closed descriptor";
+    EXPECT_FALSE(stream);
 }
 
 TEST(Buffer, KeepsItsCapacityAndLengthWithinIt) {

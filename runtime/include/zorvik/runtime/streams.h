@@ -36,6 +36,11 @@ ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFile(const wchar_t* path, A
 ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFileEx(const wchar_t* path, ABI::Windows::Storage::FileAccessMode mode,
                                                             ABI::Windows::Storage::FileCreationDisposition disposition,
                                                             REFIID iid, void** stream);
+// A random-access stream over a regular file the caller opened itself (say with openat and
+// O_NOFOLLOW). The stream works on its own duplicate of fd; the caller keeps fd. ReadWrite needs
+// an fd opened for writing (else E_ACCESSDENIED); anything but a regular file fails the same way.
+ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFileDescriptor(int fd, ABI::Windows::Storage::FileAccessMode mode, REFIID iid,
+                                                                    void** stream);
 
 namespace zorvik::rt {
 
@@ -70,6 +75,12 @@ inline com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_st
     com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
     check_hresult(CreateRandomAccessStreamOnFileEx(std::wstring(path).c_str(), mode, disposition,
                                                    ABI::Windows::Storage::Streams::IRandomAccessStream::iid, stream.put_void()));
+    return stream;
+}
+
+inline com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_stream_on(int fd, ABI::Windows::Storage::FileAccessMode mode) {
+    com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
+    check_hresult(CreateRandomAccessStreamOnFileDescriptor(fd, mode, ABI::Windows::Storage::Streams::IRandomAccessStream::iid, stream.put_void()));
     return stream;
 }
 

@@ -1,0 +1,27 @@
+// Reaching the component as any application does: its activation factories, the Archive
+// class and the statics listing the engine's formats.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Zorvik/Archive.h"
+#include "Zorvik/Formats.h"
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik::Cli {
+
+struct FormatInfo {
+    std::string name;
+    std::vector<std::string> extensions;
+    bool canUpdate = false;
+    bool keepsName = false;
+    zorvik::rt::com_ptr<IArchiveFormat> format;
+};
+
+zorvik::rt::com_ptr<IArchive> NewArchive();
+// Every engine format, in probing order.
+std::vector<FormatInfo> Formats();
+
+}  // namespace Zorvik::Cli

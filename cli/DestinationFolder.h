@@ -1,0 +1,61 @@
+// The folder extraction writes into, and the only way anything is written: every name is one
+// path component, walked from the folder with openat and O_NOFOLLOW, so that nothing lands
+// outside it, whether through "..", an absolute name or a symbolic link met on the way.
+#pragma once
+
+#include <time.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/UniqueFd.h"
+
+namespace Zorvik::Cli {
+
+// A name that would lead outside the folder, or that no file can have.
+class RefusedName : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A file-system call that failed for an item.
+class ItemWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class ExistingFiles { Fail, Overwrite, Skip };
+
+class DestinationFolder {
+public:
+    // A new file, open for writing, with what is needed to remove it again.
+    struct CreatedFile {
+        UniqueFd file;
+        UniqueFd folder;
+        std::string name;
+    };
+
+    // Creates the folder (and its parents) when missing.
+    explicit DestinationFolder(const std::string& path);
+
+    // Creates the folders on the way (components are node names from the root of the archive).
+    // None when the file exists and policy is Skip.
+    std::optional<CreatedFile> CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy) const;
+    void CreateFolder(const std::vector<std::wstring>& components) const;
+    void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
+
+    static void SetModified(const CreatedFile& file, const timespec& modified);
+    static void Remove(CreatedFile& file) noexcept;
+
+private:
+    // The components as file names, without empty ones and "."; refuses ".." and NUL.
+    static std::vector<std::string> Names(const std::vector<std::wstring>& components);
+    // Opens (creating when asked) each folder of names in turn.
+    UniqueFd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
+
+    UniqueFd root_;
+};
+
+}  // namespace Zorvik::Cli

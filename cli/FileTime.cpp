@@ -1,0 +1,51 @@
+#include "cli/FileTime.h"
+
+#include <fmt/format.h>
+
+namespace Zorvik::Cli {
+
+namespace {
+
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+
+// Whole seconds since 1970 and the remaining ticks, rounding toward the past.
+std::pair<std::int64_t, std::int64_t> Split(std::int64_t ticks) {
+    std::int64_t seconds = ticks / kTicksPerSecond;
+    std::int64_t rest = ticks % kTicksPerSecond;
+    if (rest < 0) {
+        seconds -= 1;
+        rest += kTicksPerSecond;
+    }
+    return {seconds - kSecondsFrom1601To1970, rest};
+}
+
+std::string Format(std::int64_t ticks, const char* pattern) {
+    const time_t seconds = static_cast<time_t>(Split(ticks).first);
+    tm parts{};
+    if (!gmtime_r(&seconds, &parts)) return {};
+    return fmt::format(fmt::runtime(pattern), parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                       parts.tm_sec);
+}
+
+}  // namespace
+
+std::optional<std::string> IsoUtc(std::int64_t ticks) {
+    if (ticks == 0) return std::nullopt;
+    return Format(ticks, "{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z");
+}
+
+std::string TableTime(std::int64_t ticks) {
+    if (ticks == 0) return std::string(19, ' ');
+    return Format(ticks, "{:04}-{:02}-{:02} {:02}:{:02}:{:02}");
+}
+
+timespec ToTimespec(std::int64_t ticks) {
+    const auto [seconds, rest] = Split(ticks);
+    timespec result{};
+    result.tv_sec = static_cast<time_t>(seconds);
+    result.tv_nsec = static_cast<long>(rest * 100);
+    return result;
+}
+
+}  // namespace Zorvik::Cli

@@ -1,0 +1,208 @@
+#include "cli/OpenedArchive.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "Zorvik/ArchiveSource.h"
+#include "Zorvik/Compression.h"
+#include "Zorvik/ExtractionCallback.h"
+#include "cli/AsyncWait.h"
+#include "cli/Component.h"
+#include "cli/ExitCode.h"
+#include "cli/Failure.h"
+#include "cli/Interrupt.h"
+#include "cli/UniqueFd.h"
+#include "zorvik/runtime/streams.h"
+
+namespace Zorvik::Cli {
+
+using ABI::Windows::Storage::FileAccessMode;
+using zorvik::rt::check_hresult;
+using zorvik::rt::com_ptr;
+using zorvik::rt::hstring;
+
+namespace {
+
+// What the component asked while opening, gathered by the source's hooks. The hooks run on
+// the operation's thread, one at a time.
+struct OpenLog {
+    std::vector<bool> attempts;  // one per format tried, whether it opened the archive
+    std::size_t requestsInAttempt = 0;
+    bool passwordFailedLastAttempt = false;
+    bool passwordMissing = false;
+    bool passwordRejected = false;
+    std::uint64_t volumeBytes = 0;
+    bool volumeGiven = false;
+};
+
+// A regular file opened for reading without blocking on a FIFO, or the reason it cannot be.
+UniqueFd OpenRegularFile(int folder, const char* name, std::string& reason) {
+    UniqueFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file) {
+        reason = DescribeErrno(errno);
+        return file;
+    }
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0) {
+        reason = DescribeErrno(errno);
+        return {};
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
+        return {};
+    }
+    return file;
+}
+
+std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
+    std::uint64_t size = 0;
+    check_hresult(stream->get_Size(&size));
+    return size;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
+}
+
+std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
+
+// The format that opened the archive, where the public interface lets us know it: a format the
+// component can write names itself; otherwise, when no archive was found nested inside, an open
+// in the extension pass means that the n-th attempt was the n-th format carrying the file's
+// extension (an open never succeeds after a password retry: the retry is canceled). Empty when
+// neither tells.
+std::string FormatThatOpened(IArchive* archive, const std::vector<bool>& attempts, const std::wstring& fileType) {
+    const auto formats = Formats();
+    com_ptr<ICompressorDescription> description;
+    check_hresult(archive->get_CompressorDescription(description.put()));
+    if (description) {
+        hstring described;
+        check_hresult(description->get_FormatName(described.put()));
+        const std::string name = zorvik::rt::to_utf8(described.view());
+        for (const auto& format : formats)
+            if (EqualIgnoringCase(format.name, name)) return format.name;
+        return name;
+    }
+    const auto first = std::find(attempts.begin(), attempts.end(), true);
+    const bool nestedOpened = first != attempts.end() && std::find(first + 1, attempts.end(), true) != attempts.end();
+    if (first == attempts.end() || nestedOpened || fileType.empty()) return {};
+    auto attempt = first - attempts.begin();
+    for (const auto& format : formats) {
+        bool matches = false;
+        check_hresult(format.format->HasExtension(hstring(fileType).get(), &matches));
+        if (matches && attempt-- == 0) return format.name;
+    }
+    return {};
+}
+
+}  // namespace
+
+OpenedArchive::OpenedArchive(const std::string& path, PasswordSource& passwords) : name_(path) {
+    archive_ = NewArchive();
+    Open(passwords);
+
+    const auto progress = make_extraction_callback({.set_total = CancelOnInterrupt, .set_completed = CancelOnInterrupt});
+    com_ptr<IAsyncOperation<IArchiveFolder*>> building;
+    check_hresult(archive_->GetRootFolderAsync(progress.as<IOperationProgress>().get(), building.put()));
+    try {
+        root_ = Await(building.get());
+    } catch (const zorvik::rt::hresult_error& error) {
+        if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
+        throw CommandError(ExitCode::Failed, name_, "cannot read the entries: " + Describe(error.code()));
+    }
+}
+
+void OpenedArchive::Open(PasswordSource& passwords) {
+    const std::filesystem::path given(name_);
+    const std::string folderPath = given.has_parent_path() ? given.parent_path().string() : ".";
+    const std::string fileName = given.filename().string();
+
+    std::string reason;
+    const UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) throw CommandError(ExitCode::Failed, name_, DescribeErrno(errno));
+    const UniqueFd file = OpenRegularFile(folder.Get(), fileName.c_str(), reason);
+    if (!file) throw CommandError(ExitCode::Failed, name_, reason);
+    const auto stream = zorvik::rt::open_file_stream_on(file.Get(), FileAccessMode::Read);
+    packedSize_ = SizeOf(stream);
+
+    // The component names its file lock after the source's path: the real path, so that every
+    // way of naming one file shares the lock.
+    char real[PATH_MAX];
+    const std::string canonicalPath = ::realpath(name_.c_str(), real) ? real : name_;
+
+    // The hooks own what they use: the component may hold the source beyond this call.
+    auto log = std::make_shared<OpenLog>();
+    auto volumeFolder = std::make_shared<UniqueFd>(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
+    archive_source_hooks hooks;
+    hooks.request_password = [log, &passwords] {
+        ++log->requestsInAttempt;
+        if (Interrupt::Requested()) return password_answer::canceled();
+        // The component asks again after a password failed to open the archive.
+        if (log->passwordFailedLastAttempt) {
+            log->passwordRejected = true;
+            return password_answer::canceled();
+        }
+        const auto password = passwords.Get();
+        if (Interrupt::Requested()) return password_answer::canceled();
+        if (!password) {
+            log->passwordMissing = true;
+            return password_answer::declined();
+        }
+        return password_answer::given(*password);
+    };
+    hooks.get_volume = [log, volumeFolder](std::wstring_view volumeName) {
+        if (Interrupt::Requested()) return volume_answer::canceled();
+        // Volumes are looked for beside the first one, by file name only.
+        const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
+        if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
+        std::string ignored;
+        const UniqueFd volumeFile = OpenRegularFile(volumeFolder->Get(), name.c_str(), ignored);
+        if (!volumeFile) return volume_answer::unavailable();
+        auto volume = zorvik::rt::open_file_stream_on(volumeFile.Get(), FileAccessMode::Read);
+        log->volumeBytes += SizeOf(volume);
+        log->volumeGiven = true;
+        return volume_answer::given(std::move(volume));
+    };
+    hooks.report_open_attempt = [log](bool opened) {
+        log->attempts.push_back(opened);
+        log->passwordFailedLastAttempt = !opened && log->requestsInAttempt > 0 && !log->passwordMissing;
+        log->requestsInAttempt = 0;
+    };
+
+    const std::filesystem::path namePath(fileName);
+    std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
+    if (!fileType.empty()) fileType.erase(0, 1);
+    const auto source = zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
+
+    com_ptr<IAsyncOperation<bool>> opening;
+    check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
+    bool opened = false;
+    HRESULT failure = S_OK;
+    try {
+        opened = Await(opening.get());
+    } catch (const zorvik::rt::hresult_error& error) {
+        failure = error.code();
+    }
+    if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
+    if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
+    if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
+    if (!opened) {
+        if (log->passwordMissing) throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
+        throw CommandError(ExitCode::NotAnArchive, name_, "not an archive: no format can open it");
+    }
+    packedSize_ += log->volumeBytes;
+    multiVolume_ = log->volumeGiven;
+
+    formatName_ = FormatThatOpened(archive_.get(), log->attempts, fileType);
+}
+
+}  // namespace Zorvik::Cli

@@ -1,0 +1,42 @@
+// An archive file opened through the component, with its item tree built. Opening answers the
+// component's questions: the password (from the PasswordSource) and further volumes (files
+// beside the first one).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Zorvik/Archive.h"
+#include "Zorvik/Items.h"
+#include "cli/PasswordSource.h"
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik::Cli {
+
+class OpenedArchive {
+public:
+    // Failures end the command: CommandError with the exit code that fits.
+    OpenedArchive(const std::string& path, PasswordSource& passwords);
+
+    IArchive* Archive() const noexcept { return archive_.get(); }
+    IArchiveFolder* Root() const noexcept { return root_.get(); }
+    // The path as the user gave it, for messages.
+    const std::string& Name() const noexcept { return name_; }
+    // The engine's name of the format, or empty when the public interface does not tell.
+    const std::string& FormatName() const noexcept { return formatName_; }
+    // Bytes of the archive file and of every further volume opened with it.
+    std::uint64_t PackedSize() const noexcept { return packedSize_; }
+    bool MultiVolume() const noexcept { return multiVolume_; }
+
+private:
+    void Open(PasswordSource& passwords);
+
+    std::string name_;
+    std::string formatName_;
+    std::uint64_t packedSize_ = 0;
+    bool multiVolume_ = false;
+    zorvik::rt::com_ptr<IArchive> archive_;
+    zorvik::rt::com_ptr<IArchiveFolder> root_;
+};
+
+}  // namespace Zorvik::Cli

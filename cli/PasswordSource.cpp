@@ -1,0 +1,65 @@
+#include "cli/PasswordSource.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik::Cli {
+
+namespace {
+
+// Reads one line from the terminal on stdin with echo off; the terminal is restored whatever
+// happens, Ctrl-C included (read() then fails with EINTR).
+std::optional<std::string> Prompt() {
+    termios saved{};
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
+    termios silent = saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    silent.c_lflag |= ICANON;
+    // Echo goes off before the prompt appears, so that nothing typed after it is shown.
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
+    std::string line;
+    bool complete = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n <= 0) break;  // end of input, or interrupted
+        if (c == '\n') {
+            complete = true;
+            break;
+        }
+        line.push_back(c);
+    }
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+    if (!complete) return std::nullopt;
+    return line;
+}
+
+}  // namespace
+
+PasswordSource::PasswordSource(std::optional<std::string> option, Console& console) : option_(std::move(option)), console_(console) {}
+
+std::optional<std::wstring> PasswordSource::Get() {
+    std::lock_guard lock(mutex_);
+    if (!looked_) {
+        looked_ = true;
+        if (const auto found = Find()) password_ = zorvik::rt::to_wide(*found);
+    }
+    return password_;
+}
+
+std::optional<std::string> PasswordSource::Find() {
+    if (option_) return option_;
+    if (const char* environment = std::getenv("ZORVIK_PASSWORD"); environment && *environment) return std::string(environment);
+    if (!::isatty(STDIN_FILENO)) return std::nullopt;
+    return console_.Exclusive([] { return Prompt(); });
+}
+
+}  // namespace Zorvik::Cli

@@ -1,0 +1,102 @@
+// The destination folder's own guarantees, below what an archive can express: names taken
+// one component at a time, links never followed, files created afresh.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/DestinationFolder.h"
+
+namespace Zorvik::Cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Destination : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "zorvik-destination-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        fs::create_directories(root_ / "outside");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    static void Write(const DestinationFolder::CreatedFile& file, const std::string& content) {
+        ASSERT_EQ(::write(file.file.Get(), content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path root_;
+};
+
+TEST_F(Destination, CreatesFoldersOnTheWayAndSkipsEmptyAndDotNames) {
+    const DestinationFolder destination((root_ / "out/new").string());
+    auto file = destination.CreateFile({L"a", L"", L".", L"b", L"c.txt"}, ExistingFiles::Fail);
+    ASSERT_TRUE(file);
+    Write(*file, "abc");
+    EXPECT_EQ(Read(root_ / "out/new/a/b/c.txt"), "abc");
+    destination.CreateFolder({L".", L""});  // the destination itself
+    EXPECT_THROW(destination.CreateFile({L"a", L""}, ExistingFiles::Fail), RefusedName);
+    EXPECT_THROW(destination.CreateFile({L"a", L".."}, ExistingFiles::Fail), RefusedName);
+    EXPECT_THROW(destination.CreateFolder({L"..", L"x"}), RefusedName);
+    EXPECT_THROW(destination.CreateFile({std::wstring(L"a\0b", 3)}, ExistingFiles::Fail), RefusedName);
+    EXPECT_FALSE(fs::exists(root_ / "out/x"));
+}
+
+TEST_F(Destination, NeverGoesThroughALink) {
+    const DestinationFolder destination((root_ / "out").string());
+    fs::create_directory_symlink(root_ / "outside", root_ / "out/linked");
+    EXPECT_THROW(destination.CreateFile({L"linked", L"x"}, ExistingFiles::Overwrite), RefusedName);
+    EXPECT_THROW(destination.CreateFolder({L"linked", L"deeper"}), RefusedName);
+    EXPECT_THROW(destination.SetFolderModified({L"linked"}, timespec{0, 0}), RefusedName);
+    EXPECT_TRUE(fs::is_empty(root_ / "outside"));
+}
+
+TEST_F(Destination, ExistingFilesFailAreSkippedOrReplacedButNeverWrittenThrough) {
+    const DestinationFolder destination((root_ / "out").string());
+    std::ofstream(root_ / "outside/target") << "outside";
+    fs::create_symlink(root_ / "outside/target", root_ / "out/link");
+    std::ofstream(root_ / "out/plain") << "old";
+    fs::create_hard_link(root_ / "out/plain", root_ / "outside/hard");
+
+    EXPECT_THROW(destination.CreateFile({L"link"}, ExistingFiles::Fail), ItemWriteError);
+    EXPECT_FALSE(destination.CreateFile({L"plain"}, ExistingFiles::Skip));
+    for (const wchar_t* name : {L"link", L"plain"}) {
+        auto file = destination.CreateFile({name}, ExistingFiles::Overwrite);
+        ASSERT_TRUE(file);
+        Write(*file, "new");
+    }
+    EXPECT_EQ(Read(root_ / "outside/target"), "outside");
+    EXPECT_EQ(Read(root_ / "outside/hard"), "old");
+    EXPECT_EQ(Read(root_ / "out/link"), "new");
+    EXPECT_FALSE(fs::is_symlink(root_ / "out/link"));
+
+    fs::create_directories(root_ / "out/folder");
+    EXPECT_THROW(destination.CreateFile({L"folder"}, ExistingFiles::Overwrite), ItemWriteError) << "a folder is never removed";
+}
+
+TEST_F(Destination, RemovesWhatItCreatedAndSetsTimes) {
+    const DestinationFolder destination((root_ / "out").string());
+    auto file = destination.CreateFile({L"d", L"f"}, ExistingFiles::Fail);
+    ASSERT_TRUE(file);
+    DestinationFolder::SetModified(*file, timespec{1000000000, 500});
+    struct stat info {};
+    ASSERT_EQ(::stat((root_ / "out/d/f").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(info.st_mtim.tv_nsec, 500);
+    destination.SetFolderModified({L"d"}, timespec{2000000000, 0});
+    ASSERT_EQ(::stat((root_ / "out/d").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 2000000000);
+    DestinationFolder::Remove(*file);
+    EXPECT_FALSE(fs::exists(root_ / "out/d/f"));
+}
+
+}  // namespace
+}  // namespace Zorvik::Cli

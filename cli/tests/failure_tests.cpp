@@ -1,0 +1,198 @@
+// How the tool fails: passwords missing or wrong, files that are no archives, damaged
+// archives, an archive busy with another operation, and Ctrl-C.
+#include <signal.h>
+#include <termios.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli/tests/ToolTesting.h"
+#include "zorvik/runtime/com_ptr.h"
+#include "zorvik/runtime/win32.h"
+
+namespace Zorvik::Cli::Testing {
+namespace {
+
+bool Mentions(const ToolResult& result, const std::string& text) { return result.err.find(text) != std::string::npos; }
+
+TEST_F(ToolTest, EncryptedHeadersNeedThePasswordToOpen) {
+    Shell("7z a -bd -psecret -mhe=on ../locked.7z .", "src");
+    for (const char* command : {"list", "info", "test"}) {
+        SCOPED_TRACE(command);
+        const ToolResult missing = Run({command, "locked.7z"});
+        EXPECT_EQ(missing.code, 4);
+        EXPECT_EQ(missing.err, "zorvik: locked.7z: password missing (give --password or set ZORVIK_PASSWORD)\n");
+        const ToolResult wrong = Run({command, "locked.7z", "--password", "guess"});
+        EXPECT_EQ(wrong.code, 4);
+        EXPECT_EQ(wrong.err, "zorvik: locked.7z: wrong password\n");
+    }
+    const ToolResult fromEnvironment = Run({"info", "locked.7z", "--json"}, {{"ZORVIK_PASSWORD", "secret"}});
+    ASSERT_EQ(fromEnvironment.code, 0) << fromEnvironment.err;
+    EXPECT_TRUE(nlohmann::json::parse(fromEnvironment.out)["passwordUsed"].get<bool>());
+    const ToolResult optionWins = Run({"extract", "locked.7z", "-o", "out", "-p", "secret"}, {{"ZORVIK_PASSWORD", "guess"}});
+    EXPECT_EQ(optionWins.code, 0) << optionWins.err;
+    EXPECT_EQ(TreeOf(Path("out")), TreeOf(Path("src")));
+}
+
+// Waits until the tool has asked for the password.
+void AwaitPrompt(const fs::path& errors) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(errors).find("Password: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST_F(ToolTest, OnATerminalThePasswordIsAskedForWithoutEcho) {
+    Shell("7z a -bd -psecret -mhe=on ../locked.7z .", "src");
+    const Terminal terminal;
+    ToolProcess tool = Start({"list", "locked.7z"}, terminal.Name());
+    AwaitPrompt(Path(".stderr"));
+    terminal.Type("secret\n");
+    const ToolResult result = tool.Wait();
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("readme.txt"), std::string::npos);
+    EXPECT_EQ(terminal.Drain().find("secret"), std::string::npos) << "echoed";
+
+    // Ctrl-C at the prompt ends the tool and gives the terminal its echo back.
+    ToolProcess interrupted = Start({"list", "locked.7z"}, terminal.Name());
+    AwaitPrompt(Path(".stderr"));
+    ::kill(interrupted.Pid(), SIGINT);
+    const ToolResult stopped = interrupted.Wait();
+    EXPECT_EQ(stopped.code, 130) << stopped.err;
+    const int slave = ::open(terminal.Name().c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    ASSERT_EQ(::tcgetattr(slave, &mode), 0);
+    EXPECT_TRUE(mode.c_lflag & ECHO);
+    ::close(slave);
+}
+
+TEST_F(ToolTest, TheProgressBarShowsOnATerminalUnlessQuiet) {
+    WriteFile(Path("src/big.bin"), Noise(4 << 20));
+    Shell("7z a -bd -mx=0 ../tree.7z .", "src");
+    for (const bool quiet : {false, true}) {
+        const Terminal terminal;
+        std::vector<std::string> args{"test", "tree.7z"};
+        if (quiet) args.push_back("--quiet");
+        const ToolResult result = Start(args, "/dev/null", terminal.Name()).Wait();
+        EXPECT_EQ(result.code, 0);
+        const std::string shown = terminal.Drain();
+        if (quiet) {
+            EXPECT_EQ(shown, "");
+        } else {
+            EXPECT_NE(shown.find("% ["), std::string::npos) << shown;
+            EXPECT_NE(shown.find(" / 4.1 MiB"), std::string::npos) << shown;
+            EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "the bar is cleared at the end";
+        }
+    }
+}
+
+TEST_F(ToolTest, EncryptedEntriesListWithoutPasswordButNeedItToDecode) {
+    Shell("zip -q -r -P secret ../locked.zip .", "src");
+    const auto listing = ListJson("locked.zip");
+    for (const auto& entry : listing["entries"])
+        EXPECT_EQ(entry["encrypted"].get<bool>(), !entry["folder"].get<bool>()) << entry["path"];
+
+    const ToolResult missing = Run({"test", "locked.zip"});
+    EXPECT_EQ(missing.code, 4);
+    EXPECT_TRUE(Mentions(missing, "zorvik: readme.txt: password missing\n")) << missing.err;
+
+    const ToolResult wrong = Run({"extract", "locked.zip", "-o", "out", "-p", "guess"});
+    EXPECT_EQ(wrong.code, 4);
+    EXPECT_TRUE(Mentions(wrong, "zorvik: docs/notes.txt: wrong password, or the data is damaged")) << wrong.err;
+    for (const auto& [path, node] : TreeOf(Path("out")))
+        EXPECT_TRUE(node.folder || node.content.empty()) << path << ": output of an entry that failed is left behind";
+
+    const ToolResult right = Run({"extract", "locked.zip", "-o", "good", "-p", "secret"});
+    EXPECT_EQ(right.code, 0) << right.err;
+    EXPECT_EQ(TreeOf(Path("good")), TreeOf(Path("src")));
+}
+
+TEST_F(ToolTest, WhatIsNoArchiveOrIsDamagedFailsWithItsCode) {
+    WriteFile(Path("noise.7z"), Noise(4096));
+    const ToolResult noise = Run({"list", "noise.7z"});
+    EXPECT_EQ(noise.code, 3);
+    EXPECT_EQ(noise.err, "zorvik: noise.7z: not an archive: no format can open it\n");
+
+    const ToolResult missing = Run({"test", "absent.7z"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "zorvik: absent.7z: No such file or directory\n");
+    EXPECT_EQ(Run({"info", "src"}).err, "zorvik: src: is a folder\n");
+
+    // Cut short, a 7z archive loses the header at its end; a tar.gz keeps its first entries.
+    Shell("7z a -bd ../tree.7z . && tar -czf ../tree.tar.gz docs readme.txt", "src");
+    for (const char* name : {"tree.7z", "tree.tar.gz"}) {
+        const std::string whole = ReadFile(Path(name));
+        WriteFile(Path(std::string("cut-") + name), whole.substr(0, whole.size() * 2 / 3));
+    }
+    const ToolResult cut7z = Run({"test", "cut-tree.7z"});
+    EXPECT_EQ(cut7z.code, 3) << cut7z.err;
+    const ToolResult cutTar = Run({"test", "cut-tree.tar.gz"});
+    EXPECT_EQ(cutTar.code, 1) << cutTar.err;
+    EXPECT_NE(cutTar.err, "");
+    EXPECT_EQ(cutTar.out, "") << "no success line";
+}
+
+TEST_F(ToolTest, CorruptedDataIsReportedPerEntry) {
+    WriteFile(Path("src/docs/second.txt"), std::string(20000, 's'));
+    Shell("zip -q -0 -r ../stored.zip docs", "src");
+    // Flip one byte inside the stored data of notes.txt; the CRC check catches it.
+    std::string bytes = ReadFile(Path("stored.zip"));
+    const auto at = bytes.find(std::string(100, 'n'));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 50] = 'X';
+    WriteFile(Path("stored.zip"), bytes);
+
+    const ToolResult tested = Run({"test", "stored.zip"});
+    EXPECT_EQ(tested.code, 1);
+    EXPECT_EQ(tested.err, "zorvik: docs/notes.txt: CRC error: the data is damaged\n");
+    const ToolResult extracted = Run({"extract", "stored.zip", "-o", "out"});
+    EXPECT_EQ(extracted.code, 1);
+    EXPECT_EQ(extracted.err, "zorvik: docs/notes.txt: CRC error: the data is damaged (incomplete output removed)\n");
+    EXPECT_FALSE(fs::exists(Path("out/docs/notes.txt")));
+    EXPECT_EQ(ReadFile(Path("out/docs/second.txt")), std::string(20000, 's')) << "the sound entries are extracted";
+}
+
+TEST_F(ToolTest, AnArchiveBusyWithAnotherOperationExitsWithFive) {
+    Shell("7z a -bd ../tree.7z .", "src");
+    // Another operation on the archive holds its lock, named after its real path.
+    std::wstring name = zorvik::rt::to_wide(fs::canonical(Path("tree.7z")).string());
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c == L'\\' ? L'_' : c));
+    const HANDLE lock = CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE);
+    ASSERT_NE(lock, nullptr);
+    ASSERT_EQ(WaitForSingleObjectEx(lock, 0, FALSE), WAIT_OBJECT_0);
+
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"extract", "tree.7z", "-o", "out"}, {"test", "tree.7z"}}) {
+        const ToolResult busy = Run(command);
+        EXPECT_EQ(busy.code, 5) << command[0] << ": " << busy.err;
+        EXPECT_EQ(busy.err, "zorvik: tree.7z: archive busy: another operation is working on it\n");
+    }
+    EXPECT_TRUE(!fs::exists(Path("out")) || fs::is_empty(Path("out")));
+    EXPECT_EQ(Run({"list", "tree.7z"}).code, 0) << "listing takes no lock";
+
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    EXPECT_EQ(Run({"extract", "tree.7z", "-o", "out"}).code, 0);
+}
+
+TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
+    for (int i = 1; i <= 3; ++i) WriteFile(Path("big/part" + std::to_string(i) + ".bin"), Noise(48 << 20, i));
+    Shell("7z a -bd -mx=0 ../big.7z .", "big");
+    ToolProcess tool = Start({"extract", "big.7z", "-o", "out"});
+    // Stopped as soon as the first file appears, the tool gets Ctrl-C before it can finish.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(Path("out/part1.bin")) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(tool.Pid(), SIGSTOP);
+    ::kill(tool.Pid(), SIGINT);
+    ::kill(tool.Pid(), SIGCONT);
+    const ToolResult result = tool.Wait();
+    EXPECT_EQ(result.code, 130) << result.err;
+    EXPECT_TRUE(Mentions(result, "zorvik: big.7z: interrupted\n")) << result.err;
+    for (const auto& [path, node] : TreeOf(Path("out"))) {
+        ASSERT_FALSE(node.folder) << path;
+        EXPECT_EQ(node.content, ReadFile(Path("big/" + path))) << path << " is left half written";
+    }
+    EXPECT_TRUE(Mentions(result, "interrupted (incomplete output removed)")) << result.err;
+}
+
+}  // namespace
+}  // namespace Zorvik::Cli::Testing
