@@ -1,5 +1,7 @@
 #include "archive/ExtractArchiveHandler.h"
 
+#include <utility>
+
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
@@ -43,25 +45,15 @@ void ExtractArchiveHandler::StartRun() noexcept {
     retryRequested_ = false;
 }
 
-void ExtractArchiveHandler::DropCurrent() noexcept {
-    hasCurrent_ = false;
-    currentOnlyTested_ = false;
-    current_ = {};
-    currentOutput_ = nullptr;
+void ExtractArchiveHandler::DropTaken() noexcept {
+    taken_.clear();
+    prepared_ = false;
 }
 
 void ExtractArchiveHandler::FinishCurrent() {
-    if (!hasCurrent_) return;
-    const com_ptr<IArchiveItem> item = current_.Item;
-    DropCurrent();
-    check_hresult(callback_->ItemCompleted(item.get(), false));
-}
-
-HRESULT ExtractArchiveHandler::FinishOutput() noexcept {
-    if (!currentOutput_) return S_OK;
-    const HRESULT result = currentOutput_->Finish();
-    currentOutput_ = nullptr;
-    return result;
+    std::vector<TakenEntry> unfinished = std::move(taken_);
+    DropTaken();
+    for (const TakenEntry& taken : unfinished) check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), false));
 }
 
 std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::int32_t opRes) {
@@ -88,68 +80,73 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
     if (!outStream) return E_POINTER;
     *outStream = nullptr;
     return zorvik::rt::boundary([&] {
-        DropCurrent();
+        if (!prepared_) DropTaken();
         if (Canceled()) return E_ABORT;
         const auto found = map_->find(index);
         if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
-        current_ = found->second;
-        currentIndex_ = index;
-        hasCurrent_ = true;
+        TakenEntry& taken = taken_.emplace_back(TakenEntry{index, found->second});
         // The engine only checks a requested entry that it already knows to be damaged (a wrong
         // password does this to a whole solid block): no destination, but the caller must still
         // hear that the entry failed.
         if (askExtractMode == kAskTest) {
-            currentOnlyTested_ = true;
+            taken.OnlyTested = true;
             return S_OK;
         }
 
-        const hstring path(current_.Path);
+        const hstring path(taken.Entry.Path);
         std::int32_t answer = ExtractionAnswer::Continue;
-        if (current_.Properties->IsFolder()) {
-            check_hresult(callback_->CreateFolder(current_.Item.get(), path.get(), &answer));
+        if (taken.Entry.Properties->IsFolder()) {
+            check_hresult(callback_->CreateFolder(taken.Entry.Item.get(), path.get(), &answer));
             return S_OK;
         }
         com_ptr<IRandomAccessStream> stream;
-        check_hresult(callback_->GetFileStream(current_.Item.get(), path.get(), stream.put(), &answer));
+        check_hresult(callback_->GetFileStream(taken.Entry.Item.get(), path.get(), stream.put(), &answer));
         if (answer == ExtractionAnswer::Cancel) return E_ABORT;
         if (answer != ExtractionAnswer::Continue || !stream) return S_OK;
-        currentOutput_ = zorvik::rt::make<OutputStreamAdapter>(std::move(stream));
-        *outStream = com_ptr<Engine::ISequentialOutStream>(currentOutput_).detach();
+        taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream));
+        *outStream = com_ptr<Engine::ISequentialOutStream>(taken.Output).detach();
         return S_OK;
     });
 }
 
-HRESULT ExtractArchiveHandler::PrepareOperation(std::int32_t) { return S_OK; }
+HRESULT ExtractArchiveHandler::PrepareOperation(std::int32_t) {
+    prepared_ = true;
+    return S_OK;
+}
 
 HRESULT ExtractArchiveHandler::SetOperationResult(std::int32_t opRes) {
-    if (!hasCurrent_) return S_OK;
+    // Dropped before the caller is called, so that a failing call never reports an entry twice.
+    std::vector<TakenEntry> finished = std::move(taken_);
+    DropTaken();
+    if (finished.empty()) return S_OK;
+    const bool declined = std::exchange(passwordDeclined_, false);
     return zorvik::rt::boundary([&] {
-        const HRESULT delivery = FinishOutput();
-        const bool succeeded = opRes == kResultOk && !currentOnlyTested_ && SUCCEEDED(delivery);
-        // Dropped before the caller is called, so that a failing call never reports it twice.
-        const ExtractItem entry = current_;
-        const std::uint32_t index = currentIndex_;
-        const bool declined = passwordDeclined_;
-        DropCurrent();
-        passwordDeclined_ = false;
-
-        check_hresult(callback_->ItemCompleted(entry.Item.get(), succeeded));
-        if (!succeeded && !declined) {
-            const std::int32_t kind = FailureKind(entry, opRes);
-            std::int32_t answer = ExtractionAnswer::Continue;
-            check_hresult(callback_->ItemFailed(entry.Item.get(), kind, &answer));
-            if (answer == ExtractionAnswer::Cancel) return E_ABORT;
-            if (answer == ExtractionAnswer::Retry) {
-                retryRequested_ = true;
-                return E_FAIL;
-            }
+        for (TakenEntry& taken : finished) {
+            if (const HRESULT hr = Complete(taken, opRes, declined); hr != S_OK) return hr;
         }
-        // Data lost on the way to a stream is final only once the entry leaves the map; a retry
-        // may still deliver it.
-        if (FAILED(delivery) && SUCCEEDED(writeFailure_)) writeFailure_ = delivery;
-        map_->erase(index);
         return S_OK;
     });
+}
+
+HRESULT ExtractArchiveHandler::Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined) {
+    const HRESULT delivery = taken.Output ? taken.Output->Finish() : S_OK;
+    taken.Output = nullptr;
+    const bool succeeded = opRes == kResultOk && !taken.OnlyTested && SUCCEEDED(delivery);
+    check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), succeeded));
+    if (!succeeded && !passwordDeclined) {
+        std::int32_t answer = ExtractionAnswer::Continue;
+        check_hresult(callback_->ItemFailed(taken.Entry.Item.get(), FailureKind(taken.Entry, opRes), &answer));
+        if (answer == ExtractionAnswer::Cancel) return E_ABORT;
+        if (answer == ExtractionAnswer::Retry) {
+            retryRequested_ = true;
+            return E_FAIL;
+        }
+    }
+    // Data lost on the way to a stream is final only once the entry leaves the map; a retry
+    // may still deliver it.
+    if (FAILED(delivery) && SUCCEEDED(writeFailure_)) writeFailure_ = delivery;
+    map_->erase(taken.Index);
+    return S_OK;
 }
 
 HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
@@ -157,8 +154,8 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
     *password = nullptr;
     return zorvik::rt::boundary([&] {
         com_ptr<IArchiveItem> item;
-        if (hasCurrent_)
-            item = current_.Item;
+        if (!taken_.empty())
+            item = taken_.front().Entry.Item;
         else if (!map_->empty())
             item = map_->begin()->second.Item;
         const auto provider = callback_.as<IExtractionPasswordProvider>();

@@ -58,23 +58,30 @@ public:
     HRESULT CryptoGetTextPassword(BSTR* password) override;
 
 private:
-    void DropCurrent() noexcept;
-    // Hands the current entry's data to its stream and waits for it; a failure means some was lost.
-    HRESULT FinishOutput() noexcept;
+    // An entry the engine asked a stream for, until its result comes.
+    struct TakenEntry {
+        std::uint32_t Index = 0;
+        ExtractItem Entry;
+        // The engine tests the entry instead of extracting it: nothing reaches the caller.
+        bool OnlyTested = false;
+        // Kept so that the tail of the entry's data lands, or its loss is known, before the
+        // caller hears the entry completed.
+        zorvik::rt::com_ptr<OutputStreamAdapter> Output;
+    };
+
+    void DropTaken() noexcept;
+    // Reports one entry's result; E_ABORT or E_FAIL (retry) end the run.
+    HRESULT Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined);
     static std::int32_t FailureKind(const ExtractItem& entry, std::int32_t opRes);
     bool Canceled() const noexcept { return cancellation_ && cancellation_->canceled(); }
 
     std::vector<std::uint32_t> indices_;
     std::shared_ptr<ExtractionMap> map_;
     zorvik::rt::com_ptr<IExtractionCallback> callback_;
-    bool hasCurrent_ = false;
-    std::uint32_t currentIndex_ = 0;
-    ExtractItem current_;
-    // The engine tests the current entry instead of extracting it: nothing reaches the caller.
-    bool currentOnlyTested_ = false;
-    // Kept so that the tail of the entry's data lands, or its loss is known, before the caller
-    // hears the entry completed.
-    zorvik::rt::com_ptr<OutputStreamAdapter> currentOutput_;
+    // Usually one entry. A handler that decodes once into several entries (a file and its
+    // copies) asks for all their streams after PrepareOperation, and one result covers them all.
+    std::vector<TakenEntry> taken_;
+    bool prepared_ = false;
     std::wstring password_;
     bool passwordDeclined_ = false;
     bool retryRequested_ = false;
