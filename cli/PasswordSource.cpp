@@ -1,18 +1,33 @@
 #include "cli/PasswordSource.h"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
+#include "cli/Interrupt.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
 
 namespace {
 
+// Waits until stdin has input, or Ctrl-C was pressed. The signal may land on any thread, so a
+// blocked read would not notice it: the flag is looked at between short waits.
+bool AwaitInput() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (!Interrupt::Requested()) {
+        const int ready = ::poll(&input, 1, 100);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+    return false;
+}
+
 // Reads one line from the terminal on stdin with echo off; the terminal is restored whatever
-// happens, Ctrl-C included (read() then fails with EINTR).
+// happens, Ctrl-C included.
 std::optional<std::string> Prompt() {
     termios saved{};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
@@ -27,6 +42,7 @@ std::optional<std::string> Prompt() {
     bool complete = false;
     for (;;) {
         char c = 0;
+        if (!AwaitInput()) break;
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
         if (n <= 0) break;  // end of input, or interrupted
         if (c == '\n') {

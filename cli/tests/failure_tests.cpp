@@ -53,6 +53,7 @@ TEST_F(ToolTest, OnATerminalThePasswordIsAskedForWithoutEcho) {
     EXPECT_EQ(terminal.Drain().find("secret"), std::string::npos) << "echoed";
 
     // Ctrl-C at the prompt ends the tool and gives the terminal its echo back.
+    fs::remove(Path(".stderr"));  // so that the first run's prompt is not taken for the second's
     ToolProcess interrupted = Start({"list", "locked.7z"}, terminal.Name());
     AwaitPrompt(Path(".stderr"));
     ::kill(interrupted.Pid(), SIGINT);
