@@ -55,8 +55,9 @@ public:
 
 private:
     com_ptr<Engine::IInArchive> TryOpen(const FormatRecord& format) {
-        if (NamesEqual(format.Name, L"Rar")) {
-            // The in-process reader first; what it declines goes to the engine's handler.
+        if (NamesEqual(format.Name, L"Rar") || NamesEqual(format.Name, L"Rar5")) {
+            // The in-process reader first (the engine lists RAR 5 as a format of its own, ahead
+            // of the older one); what it declines goes to the engine's handler.
             if (auto rar = RAR::CreateHandler(); rar && Open(rar.get())) return rar;
         }
         com_ptr<Engine::IInArchive> handler;

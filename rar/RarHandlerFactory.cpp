@@ -1,8 +1,9 @@
 #include "rar/RarHandlerFactory.h"
 
+#include "rar/RarArchive.h"
+
 namespace Zorvik::Impl::RAR {
 
-// The in-process reader is not built yet: the engine's handler opens every RAR archive.
-zorvik::rt::com_ptr<Engine::IInArchive> CreateHandler() { return nullptr; }
+zorvik::rt::com_ptr<Engine::IInArchive> CreateHandler() { return zorvik::rt::make<Archive>(); }
 
 }  // namespace Zorvik::Impl::RAR

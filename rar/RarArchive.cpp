@@ -1,0 +1,115 @@
+#include "rar/RarArchive.h"
+
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "rar/RarArchiveExtractCallbackAdapter.h"
+#include "rar/RarInputStreamAdapter.h"
+#include "rar/RarOpenArchiveCallbackAdapter.h"
+#include "rar/UnRAR.Shared/UnRAR.h"
+#include "zorvik/runtime/oleauto.h"
+
+namespace Zorvik::Impl::RAR {
+
+using zorvik::rt::com_ptr;
+
+namespace {
+
+constexpr std::uint32_t kAllItems = 0xFFFFFFFF;
+
+// Nothing the reader or the library throws may cross into the engine's caller.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+FILETIME ToFileTime(std::uint64_t ticks) {
+    FILETIME time{};
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+}  // namespace
+
+Archive::Archive() : reader_(std::make_unique<UnRAR::Reader>()) {}
+
+Archive::~Archive() = default;
+
+HRESULT Archive::Open(Engine::IInStream* stream, const std::uint64_t*, Engine::IArchiveOpenCallback* openCallback) {
+    if (!stream) return E_INVALIDARG;
+    return Guarded([&] {
+        auto input = std::make_shared<InputStreamAdapter>(com_ptr<Engine::IInStream>::copy_from(stream));
+        auto callback = std::make_shared<OpenArchiveCallbackAdapter>(com_ptr<Engine::IArchiveOpenCallback>::copy_from(openCallback));
+        return static_cast<HRESULT>(reader_->Open(std::move(input), std::move(callback)));
+    });
+}
+
+HRESULT Archive::Close() {
+    reader_->Close();
+    return S_OK;
+}
+
+HRESULT Archive::GetNumberOfItems(std::uint32_t* numItems) {
+    if (!numItems) return E_POINTER;
+    if (!reader_->IsOpen()) return E_FAIL;
+    *numItems = reader_->ItemCount();
+    return S_OK;
+}
+
+HRESULT Archive::GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVARIANT* value) {
+    if (!value) return E_POINTER;
+    if (index >= reader_->ItemCount()) return E_INVALIDARG;
+    return Guarded([&] {
+        const UnRAR::EntryInfo& entry = reader_->FirstEntry(index);
+        zorvik::rt::prop_variant property;
+        switch (propID) {
+            case Engine::kpidPath: property.set_string(entry.name); break;
+            case Engine::kpidIsDir: property.set_bool(entry.isDirectory); break;
+            case Engine::kpidSize: property.set_uint64(static_cast<std::uint64_t>(entry.unpackedSize)); break;
+            case Engine::kpidPackSize: property.set_uint64(reader_->PackedSize(index)); break;
+            case Engine::kpidCTime: property.set_filetime(ToFileTime(entry.creationTime)); break;
+            case Engine::kpidATime: property.set_filetime(ToFileTime(entry.accessTime)); break;
+            case Engine::kpidMTime: property.set_filetime(ToFileTime(entry.modificationTime)); break;
+            case Engine::kpidEncrypted: property.set_bool(entry.isEncrypted); break;
+            default: break;
+        }
+        property.detach_to(value);
+        return S_OK;
+    });
+}
+
+HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t, Engine::IArchiveExtractCallback* extractCallback) {
+    if (!extractCallback) return E_INVALIDARG;
+    if (!indices && numItems != 0 && numItems != kAllItems) return E_INVALIDARG;
+    return Guarded([&] {
+        std::vector<std::uint32_t> list;
+        if (!indices && numItems == kAllItems) {
+            list.resize(reader_->ItemCount());
+            std::iota(list.begin(), list.end(), 0u);
+        } else {
+            list.assign(indices, indices + numItems);
+        }
+        auto callback = std::make_shared<ArchiveExtractCallbackAdapter>(com_ptr<Engine::IArchiveExtractCallback>::copy_from(extractCallback));
+        return static_cast<HRESULT>(reader_->Extract(list, std::move(callback)));
+    });
+}
+
+HRESULT Archive::GetArchiveProperty(Engine::PROPID, PROPVARIANT*) { return E_NOTIMPL; }
+
+HRESULT Archive::GetNumberOfProperties(std::uint32_t*) { return E_NOTIMPL; }
+
+HRESULT Archive::GetPropertyInfo(std::uint32_t, BSTR*, Engine::PROPID*, VARTYPE*) { return E_NOTIMPL; }
+
+HRESULT Archive::GetNumberOfArchiveProperties(std::uint32_t*) { return E_NOTIMPL; }
+
+HRESULT Archive::GetArchivePropertyInfo(std::uint32_t, BSTR*, Engine::PROPID*, VARTYPE*) { return E_NOTIMPL; }
+
+}  // namespace Zorvik::Impl::RAR

@@ -1,0 +1,603 @@
+#include "rar.hpp"
+
+#include <algorithm>
+#include <map>
+#include <new>
+#include <thread>
+
+#include "rar/UnRAR.Shared/UnRAR.h"
+
+namespace UnRAR {
+
+namespace {
+
+constexpr HRESULT_t kOk = 0;
+constexpr HRESULT_t kFalse = 1;
+constexpr HRESULT_t kAbort = static_cast<HRESULT_t>(0x80004004);
+constexpr HRESULT_t kFail = static_cast<HRESULT_t>(0x80004005);
+constexpr HRESULT_t kOutOfMemory = static_cast<HRESULT_t>(0x8007000E);
+
+// The decoder and the hashes use at most this many worker threads.
+constexpr unsigned kMaxDecoderThreads = 8;
+
+// Stored data is copied in blocks of this size.
+constexpr std::size_t kStoredBlockSize = 0x40000;
+
+unsigned OptionThreads() {
+    const unsigned reported = std::thread::hardware_concurrency();
+    return std::clamp(reported, 1u, 32u);
+}
+
+// The stored name with backslashes between components. A backslash or a colon inside a RAR 5
+// name cannot be part of a component name on the store platform and becomes an underscore.
+std::wstring ConvertName(const wchar_t* name) {
+    std::wstring converted(name);
+    for (wchar_t& c : converted) {
+        if (c == L'\\' || c == L':')
+            c = L'_';
+        else if (c == L'/')
+            c = L'\\';
+    }
+    return converted;
+}
+
+// A copy's target as stored: RAR 5.0 wrote backslashes between components, later versions
+// slashes.
+std::wstring ConvertTarget(const wchar_t* name) {
+    std::wstring converted(name);
+    for (wchar_t& c : converted) {
+        if (c == L':')
+            c = L'_';
+        else if (c == L'/')
+            c = L'\\';
+    }
+    return converted;
+}
+
+// Asks for a password into a buffer of our size and copies it into the library's buffer, never
+// past either.
+template <typename Ask>
+void FillPassword(Ask&& ask, wchar_t* destination, LPARAM destinationSize) {
+    if (!destination || destinationSize <= 0) return;
+    wchar_t buffer[kPasswordBufferSize] = {};
+    ask(buffer);
+    buffer[kPasswordBufferSize - 1] = 0;
+    wcsncpyz(destination, buffer, static_cast<size_t>(destinationSize));
+    cleandata(buffer, sizeof(buffer));
+}
+
+// The library's ask-for-volume message (narrow or wide) is answered with "missing": any other
+// answer that leaves the name unchanged makes the library try the same name again forever.
+bool IsVolumeRequest(UINT message, LPARAM mode) {
+    return (message == UCM_CHANGEVOLUMEW || message == UCM_CHANGEVOLUME) && mode == RAR_VOL_ASK;
+}
+
+int CALLBACK OpenCallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
+    auto* callback = reinterpret_cast<IOpenCallback*>(userData);
+    if (IsVolumeRequest(message, p2)) return -1;
+    if (message == UCM_NEEDPASSWORDW && callback)
+        FillPassword([&](wchar_t* buffer) { callback->GetPassword(buffer); }, reinterpret_cast<wchar_t*>(p1), p2);
+    return 0;
+}
+
+void ResetErrorState() { ErrHandler.Clean(); }
+
+void UseOpenCallback(Archive& archive, IOpenCallback* callback) {
+    CommandData* options = archive.GetCommandData();
+    options->DllOpMode = RAR_EXTRACT;
+    options->Callback = OpenCallbackProc;
+    options->UserData = reinterpret_cast<LPARAM>(callback);
+}
+
+// An item's header with a data-less redirection other than a file copy is not listed.
+bool IsListed(const FileHeader& header) { return header.RedirType == FSREDIR_NONE || header.RedirType == FSREDIR_FILECOPY; }
+
+std::int64_t NonNegative(std::int64_t size) { return size < 0 ? 0 : size; }
+
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
+}
+
+// The first signature in the stream's first bytes; older formats are declined before the
+// library reads any of their headers (which could ask for a password).
+RARFORMAT LeadingFormat(Archive& archive) {
+    byte start[SIZEOF_MARKHEAD5] = {};
+    archive.Seek(0, SEEK_SET);
+    const int read = archive.Read(start, sizeof(start));
+    archive.Seek(0, SEEK_SET);
+    return read > 0 ? Archive::IsSignature(start, static_cast<size_t>(read)) : RARFMT_NONE;
+}
+
+// Writes every block to each of its streams. A block lost on any of them fails the write:
+// data that never reached one destination must not pass for extracted.
+class CompoundStream final : public IOutputStream {
+public:
+    void Add(std::shared_ptr<IOutputStream> stream) { streams_.push_back(std::move(stream)); }
+    bool Empty() const { return streams_.empty(); }
+
+    bool Write(const void* buffer, std::uint32_t size, std::uint32_t* processed) override {
+        bool all = true;
+        for (const auto& stream : streams_) all = stream->Write(buffer, size, processed) && all;
+        return all;
+    }
+    bool Seek(std::int64_t offset, std::int32_t origin) override {
+        bool any = false;
+        for (const auto& stream : streams_) any = stream->Seek(offset, origin) || any;
+        return any;
+    }
+
+private:
+    std::vector<std::shared_ptr<IOutputStream>> streams_;
+};
+
+// An output the library writes each decoded block into; each stream gets the whole block or
+// the write fails.
+class FullWriter final : public IOutputStream {
+public:
+    explicit FullWriter(std::shared_ptr<IOutputStream> stream) : stream_(std::move(stream)) {}
+    bool Write(const void* buffer, std::uint32_t size, std::uint32_t* processed) override {
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        std::uint32_t done = 0;
+        while (done < size) {
+            std::uint32_t written = 0;
+            if (!stream_->Write(bytes + done, size - done, &written) || written == 0 || written > size - done) break;
+            done += written;
+        }
+        if (processed) *processed = done;
+        return done == size;
+    }
+    bool Seek(std::int64_t offset, std::int32_t origin) override { return stream_->Seek(offset, origin); }
+
+private:
+    std::shared_ptr<IOutputStream> stream_;
+};
+
+}  // namespace
+
+Reader::Reader() = default;
+
+Reader::~Reader() = default;
+
+void Reader::Close() {
+    archive_.reset();
+    refItems_.clear();
+    entries_.clear();
+}
+
+std::uint64_t Reader::PackedSize(std::uint32_t index) const {
+    const RefItem& item = refItems_[index];
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < item.entryCount && item.firstEntry + i < entries_.size(); ++i)
+        total = SaturatingAdd(total, static_cast<std::uint64_t>(entries_[item.firstEntry + i].packedSize));
+    return total;
+}
+
+HRESULT_t Reader::Open(std::shared_ptr<IInputStream> input, std::shared_ptr<IOpenCallback> callback) {
+    try {
+        Close();
+        archive_ = std::make_shared<::Archive>();
+        archive_->SetInputStream(std::move(input));
+        archive_->SetOpenCallback(callback);
+        UseOpenCallback(*archive_, callback.get());
+        archive_->GetCommandData()->Threads = OptionThreads();
+        // Every header is walked anyway; the quick-open copy of them would only be a second,
+        // separately decrypted source of the same headers.
+        archive_->GetCommandData()->QOpenMode = QOPEN_NONE;
+
+        const std::wstring name = callback ? callback->GetArchiveName() : std::wstring();
+        if (!archive_->Open(name.c_str())) {
+            ErrHandler.SetErrorCode(RARX_OPEN);
+            return kFail;
+        }
+        return OpenVolumes();
+    } catch (RAR_EXIT code) {
+        return code == RARX_USERBREAK ? kAbort : kFail;
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    } catch (...) {
+        return kFail;
+    }
+}
+
+HRESULT_t Reader::OpenVolumes() {
+    ::Archive& archive = *archive_;
+    bool restartedFromFirst = false;
+    for (;;) {
+        ResetErrorState();
+        const RARFORMAT leading = LeadingFormat(archive);
+        if (leading == RARFMT14 || leading == RARFMT15) return kFalse;
+        if (!archive.IsArchive(false)) return kFail;
+        if (archive.Format < RARFMT50 || archive.FailedHeaderDecryption) return kFalse;
+
+        // Opened on a later volume: start over from the first one, once.
+        if (archive.Volume && !archive.FirstVolume && archive.FirstVolumeName[0] == 0 && !restartedFromFirst) {
+            restartedFromFirst = true;
+            const std::wstring first = FirstVolumeName(archive.FileName, archive.NewNumbering);
+            archive.Close();
+            if (!archive.Open(first.c_str())) {
+                ErrHandler.SetErrorCode(RARX_OPEN);
+                return kFail;
+            }
+            continue;
+        }
+
+        bool lastSplitAfter = false;
+        bool nextVolume = false;
+        while (archive.ReadHeader() != 0) {
+            const HEADER_TYPE type = archive.GetHeaderType();
+            if (type == HEAD_ENDARC) {
+                nextVolume = archive.EndArcHead.NextVolume;
+                break;
+            }
+            if (type == HEAD_FILE) {
+                RecordFileHeader(archive.VolNumber);
+                lastSplitAfter = archive.FileHead.SplitAfter;
+            }
+            archive.SeekToNext();
+        }
+        if (!(lastSplitAfter || nextVolume) || !archive.Volume) break;
+        if (!MergeArchive(archive, nullptr, false, 'L')) break;
+        archive.Seek(0, SEEK_SET);
+    }
+    return kOk;
+}
+
+void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
+    const FileHeader& header = archive_->FileHead;
+    if (!IsListed(header)) return;
+
+    RefItem started;
+    started.volumeNumber = volumeNumber;
+    started.firstEntry = static_cast<std::uint32_t>(entries_.size());
+    if (header.RedirType == FSREDIR_FILECOPY) {
+        const std::wstring target = ConvertTarget(header.RedirName);
+        const auto found = std::find_if(refItems_.begin(), refItems_.end(),
+                                        [&](const RefItem& item) { return entries_[item.firstEntry].name == target; });
+        // A copy of something not in the archive has nothing to be extracted from.
+        if (found == refItems_.end()) return;
+        started.isLink = true;
+        // A copy of a copy is decoded from the original.
+        started.linkTarget = found->isLink ? found->linkTarget : static_cast<std::uint32_t>(found - refItems_.begin());
+    }
+    if (!header.SplitBefore || refItems_.empty()) refItems_.push_back(started);
+
+    EntryInfo entry;
+    entry.headerPosition = archive_->CurBlockPos;
+    entry.accessTime = const_cast<RarTime&>(header.atime).GetWin();
+    entry.creationTime = const_cast<RarTime&>(header.ctime).GetWin();
+    entry.modificationTime = const_cast<RarTime&>(header.mtime).GetWin();
+    entry.packedSize = NonNegative(header.PackSize);
+    entry.unpackedSize = NonNegative(header.UnpSize);
+    entry.name = ConvertName(header.FileName);
+    entry.isDirectory = header.Dir;
+    entry.isEncrypted = header.Encrypted;
+    entries_.push_back(std::move(entry));
+    refItems_.back().entryCount++;
+}
+
+std::vector<Reader::ExtractPlanItem> Reader::Plan(const std::vector<std::uint32_t>& indices) const {
+    std::map<std::uint32_t, std::vector<std::uint32_t>> extractItems;
+    const auto visit = [&](std::uint32_t index, bool requested) {
+        if (index >= refItems_.size()) return;
+        extractItems.try_emplace(index);
+        const RefItem& item = refItems_[index];
+        if (item.isLink) {
+            // A copy asked for alone still needs its source decoded, into the copy's stream.
+            auto& target = extractItems[item.linkTarget];
+            if (requested) target.push_back(index);
+        } else if (requested) {
+            extractItems[index].push_back(index);
+        }
+    };
+    if (archive_->Solid) {
+        std::vector<std::uint32_t> sorted(indices);
+        std::sort(sorted.begin(), sorted.end());
+        for (std::uint32_t index = 0; index < refItems_.size(); ++index)
+            visit(index, std::binary_search(sorted.begin(), sorted.end(), index));
+    } else {
+        for (const std::uint32_t index : indices) visit(index, true);
+    }
+
+    std::vector<ExtractPlanItem> plan;
+    for (auto& [index, destinations] : extractItems) {
+        // The same index asked for twice gets one stream.
+        std::sort(destinations.begin(), destinations.end());
+        destinations.erase(std::unique(destinations.begin(), destinations.end()), destinations.end());
+        plan.push_back(ExtractPlanItem{index, std::move(destinations)});
+    }
+    return plan;
+}
+
+// One Extract call: the decoding context, decoder, progress counter and callback.
+class Reader::Extraction {
+public:
+    Extraction(Reader& reader, std::shared_ptr<IExtractCallback> callback)
+        : reader_(reader), archive_(*reader.archive_), options_(*archive_.GetCommandData()), callback_(std::move(callback)) {}
+
+    ~Extraction() {
+        // The open callback stays in place for the library's later volume requests.
+        UseOpenCallback(archive_, archive_.OpenCallback().get());
+    }
+
+    HRESULT_t Run(const std::vector<std::uint32_t>& indices) {
+        std::uint64_t total = 0;
+        for (const std::uint32_t index : indices) {
+            if (index >= reader_.refItems_.size()) continue;
+            const EntryInfo& entry = reader_.FirstEntry(index);
+            if (!entry.isDirectory) total = SaturatingAdd(total, static_cast<std::uint64_t>(entry.unpackedSize));
+        }
+        if (!callback_->SetTotal(total)) return kAbort;
+
+        options_.DllOpMode = RAR_EXTRACT;
+        options_.Callback = CallbackProc;
+        options_.UserData = reinterpret_cast<LPARAM>(this);
+        progress_ = 0;
+        ResetErrorState();
+
+        if (archive_.Volume && archive_.VolNumber != 0) RewindToFirstVolume();
+        if (archive_.Solid) {
+            archive_.Seek(0, SEEK_SET);
+            if (!archive_.IsArchive(false)) return kFail;
+        }
+
+        dataIO_.UnpVolume = archive_.FileHead.SplitAfter;
+        dataIO_.NextVolumeMissing = false;
+        unpack_ = std::make_unique<Unpack>(&dataIO_);
+        unpack_->SetThreads(std::min(options_.Threads, kMaxDecoderThreads));
+
+        for (const ExtractPlanItem& step : reader_.Plan(indices)) {
+            const HRESULT_t result = ExtractItem(step);
+            if (result != kOk) return result;
+        }
+        return kOk;
+    }
+
+    // A failure raised by the library ends the Extract; the current item hears about it.
+    HRESULT_t Failed(RAR_EXIT code) {
+        if (code == RARX_USERBREAK) return kAbort;
+        if (itemStarted_) callback_->SetOperationResult(kResultUnsupported);
+        return kFail;
+    }
+
+    void OtherFailure() {
+        if (itemStarted_) callback_->SetOperationResult(kResultUnsupported);
+    }
+
+private:
+    static int CALLBACK CallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
+        auto* self = reinterpret_cast<Extraction*>(userData);
+        if (IsVolumeRequest(message, p2)) return -1;
+        switch (message) {
+            case UCM_PROCESSDATA:
+                self->progress_ += static_cast<std::uint64_t>(p2);
+                return self->callback_->SetCompleted(&self->progress_) ? 0 : -1;
+            case UCM_NEEDPASSWORDW:
+                FillPassword(
+                    [&](wchar_t* buffer) {
+                        if (self->callback_->GetPassword(buffer) == kAbort) self->passwordCancelled_ = true;
+                    },
+                    reinterpret_cast<wchar_t*>(p1), p2);
+                return 0;
+            default:
+                return 0;
+        }
+    }
+
+    void RewindToFirstVolume() {
+        archive_.Close();
+        archive_.VolNumber = 0;
+        if (archive_.FirstVolumeName[0] == 0 || !archive_.Open(archive_.FirstVolumeName)) return;
+        // The header keys of a volume belong to that volume.
+        archive_.Seek(0, SEEK_SET);
+        archive_.IsArchive(false);
+    }
+
+    // Moves forward through the volumes to the one holding an item's first header.
+    bool ReachVolume(std::uint32_t volumeNumber) {
+        if (archive_.VolNumber > volumeNumber) RewindToFirstVolume();
+        while (archive_.VolNumber != volumeNumber)
+            if (!MergeArchive(archive_, &dataIO_, false, 'E')) return false;
+        return true;
+    }
+
+    // The next header of a listed item in sequence, across volume ends; service headers,
+    // unlisted redirections and continuations of split files are passed over.
+    bool NextItemHeader() {
+        bool haveHeader = false;
+        for (;;) {
+            if (!haveHeader && archive_.ReadHeader() == 0) return false;
+            haveHeader = false;
+            const HEADER_TYPE type = archive_.GetHeaderType();
+            if (type == HEAD_ENDARC) {
+                if (!archive_.EndArcHead.NextVolume || !MergeArchive(archive_, &dataIO_, false, 'E')) return false;
+                haveHeader = true;
+                continue;
+            }
+            if (type == HEAD_FILE && IsListed(archive_.FileHead) && !archive_.FileHead.SplitBefore) return true;
+            archive_.SeekToNext();
+        }
+    }
+
+    bool HeaderOfItem(const EntryInfo& entry) {
+        if (archive_.Solid) return NextItemHeader();
+        archive_.Seek(entry.headerPosition, SEEK_SET);
+        return archive_.ReadHeader() != 0 && archive_.GetHeaderType() == HEAD_FILE;
+    }
+
+    // The options' password, or one asked for through the library's callback.
+    bool ObtainPassword() {
+        if (options_.Password.IsSet()) return true;
+        wchar_t wide[MAXPASSWORD] = {};
+        if (CallbackProc(UCM_NEEDPASSWORDW, reinterpret_cast<LPARAM>(this), reinterpret_cast<LPARAM>(wide), ASIZE(wide)) == -1)
+            wide[0] = 0;
+        if (wide[0] != 0) {
+            options_.Password.Set(wide);
+            options_.ManualPassword = true;
+        }
+        cleandata(wide, sizeof(wide));
+        return options_.Password.IsSet();
+    }
+
+    HRESULT_t ExtractItem(const ExtractPlanItem& step) {
+        itemStarted_ = false;
+        const RefItem& item = reader_.refItems_[step.index];
+        const EntryInfo& entry = reader_.entries_[item.firstEntry];
+
+        if (!reader_.archive_->Solid && !ReachVolume(item.volumeNumber)) return Report(kResultUnsupported, kFalse);
+        if (!HeaderOfItem(entry)) return kOk;
+        FileHeader& header = archive_.FileHead;
+
+        if (!callback_->PrepareOperation()) return kAbort;
+        itemStarted_ = true;
+
+        const bool hasData = !header.Dir && header.RedirType == FSREDIR_NONE;
+        if (hasData && header.Encrypted && !ObtainPassword()) {
+            if (passwordCancelled_) return kAbort;
+            // Nothing to decrypt with: the entry fails, and so does the rest of the request.
+            return Report(kResultDataError, kFalse);
+        }
+
+        auto destination = std::make_shared<CompoundStream>();
+        for (const std::uint32_t index : step.destinations) {
+            std::shared_ptr<IOutputStream> stream;
+            if (const HRESULT_t result = callback_->GetStream(index, stream); result != kOk) return result;
+            if (stream) {
+                destination->Add(std::make_shared<FullWriter>(std::move(stream)));
+            } else {
+                // Nothing will be written for it: count its bytes as done.
+                progress_ = SaturatingAdd(progress_, static_cast<std::uint64_t>(reader_.FirstEntry(index).unpackedSize));
+                if (!callback_->SetCompleted(&progress_)) return kAbort;
+            }
+        }
+        const bool hasDestinations = !step.destinations.empty() && !destination->Empty();
+        // In a solid archive every item is decoded, with or without output, so that the stream
+        // advances; elsewhere an item nobody takes is passed over.
+        if (!hasDestinations && !step.destinations.empty() && !archive_.Solid) {
+            archive_.SeekToNext();
+            return Finish(kResultOk);
+        }
+        if (!hasData) {
+            archive_.SeekToNext();
+            return Finish(kResultOk);
+        }
+
+        // Sizes a header cannot honestly carry are refused rather than handed to the decoder.
+        if (header.PackSize < 0 || (header.UnpSize < 0 && !header.UnknownUnpSize)) {
+            archive_.SeekToNext();
+            return Finish(kResultDataError);
+        }
+        // A newer decoder than this library has (RAR 7 dictionaries over 4 GiB, say), or
+        // encryption it cannot set up: the library would leave its cipher without a key.
+        if ((header.Method != 0 && header.UnpVer > VER_UNPACK5) ||
+            (header.Encrypted && (header.CryptMethod != CRYPT_RAR50 || header.Lg2Count > CRYPT5_KDF_LG2_COUNT_MAX))) {
+            archive_.SeekToNext();
+            return Report(kResultUnsupported, archive_.Solid ? kFalse : kOk);
+        }
+
+        File output(nullptr, nullptr, hasDestinations ? destination : nullptr);
+        dataIO_.UnpVolume = header.SplitAfter;
+        dataIO_.NextVolumeMissing = false;
+        archive_.Seek(archive_.NextBlockPos - header.PackSize, SEEK_SET);
+
+        if (header.Encrypted) {
+            SecPassword password = options_.Password;
+            byte check[SIZE_PSWCHECK] = {};
+            dataIO_.SetEncryption(false, header.CryptMethod, &password, header.SaltSet ? header.Salt : nullptr, header.InitV,
+                                  header.Lg2Count, header.HashKey, check);
+            if (header.UsePswCheck && !archive_.BrokenHeader && memcmp(header.PswCheck, check, SIZE_PSWCHECK) != 0) {
+                // Asked for again by the next Extract.
+                options_.Password.Clean();
+                return Report(kResultDataError, kFail);
+            }
+        } else {
+            dataIO_.SetEncryption(false, CRYPT_NONE, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+        }
+
+        // The counters only: the context's full reset would also drop decryption and volume state.
+        dataIO_.CurUnpRead = 0;
+        dataIO_.CurUnpWrite = 0;
+        dataIO_.CurPackRead = 0;
+        dataIO_.CurPackWrite = 0;
+        dataIO_.UnpHash.Init(header.FileHash.Type, options_.Threads);
+        dataIO_.PackedDataHash.Init(header.FileHash.Type, options_.Threads);
+        dataIO_.SetPackedSizeToRead(header.PackSize);
+        dataIO_.SetFiles(&archive_, &output);
+        dataIO_.SetTestMode(!hasDestinations);
+        dataIO_.SetSkipUnpCRC(!hasDestinations);
+
+        if (!header.SplitBefore) {
+            if (header.Method == 0) {
+                CopyStored(header.UnpSize);
+            } else {
+                unpack_->Init(header.WinSize, header.Solid);
+                unpack_->SetDestSize(header.UnpSize);
+                unpack_->DoUnpack(header.UnpVer, header.Solid);
+            }
+        }
+        archive_.SeekToNext();
+
+        // After decoding, the current header is that of the file's last volume, which holds
+        // the whole file's hash and says whether the file goes on.
+        FileHeader& last = archive_.FileHead;
+        if (hasDestinations &&
+            (last.SplitAfter || !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr))) {
+            return Report(kResultCrcError, kFalse);
+        }
+        if (ErrHandler.GetErrorCount() != 0) {
+            if (ErrHandler.GetErrorCode() == RARX_USERBREAK) return kAbort;
+            return Report(kResultUnsupported, kFail);
+        }
+        return Finish(kResultOk);
+    }
+
+    HRESULT_t Finish(std::int32_t result) { return Report(result, kOk); }
+
+    // Reports the item's result; the caller may still stop the extraction there (a cancel, or
+    // a retry it wants to run).
+    HRESULT_t Report(std::int32_t result, HRESULT_t outcome) {
+        itemStarted_ = false;
+        return callback_->SetOperationResult(result) ? outcome : kAbort;
+    }
+
+    void CopyStored(std::int64_t remaining) {
+        std::vector<byte> buffer(kStoredBlockSize);
+        for (;;) {
+            const int read = dataIO_.UnpRead(buffer.data(), buffer.size());
+            if (read <= 0) break;
+            const int write = read < remaining ? read : static_cast<int>(std::max<std::int64_t>(remaining, 0));
+            if (write > 0) {
+                dataIO_.UnpWrite(buffer.data(), static_cast<size_t>(write));
+                remaining -= write;
+            }
+        }
+    }
+
+    Reader& reader_;
+    ::Archive& archive_;
+    CommandData& options_;
+    std::shared_ptr<IExtractCallback> callback_;
+    ComprDataIO dataIO_;
+    std::unique_ptr<Unpack> unpack_;
+    std::uint64_t progress_ = 0;
+    bool itemStarted_ = false;
+    bool passwordCancelled_ = false;
+};
+
+HRESULT_t Reader::Extract(const std::vector<std::uint32_t>& indices, std::shared_ptr<IExtractCallback> callback) {
+    if (!archive_ || !callback) return kFail;
+    std::unique_ptr<Extraction> extraction;
+    try {
+        extraction = std::make_unique<Extraction>(*this, std::move(callback));
+        return extraction->Run(indices);
+    } catch (RAR_EXIT code) {
+        return extraction ? extraction->Failed(code) : kFail;
+    } catch (const std::bad_alloc&) {
+        if (extraction) extraction->OtherFailure();
+        return kOutOfMemory;
+    } catch (...) {
+        if (extraction) extraction->OtherFailure();
+        return kFail;
+    }
+}
+
+}  // namespace UnRAR
