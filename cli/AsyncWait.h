@@ -2,10 +2,13 @@
 #pragma once
 
 #include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "cli/Interrupt.h"
 #include "zorvik/runtime/async.h"
+#include "zorvik/runtime/delegate.h"
 
 namespace Zorvik::Cli {
 
@@ -14,19 +17,33 @@ namespace Zorvik::Cli {
 template <typename T>
 zorvik::rt::abi_owner_t<T> Await(ABI::Windows::Foundation::IAsyncOperation<T>* operation) {
     using ABI::Windows::Foundation::AsyncStatus;
-    const auto info = zorvik::rt::com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>>::copy_from(operation)
-                          .template as<ABI::Windows::Foundation::IAsyncInfo>();
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    auto signal = std::make_shared<Signal>();
+    const auto handler = zorvik::rt::make_delegate<ABI::Windows::Foundation::AsyncOperationCompletedHandler<T>>(
+        [signal](ABI::Windows::Foundation::IAsyncOperation<T>*, AsyncStatus) {
+            std::lock_guard lock(signal->mutex);
+            signal->done = true;
+            signal->ended.notify_all();
+        });
+    zorvik::rt::check_hresult(operation->put_Completed(handler.get()));
+
+    // The flag is set by a signal handler, which cannot wake the wait: it is looked at between
+    // short waits.
     bool cancelSent = false;
-    for (;;) {
-        AsyncStatus status = AsyncStatus::Started;
-        zorvik::rt::check_hresult(info->get_Status(&status));
-        if (status != AsyncStatus::Started) break;
+    std::unique_lock lock(signal->mutex);
+    while (!signal->ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return signal->done; })) {
         if (!cancelSent && Interrupt::Requested()) {
-            info->Cancel();
+            zorvik::rt::com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>>::copy_from(operation)
+                .template as<ABI::Windows::Foundation::IAsyncInfo>()
+                ->Cancel();
             cancelSent = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    lock.unlock();
     return zorvik::rt::get(operation);
 }
 

@@ -1,6 +1,5 @@
 #include "rar/RarArchive.h"
 
-#include <new>
 #include <numeric>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "rar/RarInputStreamAdapter.h"
 #include "rar/RarOpenArchiveCallbackAdapter.h"
 #include "rar/UnRAR.Shared/UnRAR.h"
+#include "zorvik/runtime/errors.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl::RAR {
@@ -17,18 +17,6 @@ using zorvik::rt::com_ptr;
 namespace {
 
 constexpr std::uint32_t kAllItems = 0xFFFFFFFF;
-
-// Nothing the reader or the library throws may cross into the engine's caller.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 
 FILETIME ToFileTime(std::uint64_t ticks) {
     FILETIME time{};
@@ -45,7 +33,7 @@ Archive::~Archive() = default;
 
 HRESULT Archive::Open(Engine::IInStream* stream, const std::uint64_t*, Engine::IArchiveOpenCallback* openCallback) {
     if (!stream) return E_INVALIDARG;
-    return Guarded([&] {
+    return zorvik::rt::boundary([&] {
         auto input = std::make_shared<InputStreamAdapter>(com_ptr<Engine::IInStream>::copy_from(stream));
         auto callback = std::make_shared<OpenArchiveCallbackAdapter>(com_ptr<Engine::IArchiveOpenCallback>::copy_from(openCallback));
         return static_cast<HRESULT>(reader_->Open(std::move(input), std::move(callback)));
@@ -67,7 +55,7 @@ HRESULT Archive::GetNumberOfItems(std::uint32_t* numItems) {
 HRESULT Archive::GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVARIANT* value) {
     if (!value) return E_POINTER;
     if (index >= reader_->ItemCount()) return E_INVALIDARG;
-    return Guarded([&] {
+    return zorvik::rt::boundary([&] {
         const UnRAR::EntryInfo& entry = reader_->FirstEntry(index);
         zorvik::rt::prop_variant property;
         switch (propID) {
@@ -89,7 +77,7 @@ HRESULT Archive::GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVAR
 HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t, Engine::IArchiveExtractCallback* extractCallback) {
     if (!extractCallback) return E_INVALIDARG;
     if (!indices && numItems != 0 && numItems != kAllItems) return E_INVALIDARG;
-    return Guarded([&] {
+    return zorvik::rt::boundary([&] {
         std::vector<std::uint32_t> list;
         if (!indices && numItems == kAllItems) {
             list.resize(reader_->ItemCount());
