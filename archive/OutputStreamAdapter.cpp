@@ -4,13 +4,13 @@
 #include <utility>
 
 #include "engine/SeekTarget.h"
+#include "engine/WinrtBufferImpl.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Impl {
 
 using ABI::Windows::Foundation::AsyncStatus;
 using ABI::Windows::Foundation::IAsyncInfo;
-using ABI::Windows::Storage::Streams::IBuffer;
 using ABI::Windows::Storage::Streams::IOutputStream;
 using ABI::Windows::Storage::Streams::IRandomAccessStream;
 using zorvik::rt::check_hresult;
@@ -34,9 +34,7 @@ HRESULT Guarded(Body&& body) noexcept {
 }  // namespace
 
 OutputStreamAdapter::OutputStreamAdapter(com_ptr<IRandomAccessStream> stream)
-    : stream_(std::move(stream)), output_(stream_.try_as<IOutputStream>()) {
-    buffer_.reserve(kBufferSize);
-}
+    : stream_(std::move(stream)), output_(stream_.try_as<IOutputStream>()) {}
 
 template <typename Step>
 HRESULT OutputStreamAdapter::Deliver(Step&& step) noexcept {
@@ -61,6 +59,7 @@ HRESULT OutputStreamAdapter::Write(const void* data, std::uint32_t size, std::ui
     }
     if (FAILED(failure_)) return failure_;
 
+    buffer_.reserve(kBufferSize);  // once per buffer; untouched pages cost nothing
     const auto accepted = static_cast<std::uint32_t>(std::min<std::size_t>(size, kBufferSize - buffer_.size()));
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     buffer_.insert(buffer_.end(), bytes, bytes + accepted);  // within the reserved capacity
@@ -108,20 +107,18 @@ HRESULT OutputStreamAdapter::Finish() noexcept {
     return failure_;
 }
 
-// Copies the buffer into a platform buffer (the one copy on the way out), so that the engine
-// can refill it while the platform writes; then starts the write once the previous one is done.
+// Once the previous write is done, hands the filled buffer to the platform as it is and takes
+// the other one to fill. The platform reads the bytes in place: Wait, which every path runs
+// before the buffer is refilled or freed, is what keeps them alive and untouched.
 void OutputStreamAdapter::Flush(bool flushStream) {
     if (buffer_.empty()) return;
     if (!output_) zorvik::rt::throw_hresult(E_NOINTERFACE);
-    const auto length = static_cast<std::uint32_t>(buffer_.size());
-    const auto writer = zorvik::rt::make_data_writer();
-    check_hresult(writer->WriteBytes(length, buffer_.data()));
-    buffer_.clear();
     Wait();
-    com_ptr<IBuffer> chunk;
-    check_hresult(writer->DetachBuffer(chunk.put()));
+    std::swap(buffer_, writing_);
+    buffer_.clear();
+    const auto chunk = zorvik::rt::make<WinrtBufferImpl>(writing_.data(), static_cast<std::uint32_t>(writing_.size()));
+    check_hresult(chunk->put_Length(static_cast<std::uint32_t>(writing_.size())));
     check_hresult(output_->WriteAsync(chunk.get(), pendingWrite_.put()));
-    pendingLength_ = length;
     if (flushStream) {
         pendingFlush_ = zorvik::rt::run_async<bool>([write = pendingWrite_, output = output_] {
             zorvik::rt::get(write);
@@ -138,7 +135,7 @@ void OutputStreamAdapter::Wait() {
     // The flush waits for the write and fails with it, so the write has ended once the flush has.
     if (flush) zorvik::rt::get(flush);
     // A stream that takes less than it was given has lost the rest.
-    if (write && zorvik::rt::get(write) != pendingLength_) throw zorvik::rt::hresult_error(E_FAIL, "short platform write");
+    if (write && zorvik::rt::get(write) != writing_.size()) throw zorvik::rt::hresult_error(E_FAIL, "short platform write");
 }
 
 bool OutputStreamAdapter::WriteEnded() const noexcept {

@@ -1,6 +1,6 @@
 // Presents a platform random-access stream to the engine as an output stream, with write-behind:
 // engine writes gather in an 8 MiB buffer, and each full buffer goes to the platform in one
-// asynchronous write that runs while the engine produces the next one.
+// asynchronous write while the engine fills a second one.
 #pragma once
 
 #include <vector>
@@ -44,10 +44,11 @@ private:
     void Wait();
     bool WriteEnded() const noexcept;
 
+    // The engine fills one buffer while the pending write, if any, reads the other.
     std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> writing_;
     zorvik::rt::com_ptr<FlushOperation> pendingFlush_;
     zorvik::rt::com_ptr<WriteOperation> pendingWrite_;
-    std::uint32_t pendingLength_ = 0;
     zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
     // Queried once; null when the stream cannot be written, which the first write reports.
     zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IOutputStream> output_;

@@ -71,14 +71,14 @@ HRESULT DiscardStream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t
         std::uint64_t size = size_.load();
         while (size < end && !size_.compare_exchange_weak(size, end)) {
         }
-        *operation = zorvik::rt::run_async<std::uint32_t>([length] { return length; }).detach();
+        *operation = zorvik::rt::completed_async<std::uint32_t>(length).detach();
     });
 }
 
 HRESULT DiscardStream::FlushAsync(IAsyncOperation<bool>** operation) {
     if (!operation) return E_POINTER;
     *operation = nullptr;
-    return zorvik::rt::boundary([&] { *operation = zorvik::rt::run_async<bool>([] { return true; }).detach(); });
+    return zorvik::rt::boundary([&] { *operation = zorvik::rt::completed_async<bool>(true).detach(); });
 }
 
 HRESULT DiscardStream::Close() { return S_OK; }

@@ -20,6 +20,18 @@ TEST(Async, CompletesWithItsValue) {
     EXPECT_EQ(status, AsyncStatus::Completed);
 }
 
+TEST(Async, ACompletedOperationHasEndedWhenHandedOut) {
+    auto operation = completed_async<HSTRING>(hstring(L"done"));
+    AsyncStatus status{};
+    ASSERT_EQ(operation.as<ABI::Windows::Foundation::IAsyncInfo>()->get_Status(&status), S_OK);
+    EXPECT_EQ(status, AsyncStatus::Completed);
+    EXPECT_EQ(get(operation), L"done");
+    int calls = 0;
+    auto handler = make_delegate<AsyncOperationCompletedHandler<HSTRING>>([&](IAsyncOperation<HSTRING>*, AsyncStatus) { ++calls; });
+    ASSERT_EQ(operation->put_Completed(handler.get()), S_OK);
+    EXPECT_EQ(calls, 1) << "a handler set on an ended operation runs at once, on the caller's thread";
+}
+
 TEST(Async, HandsOutOwnedStringsAndInterfaces) {
     auto text = run_async<HSTRING>([] { return hstring(L"7zt.tmp"); });
     EXPECT_EQ(get(text), L"7zt.tmp");

@@ -1,5 +1,6 @@
 // Asynchronous operations: run_async/run_action start work on the thread pool and hand back the
-// platform operation; get()/wait() block for an operation's outcome.
+// platform operation, completed_async hands back one already done; get()/wait() block for an
+// operation's outcome.
 #pragma once
 
 #include <condition_variable>
@@ -219,6 +220,15 @@ com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>> run_async(Work work) {
     operation->start([raw, work = std::move(work)](const cancellation_token& token) mutable {
         raw->set_result(detail::call_work(work, token));
     });
+    return operation;
+}
+
+// An operation that has already completed with result: for work done before it is asked for.
+template <typename T>
+com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>> completed_async(abi_owner_t<T> result) {
+    auto operation = make<detail::async_operation<T>>();
+    auto body = [&](const cancellation_token&) { operation->set_result(std::move(result)); };
+    operation->run_here(body);
     return operation;
 }
 
