@@ -7,7 +7,8 @@
 #
 # The data is 256 MiB of random bytes plus about 768 MiB of this machine's own libraries and
 # shared data, so the mix is realistic rather than synthetic. $ZORVIK_BENCH_DIR picks the disk
-# (default: $TMPDIR or /tmp).
+# for the archives (default: $TMPDIR or /tmp), $ZORVIK_BENCH_OUT the one extracted to (default:
+# the same; see extract_common.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,8 +17,8 @@ for tool in 7zz hyperfine /usr/bin/time "$bench_extract"; do
     command -v "$tool" >/dev/null || { echo "extract.sh: $tool is missing" >&2; exit 1; }
 done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
 source "$here/extract_common.sh"
+trap 'rm -rf "$work" "$out"' EXIT
 
 make_mixed_source 768
 (cd "$work/source" && 7zz a -bd -bso0 -t7z -m0=LZMA2 -mx1 "$work/lzma2.7z" . && 7zz a -bd -bso0 -t7z -m0=Copy "$work/copy.7z" .)
@@ -25,5 +26,5 @@ rm -rf "$work/source"
 
 printf '%-8s %-14s %9s %12s\n' archive tool median "peak memory"
 for name in lzma2 copy; do
-    compare "$name" "$work/$name.7z" 7zz 7zz x -bd -bso0 -y "$work/$name.7z" "-o$work/out"
+    compare "$name" "$work/$name.7z" 7zz 7zz x -bd -bso0 -y "$work/$name.7z" "-o$out"
 done

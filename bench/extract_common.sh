@@ -1,7 +1,14 @@
 # Shared by the extraction benchmarks (sourced): the mixed data set, and one side-by-side
 # comparison of a peer's extraction command with bench_extract on the same archive.
 #
-# Expects: $work (scratch folder, removed by the caller) and $bench_extract.
+# Expects: $work (scratch folder, removed by the caller) and $bench_extract. Sets $out, the
+# folder both tools extract into: $work/out, or a folder below $ZORVIK_BENCH_OUT when that is
+# set. A memory-backed one (/dev/shm) takes the disk's own noise out of the comparison: on ext4
+# a folder emptied just before a run slows file creation for a minute or more afterwards, as the
+# file system avoids reusing the inodes it just freed.
+
+out=$work/out
+[[ -n ${ZORVIK_BENCH_OUT:-} ]] && out=$(mktemp -d "$ZORVIK_BENCH_OUT/zorvik-bench-out-XXXXXX")
 
 # 256 MiB of random bytes in four files, then this machine's own libraries and shared data
 # (binaries, text, images) up to $1 MiB more, in $work/source.
@@ -26,11 +33,10 @@ peak_kib() {
 
 # compare LABEL ARCHIVE PEER-NAME PEER-COMMAND...: hyperfine medians (the output folder emptied
 # before every run) and peak memory of the peer's command and of bench_extract, extracting
-# ARCHIVE into $work/out. The peer's command must end with its output folder argument, if any.
+# ARCHIVE into $out. The peer's command must end with its output folder argument, if any.
 compare() {
     local label=$1 archive=$2 peer=$3
     shift 3
-    out=$work/out
     hyperfine -N --style none --warmup 1 --min-runs 5 --prepare "sh -c 'rm -rf $out && mkdir -p $out'" \
         --export-csv "$work/times.csv" "$*" "$bench_extract $archive $out" >/dev/null
     local times

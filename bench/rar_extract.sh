@@ -6,7 +6,9 @@
 #
 #   bench/rar_extract.sh [path/to/bench_extract]      (default: build/bin/bench_extract)
 #
-# The data set is extract.sh's. $ZORVIK_BENCH_DIR picks the disk (default: $TMPDIR or /tmp).
+# The data set is extract.sh's. $ZORVIK_BENCH_DIR picks the disk for the archives (default:
+# $TMPDIR or /tmp), $ZORVIK_BENCH_OUT the one extracted to (default: the same; see
+# extract_common.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,8 +17,8 @@ for tool in rar unrar hyperfine /usr/bin/time "$bench_extract"; do
     command -v "$tool" >/dev/null || { echo "rar_extract.sh: $tool is missing" >&2; exit 1; }
 done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
 source "$here/extract_common.sh"
+trap 'rm -rf "$work" "$out"' EXIT
 
 make_mixed_source 768
 (cd "$work/source" && rar a -idq -m3 -r "$work/plain.rar" . && rar a -idq -m3 -s -r "$work/solid.rar" .)
@@ -25,5 +27,5 @@ echo "archives: plain $(du -h "$work/plain.rar" | cut -f1), solid $(du -h "$work
 
 printf '%-8s %-14s %9s %12s\n' archive tool median "peak memory"
 for name in plain solid; do
-    compare "$name" "$work/$name.rar" unrar unrar x -idq -y "$work/$name.rar" "$work/out/"
+    compare "$name" "$work/$name.rar" unrar unrar x -idq -y "$work/$name.rar" "$out/"
 done

@@ -1,8 +1,13 @@
 #include "rar.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "rar/UnRAR.Shared/UnRAR.h"
@@ -308,15 +313,198 @@ std::vector<Reader::ExtractPlanItem> Reader::Plan(const std::vector<std::uint32_
     return plan;
 }
 
-// One Extract call: the decoding context, decoder, progress counter and callback.
+namespace {
+
+// What the decoding thread hands to the delivering thread, in order.
+struct Event {
+    enum class Kind {
+        Begin,  // the item's header was read
+        Open,   // its data follows: its streams are asked for
+        Data,   // decoded bytes of the item
+        End,    // the item's result
+        Call,   // work the decoding thread needs done on the delivering thread
+    };
+    Kind kind = Kind::Begin;
+    std::size_t step = 0;
+    std::vector<std::uint8_t> data;
+    std::int32_t result = kResultOk;
+    HRESULT_t outcome = kOk;
+    // The decoded data did not match the stored hash, or the file goes on in a missing volume.
+    bool hashMismatch = false;
+    const std::function<void()>* call = nullptr;
+};
+
+// Thrown on the decoding thread once delivery has stopped: nobody wants what it decodes.
+struct DecodingStopped {};
+
+// The meeting point of the two threads of an extraction. Decoded bytes waiting here are bounded:
+// the decoding side blocks beyond that, and while the delivering side runs a call for it. Once
+// delivery stops, every blocking call of the decoding side throws DecodingStopped.
+class Handoff {
+public:
+    // Decoded data the decoding thread may have ahead of delivery.
+    static constexpr std::size_t kAheadBytes = 16 << 20;
+
+    void Post(Event event) {
+        std::unique_lock lock(mutex_);
+        Enqueue(lock, std::move(event));
+    }
+
+    // Runs call on the delivering thread, between the events posted before and after it.
+    void Call(const std::function<void()>& call) {
+        Event event;
+        event.kind = Event::Kind::Call;
+        event.call = &call;
+        std::unique_lock lock(mutex_);
+        Enqueue(lock, std::move(event));
+        const std::uint64_t ticket = ++callsPosted_;
+        taken_.wait(lock, [&] { return stopped_ || callsDone_ == ticket; });
+        if (callsDone_ != ticket) throw DecodingStopped();
+    }
+
+    // The decoding thread's last word: kOk once every item was posted, else the failure that
+    // ended it. Allocates nothing, so that it cannot fail.
+    void Finish(HRESULT_t result) noexcept {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        result_ = result;
+        posted_.notify_one();
+    }
+
+    bool IsStopped() {
+        std::lock_guard lock(mutex_);
+        return stopped_;
+    }
+
+    // The next event, or nothing once the decoding thread has finished and every event was
+    // taken (FinalResult then says how it ended).
+    std::optional<Event> Take() {
+        std::unique_lock lock(mutex_);
+        posted_.wait(lock, [&] { return !events_.empty() || finished_; });
+        if (events_.empty()) return std::nullopt;
+        Event event = std::move(events_.front());
+        events_.pop_front();
+        queuedBytes_ -= event.data.size();
+        taken_.notify_one();
+        return event;
+    }
+
+    HRESULT_t FinalResult() {
+        std::lock_guard lock(mutex_);
+        return result_;
+    }
+
+    void CallDone() {
+        std::lock_guard lock(mutex_);
+        ++callsDone_;
+        taken_.notify_one();
+    }
+
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        events_.clear();
+        queuedBytes_ = 0;
+        taken_.notify_one();
+    }
+
+private:
+    void Enqueue(std::unique_lock<std::mutex>& lock, Event event) {
+        const std::size_t size = event.data.size();
+        taken_.wait(lock, [&] { return stopped_ || queuedBytes_ == 0 || queuedBytes_ + size <= kAheadBytes; });
+        if (stopped_) throw DecodingStopped();
+        queuedBytes_ += size;
+        events_.push_back(std::move(event));
+        posted_.notify_one();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::condition_variable taken_;
+    std::deque<Event> events_;
+    std::size_t queuedBytes_ = 0;
+    std::uint64_t callsPosted_ = 0;
+    std::uint64_t callsDone_ = 0;
+    bool stopped_ = false;
+    bool finished_ = false;
+    HRESULT_t result_ = kOk;
+};
+
+// Where the library writes an item's decoded data: into the handoff, in pieces of at most 1 MiB.
+class HandoffSink final : public IOutputStream {
+public:
+    explicit HandoffSink(Handoff& handoff) : handoff_(handoff) {}
+
+    bool Write(const void* buffer, std::uint32_t size, std::uint32_t* processed) override {
+        constexpr std::uint32_t kPiece = 1 << 20;
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        for (std::uint32_t done = 0; done < size;) {
+            const std::uint32_t piece = std::min(size - done, kPiece);
+            Event event;
+            event.kind = Event::Kind::Data;
+            event.data.assign(bytes + done, bytes + done + piece);
+            handoff_.Post(std::move(event));
+            done += piece;
+        }
+        if (processed) *processed = size;
+        return true;
+    }
+    bool Seek(std::int64_t, std::int32_t) override { return false; }
+
+private:
+    Handoff& handoff_;
+};
+
+// The open callback as the decoding thread sees it: every call runs on the delivering thread,
+// so that the application hears from one thread at a time.
+class DeliveredOpenCallback final : public IOpenCallback {
+public:
+    DeliveredOpenCallback(std::shared_ptr<IOpenCallback> callback, Handoff& handoff) : callback_(std::move(callback)), handoff_(handoff) {}
+
+    std::wstring GetArchiveName() override {
+        std::wstring name;
+        handoff_.Call([&] { name = callback_->GetArchiveName(); });
+        return name;
+    }
+    HRESULT_t OpenVolume(const std::wstring& name, std::shared_ptr<IInputStream>& stream) override {
+        HRESULT_t result = kFail;
+        handoff_.Call([&] { result = callback_->OpenVolume(name, stream); });
+        return result;
+    }
+    HRESULT_t GetPassword(wchar_t* buffer) override {
+        HRESULT_t result = kFail;
+        handoff_.Call([&] { result = callback_->GetPassword(buffer); });
+        return result;
+    }
+
+private:
+    std::shared_ptr<IOpenCallback> callback_;
+    Handoff& handoff_;
+};
+
+}  // namespace
+
+// One Extract call, on two threads: the library decodes the planned items on a thread of its
+// own, ahead of the caller's thread, which hands each item to its streams and makes every
+// callback, in the order a single thread would. While the application creates, fills and closes
+// the files of one item, the next one is being decoded.
 class Reader::Extraction {
 public:
     Extraction(Reader& reader, std::shared_ptr<IExtractCallback> callback)
-        : reader_(reader), archive_(*reader.archive_), options_(*archive_.GetCommandData()), callback_(std::move(callback)) {}
+        : reader_(reader),
+          archive_(*reader.archive_),
+          options_(*archive_.GetCommandData()),
+          callback_(std::move(callback)),
+          openCallback_(archive_.OpenCallback()) {}
 
     ~Extraction() {
+        if (decoder_.joinable()) {
+            handoff_.Stop();
+            decoder_.join();
+        }
+        archive_.SetOpenCallback(openCallback_);
         // The open callback stays in place for the library's later volume requests.
-        UseOpenCallback(archive_, archive_.OpenCallback().get());
+        UseOpenCallback(archive_, openCallback_.get());
     }
 
     HRESULT_t Run(const std::vector<std::uint32_t>& indices) {
@@ -328,59 +516,77 @@ public:
         }
         if (!callback_->SetTotal(total)) return kAbort;
 
+        plan_ = reader_.Plan(indices);
         options_.DllOpMode = RAR_EXTRACT;
         options_.Callback = CallbackProc;
         options_.UserData = reinterpret_cast<LPARAM>(this);
-        progress_ = 0;
-        ResetErrorState();
+        if (openCallback_) archive_.SetOpenCallback(std::make_shared<DeliveredOpenCallback>(openCallback_, handoff_));
+        decoder_ = std::thread([this] { Decode(); });
 
-        if (archive_.Volume && archive_.VolNumber != 0) RewindToFirstVolume();
-        if (archive_.Solid) {
-            archive_.Seek(0, SEEK_SET);
-            if (!archive_.IsArchive(false)) return kFail;
+        HRESULT_t result = kFail;
+        try {
+            result = Deliver();
+        } catch (const std::bad_alloc&) {
+            result = ItemFailed(kOutOfMemory);
+        } catch (...) {
+            result = ItemFailed(kFail);
         }
-
-        dataIO_.UnpVolume = archive_.FileHead.SplitAfter;
-        dataIO_.NextVolumeMissing = false;
-        unpack_ = std::make_unique<Unpack>(&dataIO_);
-        unpack_->SetThreads(std::min(options_.Threads, kMaxDecoderThreads));
-
-        for (const ExtractPlanItem& step : reader_.Plan(indices)) {
-            const HRESULT_t result = ExtractItem(step);
-            if (result != kOk) return result;
-        }
-        return kOk;
-    }
-
-    // A failure raised by the library ends the Extract; the current item hears about it.
-    HRESULT_t Failed(RAR_EXIT code) {
-        if (code == RARX_USERBREAK) return kAbort;
-        if (itemStarted_) callback_->SetOperationResult(kResultUnsupported);
-        return kFail;
-    }
-
-    void OtherFailure() {
-        if (itemStarted_) callback_->SetOperationResult(kResultUnsupported);
+        handoff_.Stop();
+        decoder_.join();
+        return result;
     }
 
 private:
+    // The library's callback, on the decoding thread.
     static int CALLBACK CallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
         auto* self = reinterpret_cast<Extraction*>(userData);
         if (IsVolumeRequest(message, p2)) return -1;
         switch (message) {
             case UCM_PROCESSDATA:
-                self->progress_ += static_cast<std::uint64_t>(p2);
-                return self->callback_->SetCompleted(&self->progress_) ? 0 : -1;
+                // A stopped delivery ends the decoding at once, as a user break.
+                return self->handoff_.IsStopped() ? -1 : 0;
             case UCM_NEEDPASSWORDW:
-                FillPassword(
-                    [&](wchar_t* buffer) {
-                        if (self->callback_->GetPassword(buffer) == kAbort) self->passwordCancelled_ = true;
-                    },
-                    reinterpret_cast<wchar_t*>(p1), p2);
+                self->handoff_.Call([&] { self->AskPassword(reinterpret_cast<wchar_t*>(p1), p2); });
                 return 0;
             default:
                 return 0;
         }
+    }
+
+    // ---- The decoding thread ----
+
+    void Decode() {
+        HRESULT_t result = kFail;
+        try {
+            result = DecodePlan();
+        } catch (const DecodingStopped&) {
+            result = kAbort;
+        } catch (RAR_EXIT code) {
+            result = code == RARX_USERBREAK ? kAbort : kFail;
+        } catch (const std::bad_alloc&) {
+            result = kOutOfMemory;
+        } catch (...) {
+            result = kFail;
+        }
+        handoff_.Finish(result);
+    }
+
+    HRESULT_t DecodePlan() {
+        ResetErrorState();
+        if (archive_.Volume && archive_.VolNumber != 0) RewindToFirstVolume();
+        if (archive_.Solid) {
+            archive_.Seek(0, SEEK_SET);
+            if (!archive_.IsArchive(false)) return kFail;
+        }
+        dataIO_.UnpVolume = archive_.FileHead.SplitAfter;
+        dataIO_.NextVolumeMissing = false;
+        unpack_ = std::make_unique<Unpack>(&dataIO_);
+        unpack_->SetThreads(std::min(options_.Threads, kMaxDecoderThreads));
+
+        for (std::size_t step = 0; step < plan_.size(); ++step) {
+            if (const HRESULT_t result = DecodeItem(step); result != kOk) return result;
+        }
+        return kOk;
     }
 
     void RewindToFirstVolume() {
@@ -424,77 +630,71 @@ private:
         return archive_.ReadHeader() != 0 && archive_.GetHeaderType() == HEAD_FILE;
     }
 
-    // The options' password, or one asked for through the library's callback.
-    bool ObtainPassword() {
-        if (options_.Password.IsSet()) return true;
-        wchar_t wide[MAXPASSWORD] = {};
-        if (CallbackProc(UCM_NEEDPASSWORDW, reinterpret_cast<LPARAM>(this), reinterpret_cast<LPARAM>(wide), ASIZE(wide)) == -1)
-            wide[0] = 0;
-        if (wide[0] != 0) {
-            options_.Password.Set(wide);
-            options_.ManualPassword = true;
-        }
-        cleandata(wide, sizeof(wide));
-        return options_.Password.IsSet();
+    void Post(Event::Kind kind, std::size_t step) {
+        Event event;
+        event.kind = kind;
+        event.step = step;
+        handoff_.Post(std::move(event));
     }
 
-    HRESULT_t ExtractItem(const ExtractPlanItem& step) {
-        itemStarted_ = false;
-        const RefItem& item = reader_.refItems_[step.index];
-        const EntryInfo& entry = reader_.entries_[item.firstEntry];
+    void PostEnd(std::size_t step, std::int32_t result, HRESULT_t outcome, bool hashMismatch = false) {
+        Event event;
+        event.kind = Event::Kind::End;
+        event.step = step;
+        event.result = result;
+        event.outcome = outcome;
+        event.hashMismatch = hashMismatch;
+        handoff_.Post(std::move(event));
+    }
 
-        if (!reader_.archive_->Solid && !ReachVolume(item.volumeNumber)) return Report(kResultUnsupported, kFalse);
+    // Decodes one planned item into the handoff. Anything but kOk ends the decoding.
+    HRESULT_t DecodeItem(std::size_t step) {
+        const RefItem& item = reader_.refItems_[plan_[step].index];
+        const EntryInfo& entry = reader_.entries_[item.firstEntry];
+        const bool solid = archive_.Solid;
+
+        if (!solid && !ReachVolume(item.volumeNumber)) {
+            PostEnd(step, kResultUnsupported, kFalse);
+            return kOk;
+        }
         if (!HeaderOfItem(entry)) return kOk;
         FileHeader& header = archive_.FileHead;
-
-        if (!callback_->PrepareOperation()) return kAbort;
-        itemStarted_ = true;
+        Post(Event::Kind::Begin, step);
 
         const bool hasData = !header.Dir && header.RedirType == FSREDIR_NONE;
-        if (hasData && header.Encrypted && !ObtainPassword()) {
-            if (passwordCancelled_) return kAbort;
-            // Nothing to decrypt with: the entry fails, and so does the rest of the request.
-            return Report(kResultDataError, kFalse);
-        }
-
-        auto destination = std::make_shared<CompoundStream>();
-        for (const std::uint32_t index : step.destinations) {
-            std::shared_ptr<IOutputStream> stream;
-            if (const HRESULT_t result = callback_->GetStream(index, stream); result != kOk) return result;
-            if (stream) {
-                destination->Add(std::make_shared<FullWriter>(std::move(stream)));
-            } else {
-                // Nothing will be written for it: count its bytes as done.
-                progress_ = SaturatingAdd(progress_, static_cast<std::uint64_t>(reader_.FirstEntry(index).unpackedSize));
-                if (!callback_->SetCompleted(&progress_)) return kAbort;
+        if (hasData && header.Encrypted) {
+            bool obtained = false;
+            handoff_.Call([&] { obtained = ObtainPassword(); });
+            if (!obtained) {
+                if (passwordCancelled_) return kAbort;
+                // Nothing to decrypt with: the entry fails, and so does the rest of the request.
+                PostEnd(step, kResultDataError, kFalse);
+                return kOk;
             }
         }
-        const bool hasDestinations = !step.destinations.empty() && !destination->Empty();
-        // In a solid archive every item is decoded, with or without output, so that the stream
-        // advances; elsewhere an item nobody takes is passed over.
-        if (!hasDestinations && !step.destinations.empty() && !archive_.Solid) {
-            archive_.SeekToNext();
-            return Finish(kResultOk);
-        }
+        Post(Event::Kind::Open, step);
+
         if (!hasData) {
             archive_.SeekToNext();
-            return Finish(kResultOk);
+            PostEnd(step, kResultOk, kOk);
+            return kOk;
         }
-
         // Sizes a header cannot honestly carry are refused rather than handed to the decoder.
         if (header.PackSize < 0 || (header.UnpSize < 0 && !header.UnknownUnpSize)) {
             archive_.SeekToNext();
-            return Finish(kResultDataError);
+            PostEnd(step, kResultDataError, kOk);
+            return kOk;
         }
         // A newer decoder than this library has (RAR 7 dictionaries over 4 GiB, say), or
         // encryption it cannot set up: the library would leave its cipher without a key.
         if ((header.Method != 0 && header.UnpVer > VER_UNPACK5) ||
             (header.Encrypted && (header.CryptMethod != CRYPT_RAR50 || header.Lg2Count > CRYPT5_KDF_LG2_COUNT_MAX))) {
             archive_.SeekToNext();
-            return Report(kResultUnsupported, archive_.Solid ? kFalse : kOk);
+            PostEnd(step, kResultUnsupported, solid ? kFalse : kOk);
+            return kOk;
         }
 
-        File output(nullptr, nullptr, hasDestinations ? destination : nullptr);
+        File output(nullptr, nullptr, sink_);
         dataIO_.UnpVolume = header.SplitAfter;
         dataIO_.NextVolumeMissing = false;
         archive_.Seek(archive_.NextBlockPos - header.PackSize, SEEK_SET);
@@ -507,7 +707,8 @@ private:
             if (header.UsePswCheck && !archive_.BrokenHeader && memcmp(header.PswCheck, check, SIZE_PSWCHECK) != 0) {
                 // Asked for again by the next Extract.
                 options_.Password.Clean();
-                return Report(kResultDataError, kFail);
+                PostEnd(step, kResultDataError, kFail);
+                return kOk;
             }
         } else {
             dataIO_.SetEncryption(false, CRYPT_NONE, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
@@ -522,8 +723,8 @@ private:
         dataIO_.PackedDataHash.Init(header.FileHash.Type, options_.Threads);
         dataIO_.SetPackedSizeToRead(header.PackSize);
         dataIO_.SetFiles(&archive_, &output);
-        dataIO_.SetTestMode(!hasDestinations);
-        dataIO_.SetSkipUnpCRC(!hasDestinations);
+        dataIO_.SetTestMode(false);
+        dataIO_.SetSkipUnpCRC(false);
 
         if (!header.SplitBefore) {
             if (header.Method == 0) {
@@ -539,24 +740,14 @@ private:
         // After decoding, the current header is that of the file's last volume, which holds
         // the whole file's hash and says whether the file goes on.
         FileHeader& last = archive_.FileHead;
-        if (hasDestinations &&
-            (last.SplitAfter || !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr))) {
-            return Report(kResultCrcError, kFalse);
-        }
+        const bool hashMismatch = last.SplitAfter || !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr);
         if (ErrHandler.GetErrorCount() != 0) {
             if (ErrHandler.GetErrorCode() == RARX_USERBREAK) return kAbort;
-            return Report(kResultUnsupported, kFail);
+            PostEnd(step, kResultUnsupported, kFail, hashMismatch);
+        } else {
+            PostEnd(step, kResultOk, kOk, hashMismatch);
         }
-        return Finish(kResultOk);
-    }
-
-    HRESULT_t Finish(std::int32_t result) { return Report(result, kOk); }
-
-    // Reports the item's result; the caller may still stop the extraction there (a cancel, or
-    // a retry it wants to run).
-    HRESULT_t Report(std::int32_t result, HRESULT_t outcome) {
-        itemStarted_ = false;
-        return callback_->SetOperationResult(result) ? outcome : kAbort;
+        return kOk;
     }
 
     void CopyStored(std::int64_t remaining) {
@@ -572,30 +763,140 @@ private:
         }
     }
 
+    // ---- The delivering thread ----
+
+    // Makes the callbacks for every event until the decoding ends or an answer stops it.
+    HRESULT_t Deliver() {
+        while (const std::optional<Event> event = handoff_.Take()) {
+            HRESULT_t result = kOk;
+            switch (event->kind) {
+                case Event::Kind::Begin:
+                    if (!callback_->PrepareOperation()) return kAbort;
+                    itemOpen_ = true;
+                    break;
+                case Event::Kind::Call:
+                    (*event->call)();
+                    handoff_.CallDone();
+                    break;
+                case Event::Kind::Open: result = OpenDestinations(plan_[event->step]); break;
+                case Event::Kind::Data: result = Write(event->data); break;
+                case Event::Kind::End: result = EndItem(*event); break;
+            }
+            if (result != kOk) return result;
+        }
+        const HRESULT_t result = handoff_.FinalResult();
+        return result == kOk ? kOk : ItemFailed(result);
+    }
+
+    HRESULT_t OpenDestinations(const ExtractPlanItem& step) {
+        destination_ = std::make_shared<CompoundStream>();
+        destinationCount_ = step.destinations.size();
+        for (const std::uint32_t index : step.destinations) {
+            std::shared_ptr<IOutputStream> stream;
+            if (const HRESULT_t result = callback_->GetStream(index, stream); result != kOk) return result;
+            if (stream) {
+                destination_->Add(std::make_shared<FullWriter>(std::move(stream)));
+            } else {
+                // Nothing will be written for it: count its bytes as done.
+                progress_ = SaturatingAdd(progress_, static_cast<std::uint64_t>(reader_.FirstEntry(index).unpackedSize));
+                if (!callback_->SetCompleted(&progress_)) return kAbort;
+            }
+        }
+        return kOk;
+    }
+
+    HRESULT_t Write(const std::vector<std::uint8_t>& data) {
+        if (!destination_ || destination_->Empty()) return kOk;
+        std::uint32_t written = 0;
+        if (!destination_->Write(data.data(), static_cast<std::uint32_t>(data.size()), &written)) return ItemFailed(kFail);
+        progress_ = SaturatingAdd(progress_, data.size());
+        return callback_->SetCompleted(&progress_) ? kOk : kAbort;
+    }
+
+    HRESULT_t EndItem(const Event& end) {
+        const bool opened = destination_ != nullptr;
+        const bool taken = opened && !destination_->Empty();
+        HRESULT_t result = kOk;
+        if (opened && !taken && destinationCount_ != 0 && !archive_.Solid) {
+            // Nobody took the item: it counts as passed over, whatever decoding found.
+            result = Report(kResultOk, kOk);
+        } else if (taken && end.hashMismatch) {
+            result = Report(kResultCrcError, kFalse);
+        } else {
+            result = Report(end.result, end.outcome);
+        }
+        // The item's streams are let go once its result is known.
+        destination_.reset();
+        return result;
+    }
+
+    // Reports the item's result; the caller may still stop the extraction there (a cancel, or
+    // a retry it wants to run).
+    HRESULT_t Report(std::int32_t result, HRESULT_t outcome) {
+        itemOpen_ = false;
+        return callback_->SetOperationResult(result) ? outcome : kAbort;
+    }
+
+    // A failure that ends the extraction; the item under way hears about it unless the
+    // extraction was cancelled.
+    HRESULT_t ItemFailed(HRESULT_t failure) {
+        if (itemOpen_ && failure != kAbort) callback_->SetOperationResult(kResultUnsupported);
+        itemOpen_ = false;
+        return failure;
+    }
+
+    void AskPassword(wchar_t* buffer, LPARAM size) {
+        FillPassword(
+            [&](wchar_t* ours) {
+                if (callback_->GetPassword(ours) == kAbort) passwordCancelled_ = true;
+            },
+            buffer, size);
+    }
+
+    // The options' password, or one asked for.
+    bool ObtainPassword() {
+        if (options_.Password.IsSet()) return true;
+        wchar_t wide[MAXPASSWORD] = {};
+        AskPassword(wide, ASIZE(wide));
+        if (wide[0] != 0) {
+            options_.Password.Set(wide);
+            options_.ManualPassword = true;
+        }
+        cleandata(wide, sizeof(wide));
+        return options_.Password.IsSet();
+    }
+
     Reader& reader_;
     ::Archive& archive_;
     CommandData& options_;
-    std::shared_ptr<IExtractCallback> callback_;
+    const std::shared_ptr<IExtractCallback> callback_;
+    const std::shared_ptr<IOpenCallback> openCallback_;
+    std::vector<ExtractPlanItem> plan_;
+    Handoff handoff_;
+    std::thread decoder_;
+
+    // The decoding thread's.
+    const std::shared_ptr<HandoffSink> sink_ = std::make_shared<HandoffSink>(handoff_);
     ComprDataIO dataIO_;
     std::unique_ptr<Unpack> unpack_;
+
+    // The delivering thread's, except passwordCancelled_, which a call sets for the decoding
+    // thread (the handoff orders the two).
+    std::shared_ptr<CompoundStream> destination_;
+    std::size_t destinationCount_ = 0;
     std::uint64_t progress_ = 0;
-    bool itemStarted_ = false;
+    bool itemOpen_ = false;
     bool passwordCancelled_ = false;
 };
 
 HRESULT_t Reader::Extract(const std::vector<std::uint32_t>& indices, std::shared_ptr<IExtractCallback> callback) {
     if (!archive_ || !callback) return kFail;
-    std::unique_ptr<Extraction> extraction;
     try {
-        extraction = std::make_unique<Extraction>(*this, std::move(callback));
-        return extraction->Run(indices);
-    } catch (RAR_EXIT code) {
-        return extraction ? extraction->Failed(code) : kFail;
+        Extraction extraction(*this, std::move(callback));
+        return extraction.Run(indices);
     } catch (const std::bad_alloc&) {
-        if (extraction) extraction->OtherFailure();
         return kOutOfMemory;
     } catch (...) {
-        if (extraction) extraction->OtherFailure();
         return kFail;
     }
 }

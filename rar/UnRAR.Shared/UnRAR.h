@@ -62,7 +62,9 @@ public:
 
     // 0 opened; 1 not a RAR 5 archive; E_FAIL; E_ABORT when cancelled.
     HRESULT_t Open(std::shared_ptr<IInputStream> input, std::shared_ptr<IOpenCallback> callback);
-    // 0; 1 when an item could not be extracted; E_FAIL; E_ABORT; or a GetStream failure.
+    // 0; 1 when an item could not be extracted; E_FAIL; E_ABORT; or a GetStream failure. The
+    // library decodes on a thread of its own, ahead of the calling thread, which makes every
+    // callback (the open callback's too) in the order of the items.
     HRESULT_t Extract(const std::vector<std::uint32_t>& indices, std::shared_ptr<IExtractCallback> callback);
     void Close();
 

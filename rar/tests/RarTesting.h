@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "rar/UnRAR.Shared/UnRAR.h"
@@ -114,5 +120,31 @@ inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+// A scratch folder to make archives in with rar; tests skip where rar is not installed.
+class RarFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::system("command -v rar >/dev/null 2>&1") != 0) GTEST_SKIP() << "rar is not installed";
+        std::string pattern = (std::filesystem::temp_directory_path() / "zorvik-rar-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        std::filesystem::create_directories(root_ / "src");
+    }
+    void TearDown() override {
+        if (!root_.empty()) std::filesystem::remove_all(root_);
+    }
+    void Write(const std::string& relative, const std::string& content) const {
+        std::ofstream(root_ / relative, std::ios::binary) << content;
+    }
+    // Archives the folder src with rar's options; returns the archive's (first volume's) bytes.
+    std::string Make(const std::string& name, const std::string& options) const {
+        const std::string line = "cd '" + root_.string() + "' && rar a -idq " + options + " " + name + " src >/dev/null 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << line;
+        return ReadBytes((root_ / name).string());
+    }
+
+    std::filesystem::path root_;
+};
 
 }  // namespace UnRAR::Testing

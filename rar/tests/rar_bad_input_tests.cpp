@@ -1,7 +1,5 @@
 // The reader over damaged, truncated, random and incomplete input: every call ends with a
 // clean result. Run under ASan/UBSan to catch what does not crash outright.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -16,14 +14,11 @@ namespace fs = std::filesystem;
 
 constexpr HRESULT_t kFail = static_cast<HRESULT_t>(0x80004005);
 
-class BadInput : public ::testing::Test {
+class BadInput : public RarFolder {
 protected:
     void SetUp() override {
-        if (std::system("command -v rar >/dev/null 2>&1") != 0) GTEST_SKIP() << "rar is not installed";
-        std::string pattern = (fs::temp_directory_path() / "zorvik-rar-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        fs::create_directories(root_ / "src");
+        RarFolder::SetUp();
+        if (IsSkipped()) return;
         std::string text;
         for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + " of some text\n";
         Write("src/text.txt", text);
@@ -32,17 +27,6 @@ protected:
         for (char& c : noise) c = static_cast<char>(random());
         Write("src/noise.bin", noise);
         Write("src/copy.bin", noise);
-    }
-    void TearDown() override {
-        if (!root_.empty()) fs::remove_all(root_);
-    }
-    void Write(const std::string& relative, const std::string& content) const {
-        std::ofstream(root_ / relative, std::ios::binary) << content;
-    }
-    std::string Make(const std::string& name, const std::string& options) const {
-        const std::string line = "cd '" + root_.string() + "' && rar a -idq " + options + " " + name + " src >/dev/null 2>&1";
-        EXPECT_EQ(std::system(line.c_str()), 0) << line;
-        return ReadBytes((root_ / name).string());
     }
 
     // Opens data as a single volume and, when that works, extracts every item; the results
@@ -64,8 +48,6 @@ protected:
         if (extraction) *extraction = *results;
         return extracted;
     }
-
-    fs::path root_;
 };
 
 TEST_F(BadInput, TruncatedArchivesEndCleanly) {
