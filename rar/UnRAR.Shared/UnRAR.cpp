@@ -25,6 +25,9 @@ constexpr HRESULT_t kOutOfMemory = static_cast<HRESULT_t>(0x8007000E);
 // The decoder and the hashes use at most this many worker threads.
 constexpr unsigned kMaxDecoderThreads = 8;
 
+// The library allocates no smaller decoding window than this.
+constexpr std::size_t kSmallestDictionary = 0x40000;
+
 // Stored data is copied in blocks of this size.
 constexpr std::size_t kStoredBlockSize = 0x40000;
 
@@ -730,7 +733,7 @@ private:
             if (header.Method == 0) {
                 CopyStored(header.UnpSize);
             } else {
-                unpack_->Init(header.WinSize, header.Solid);
+                unpack_->Init(Dictionary(header), header.Solid);
                 unpack_->SetDestSize(header.UnpSize);
                 unpack_->DoUnpack(header.UnpVer, header.Solid);
             }
@@ -748,6 +751,16 @@ private:
             PostEnd(step, kResultOk, kOk, hashMismatch);
         }
         return kOk;
+    }
+
+    // The dictionary to decode an item with. A file decoded on its own never refers further back
+    // than its own size, so a header asking for more (up to 4 GiB, which the library allocates
+    // and clears at once, even for a file of a few bytes) is held to the file's size.
+    std::size_t Dictionary(const FileHeader& header) const {
+        if (archive_.Solid || header.Solid || header.UnknownUnpSize) return header.WinSize;
+        std::size_t size = kSmallestDictionary;
+        while (size < header.WinSize && size < static_cast<std::uint64_t>(header.UnpSize)) size <<= 1;
+        return size;
     }
 
     void CopyStored(std::int64_t remaining) {

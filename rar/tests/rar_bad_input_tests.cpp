@@ -106,9 +106,11 @@ TEST_F(BadInput, AMissingVolumeFailsTheItemsThatNeedIt) {
     EXPECT_NE(incomplete.results.back(), kResultOk) << "an item cut short by a missing volume is no success";
 }
 
-// A file header claiming a decoder version this library does not have (as RAR 7 writes for
-// dictionaries over 4 GiB): the header's version bits are changed and its CRC redone.
-std::string WithUnknownDecoder(std::string archive) {
+// The archive with the compression information of its first compressed file changed by patch
+// (given the field's first byte; the field is at least two bytes long) and the header's CRC
+// redone.
+template <typename Patch>
+std::string WithCompressionInfo(std::string archive, Patch&& patch) {
     const auto vint = [&](std::size_t& at) {
         std::uint64_t value = 0;
         for (int shift = 0; at < archive.size(); shift += 7) {
@@ -139,7 +141,7 @@ std::string WithUnknownDecoder(std::string archive) {
                 block = headerStart + size + dataSize;
                 continue;
             }
-            archive[compInfoAt] = static_cast<char>((archive[compInfoAt] & ~0x3f) | 0x01);
+            patch(&archive[compInfoAt]);
             std::uint32_t crc = 0xFFFFFFFF;
             for (std::size_t i = block + 4; i < headerStart + size; ++i) {
                 crc ^= static_cast<std::uint8_t>(archive[i]);
@@ -152,6 +154,16 @@ std::string WithUnknownDecoder(std::string archive) {
         block = headerStart + size + dataSize;
     }
     return archive;
+}
+
+// A decoder version this library does not have, as RAR 7 writes for dictionaries over 4 GiB.
+std::string WithUnknownDecoder(std::string archive) {
+    return WithCompressionInfo(std::move(archive), [](char* info) { info[0] = static_cast<char>((info[0] & ~0x3f) | 0x01); });
+}
+
+// The largest dictionary a RAR 5 header can ask for, 4 GiB (bits 10 to 13 set).
+std::string WithLargestDictionary(std::string archive) {
+    return WithCompressionInfo(std::move(archive), [](char* info) { info[1] = static_cast<char>(info[1] | 0x78); });
 }
 
 TEST_F(BadInput, AnUnknownDecoderVersionIsAnUnsupportedMethod) {
@@ -197,6 +209,30 @@ TEST(BadInputs, AnEntryTheLibraryCannotKeyIsRefused) {
     for (std::uint32_t i = 0; i < all.size(); ++i) all[i] = i;
     reader.Extract(all, extraction);
     EXPECT_EQ(std::count(extraction->results.begin(), extraction->results.end(), kResultOk), 0);
+}
+
+// The process's peak of mapped memory, in KiB.
+long PeakMappedKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmPeak:", 0) == 0) return std::stol(line.substr(7));
+    return 0;
+}
+
+// A few kilobytes asking for a 4 GiB dictionary must not take 4 GiB (the library maps and
+// clears the whole window): a file decoded on its own needs no more dictionary than its size.
+TEST_F(BadInput, AFileNeedsNoLargerDictionaryThanItself) {
+    const std::string archive = WithLargestDictionary(Make("d.rar", "-m3"));
+    const long before = PeakMappedKiB();
+    MemoryExtraction extraction;
+    EXPECT_EQ(OpenAndExtract(archive, {}, &extraction), 0);
+    EXPECT_LT(PeakMappedKiB() - before, 1L << 20) << "more than 1 GiB more memory mapped";
+    EXPECT_EQ(extraction.results, std::vector<std::int32_t>(extraction.results.size(), kResultOk));
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + " of some text\n";
+    bool found = false;
+    for (const auto& [index, output] : extraction.outputs) found = found || output->data == text;
+    EXPECT_TRUE(found) << "the file decodes to its content";
 }
 
 class ThrowingExtraction final : public IExtractCallback {
