@@ -581,7 +581,9 @@ private:
             archive_.Seek(0, SEEK_SET);
             if (!archive_.IsArchive(false)) return kFail;
         }
-        dataIO_.UnpVolume = archive_.FileHead.SplitAfter;
+        // Each item sets its own volume state before it is decoded; the library's file header
+        // is not filled in before a file header is read.
+        dataIO_.UnpVolume = false;
         dataIO_.NextVolumeMissing = false;
         unpack_ = std::make_unique<Unpack>(&dataIO_);
         unpack_->SetThreads(std::min(options_.Threads, kMaxDecoderThreads));
