@@ -47,4 +47,16 @@ zorvik::rt::abi_owner_t<T> Await(ABI::Windows::Foundation::IAsyncOperation<T>* o
     return zorvik::rt::get(operation);
 }
 
+// Await for callers that look at a failure rather than catch it: the operation's result goes to
+// result, and its failure, if any, is returned (S_OK otherwise).
+template <typename T>
+HRESULT AwaitOutcome(ABI::Windows::Foundation::IAsyncOperation<T>* operation, zorvik::rt::abi_owner_t<T>& result) {
+    try {
+        result = Await(operation);
+        return S_OK;
+    } catch (const zorvik::rt::hresult_error& error) {
+        return error.code();
+    }
+}
+
 }  // namespace Zorvik::Cli

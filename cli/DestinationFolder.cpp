@@ -26,7 +26,7 @@ bool IsSymbolicLink(int folder, const std::string& name) {
 DestinationFolder::DestinationFolder(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
-    root_.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root_) Fail("cannot open the destination folder", errno);
 }
 
@@ -42,16 +42,16 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
     return names;
 }
 
-UniqueFd DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
-    UniqueFd current(::fcntl(root_.Get(), F_DUPFD_CLOEXEC, 0));
+zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
+    zorvik::rt::unique_fd current(::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0));
     if (!current) Fail("cannot open the destination folder", errno);
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& name = names[i];
-        if (create && ::mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
-        UniqueFd next(::openat(current.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (create && ::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
+        zorvik::rt::unique_fd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
             const int error = errno;
-            if (IsSymbolicLink(current.Get(), name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
+            if (IsSymbolicLink(current.get(), name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
             if (error == ENOTDIR) throw ItemWriteError("a file is in the way of folder " + name);
             Fail("cannot open folder " + name, error);
         }
@@ -68,7 +68,7 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
     CreatedFile created;
     created.folder = OpenFolder(names, names.size() - 1, true);
     created.name = names.back();
-    const int folder = created.folder.Get();
+    const int folder = created.folder.get();
     struct stat existing {};
     if (::fstatat(folder, created.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         if (policy == ExistingFiles::Skip) return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
         if (::unlinkat(folder, created.name.c_str(), 0) != 0 && errno != ENOENT) Fail("cannot replace it", errno);
     }
     // O_EXCL never follows a symbolic link, even one created since the check above.
-    created.file.Reset(::openat(folder, created.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    created.file.reset(::openat(folder, created.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!created.file) {
         if (errno == EEXIST) throw ItemWriteError("exists (use --overwrite or --skip-existing)");
         Fail("cannot create it", errno);
@@ -94,19 +94,19 @@ void DestinationFolder::CreateFolder(const std::vector<std::wstring>& components
 
 void DestinationFolder::SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const {
     const std::vector<std::string> names = Names(components);
-    const UniqueFd folder = OpenFolder(names, names.size(), false);
+    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size(), false);
     const timespec times[2] = {{0, UTIME_OMIT}, modified};
-    if (::futimens(folder.Get(), times) != 0) Fail("cannot set its time", errno);
+    if (::futimens(folder.get(), times) != 0) Fail("cannot set its time", errno);
 }
 
 void DestinationFolder::SetModified(const CreatedFile& file, const timespec& modified) {
     const timespec times[2] = {{0, UTIME_OMIT}, modified};
-    if (::futimens(file.file.Get(), times) != 0) Fail("cannot set its time", errno);
+    if (::futimens(file.file.get(), times) != 0) Fail("cannot set its time", errno);
 }
 
 void DestinationFolder::Remove(CreatedFile& file) noexcept {
-    file.file.Reset();
-    ::unlinkat(file.folder.Get(), file.name.c_str(), 0);
+    file.file.reset();
+    ::unlinkat(file.folder.get(), file.name.c_str(), 0);
 }
 
 }  // namespace Zorvik::Cli

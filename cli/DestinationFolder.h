@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/UniqueFd.h"
+#include "zorvik/runtime/unique_fd.h"
 
 namespace Zorvik::Cli {
 
@@ -32,8 +32,8 @@ class DestinationFolder {
 public:
     // A new file, open for writing, with what is needed to remove it again.
     struct CreatedFile {
-        UniqueFd file;
-        UniqueFd folder;
+        zorvik::rt::unique_fd file;
+        zorvik::rt::unique_fd folder;
         std::string name;
     };
 
@@ -53,9 +53,9 @@ private:
     // The components as file names, without empty ones and "."; refuses ".." and NUL.
     static std::vector<std::string> Names(const std::vector<std::wstring>& components);
     // Opens (creating when asked) each folder of names in turn.
-    UniqueFd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
+    zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
 
-    UniqueFd root_;
+    zorvik::rt::unique_fd root_;
 };
 
 }  // namespace Zorvik::Cli

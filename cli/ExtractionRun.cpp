@@ -44,12 +44,7 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     check_hresult(archive_.Archive()->ExtractAsync(static_cast<std::uint32_t>(items.size()), items.data(),
                                                    callback.as<IExtractionCallback>().get(), extraction.put()));
     bool result = false;
-    HRESULT failure = S_OK;
-    try {
-        result = Await(extraction.get());
-    } catch (const zorvik::rt::hresult_error& error) {
-        failure = error.code();
-    }
+    const HRESULT failure = AwaitOutcome(extraction.get(), result);
     console_.EndProgress();
     ReportUnexplainedFailure();
     DropUnfinishedOutput();
@@ -90,7 +85,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
     try {
         auto created = settings_.destination->CreateFile(entry->components, settings_.existing);
         if (!created) return file_stream_answer::skipped();  // --skip-existing
-        auto stream = zorvik::rt::open_file_stream_on(created->file.Get(), FileAccessMode::ReadWrite);
+        auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
         current_ = Current{entry, std::move(created)};
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {

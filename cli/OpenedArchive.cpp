@@ -19,7 +19,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
-#include "cli/UniqueFd.h"
+#include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Cli {
@@ -44,14 +44,14 @@ struct OpenLog {
 };
 
 // A regular file opened for reading without blocking on a FIFO, or the reason it cannot be.
-UniqueFd OpenRegularFile(int folder, const char* name, std::string& reason) {
-    UniqueFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+zorvik::rt::unique_fd OpenRegularFile(int folder, const char* name, std::string& reason) {
+    zorvik::rt::unique_fd file(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file) {
         reason = DescribeErrno(errno);
         return file;
     }
     struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) {
+    if (::fstat(file.get(), &info) != 0) {
         reason = DescribeErrno(errno);
         return {};
     }
@@ -127,11 +127,11 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     const std::string fileName = given.filename().string();
 
     std::string reason;
-    const UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const zorvik::rt::unique_fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) throw CommandError(ExitCode::Failed, name_, DescribeErrno(errno));
-    const UniqueFd file = OpenRegularFile(folder.Get(), fileName.c_str(), reason);
+    const zorvik::rt::unique_fd file = OpenRegularFile(folder.get(), fileName.c_str(), reason);
     if (!file) throw CommandError(ExitCode::Failed, name_, reason);
-    const auto stream = zorvik::rt::open_file_stream_on(file.Get(), FileAccessMode::Read);
+    const auto stream = zorvik::rt::open_file_stream_on(file.get(), FileAccessMode::Read);
     packedSize_ = SizeOf(stream);
 
     // The component names its file lock after the source's path: the real path, so that every
@@ -141,7 +141,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
 
     // The hooks own what they use: the component may hold the source beyond this call.
     auto log = std::make_shared<OpenLog>();
-    auto volumeFolder = std::make_shared<UniqueFd>(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
+    auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     archive_source_hooks hooks;
     hooks.request_password = [log, &passwords] {
         ++log->requestsInAttempt;
@@ -165,9 +165,9 @@ void OpenedArchive::Open(PasswordSource& passwords) {
         const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
-        const UniqueFd volumeFile = OpenRegularFile(volumeFolder->Get(), name.c_str(), ignored);
+        const zorvik::rt::unique_fd volumeFile = OpenRegularFile(volumeFolder->get(), name.c_str(), ignored);
         if (!volumeFile) return volume_answer::unavailable();
-        auto volume = zorvik::rt::open_file_stream_on(volumeFile.Get(), FileAccessMode::Read);
+        auto volume = zorvik::rt::open_file_stream_on(volumeFile.get(), FileAccessMode::Read);
         log->volumeBytes += SizeOf(volume);
         log->volumeGiven = true;
         return volume_answer::given(std::move(volume));
@@ -186,12 +186,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     com_ptr<IAsyncOperation<bool>> opening;
     check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
     bool opened = false;
-    HRESULT failure = S_OK;
-    try {
-        opened = Await(opening.get());
-    } catch (const zorvik::rt::hresult_error& error) {
-        failure = error.code();
-    }
+    const HRESULT failure = AwaitOutcome(opening.get(), opened);
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
     if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
     if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));

@@ -26,7 +26,7 @@ protected:
     void TearDown() override { fs::remove_all(root_); }
 
     static void Write(const DestinationFolder::CreatedFile& file, const std::string& content) {
-        ASSERT_EQ(::write(file.file.Get(), content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        ASSERT_EQ(::write(file.file.get(), content.data(), content.size()), static_cast<ssize_t>(content.size()));
     }
     static std::string Read(const fs::path& path) {
         std::ifstream in(path);

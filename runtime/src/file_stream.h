@@ -4,7 +4,7 @@
 #include <string>
 
 #include "stream_store.h"
-#include "unique_fd.h"
+#include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/streams.h"
 

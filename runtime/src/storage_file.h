@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "unique_fd.h"
+#include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/implements.h"
 #include "zorvik/runtime/streams_abi.h"
 

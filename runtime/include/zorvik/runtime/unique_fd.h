@@ -1,4 +1,4 @@
-// Owns a POSIX file descriptor.
+// Owns a POSIX file descriptor (closed once, on destruction or reset).
 #pragma once
 
 #include <unistd.h>
