@@ -6,6 +6,7 @@
 #include "archive/EntryNaming.h"
 #include "archive/Extraction.h"
 #include "archive/FormatProbe.h"
+#include "archive/Update.h"
 #include "engine/EngineModule.h"
 #include "engine/InOutTempBuffer.h"
 #include "engine/InputStreamAdapter.h"
@@ -20,11 +21,45 @@ namespace Zorvik {
 using zorvik::rt::com_ptr;
 
 namespace {
-[[noreturn]] void NotYetAvailable() { throw zorvik::rt::not_implemented_error(); }
-
 template <typename T>
 void CheckOut(T* out) {
     if (!out) zorvik::rt::throw_hresult(E_POINTER);
+}
+
+// What every writing operation runs with.
+struct UpdateArguments {
+    Archive& archive;
+    const com_ptr<IUpdateCallback>& callback;
+    const com_ptr<IRandomAccessStream>& destination;
+    const zorvik::rt::cancellation_token& cancellation;
+};
+
+// Starts a writing operation on the pool; body takes the UpdateArguments and yields the result.
+template <typename Body>
+void StartUpdate(Archive& archive, IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation,
+                 Body body) {
+    CheckOut(operation);
+    if (!callback || !destination) zorvik::rt::throw_hresult(E_INVALIDARG);
+    *operation = zorvik::rt::run_async<UpdateResult>(
+                     [self = com_ptr<Archive>::copy_from(&archive), callbackRef = com_ptr<IUpdateCallback>::copy_from(callback),
+                      destinationRef = com_ptr<IRandomAccessStream>::copy_from(destination),
+                      body = std::move(body)](const zorvik::rt::cancellation_token& cancellation) mutable {
+                         return body(UpdateArguments{*self, callbackRef, destinationRef, cancellation});
+                     })
+                     .detach();
+}
+
+// A caller's array as the operation's own list; a null element is refused.
+template <typename I>
+std::vector<com_ptr<I>> ListOf(std::uint32_t count, I** items) {
+    if (count != 0 && !items) zorvik::rt::throw_hresult(E_INVALIDARG);
+    std::vector<com_ptr<I>> list;
+    list.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!items[i]) zorvik::rt::throw_hresult(E_INVALIDARG);
+        list.push_back(com_ptr<I>::copy_from(items[i]));
+    }
+    return list;
 }
 
 // The archive inside an opened one, looked for once: the entry the handler names as its main
@@ -153,6 +188,37 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
+    return true;
+}
+
+bool Archive::Create(IArchiveSource* source) {
+    using namespace Impl;
+    CloseArchive();
+    zorvik::rt::hstring fileType, path;
+    zorvik::rt::check_hresult(source->get_FileType(fileType.put()));
+    zorvik::rt::check_hresult(source->get_Path(path.put()));
+    if (fileType.empty()) return false;
+    const FormatList formats = BuildFormatList(Engine::EngineModule::Get());
+    const auto format = std::find_if(formats.begin(), formats.end(), [&](const FormatRecord& candidate) {
+        return std::any_of(candidate.Extensions.begin(), candidate.Extensions.end(),
+                           [&](const FormatExtension& pair) { return NamesEqual(pair.Extension, fileType.view()); });
+    });
+    if (format == formats.end()) return false;
+    com_ptr<Engine::IOutArchive> writer;
+    if (FAILED(Engine::EngineModule::Get().CreateObject(&format->ClassId, &Engine::IOutArchive::iid, writer.put_void())) || !writer)
+        return false;
+    auto handler = writer.try_as<Engine::IInArchive>();
+    if (!handler) return false;
+
+    auto fileLock = std::make_shared<Impl::FileLock>(path.view());
+    std::lock_guard lock(Lock);
+    AdoptFormat(*format);
+    InArchive = std::move(handler);
+    FileLock = std::move(fileLock);
+    IsNew = true;
+    // Nothing of an archive opened before on this object carries over to the new one.
+    Password.reset();
+    IsMultiVolume = false;
     return true;
 }
 
@@ -300,7 +366,16 @@ HRESULT Archive::CloseAsync(IAsyncOperation<bool>** operation) {
     });
 }
 
-HRESULT Archive::CreateAsync(IRandomAccessStream*, IArchiveSource*, IAsyncOperation<bool>**) { return Member(NotYetAvailable); }
+HRESULT Archive::CreateAsync(IRandomAccessStream* stream, IArchiveSource* source, IAsyncOperation<bool>** operation) {
+    return Member([&] {
+        CheckOut(operation);
+        // The stream is where the first update will write; creating writes nothing.
+        if (!stream || !source) zorvik::rt::throw_hresult(E_INVALIDARG);
+        auto self = com_ptr<Archive>::copy_from(this);
+        auto sourceRef = com_ptr<IArchiveSource>::copy_from(source);
+        *operation = zorvik::rt::run_async<bool>([self, sourceRef] { return self->Create(sourceRef.get()); }).detach();
+    });
+}
 HRESULT Archive::GetRootFolderAsync(IOperationProgress* progress, IAsyncOperation<IArchiveFolder*>** operation) {
     return Member([&] {
         CheckOut(operation);
@@ -326,22 +401,45 @@ HRESULT Archive::ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IEx
             }).detach();
     });
 }
-HRESULT Archive::UpdateAsync(std::uint32_t, IArchiveItem**, std::uint32_t, IArchiveAddable**, IUpdateCallback*, IRandomAccessStream*,
-                             IAsyncOperation<UpdateResult>**) {
-    return Member(NotYetAvailable);
+HRESULT Archive::UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
+                             IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) {
+    return Member([&] {
+        StartUpdate(*this, callback, destination, operation,
+                    [removed = ListOf(removeCount, remove), added = ListOf(addCount, add)](UpdateArguments arguments) {
+                        return Impl::Update(arguments.archive, removed, added, arguments.callback, arguments.destination, arguments.cancellation);
+                    });
+    });
 }
-HRESULT Archive::RemoveAsync(std::uint32_t, IArchiveItem**, IUpdateCallback*, IRandomAccessStream*, IAsyncOperation<UpdateResult>**) {
-    return Member(NotYetAvailable);
+
+HRESULT Archive::RemoveAsync(std::uint32_t itemCount, IArchiveItem** items, IUpdateCallback* callback, IRandomAccessStream* destination,
+                             IAsyncOperation<UpdateResult>** operation) {
+    return UpdateAsync(itemCount, items, 0, nullptr, callback, destination, operation);
 }
-HRESULT Archive::AddAsync(std::uint32_t, IArchiveAddable**, IUpdateCallback*, IRandomAccessStream*, IAsyncOperation<UpdateResult>**) {
-    return Member(NotYetAvailable);
+
+HRESULT Archive::AddAsync(std::uint32_t itemCount, IArchiveAddable** items, IUpdateCallback* callback, IRandomAccessStream* destination,
+                          IAsyncOperation<UpdateResult>** operation) {
+    return UpdateAsync(0, nullptr, itemCount, items, callback, destination, operation);
 }
-HRESULT Archive::RenameAsync(IArchiveItem*, HSTRING, IUpdateCallback*, IRandomAccessStream*, IAsyncOperation<UpdateResult>**) {
-    return Member(NotYetAvailable);
+
+HRESULT Archive::RenameAsync(IArchiveItem* item, HSTRING newName, IUpdateCallback* callback, IRandomAccessStream* destination,
+                             IAsyncOperation<UpdateResult>** operation) {
+    return Member([&] {
+        if (!item) zorvik::rt::throw_hresult(E_INVALIDARG);
+        StartUpdate(*this, callback, destination, operation,
+                    [item = com_ptr<IArchiveItem>::copy_from(item), name = zorvik::rt::copy_hstring(newName)](UpdateArguments arguments) {
+                        return Impl::Rename(arguments.archive, item, name.view(), arguments.callback, arguments.destination, arguments.cancellation);
+                    });
+    });
 }
-HRESULT Archive::MoveAsync(std::uint32_t, IArchiveItem**, IArchiveFolder*, IUpdateCallback*, IRandomAccessStream*,
-                           IAsyncOperation<UpdateResult>**) {
-    return Member(NotYetAvailable);
+
+HRESULT Archive::MoveAsync(std::uint32_t itemCount, IArchiveItem** items, IArchiveFolder* target, IUpdateCallback* callback,
+                           IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) {
+    return Member([&] {
+        StartUpdate(*this, callback, destination, operation,
+                    [moved = ListOf(itemCount, items), target = com_ptr<IArchiveFolder>::copy_from(target)](UpdateArguments arguments) {
+                        return Impl::Move(arguments.archive, moved, target, arguments.callback, arguments.destination, arguments.cancellation);
+                    });
+    });
 }
 
 }  // namespace Zorvik

@@ -99,7 +99,9 @@ private:
     // Closes the open archive; false when nothing was open.
     bool CloseArchive();
     bool Open(IRandomAccessStream* stream, IArchiveSource* source);
-    // Takes the format of a successful open: Format, and Options from its compressor.
+    // A new, empty archive of the format the source's file type names; false when none can write.
+    bool Create(IArchiveSource* source);
+    // Takes the format of a successful open or create: Format, and Options from its compressor.
     void AdoptFormat(const Impl::FormatRecord& format);
     // File count and unpacked size of the tree; zeros while there is none or it is being built.
     std::pair<std::uint64_t, std::uint64_t> TreeStatistics();

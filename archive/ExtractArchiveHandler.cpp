@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "archive/CallerProgress.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
@@ -18,14 +19,6 @@ constexpr std::int32_t kAskTest = 1;
 constexpr std::int32_t kResultOk = 0;
 constexpr std::int32_t kResultUnsupportedMethod = 1;
 constexpr std::int32_t kResultCrcError = 3;
-
-HRESULT ReportProgress(const com_ptr<IExtractionCallback>& callback,
-                       HRESULT (IOperationProgress::*member)(std::uint64_t, std::int32_t*), std::uint64_t value) {
-    const auto progress = callback.as<IOperationProgress>();
-    std::int32_t answer = ExtractionAnswer::Continue;
-    check_hresult((progress.get()->*member)(value, &answer));
-    return answer == ExtractionAnswer::Cancel ? E_ABORT : S_OK;
-}
 
 }  // namespace
 
@@ -67,13 +60,13 @@ std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::i
 
 HRESULT ExtractArchiveHandler::SetTotal(std::uint64_t total) {
     if (Canceled()) return E_ABORT;
-    return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetTotal, total); });
+    return ForwardProgress(callback_, &IOperationProgress::SetTotal, total);
 }
 
 HRESULT ExtractArchiveHandler::SetCompleted(const std::uint64_t* completeValue) {
     if (Canceled()) return E_ABORT;
     if (!completeValue) return S_OK;
-    return zorvik::rt::boundary([&] { return ReportProgress(callback_, &IOperationProgress::SetCompleted, *completeValue); });
+    return ForwardProgress(callback_, &IOperationProgress::SetCompleted, *completeValue);
 }
 
 HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentialOutStream** outStream, std::int32_t askExtractMode) {

@@ -5,7 +5,8 @@
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
 #include "archive/ExtractArchiveHandler.h"
-#include "zorvik/runtime/collections.h"
+#include "archive/HeldFileLock.h"
+#include "archive/TreeWalk.h"
 
 namespace Zorvik::Impl {
 
@@ -14,61 +15,20 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-// The component's own properties object behind an item; null for nodes that stand for no entry.
-// Anything else in its place is refused: its index would reach the engine unchecked.
-com_ptr<ArchiveEntryProperties> EntryPropertiesOf(IArchiveItem& item) {
-    com_ptr<IArchiveEntryProperties> properties;
-    check_hresult(item.get_Properties(properties.put()));
-    if (!properties) return nullptr;
-    zorvik::rt::hstring className;
-    check_hresult(properties->GetRuntimeClassName(className.put()));
-    if (className.view() != zorvik::rt::to_wide(ArchiveEntryProperties::runtime_class_name)) throw zorvik::rt::invalid_argument_error();
-    return com_ptr<ArchiveEntryProperties>::copy_from(static_cast<ArchiveEntryProperties*>(properties.get()));
-}
-
 // chosen and everything below it, each node before its children, keyed by entry index; a later
 // visit of an index replaces the earlier one.
 void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
     com_ptr<IArchiveFolder> base;
     check_hresult(chosen->get_Parent(base.put()));
-    std::vector<com_ptr<IArchiveItem>> pending{chosen};
-    while (!pending.empty()) {
-        const com_ptr<IArchiveItem> node = std::move(pending.back());
-        pending.pop_back();
-        if (auto properties = EntryPropertiesOf(*node)) {
-            zorvik::rt::hstring path;
-            check_hresult(node->GetRelativePath(base.get(), path.put()));
-            const std::uint32_t index = properties->Index();
-            map[index] = ExtractItem{std::wstring(path.view()), node, std::move(properties)};
-        }
-        if (const auto folder = node.try_as<IArchiveFolder>()) {
-            com_ptr<IObservableVector<IArchiveItem*>> children;
-            check_hresult(folder->get_Items(children.put()));
-            auto all = zorvik::rt::to_std_vector(children.as<IVector<IArchiveItem*>>().get());
-            for (auto child = all.rbegin(); child != all.rend(); ++child) pending.push_back(std::move(*child));
-        }
-    }
+    VisitDepthFirst(chosen, [&](const com_ptr<IArchiveItem>& node) {
+        auto properties = EntryPropertiesOf(*node);
+        if (!properties) return;
+        zorvik::rt::hstring path;
+        check_hresult(node->GetRelativePath(base.get(), path.put()));
+        const std::uint32_t index = properties->Index();
+        map[index] = ExtractItem{std::wstring(path.view()), node, std::move(properties)};
+    });
 }
-
-// Holds the archive's file lock from a successful take to the end of the operation, even
-// when a Close drops the archive's own reference meanwhile.
-class HeldFileLock {
-public:
-    explicit HeldFileLock(Archive& archive) {
-        {
-            std::lock_guard lock(archive.Lock);
-            held_ = archive.FileLock;
-        }
-        if (!held_) throw zorvik::rt::illegal_method_call_error();
-        if (!held_->TryAcquire()) zorvik::rt::throw_hresult(kArchiveInUse);
-    }
-    HeldFileLock(const HeldFileLock&) = delete;
-    HeldFileLock& operator=(const HeldFileLock&) = delete;
-    ~HeldFileLock() { held_->Release(); }
-
-private:
-    std::shared_ptr<FileLock> held_;
-};
 
 void CheckOpen(Archive& archive) {
     std::lock_guard lock(archive.Lock);
@@ -89,16 +49,6 @@ HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const Extrac
     constexpr std::int32_t kExtractMode = 0;  // not test mode
     return engine->Extract(indices.data(), static_cast<std::uint32_t>(indices.size()), kExtractMode,
                            static_cast<Engine::IArchiveExtractCallback*>(&handler));
-}
-
-bool Outcome(HRESULT result) {
-    switch (result) {
-        case E_NOTIMPL: throw zorvik::rt::not_implemented_error();
-        case E_ABORT: throw zorvik::rt::canceled_error();
-        case E_OUTOFMEMORY: throw zorvik::rt::out_of_memory_error();
-        case kDiskFull: zorvik::rt::throw_hresult(kDiskFull);
-        default: return SUCCEEDED(result);
-    }
 }
 
 }  // namespace
@@ -134,7 +84,7 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
     handler->FinishCurrent();
     // Data that never reached its stream fails the operation as the engine's own error would.
     if (SUCCEEDED(result) && FAILED(handler->WriteFailure())) result = handler->WriteFailure();
-    return Outcome(result);
+    return EngineSucceeded(result);
 }
 
 }  // namespace Zorvik::Impl

@@ -6,19 +6,15 @@
 #include <vector>
 
 #include "Zorvik/Extraction.h"
+#include "archive/EngineOutcome.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/com_ptr.h"
-#include "zorvik/runtime/win32.h"
 
 namespace Zorvik {
 class Archive;
 }
 
 namespace Zorvik::Impl {
-
-// Another extraction or update works on the archive file.
-inline constexpr HRESULT kArchiveInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
-inline constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
 // The body of ExtractAsync, run on the operation's thread. True when the engine succeeded, false
 // on an ordinary failure or an empty choice; raises kArchiveInUse when the file lock is held,

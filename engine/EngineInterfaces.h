@@ -25,10 +25,12 @@ enum : PROPID {
     kpidIsDir = 6,
     kpidSize = 7,
     kpidPackSize = 8,
+    kpidAttrib = 9,
     kpidCTime = 10,
     kpidATime = 11,
     kpidMTime = 12,
     kpidEncrypted = 15,
+    kpidPosixAttrib = 53,
 };
 
 // Handler property IDs of GetHandlerProperty2.

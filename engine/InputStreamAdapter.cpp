@@ -27,8 +27,8 @@ std::uint32_t CopyFromOtherBuffer(IBuffer* result, void* data, std::uint32_t siz
 
 }  // namespace
 
-InputStreamAdapter::InputStreamAdapter(com_ptr<IRandomAccessStream> stream)
-    : stream_(std::move(stream)), input_(stream_.try_as<IInputStream>()) {}
+InputStreamAdapter::InputStreamAdapter(com_ptr<IRandomAccessStream> stream, ReadFailure readFailure)
+    : stream_(std::move(stream)), input_(stream_.try_as<IInputStream>()), readFailure_(readFailure) {}
 
 std::uint64_t InputStreamAdapter::Size() const {
     std::uint64_t size = 0;
@@ -46,7 +46,8 @@ HRESULT InputStreamAdapter::Read(void* data, std::uint32_t size, std::uint32_t* 
     if (processedSize) *processedSize = 0;
     if (size == 0) return S_OK;
     if (!data) return E_POINTER;
-    if (!input_) return S_FALSE;
+    const HRESULT failed = readFailure_ == ReadFailure::Reported ? E_FAIL : S_FALSE;
+    if (!input_) return failed;
     try {
         auto buffer = zorvik::rt::make<WinrtBufferImpl>(static_cast<std::uint8_t*>(data), size);
         com_ptr<ABI::Windows::Foundation::IAsyncOperation<IBuffer*>> operation;
@@ -56,8 +57,10 @@ HRESULT InputStreamAdapter::Read(void* data, std::uint32_t size, std::uint32_t* 
         if (result && result.get() != static_cast<IBuffer*>(buffer.get())) read = CopyFromOtherBuffer(result.get(), data, size);
         if (processedSize) *processedSize = read;
         return S_OK;
+    } catch (const zorvik::rt::hresult_error& error) {
+        return readFailure_ == ReadFailure::Reported && FAILED(error.code()) ? error.code() : failed;
     } catch (...) {
-        return S_FALSE;
+        return failed;
     }
 }
 

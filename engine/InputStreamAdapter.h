@@ -9,14 +9,22 @@
 
 namespace Zorvik::Impl {
 
+// What a failing platform read gives the engine.
+enum class ReadFailure {
+    EndOfData,  // S_FALSE and no bytes: an archive being probed simply does not open
+    Reported,   // the failure itself: content being archived must never end short unnoticed
+};
+
 class InputStreamAdapter final : public ComponentObject<InputStreamAdapter, Engine::IInStream, Engine::IStreamGetSize> {
 public:
-    explicit InputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream);
+    explicit InputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
+                                ReadFailure readFailure = ReadFailure::EndOfData);
 
     // The stream's size; raises the platform's error.
     std::uint64_t Size() const;
 
-    // A failing platform call gives S_FALSE (and 0 bytes for Read): nothing is thrown at the engine.
+    // A failing platform call gives S_FALSE (and 0 bytes for Read; see ReadFailure): nothing is
+    // thrown at the engine.
     HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override;
     HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) override;
     HRESULT GetSize(std::uint64_t* size) override;
@@ -27,6 +35,7 @@ private:
     zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream_;
     // Queried once: Read is called for every block the engine decodes.
     zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IInputStream> input_;
+    ReadFailure readFailure_;
 };
 
 }  // namespace Zorvik::Impl

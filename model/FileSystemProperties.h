@@ -28,6 +28,9 @@ public:
     virtual bool IncrementNameIndex();
     void SetPath(std::wstring path) { path_ = std::move(path); }
     std::wstring RenderedPath() const;
+    std::uint64_t Size() const noexcept { return size_; }
+    std::int64_t Modified() const noexcept { return modified_; }
+    bool IsFolder() const noexcept { return isFolder_; }
 
 private:
     std::wstring path_;

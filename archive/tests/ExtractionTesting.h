@@ -57,15 +57,11 @@ inline std::string NameOfItem(IArchiveItem* item) {
     return Utf8(name.view());
 }
 
-// A destination stream that passes everything to another one and counts, while it lives, in a
-// shared counter: once the component has let go of every stream it was given, the count is 0.
-class TrackedStream final : public zorvik::rt::implements<TrackedStream, IRandomAccessStream, IOutputStream> {
+// Passes IRandomAccessStream to an inner stream; Derived adds the interfaces it changes.
+template <typename Derived, typename... More>
+class ForwardingStream : public zorvik::rt::implements<Derived, IRandomAccessStream, More...> {
 public:
-    TrackedStream(com_ptr<IRandomAccessStream> inner, std::shared_ptr<std::atomic<int>> live)
-        : inner_(std::move(inner)), output_(inner_.as<IOutputStream>()), live_(std::move(live)) {
-        ++*live_;
-    }
-    ~TrackedStream() override { --*live_; }
+    explicit ForwardingStream(com_ptr<IRandomAccessStream> inner) : inner_(std::move(inner)) {}
 
     HRESULT get_Size(std::uint64_t* size) override { return inner_->get_Size(size); }
     HRESULT put_Size(std::uint64_t size) override { return inner_->put_Size(size); }
@@ -76,11 +72,25 @@ public:
     HRESULT CloneStream(IRandomAccessStream** stream) override { return inner_->CloneStream(stream); }
     HRESULT get_CanRead(bool* value) override { return inner_->get_CanRead(value); }
     HRESULT get_CanWrite(bool* value) override { return inner_->get_CanWrite(value); }
+
+protected:
+    com_ptr<IRandomAccessStream> inner_;
+};
+
+// A destination stream that passes everything to another one and counts, while it lives, in a
+// shared counter: once the component has let go of every stream it was given, the count is 0.
+class TrackedStream final : public ForwardingStream<TrackedStream, IOutputStream> {
+public:
+    TrackedStream(com_ptr<IRandomAccessStream> inner, std::shared_ptr<std::atomic<int>> live)
+        : ForwardingStream(std::move(inner)), output_(inner_.as<IOutputStream>()), live_(std::move(live)) {
+        ++*live_;
+    }
+    ~TrackedStream() override { --*live_; }
+
     HRESULT WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) override { return output_->WriteAsync(buffer, operation); }
     HRESULT FlushAsync(IAsyncOperation<bool>** operation) override { return output_->FlushAsync(operation); }
 
 private:
-    com_ptr<IRandomAccessStream> inner_;
     com_ptr<IOutputStream> output_;
     std::shared_ptr<std::atomic<int>> live_;
 };

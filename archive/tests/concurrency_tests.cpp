@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <functional>
 
-#include "archive/tests/ExtractionTesting.h"
+#include "archive/tests/UpdateTesting.h"
 
 namespace Zorvik::Testing {
 namespace {
@@ -170,6 +170,42 @@ TEST_F(Concurrency, ACancelInTheMiddleOfOneExtractionLeavesTheOtherAndEveryStrea
         Heard again;
         EXPECT_TRUE(Extract(canceled, {canceledRoot}, again)) << "the canceled operation released the file lock";
         ExpectWholeTree(again);
+    }
+}
+
+TEST_F(Concurrency, AnUpdateRacesATreeBuildAnExtractionAndAClose) {
+    // No order among them: each ends as one of the outcomes its race allows, and an update that
+    // succeeds wrote a whole archive.
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        auto archive = Opened("one.7z");
+        auto other = Opened("one.7z");
+        const auto out = Path("out" + std::to_string(round) + ".7z");
+        const auto destination = zorvik::rt::open_file_stream(out.wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite,
+                                                              ABI::Windows::Storage::FileCreationDisposition::CreateAlways);
+        UpdateHeard asked;
+        const auto updateCallback = UpdateRecorder(asked);
+        Heard heard;
+        const auto extractCallback = Recorder(heard);
+
+        auto update = Add(archive.get(), {Addable(L"tree/new.txt", std::string(100000, 'n'))}, updateCallback.get())(destination.get());
+        auto build = StartTree(archive.get());
+        auto extraction = ExtractAsync(archive.get(), {Item(RootOf(other.get()))}, extractCallback.get());
+        com_ptr<IAsyncOperation<bool>> close;
+        ASSERT_EQ(archive->CloseAsync(close.put()), S_OK);
+
+        const auto updated = EndOf(update);
+        EndOf(build);
+        EndOf(extraction);
+        EndOf(close);
+        if (updated == AsyncStatus::Completed && zorvik::rt::get(update) == UpdateResult::Success) {
+            EXPECT_TRUE(SevenZipTests(out));
+        } else if (updated == AsyncStatus::Error) {
+            HRESULT error = S_OK;
+            update.as<ABI::Windows::Foundation::IAsyncInfo>()->get_ErrorCode(&error);
+            EXPECT_TRUE(error == HRESULT_FROM_WIN32(ERROR_BUSY) || error == E_ILLEGAL_METHOD_CALL) << std::hex << error;
+        }
+        EXPECT_EQ(*heard.streamsHeld, 0);
     }
 }
 

@@ -207,11 +207,5 @@ TEST_F(Opening, OptionsAndCompressorFollowTheOpenedFormat) {
     EXPECT_TRUE(hasItemNames);
 }
 
-TEST_F(Opening, MembersOfLaterWorkSayNotImplemented) {
-    auto archive = NewArchive();
-    com_ptr<IAsyncOperation<bool>> creation;
-    EXPECT_EQ(archive->CreateAsync(nullptr, nullptr, creation.put()), E_NOTIMPL);
-}
-
 }  // namespace
 }  // namespace Zorvik::Testing

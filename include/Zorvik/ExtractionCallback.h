@@ -16,6 +16,7 @@
 
 #include "Zorvik/ArchiveSource.h"
 #include "Zorvik/Extraction.h"
+#include "Zorvik/ProgressHooks.h"
 
 namespace Zorvik {
 
@@ -89,20 +90,10 @@ public:
         });
     }
 
-    HRESULT SetItemCount(std::uint32_t count) override {
-        return zorvik::rt::boundary([&] {
-            if (hooks_.set_item_count) hooks_.set_item_count(count);
-        });
-    }
-
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override {
-        if (!answer) return E_POINTER;
-        return zorvik::rt::boundary([&] { *answer = hooks_.set_total ? hooks_.set_total(total) : ExtractionAnswer::Continue; });
-    }
-
+    HRESULT SetItemCount(std::uint32_t count) override { return detail::report_item_count(hooks_.set_item_count, count); }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return detail::report_progress(hooks_.set_total, total, answer); }
     HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
-        if (!answer) return E_POINTER;
-        return zorvik::rt::boundary([&] { *answer = hooks_.set_completed ? hooks_.set_completed(completed) : ExtractionAnswer::Continue; });
+        return detail::report_progress(hooks_.set_completed, completed, answer);
     }
 
 private:

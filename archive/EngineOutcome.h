@@ -1,0 +1,25 @@
+// How extraction and update read the engine's final HRESULT.
+#pragma once
+
+#include "zorvik/runtime/errors.h"
+#include "zorvik/runtime/win32.h"
+
+namespace Zorvik::Impl {
+
+// Another extraction or update works on the archive file.
+inline constexpr HRESULT kArchiveInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
+inline constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+
+// Raises the four outcomes that end an operation as an error or cancelled rather than as an
+// ordinary failure; returns whether the engine succeeded.
+inline bool EngineSucceeded(HRESULT result) {
+    switch (result) {
+    case E_NOTIMPL: throw zorvik::rt::not_implemented_error();
+    case E_ABORT: throw zorvik::rt::canceled_error();
+    case E_OUTOFMEMORY: throw zorvik::rt::out_of_memory_error();
+    case kDiskFull: zorvik::rt::throw_hresult(kDiskFull);
+    default: return SUCCEEDED(result);
+    }
+}
+
+}  // namespace Zorvik::Impl

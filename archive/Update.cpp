@@ -1,0 +1,152 @@
+#include "archive/Update.h"
+
+#include <mutex>
+
+#include "archive/Archive.h"
+#include "archive/EngineOutcome.h"
+#include "archive/EngineReference.h"
+#include "archive/HeldFileLock.h"
+#include "archive/OutputStreamAdapter.h"
+#include "archive/UpdateArchiveHandler.h"
+#include "archive/UpdatePlan.h"
+#include "model/CompressionProperties.h"
+#include "model/TreeBuilder.h"
+
+namespace Zorvik::Impl {
+
+using zorvik::rt::cancellation_token;
+using zorvik::rt::check_hresult;
+using zorvik::rt::com_ptr;
+
+namespace {
+
+// A handler that never opened an archive counts its items as this.
+constexpr std::uint32_t kUnknownItemCount = 0xFFFFFFFF;
+
+bool IsOpen(Archive& archive) {
+    std::lock_guard lock(archive.Lock);
+    return archive.InArchive && archive.FileLock;
+}
+
+void SetItemCount(IUpdateCallback& callback, std::size_t count) {
+    check_hresult(com_ptr<IUpdateCallback>::copy_from(&callback).as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(count)));
+}
+
+// The archive's options as engine write properties, set on the handler that writes.
+void ApplyOptions(Archive& archive, IUnknown* writer) {
+    com_ptr<ICompressorDescription> description;
+    com_ptr<ICompressionOptions> options;
+    std::wstring formatName;
+    {
+        std::lock_guard lock(archive.Lock);
+        if (archive.Format) {
+            description = archive.Format->Compressor;
+            formatName = archive.Format->Name;
+        }
+        options = archive.Options;
+    }
+    ApplyCompressionOptions(description.get(), options.get(), formatName, writer);
+}
+
+std::optional<std::wstring> PasswordOf(Archive& archive) {
+    std::lock_guard lock(archive.Lock);
+    return archive.Password;
+}
+
+// A new archive has none, whatever its handler says: single-stream handlers count one entry
+// before anything is open.
+std::uint32_t EntryCount(Archive& archive, Engine::IInArchive* engine) {
+    {
+        std::lock_guard lock(archive.Lock);
+        if (archive.IsNew) return 0;
+    }
+    std::uint32_t count = 0;
+    check_hresult(engine->GetNumberOfItems(&count));
+    return count == kUnknownItemCount ? 0 : count;
+}
+
+// Entries of another tree (of an earlier archive on this object) may name indices this handler
+// does not have; the engine would read past its tables.
+void CheckIndices(const RemovalSet& removal, const UpdatePlan& plan, std::uint32_t count) {
+    const bool outside = (!removal.empty() && *removal.rbegin() >= count) ||
+                         std::any_of(plan.begin(), plan.end(), [&](const auto& item) {
+                             return item->IndexInArchive() != kNewItem && item->IndexInArchive() >= count;
+                         });
+    if (outside) throw zorvik::rt::invalid_argument_error("an item of another archive");
+}
+
+// The engine run: entries not in removal are copied unchanged, then the plan items follow.
+UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
+                          const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+    if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
+    const HeldFileLock fileLock(archive);
+    const EngineReference engine(archive);
+    com_ptr<Engine::IOutArchive> writer;
+    if (FAILED(engine->QueryInterface(Engine::IOutArchive::iid, writer.put_void())) || !writer) return UpdateResult::Failure;
+
+    const std::uint32_t count = EntryCount(archive, engine.get());
+    ExtendCopySet(plan, removal);
+    CheckIndices(removal, plan, count);
+    // Entries without a path are copied too: leaving them out would lose them without anyone
+    // having asked for it.
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t index = 0; index < count; ++index)
+        if (!removal.count(index)) kept.push_back(index);
+
+    ApplyOptions(archive, writer.get());
+    const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
+    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
+    handler->StopWhenCanceled(cancellation);
+    const std::size_t itemCount = kept.size() + plan.size();
+    SetItemCount(*callback, itemCount);
+    HRESULT result = writer->UpdateItems(output.get(), static_cast<std::uint32_t>(itemCount),
+                                         static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
+    // The tail of the archive lands, or its loss is known, before the result is given.
+    if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) result = delivery;
+    return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
+}
+
+// The conflict check against the archive's tree, then the engine run.
+UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
+                           const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    if (!CheckConflicts(root.get(), plan, removal, *callback, cancellation)) return UpdateResult::Failure;
+    return WriteArchive(archive, plan, removal, callback, destination, cancellation);
+}
+
+}  // namespace
+
+UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& remove, const std::vector<com_ptr<IArchiveAddable>>& add,
+                    const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
+                    const cancellation_token& cancellation) {
+    RemovalSet removal;
+    PlanRemove(remove, removal);
+    SetItemCount(*callback, add.size());
+    UpdatePlan plan = PlanAdd(add);
+    if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
+    if (!IsOpen(archive)) return UpdateResult::Failure;
+    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+}
+
+UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
+                    const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+    UpdatePlan plan = PlanRename(item, newName);
+    if (plan.empty() || !IsOpen(archive)) return UpdateResult::Failure;
+    SetItemCount(*callback, plan.size());
+    RemovalSet removal;
+    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+}
+
+UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
+                  const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
+                  const cancellation_token& cancellation) {
+    if (!IsOpen(archive)) return UpdateResult::Failure;
+    if (!target) target = GetRootFolder(archive, nullptr, cancellation);
+    UpdatePlan plan = PlanMove(items, target.get());
+    if (plan.empty()) return UpdateResult::NothingToUpdate;
+    SetItemCount(*callback, plan.size());
+    RemovalSet removal;
+    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+}
+
+}  // namespace Zorvik::Impl

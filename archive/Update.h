@@ -1,0 +1,35 @@
+// The writing operations of an Archive: each builds its plan (UpdatePlan.h), checks it against
+// the archive's tree with the caller, and runs the engine's UpdateItems into the caller's
+// destination under the archive's file lock. The open archive is read, never changed.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "Zorvik/Update.h"
+#include "zorvik/runtime/async.h"
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik {
+class Archive;
+}
+
+namespace Zorvik::Impl {
+
+// The bodies of UpdateAsync (RemoveAsync and AddAsync with one list empty), RenameAsync and
+// MoveAsync, run on the operation's thread, with a callback and a destination. Failure when
+// nothing is open or the format cannot write; kArchiveInUse is raised when another operation
+// holds the file lock; a cancel answer, a blocked path or a cancel of the operation ends them
+// as cancelled (E_ABORT).
+UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,
+                    const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& add, const zorvik::rt::com_ptr<IUpdateCallback>& callback,
+                    const zorvik::rt::com_ptr<IRandomAccessStream>& destination, const zorvik::rt::cancellation_token& cancellation);
+UpdateResult Rename(Archive& archive, const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName,
+                    const zorvik::rt::com_ptr<IUpdateCallback>& callback, const zorvik::rt::com_ptr<IRandomAccessStream>& destination,
+                    const zorvik::rt::cancellation_token& cancellation);
+// A null target is the archive's root folder.
+UpdateResult Move(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, zorvik::rt::com_ptr<IArchiveFolder> target,
+                  const zorvik::rt::com_ptr<IUpdateCallback>& callback, const zorvik::rt::com_ptr<IRandomAccessStream>& destination,
+                  const zorvik::rt::cancellation_token& cancellation);
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,96 @@
+// What an update writes, before the engine sees it: the entries of the open archive that are not
+// copied unchanged (the RemovalSet) and the plan, one item per entry written with new properties,
+// new data or both. The builders make them from a caller's arguments; the conflict check compares
+// the plan with the entries already in the archive.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Zorvik/Update.h"
+#include "model/FileSystemProperties.h"
+#include "zorvik/runtime/async.h"
+#include "zorvik/runtime/com_ptr.h"
+
+namespace Zorvik::Impl {
+
+// IndexInArchive of an item that stands for no entry of the open archive.
+inline constexpr std::uint32_t kNewItem = 0xFFFFFFFF;
+
+class IUpdateItem {
+public:
+    virtual std::uint32_t IndexInArchive() const = 0;
+    virtual bool HasNewProperties() const = 0;
+    virtual bool HasNewData() const = 0;
+    virtual zorvik::rt::com_ptr<FileSystemProperties> Properties() const = 0;
+    // Null for an item without new data.
+    virtual zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const = 0;
+    // POSIX type and permission bits the caller gave; 0 when unknown.
+    virtual std::uint32_t Mode() const = 0;
+    virtual ~IUpdateItem() = default;
+};
+
+using UpdatePlan = std::vector<std::shared_ptr<IUpdateItem>>;
+using RemovalSet = std::set<std::uint32_t>;
+
+// Content offered by the caller.
+class NewArchiveItem final : public IUpdateItem {
+public:
+    // Raises when the addable has no IFileSystemProperties, or when its path leaves the archive
+    // (a ".." component).
+    explicit NewArchiveItem(zorvik::rt::com_ptr<IArchiveAddable> source);
+
+    std::uint32_t IndexInArchive() const override { return kNewItem; }
+    bool HasNewProperties() const override { return true; }
+    bool HasNewData() const override { return true; }
+    zorvik::rt::com_ptr<FileSystemProperties> Properties() const override { return properties_; }
+    zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override;
+    std::uint32_t Mode() const override { return mode_; }
+
+private:
+    zorvik::rt::com_ptr<IArchiveAddable> source_;
+    zorvik::rt::com_ptr<FileSystemProperties> properties_;
+    std::uint32_t mode_ = 0;
+};
+
+// An entry of the open archive that keeps its data under a new path.
+class ItemWithUpdatedProperties final : public IUpdateItem {
+public:
+    ItemWithUpdatedProperties(const zorvik::rt::com_ptr<IArchiveItem>& source, std::wstring newPath);
+
+    std::uint32_t IndexInArchive() const override { return index_; }
+    bool HasNewProperties() const override { return true; }
+    bool HasNewData() const override { return false; }
+    zorvik::rt::com_ptr<FileSystemProperties> Properties() const override { return properties_; }
+    zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override { return nullptr; }
+    std::uint32_t Mode() const override { return 0; }
+
+private:
+    zorvik::rt::com_ptr<IArchiveItem> source_;
+    zorvik::rt::com_ptr<FileSystemProperties> properties_;
+    std::uint32_t index_;
+};
+
+// One NewArchiveItem per addable, in order.
+UpdatePlan PlanAdd(const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& addables);
+// The entries of the items and of everything below them.
+void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, RemovalSet& removal);
+// Empty when the item has no parent (the root). Raises E_INVALIDARG for a name that is empty,
+// "." or "..", or that holds a separator.
+UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName);
+// Items without a parent are left out.
+UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target);
+
+// Compares each plan item's path with the archive's tree (root) and asks the callback about
+// clashes; rewrites the plan and may add to removal. False when a name index ran out. A
+// blocked path or a cancel answer ends the operation as cancelled, and so does a cancel of it.
+bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, IUpdateCallback& callback,
+                    const zorvik::rt::cancellation_token& cancellation);
+
+// Every entry that the plan rewrites with new properties is no longer copied unchanged.
+void ExtendCopySet(const UpdatePlan& plan, RemovalSet& removal);
+
+}  // namespace Zorvik::Impl

@@ -1,0 +1,67 @@
+// The component's public ABI for writing archives: what a caller implements to offer content to
+// add, and to answer the questions of an update. One callback object implements IUpdateCallback,
+// IUpdatePasswordProvider and IOperationProgress.
+#pragma once
+
+#include "Zorvik/Archive.h"
+#include "Zorvik/Items.h"
+
+namespace Zorvik {
+
+enum class UpdateResult : std::int32_t {
+    Success = 0,
+    Failure = 1,          // nothing to rename, a format that cannot write, a failed conflict check, or the engine failed
+    NothingToUpdate = 2,  // nothing was written
+};
+
+// Answers of IUpdateCallback::ResolveConflict.
+namespace ConflictAnswer {
+inline constexpr std::int32_t Replace = 0;
+inline constexpr std::int32_t Skip = 1;  // any value not listed here skips
+inline constexpr std::int32_t Cancel = 2;
+inline constexpr std::int32_t CheckAgain = 3;
+inline constexpr std::int32_t AddUnderOtherName = 4;  // "name(1).ext", "name(2).ext", ... without asking again
+}  // namespace ConflictAnswer
+
+// Answers of IUpdatePasswordProvider::GetPassword.
+namespace UpdatePasswordAnswer {
+inline constexpr std::int32_t Use = 0;
+inline constexpr std::int32_t Cancel = 1;
+inline constexpr std::int32_t NoPassword = 2;
+}  // namespace UpdatePasswordAnswer
+
+// Implemented by the caller for content to add; the object also implements IFileSystemProperties,
+// whose Path (components joined with "/" or "\"), Size, DateModified and IsFolder describe the
+// new entry, and may implement IPosixFileProperties.
+struct IArchiveAddable : IInspectable {
+    static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IArchiveAddable");
+    static constexpr const char* name = "Zorvik.IArchiveAddable";
+    // Asked only for files, once each time the engine reads the content; a null stream fails the update.
+    virtual HRESULT GetContentStream(IRandomAccessStream** stream) = 0;
+};
+
+// Optional on an IArchiveAddable: the POSIX mode the entry keeps (type and permission bits).
+struct IPosixFileProperties : IInspectable {
+    static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IPosixFileProperties");
+    static constexpr const char* name = "Zorvik.IPosixFileProperties";
+    // 0 when unknown: the format's own default applies.
+    virtual HRESULT get_Mode(std::uint32_t* value) = 0;
+};
+
+struct IUpdateCallback : IInspectable {
+    static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IUpdateCallback");
+    static constexpr const char* name = "Zorvik.IUpdateCallback";
+    // item is to be written where existing is; answer with a ConflictAnswer value.
+    virtual HRESULT ResolveConflict(IFileSystemProperties* item, IArchiveItem* existing, std::int32_t* answer) = 0;
+    // existing is a file standing where a folder is needed; the update ends as cancelled.
+    virtual HRESULT PathBlocked(IArchiveItem* existing) = 0;
+};
+
+struct IUpdatePasswordProvider : IInspectable {
+    static constexpr GUID iid{0x053894C0, 0x7069, 0x3DC6, {0xB4, 0xED, 0xFB, 0x6C, 0xD0, 0xD8, 0xB5, 0x09}};
+    static constexpr const char* name = "Zorvik.IUpdatePasswordProvider";
+    // Asked at most once per update; answer with an UpdatePasswordAnswer value.
+    virtual HRESULT GetPassword(HSTRING* password, std::int32_t* answer) = 0;
+};
+
+}  // namespace Zorvik
