@@ -48,4 +48,8 @@ timespec ToTimespec(std::int64_t ticks) {
     return result;
 }
 
+std::int64_t FromTimespec(const timespec& time) {
+    return (static_cast<std::int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond + time.tv_nsec / 100;
+}
+
 }  // namespace Zorvik::Cli

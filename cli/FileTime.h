@@ -16,5 +16,7 @@ std::optional<std::string> IsoUtc(std::int64_t ticks);
 std::string TableTime(std::int64_t ticks);
 // The same instant for utimensat/futimens.
 timespec ToTimespec(std::int64_t ticks);
+// And back, from what stat gives.
+std::int64_t FromTimespec(const timespec& time);
 
 }  // namespace Zorvik::Cli

@@ -1,4 +1,4 @@
-// zorvik: lists, extracts and tests archives through the Zorvik component.
+// zorvik: lists, extracts, tests and writes archives through the Zorvik component.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
@@ -6,6 +6,7 @@
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/ManPageFormatter.h"
+#include "cli/WriteCommandLine.h"
 #include "zorvik/runtime/errors.h"
 
 namespace {
@@ -55,12 +56,13 @@ CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::
 int main(int argc, char** argv) {
     Interrupt::Install();
 
-    CLI::App app("Lists, extracts and tests archives of every format the archive engine reads.", "zorvik");
+    CLI::App app("Lists, extracts, tests and writes archives of every format the archive engine reads.", "zorvik");
     app.require_subcommand(1);
     app.formatter(std::make_shared<ManPageFormatter>(ManPage{
-        "zorvik", "list, extract and test archives", "zorvik COMMAND [OPTIONS] ...",
+        "zorvik", "list, extract, test and write archives", "zorvik COMMAND [OPTIONS] ...",
         "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
-        "other format of the archive engine. Each command has its own manual: zorvik COMMAND --help.\n\n"
+        "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
+        "command has its own manual: zorvik COMMAND --help.\n\n"
         "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\".",
         kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
 
@@ -142,6 +144,10 @@ int main(int argc, char** argv) {
 
     for (CLI::App* command : {formats, info, list, extractCommand, test})
         command->add_flag("-q,--quiet", quiet, "No progress bar.");
+    WriteCommandLine writeCommands(app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description,
+                                                  std::string examples) {
+        return CommandPage(std::move(name), std::move(summary), std::move(synopsis), std::move(description), std::move(examples));
+    });
 
     try {
         app.parse(argc, argv);
@@ -165,6 +171,7 @@ int main(int argc, char** argv) {
         if (list->parsed()) code = RunList(options, console);
         if (extractCommand->parsed()) code = RunExtract(options, extract, console);
         if (test->parsed()) code = RunTest(options, console);
+        if (writeCommands.Parsed()) code = writeCommands.Run(console);
     } catch (const CommandError& error) {
         console.EndProgress();
         console.Error(error.Subject(), error.what());

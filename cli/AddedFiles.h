@@ -1,0 +1,63 @@
+// What a writing command adds: the files and folders below the paths the user gave, each as
+// content for the component with the name it is stored under and its time and mode.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Zorvik/UpdateCallback.h"
+#include "cli/Console.h"
+
+namespace Zorvik::Cli {
+
+struct AddedFile {
+    std::string source;  // where it is read from
+    std::string stored;  // the name in the archive, components joined with "/"
+    bool folder = false;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // ticks since 1601 UTC
+    std::uint32_t mode = 0;     // type and permission bits
+};
+
+class AddedFiles {
+public:
+    // Every path with what is below it, stored as given (relative, without a leading "/" or
+    // "./") below prefix. A path with a ".." component is a usage error (CommandError).
+    // Symbolic links to files are followed; what cannot be stored (links to folders, special
+    // files, what is gone or unreadable) is reported and left out. leaveOut names files never to
+    // add (the archive being written).
+    AddedFiles(const std::vector<std::string>& paths, const std::string& prefix, Console& console,
+               const std::function<bool(const struct stat&)>& leaveOut);
+
+    const std::vector<AddedFile>& Files() const noexcept { return files_; }
+    // Some paths could not be added.
+    bool AnyLeftOut() const noexcept { return anyLeftOut_; }
+    // The component's objects for the files, in order. A file that cannot be opened when the
+    // component reads it fails the update; the reason is kept for ReadFailure.
+    std::vector<zorvik::rt::com_ptr<archive_addable>> Addables();
+    const std::string& ReadFailure() const noexcept { return *readFailure_; }
+
+    // "a/./b/" gives "a/b"; "/" and "." give ""; none for a path that leads out with "..".
+    static std::optional<std::string> StoredName(const std::string& path);
+
+private:
+    // False when the name was taken already (by this file from another path given, or by another).
+    bool Add(const std::string& source, const std::string& stored, const struct stat& info);
+    void AddFolderContent(const std::string& source, const std::string& stored);
+    void LeaveOut(const std::string& source, const std::string& reason);
+
+    Console& console_;
+    std::function<bool(const struct stat&)> leaveOut_;
+    std::vector<AddedFile> files_;
+    std::map<std::string, std::pair<dev_t, ino_t>> byName_;
+    bool anyLeftOut_ = false;
+    std::shared_ptr<std::string> readFailure_ = std::make_shared<std::string>();
+};
+
+}  // namespace Zorvik::Cli

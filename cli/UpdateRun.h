@@ -1,0 +1,61 @@
+// One writing operation of the component for a command: answers its callbacks (clashes with
+// entries already in the archive, the password, progress, Ctrl-C) and turns how it ended into
+// the exit code of the contract.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "Zorvik/UpdateCallback.h"
+#include "cli/Console.h"
+
+namespace Zorvik::Cli {
+
+// What to do when something is written where the archive holds an entry of that name.
+enum class ConflictPolicy {
+    Replace,
+    Skip,
+    Rename,  // "name(1).ext", "name(2).ext", ...
+    Ask,     // on the terminal
+    Fail,    // an error for that item; the others are written
+    Refuse,  // an error, and nothing is written
+};
+
+class UpdateRun {
+public:
+    using Start = std::function<zorvik::rt::com_ptr<IAsyncOperation<UpdateResult>>(IUpdateCallback* callback)>;
+
+    // password answers the component's one password question.
+    UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password);
+
+    // Runs the operation and waits for it. Success or NothingToUpdate come back; every other end
+    // is raised as a CommandError (Ctrl-C, a busy archive, a failure, a cancel), explained by
+    // contentFailure when the component could not read what was to be added.
+    UpdateResult Run(const Start& start, const std::string& contentFailure = {});
+
+    std::size_t Replaced() const noexcept { return replaced_; }
+    std::size_t Renamed() const noexcept { return renamed_; }
+    std::size_t Skipped() const noexcept { return skipped_; }
+    // Some item was not written for a reason already reported (Fail).
+    bool AnyItemFailed() const noexcept { return itemFailed_; }
+
+private:
+    std::int32_t Conflict(IFileSystemProperties* item);
+    std::int32_t Answer(ConflictPolicy policy);
+    // The user's choice for one clash; may change the policy for the clashes after it.
+    ConflictPolicy Ask(const std::string& path);
+    std::int32_t Progress(std::uint64_t value, bool total);
+
+    const std::string archiveName_;
+    Console& console_;
+    ConflictPolicy policy_;
+    std::function<password_answer()> password_;
+    std::optional<std::string> blocked_;  // the file in the way of a folder
+    std::size_t replaced_ = 0;
+    std::size_t renamed_ = 0;
+    std::size_t skipped_ = 0;
+    bool itemFailed_ = false;
+};
+
+}  // namespace Zorvik::Cli

@@ -1,0 +1,35 @@
+// The five writing commands: create, add, remove, rename and move. Each writes the new archive
+// beside the old one and replaces it only once the component reports success (ArchiveReplacement).
+// Each returns its exit code; failures that end a command early are raised as CommandError.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CompressionChoice.h"
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+
+namespace Zorvik::Cli {
+
+struct WriteOptions {
+    std::string archive;
+    std::vector<std::string> paths;
+    std::string newName;                  // rename
+    std::optional<std::string> to;        // add and move: the folder inside the archive
+    std::string format;                   // create: empty takes it from the archive's name
+    std::string onConflict;               // add: empty asks on a terminal and fails elsewhere
+    bool force = false;                   // create: replace an archive that exists
+    bool json = false;
+    std::optional<std::string> password;  // --password
+    CompressionChoice compression;
+};
+
+ExitCode RunCreate(const WriteOptions& options, Console& console);
+ExitCode RunAdd(const WriteOptions& options, Console& console);
+ExitCode RunRemove(const WriteOptions& options, Console& console);
+ExitCode RunRename(const WriteOptions& options, Console& console);
+ExitCode RunMove(const WriteOptions& options, Console& console);
+
+}  // namespace Zorvik::Cli
