@@ -99,10 +99,11 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     handler->StopWhenCanceled(cancellation);
     const std::size_t itemCount = kept.size() + plan.size();
     SetItemCount(*callback, itemCount);
-    HRESULT result = writer->UpdateItems(output.get(), static_cast<std::uint32_t>(itemCount),
+    const HRESULT result = writer->UpdateItems(output.get(), static_cast<std::uint32_t>(itemCount),
                                          static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
-    // The tail of the archive lands, or its loss is known, before the result is given.
-    if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) result = delivery;
+    // The tail of the archive lands, or its loss is known, before the result is given; a loss
+    // the engine never saw ends the operation with its error.
+    if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
     return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
 }
 

@@ -210,9 +210,7 @@ bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
                 checked.push_back(item);
                 break;
             }
-            bool isFolder = false;
-            check_hresult(properties->get_IsFolder(&isFolder));
-            if (isFolder && IsFolder(*existing)) {
+            if (properties->IsFolder() && IsFolder(*existing)) {
                 // The new folder entry takes the old one's place; what the folder holds stays.
                 checked.push_back(item);
                 if (existingIndex) removal.insert(*existingIndex);
