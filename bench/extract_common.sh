@@ -10,12 +10,12 @@
 out=$work/out
 [[ -n ${ZORVIK_BENCH_OUT:-} ]] && out=$(mktemp -d "$ZORVIK_BENCH_OUT/zorvik-bench-out-XXXXXX")
 
-# 256 MiB of random bytes in four files, then this machine's own libraries and shared data
-# (binaries, text, images) up to $1 MiB more, in $work/source.
+# $2 MiB (default 256) of random bytes in four files, then this machine's own libraries and shared
+# data (binaries, text, images) up to $1 MiB more, in $work/source.
 make_mixed_source() {
     local source=$work/source budget=$(($1 << 20)) total=0 size path
     mkdir -p "$source/random"
-    for i in 1 2 3 4; do head -c $((64 << 20)) /dev/urandom >"$source/random/r$i.bin"; done
+    for i in 1 2 3 4; do head -c $((${2:-256} << 18)) /dev/urandom >"$source/random/r$i.bin"; done
     while IFS=$'\t' read -r size path; do
         ((total + size > budget)) && break
         cp --parents -- "$path" "$source/" 2>/dev/null && total=$((total + size))

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Writing 7z archives: `zorvik create` of a 256 MiB mixed payload (LZMA2, level 5, solid, both
+# with the engine's default thread count) against `7zz a`; and renaming one entry of a 1 GiB
+# non-solid 7z, adding one small file to it, and removing one entry of a 1 GiB solid 7z, against
+# `7zz rn`, `7zz a` and `7zz d`. Medians come from hyperfine (the archive copied afresh before
+# every run), peak memory from /usr/bin/time -v (median of three runs).
+#
+#   bench/write.sh [path/to/zorvik]      (default: build/bin/zorvik)
+#
+# The inputs (extract.sh's mixed data: random bytes and this machine's own libraries and shared
+# data) take a while to make; they are made once in $ZORVIK_BENCH_DATA (default
+# /var/tmp/zorvik-bench-write) and reused. The archives are written in $ZORVIK_BENCH_OUT (default:
+# a folder below the data); a memory-backed one (/dev/shm) takes the disk out of the comparison.
+# zorvik syncs every archive it writes before it replaces the old one; 7zz does not.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
+for tool in 7zz hyperfine /usr/bin/time "$zorvik"; do
+    command -v "$tool" >/dev/null || { echo "write.sh: $tool is missing" >&2; exit 1; }
+done
+data=${ZORVIK_BENCH_DATA:-/var/tmp/zorvik-bench-write}
+mkdir -p "$data"
+work=$data
+source "$here/extract_common.sh"
+out=$(mktemp -d "${ZORVIK_BENCH_OUT:-$data}/zorvik-bench-out-XXXXXX")
+trap 'rm -rf "$out"' EXIT
+if [[ ! -f $data/solid.7z ]]; then
+    rm -rf "$data/source" && make_mixed_source 768
+    (cd "$data/source" && 7zz a -bd -bso0 -mx1 -ms=off "$data/nonsolid.7z" . && 7zz a -bd -bso0 "$data/solid.7z" .)
+    rm -rf "$data/source"
+fi
+if [[ ! -d $data/payload ]]; then
+    work=$out && make_mixed_source 192 64 && mv "$out/source" "$data/payload"
+fi
+head -c 4096 /dev/urandom >"$out/small.bin"
+# An entry in the middle of each archive.
+middle() { 7zz l -ba -slt "$1" | awk '/^Path = / { path = substr($0, 8) } /^Folder = -|^Attributes = [^D]/ { print path }' | awk '{ a[NR] = $0 } END { print a[int(NR / 2)] }'; }
+renamed=$(middle "$data/nonsolid.7z")
+removed=$(middle "$data/solid.7z")
+echo "payload $(du -sh --apparent-size "$data/payload" | cut -f1); nonsolid.7z $(du -h "$data/nonsolid.7z" | cut -f1), solid.7z $(du -h "$data/solid.7z" | cut -f1); $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Peak resident set in KiB of a command, the median of three runs, each after prepare.
+peak_kib() {
+    local prepare=$1
+    shift
+    for _ in 1 2 3; do
+        sh -c "$prepare"
+        /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+    done | sort -n | sed -n 2p
+}
+
+# compare LABEL PREPARE PEER-COMMAND OUR-COMMAND [REFERENCE-COMMAND]: medians and peak memory, each
+# run after PREPARE; the reference (copying the archive, say) is timed beside them.
+compare() {
+    local label=$1 prepare=$2 peer=$3 ours=$4 reference=${5:-}
+    hyperfine --style none --warmup 1 --min-runs 5 --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
+    local times
+    mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$out/times.csv")
+    [[ -n $reference ]] && printf '%-8s %s: %.3fs\n' "" "$reference" "${times[2]}"
+    local peak_peer peak_ours
+    peak_peer=$(peak_kib "$prepare" sh -c "$peer")
+    peak_ours=$(peak_kib "$prepare" sh -c "$ours")
+    awk -v l="$label" -v a="${times[1]}" -v b="${times[0]}" -v m="$peak_ours" -v n="$peak_peer" 'BEGIN {
+        printf "%-8s 7zz %8.3fs %9.1f MiB   zorvik %8.3fs %9.1f MiB   speed %.2fx   memory %.2fx\n", l, b, n / 1024, a, m / 1024, b / a, m / n }'
+}
+
+printf '%-8s %s\n' "" "medians; speed is 7zz's time over zorvik's (at least 1: zorvik is as fast), memory zorvik's over 7zz's"
+compare create "rm -f $out/new.7z" \
+    "cd $data/payload && 7zz a -bd -bso0 -t7z -m0=LZMA2 -mx5 -ms=on $out/new.7z ." \
+    "cd $data/payload && $zorvik create -q $out/new.7z --method LZMA2 --level 5 --solid ."
+compare rename "cp $data/nonsolid.7z $out/work.7z" \
+    "7zz rn -bd -bso0 $out/work.7z '$renamed' '$renamed.renamed'" \
+    "$zorvik rename -q $out/work.7z '$renamed' '$(basename "$renamed").renamed'" \
+    "cp $out/work.7z $out/copy.7z"
+compare add "cp $data/nonsolid.7z $out/work.7z" \
+    "cd $out && 7zz a -bd -bso0 work.7z small.bin" \
+    "cd $out && $zorvik add -q work.7z small.bin"
+compare remove "cp $data/solid.7z $out/work.7z" \
+    "7zz d -bd -bso0 $out/work.7z '$removed'" \
+    "$zorvik remove -q $out/work.7z '$removed'"
