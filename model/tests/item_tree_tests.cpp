@@ -32,6 +32,49 @@ TEST(ItemTree, ShapesThatOnlyAHandlerCanReport) {
     EXPECT_TRUE(PropertiesOf(FolderNamed(root, L"lead"))) << "the implicit folder takes the properties of the later entry";
 }
 
+TEST(ItemTree, NodesKeepTheirObjectsWhileHeldAndAChangedOrderWhileTheArchiveHasTheTree) {
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"d/a"), FileEntry(L"d/b"), FileEntry(L"d/c"), FileEntry(L"e")}));
+    auto root = RootOf(archive.get());
+    auto d = FolderNamed(root, L"d");
+    EXPECT_EQ(ItemsOf(root).at(0).get(), d.as<IArchiveItem>().get()) << "Folders and Items hand out one object";
+    auto b = ItemsOf(d).at(1);
+    EXPECT_EQ(ItemsOf(d).at(1).get(), b.get());
+    com_ptr<IArchiveFolder> parent;
+    ASSERT_EQ(b->get_Parent(parent.put()), S_OK);
+    EXPECT_EQ(parent.get(), d.get());
+    std::uint32_t index = 0;
+    bool found = false;
+    ASSERT_EQ(ItemsVectorOf(d).as<IVector<IArchiveItem*>>()->IndexOf(b.get(), &index, &found), S_OK);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(index, 1u);
+
+    auto items = ItemsVectorOf(d).as<IVector<IArchiveItem*>>();
+    ASSERT_EQ(items->RemoveAt(0), S_OK);
+    ASSERT_EQ(items->Append(ItemsOf(root).at(1).get()), S_OK);
+    const std::vector<std::wstring> changed{L"b", L"c", L"e"};
+    items = nullptr;
+    d = parent = nullptr;
+    b = nullptr;
+    EXPECT_EQ(NamesOf(ItemsOf(FolderNamed(root, L"d"))), changed) << "a changed order outlives the objects that showed it";
+    EXPECT_EQ(NamesOf(FilesOf(FolderNamed(root, L"d"))), (std::vector<std::wstring>{L"a", L"b", L"c"})) << "Files keep the archive's order";
+}
+
+TEST(ItemTree, NamesInAnyScriptAndTimesOnlySomeEntriesHave) {
+    zorvik::rt::prop_variant created;
+    created.set_filetime(FILETIME{5, 1});
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"caf\u00e9/\u65e5\u672c.txt"), FileEntry(L"docs/\U0001F600"),
+                                                             FolderEntry(L"DOCS").Set(Engine::kpidCTime, created)}));
+    auto root = RootOf(archive.get());
+    EXPECT_EQ(Describe(root), (std::vector<std::string>{"caf\xc3\xa9/", "caf\xc3\xa9/\xe6\x97\xa5\xe6\x9c\xac.txt", "docs/", "docs/\xf0\x9f\x98\x80"}));
+    auto docs = FolderNamed(root, L"docs");
+    EXPECT_EQ(PathOf(docs), L"DOCS") << "the later directory entry's path, under the name first seen";
+    DateTime time{};
+    ASSERT_EQ(PropertiesOf(docs).as<IFileSystemProperties>()->get_DateCreated(&time), S_OK);
+    EXPECT_EQ(time.UniversalTime, (std::int64_t(1) << 32) + 5);
+    ASSERT_EQ(PropertiesOf(FilesOf(docs).at(0)).as<IFileSystemProperties>()->get_DateCreated(&time), S_OK);
+    EXPECT_EQ(time.UniversalTime, 0);
+}
+
 TEST(ItemTree, ANamelessEntryOfAVolumeLosesTheNumberAndTheCompressionExtension) {
     auto archive = ArchiveOver(make<FakeHandler>(std::vector{FakeEntry()}), true, L"backup.tar.bz2.001");
     EXPECT_EQ(NamesOf(ItemsOf(RootOf(archive.get()))), std::vector<std::wstring>{L"backup.tar"});
