@@ -103,7 +103,7 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         check_hresult(callback_->GetFileStream(taken.Entry.Item.get(), path.get(), stream.put(), &answer));
         if (answer == ExtractionAnswer::Cancel) return E_ABORT;
         if (answer != ExtractionAnswer::Continue || !stream) return S_OK;
-        taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream));
+        taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream), buffers_);
         *outStream = com_ptr<Engine::ISequentialOutStream>(taken.Output).detach();
         return S_OK;
     });

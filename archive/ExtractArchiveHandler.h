@@ -81,6 +81,8 @@ private:
     // Usually one entry. A handler that decodes once into several entries (a file and its
     // copies) asks for all their streams after PrepareOperation, and one result covers them all.
     std::vector<TakenEntry> taken_;
+    // Shared by the entries' output streams in turn.
+    const std::shared_ptr<OutputBuffers> buffers_ = std::make_shared<OutputBuffers>();
     bool prepared_ = false;
     std::wstring password_;
     bool passwordDeclined_ = false;

@@ -3,6 +3,8 @@
 // asynchronous write while the engine fills a second one.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/EngineInterfaces.h"
@@ -12,11 +14,29 @@
 
 namespace Zorvik::Impl {
 
+// Buffers that the adapters of one operation take in turn: a run of small entries reuses two
+// buffers whose pages are already in memory, instead of allocating (and faulting in) 8 MiB for
+// each entry.
+class OutputBuffers {
+public:
+    // An empty buffer with room for size bytes.
+    std::vector<std::uint8_t> Take(std::size_t size);
+    void Give(std::vector<std::uint8_t> buffer) noexcept;
+
+private:
+    static constexpr std::size_t kKept = 2;
+
+    std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+};
+
 class OutputStreamAdapter final : public ComponentObject<OutputStreamAdapter, Engine::IOutStream> {
 public:
     static constexpr std::uint32_t kBufferSize = 0x800000;
 
-    explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream);
+    // Buffers come from buffers when given, else from a set of the adapter's own.
+    explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
+                                 std::shared_ptr<OutputBuffers> buffers = nullptr);
     // Hands over the buffered tail and waits for it; a failure here has nobody to reach, so
     // whoever needs to know calls Finish first.
     ~OutputStreamAdapter() override;
@@ -44,6 +64,7 @@ private:
     void Wait();
     bool WriteEnded() const noexcept;
 
+    std::shared_ptr<OutputBuffers> buffers_;
     // The engine fills one buffer while the pending write, if any, reads the other.
     std::vector<std::uint8_t> buffer_;
     std::vector<std::uint8_t> writing_;
