@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -22,10 +22,8 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-void PrintJson(const Json& value) {
-    // Names come from archives: any byte sequence is printed rather than refused.
-    fmt::print("{}\n", value.dump(2, ' ', false, Json::error_handler_t::replace));
-}
+// Names come from archives: any byte sequence is printed rather than refused.
+void PrintJson(const Json& value) { fmt::print("{}\n", value.dump(2, ' ', false, Json::error_handler_t::replace)); }
 
 std::string Join(const std::vector<std::string>& parts, std::string_view separator) {
     std::string result;
@@ -54,6 +52,32 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
+std::string JsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// Reports, once for each folder, entries too deep to list; false for those (and nothing below
+// them is walked).
+class DepthLimit {
+public:
+    explicit DepthLimit(Console& console) : console_(console) {}
+
+    bool Allows(const Entry& entry) {
+        if (entry.depth <= kMaxDepth) return true;
+        if (entry.depth == kMaxDepth + 1) {
+            const std::string folder = entry.path.substr(0, entry.path.rfind('/'));
+            if (folder != reported_) console_.Error(folder, fmt::format("holds entries nested deeper than {} folders; they are not listed", kMaxDepth));
+            reported_ = folder;
+        }
+        refused_ = true;
+        return false;
+    }
+    bool Refused() const noexcept { return refused_; }
+
+private:
+    Console& console_;
+    std::string reported_;
+    bool refused_ = false;
+};
+
 // "dir/sub/" and "./dir" name the entry "dir/sub" and "dir".
 std::string NormalizedSelection(std::string path) {
     while (path.rfind("./", 0) == 0) path.erase(0, 2);
@@ -81,10 +105,14 @@ ExitCode RunFormats(bool json) {
 ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
+    std::uint64_t folders = 0;
+    bool encrypted = false;
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        if (entry.folder) ++folders;
+        encrypted = encrypted || entry.encrypted;
+        return true;
+    });
     const Statistics statistics = ReadStatistics(archive.Archive());
-    const auto folders = std::count_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.folder; });
-    const bool encrypted = std::any_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.encrypted; });
     if (options.json) {
         PrintJson({{"archive", archive.Name()},
                    {"format", FormatJson(archive.FormatName())},
@@ -117,63 +145,69 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
+    DepthLimit depthLimit(console);
+    // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
-        Json list = Json::array();
-        for (const Entry& entry : entries) {
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", JsonText(archive.Name()),
+                   JsonText(FormatJson(archive.FormatName())));
+        const char* separator = "\n";
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (!depthLimit.Allows(entry)) return false;
             const auto modified = IsoUtc(entry.modified);
-            list.push_back({{"path", entry.path},
-                            {"folder", entry.folder},
-                            {"implicit", entry.implicit},
-                            {"size", entry.size},
-                            {"packedSize", entry.packedSize},
-                            {"modified", modified ? Json(*modified) : Json(nullptr)},
-                            {"encrypted", entry.encrypted}});
-        }
-        PrintJson({{"archive", archive.Name()}, {"format", FormatJson(archive.FormatName())}, {"entries", list}});
-        return ExitCode::Success;
+            fmt::print(
+                "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
+                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {}\n    }}",
+                separator, JsonText(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                modified ? JsonText(*modified) : "null", entry.encrypted);
+            separator = ",\n";
+            return true;
+        });
+        fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
+        return depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success;
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
-    for (const Entry& entry : entries) {
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        if (!depthLimit.Allows(entry)) return false;
         // d: folder, -: file; *: encrypted; an implicit folder shows neither time nor sizes.
-        const std::string attributes = fmt::format("{}{}", entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ');
-        const std::string sizes = entry.folder ? fmt::format("{:>12}  {:>12}", "", "") : fmt::format("{:>12}  {:>12}", entry.size, entry.packedSize);
-        fmt::print("{}  {}  {:<4}  {}{}\n", TableTime(entry.modified), sizes, attributes, entry.path, entry.folder ? "/" : "");
+        const char attributes[] = {entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ', '\0'};
         if (entry.folder) {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified), "", "", attributes, entry.path);
             ++folders;
         } else {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}\n", TableTime(entry.modified), entry.size, entry.packedSize, attributes, entry.path);
             ++files;
             size += entry.size;
             packed += entry.packedSize;
         }
-    }
+        return true;
+    });
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return ExitCode::Success;
+    return depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success;
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
 
     std::vector<com_ptr<IArchiveItem>> chosen;
     bool missing = false;
     if (extract.paths.empty()) {
         chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
     } else {
+        std::map<std::string, bool> found;  // wanted path: seen
+        for (const std::string& path : extract.paths) found.emplace(NormalizedSelection(path), false);
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (const auto wanted = found.find(entry.path); wanted != found.end()) {
+                chosen.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
+                wanted->second = true;
+            }
+            return true;
+        });
         for (const std::string& path : extract.paths) {
-            const std::string wanted = NormalizedSelection(path);
-            bool found = false;
-            for (const Entry& entry : entries) {
-                if (entry.path != wanted) continue;
-                chosen.push_back(entry.item);
-                found = true;
-            }
-            if (!found) {
-                console.Error(path, "no such entry in " + archive.Name());
-                missing = true;
-            }
+            if (found.at(NormalizedSelection(path))) continue;
+            console.Error(path, "no such entry in " + archive.Name());
+            missing = true;
         }
         if (chosen.empty()) return ExitCode::Failed;
     }
@@ -184,7 +218,7 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     } catch (const ItemWriteError& error) {
         throw CommandError(ExitCode::Failed, extract.output, error.what());
     }
-    ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
+    ExtractionRun run(archive, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
     return code == ExitCode::Success && missing ? ExitCode::Failed : code;
 }
@@ -192,8 +226,7 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
-    ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
+    ExtractionRun run(archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
     const ExitCode code = run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()});
     if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", archive.Name(), run.FilesDone());
     return code;

@@ -43,21 +43,35 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
 }
 
 zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
-    zorvik::rt::unique_fd current(::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0));
-    if (!current) Fail("cannot open the destination folder", errno);
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t shared = 0;
+    while (shared < opened_.size() && shared < count && opened_[shared].name == names[shared]) ++shared;
+    // Folders below a path that continues elsewhere are of no further use.
+    if (shared < count) opened_.resize(shared);
+    zorvik::rt::unique_fd deeper;  // below the kept depth, each folder replaces the one above
+    const auto current = [&] { return deeper ? deeper.get() : shared == 0 ? root_.get() : opened_[shared - 1].folder.get(); };
+    for (std::size_t i = shared; i < count; ++i, ++shared) {
         const std::string& name = names[i];
-        if (create && ::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
-        zorvik::rt::unique_fd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const int parent = current();
+        zorvik::rt::unique_fd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next && errno == ENOENT && create) {
+            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
+            next.reset(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
         if (!next) {
             const int error = errno;
-            if (IsSymbolicLink(current.get(), name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
+            if (IsSymbolicLink(parent, name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
             if (error == ENOTDIR) throw ItemWriteError("a file is in the way of folder " + name);
             Fail("cannot open folder " + name, error);
         }
-        current = std::move(next);
+        if (!deeper && opened_.size() < kKeptDepth)
+            opened_.push_back({name, std::move(next)});
+        else
+            deeper = std::move(next);
     }
-    return current;
+    if (deeper) return deeper;
+    zorvik::rt::unique_fd folder(::fcntl(current(), F_DUPFD_CLOEXEC, 0));
+    if (!folder) Fail("cannot open the destination folder", errno);
+    return folder;
 }
 
 std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components,

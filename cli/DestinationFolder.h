@@ -50,12 +50,24 @@ public:
     static void Remove(CreatedFile& file) noexcept;
 
 private:
+    struct OpenedFolder {
+        std::string name;
+        zorvik::rt::unique_fd folder;
+    };
+    // Folders kept open from the top, at most this deep: deeper ones are opened for each item.
+    static constexpr std::size_t kKeptDepth = 32;
+
     // The components as file names, without empty ones and "."; refuses ".." and NUL.
     static std::vector<std::string> Names(const std::vector<std::wstring>& components);
-    // Opens (creating when asked) each folder of names in turn.
+    // Opens (creating when asked) each folder of names in turn, starting below the folders that
+    // the previous item's path shares.
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
 
     zorvik::rt::unique_fd root_;
+    // The folders of the previous item's path, each opened from the one above it as the
+    // checks require; archives list items folder by folder, so most items open nothing. Used
+    // from one thread at a time, as the extraction's callbacks are.
+    mutable std::vector<OpenedFolder> opened_;
 };
 
 }  // namespace Zorvik::Cli

@@ -1,9 +1,12 @@
 #include "cli/ExtractionRun.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 
 #include "cli/AsyncWait.h"
 #include "cli/DiscardStream.h"
+#include "cli/EntryList.h"
 #include "cli/Failure.h"
 #include "cli/FileTime.h"
 #include "cli/Interrupt.h"
@@ -17,14 +20,33 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-std::string Subject(const Entry& entry) { return entry.entryPath.empty() ? entry.path : zorvik::rt::to_utf8(entry.entryPath); }
-
 }  // namespace
 
-ExtractionRun::ExtractionRun(const OpenedArchive& archive, const std::vector<Entry>& entries, PasswordSource& passwords, Console& console,
-                             ExtractionSettings settings)
-    : archive_(archive), passwords_(passwords), console_(console), settings_(settings) {
-    for (const Entry& entry : entries) byItem_[entry.item.get()] = &entry;
+ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passwords, Console& console, ExtractionSettings settings)
+    : archive_(archive), passwords_(passwords), console_(console), settings_(settings) {}
+
+ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
+    Item item{com_ptr<IArchiveItem>::copy_from(node), {}, {}, 0};
+    // Names hold no separator: the tree splits paths at both.
+    zorvik::rt::hstring path;
+    check_hresult(node->GetRelativePath(nullptr, path.put()));
+    std::wstring_view rest = path.view();
+    for (std::size_t end = rest.find(L'\\'); end != std::wstring_view::npos; end = rest.find(L'\\')) {
+        item.components.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    item.components.emplace_back(rest);
+    com_ptr<IArchiveEntryProperties> properties;
+    check_hresult(node->get_Properties(properties.put()));
+    if (!properties) return item;
+    const auto fileSystem = properties.as<IFileSystemProperties>();
+    zorvik::rt::hstring entryPath;
+    check_hresult(fileSystem->get_Path(entryPath.put()));
+    item.entryPath = entryPath.view();
+    DateTime modified{};
+    check_hresult(fileSystem->get_DateModified(&modified));
+    item.modified = modified.UniversalTime;
+    return item;
 }
 
 ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
@@ -72,56 +94,54 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
     ReportUnexplainedFailure();
     DropUnfinishedOutput();  // a file whose result never came is not known to be whole
     if (Interrupt::Requested()) return file_stream_answer::canceled();
-    const Entry* entry = Find(item);
-    if (!entry) return file_stream_answer::skipped();
+    Item described = Identify(item);
     if (settings_.mode == ExtractionMode::Test) {
-        current_ = Current{entry, std::nullopt};
+        current_ = Current{std::move(described), std::nullopt};
         return file_stream_answer::into(zorvik::rt::make<DiscardStream>());
     }
-    if (const auto refusal = Refusal(*entry)) {
-        ReportItem(*entry, "refused: " + *refusal, ExitCode::Failed);
+    if (const auto refusal = Refusal(described)) {
+        ReportItem(described, "refused: " + *refusal, ExitCode::Failed);
         return file_stream_answer::skipped();
     }
     try {
-        auto created = settings_.destination->CreateFile(entry->components, settings_.existing);
+        auto created = settings_.destination->CreateFile(described.components, settings_.existing);
         if (!created) return file_stream_answer::skipped();  // --skip-existing
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
-        current_ = Current{entry, std::move(created)};
+        current_ = Current{std::move(described), std::move(created)};
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {
-        ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(described, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(*entry, error.what(), ExitCode::Failed);
+        ReportItem(described, error.what(), ExitCode::Failed);
     } catch (const zorvik::rt::hresult_error& error) {
-        ReportItem(*entry, Describe(error.code()), ExitCode::Failed);
+        ReportItem(described, Describe(error.code()), ExitCode::Failed);
     }
     return file_stream_answer::skipped();
 }
 
 void ExtractionRun::Folder(IArchiveItem* item) {
     ReportUnexplainedFailure();
-    const Entry* entry = Find(item);
-    if (!entry || settings_.mode == ExtractionMode::Test) return;
-    if (const auto refusal = Refusal(*entry)) {
-        ReportItem(*entry, "refused: " + *refusal, ExitCode::Failed);
+    if (settings_.mode == ExtractionMode::Test) return;
+    Item described = Identify(item);
+    if (const auto refusal = Refusal(described)) {
+        ReportItem(described, "refused: " + *refusal, ExitCode::Failed);
         return;
     }
     try {
-        settings_.destination->CreateFolder(entry->components);
-        folders_.push_back(entry);
+        settings_.destination->CreateFolder(described.components);
+        if (described.modified != 0) folders_.push_back({std::move(described.components), described.modified});
     } catch (const RefusedName& error) {
-        ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(described, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(*entry, error.what(), ExitCode::Failed);
+        ReportItem(described, error.what(), ExitCode::Failed);
     }
 }
 
 void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     ReportUnexplainedFailure();
-    const Entry* entry = Find(item);
-    if (!current_ || current_->entry != entry) {
+    if (!current_ || current_->item.item.get() != item) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
-        if (!succeeded && entry) unexplained_ = Failure{entry, false};
+        if (!succeeded && item) unexplained_ = Failure{Identify(item), false};
         return;
     }
     std::optional<Current> current = std::exchange(current_, std::nullopt);
@@ -129,27 +149,26 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
         ++filesDone_;
         if (!current->file) return;
         try {
-            if (entry->modified != 0) DestinationFolder::SetModified(*current->file, ToTimespec(entry->modified));
+            if (current->item.modified != 0) DestinationFolder::SetModified(*current->file, ToTimespec(current->item.modified));
         } catch (const ItemWriteError& error) {
-            ReportItem(*entry, error.what(), ExitCode::Failed);
+            ReportItem(current->item, error.what(), ExitCode::Failed);
         }
         return;
     }
     // What was written of an entry that failed is not the entry: it goes, and the report says so.
     const bool removed = current->file.has_value();
     if (removed) DestinationFolder::Remove(*current->file);
-    unexplained_ = Failure{entry, removed};
+    unexplained_ = Failure{std::move(current->item), removed};
 }
 
 std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
-    const Entry* entry = Find(item);
     bool removed = false;
-    if (unexplained_ && unexplained_->entry == entry) {
+    if (unexplained_ && unexplained_->item.item.get() == item) {
         removed = unexplained_->outputRemoved;
         unexplained_.reset();
     }
     ReportUnexplainedFailure();
-    if (entry) {
+    if (item) {
         std::string reason;
         ExitCode code = ExitCode::Failed;
         switch (kind) {
@@ -161,7 +180,7 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
         case ExtractionFailure::DataCheck: reason = "CRC error: the data is damaged"; break;
         default: reason = "data error: the data is damaged or incomplete"; break;
         }
-        ReportItem(*entry, removed ? reason + " (incomplete output removed)" : reason, code);
+        ReportItem(Identify(item), removed ? reason + " (incomplete output removed)" : reason, code);
     }
     return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
@@ -184,13 +203,9 @@ std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
     return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
 
-const Entry* ExtractionRun::Find(IArchiveItem* item) const {
-    const auto found = byItem_.find(item);
-    return found == byItem_.end() ? nullptr : found->second;
-}
-
-std::optional<std::string> ExtractionRun::Refusal(const Entry& entry) {
-    const std::wstring& path = entry.entryPath;
+std::optional<std::string> ExtractionRun::Refusal(const Item& item) {
+    if (item.components.size() > kMaxDepth) return fmt::format("nested deeper than {} folders", kMaxDepth);
+    const std::wstring& path = item.entryPath;
     if (!path.empty() && (path.front() == L'/' || path.front() == L'\\')) return "absolute path";
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -201,13 +216,17 @@ std::optional<std::string> ExtractionRun::Refusal(const Entry& entry) {
     return std::nullopt;
 }
 
-void ExtractionRun::ReportItem(const Entry& entry, const std::string& reason, ExitCode code) {
-    if (!reported_.insert(&entry).second) return;
+void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
+    if (!reported_.emplace(item.item.get(), item.item).second) return;
     if (code == ExitCode::Password)
         passwordFailed_ = true;
     else
         anyFailed_ = true;
-    console_.Error(Subject(entry), reason);
+    std::string subject = zorvik::rt::to_utf8(item.entryPath);
+    if (item.entryPath.empty()) {
+        for (const std::wstring& component : item.components) subject += (subject.empty() ? "" : "/") + zorvik::rt::to_utf8(component);
+    }
+    console_.Error(subject, reason);
 }
 
 void ExtractionRun::ReportUnexplainedFailure() {
@@ -217,27 +236,29 @@ void ExtractionRun::ReportUnexplainedFailure() {
                          : passwordMissing_     ? "password missing"
                                                 : "cannot be extracted";
     if (failure->outputRemoved) reason += " (incomplete output removed)";
-    ReportItem(*failure->entry, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
+    ReportItem(failure->item, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
 }
 
 void ExtractionRun::DropUnfinishedOutput() {
     std::optional<Current> current = std::exchange(current_, std::nullopt);
     if (!current || !current->file) return;
     DestinationFolder::Remove(*current->file);
-    ReportItem(*current->entry, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
+    ReportItem(current->item, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
                ExitCode::Failed);
 }
 
 void ExtractionRun::SetFolderTimes() {
     // Deepest first, and only now that nothing more is written into them.
     std::stable_sort(folders_.begin(), folders_.end(),
-                     [](const Entry* a, const Entry* b) { return a->components.size() > b->components.size(); });
-    for (const Entry* folder : folders_) {
-        if (folder->modified == 0) continue;
+                     [](const FolderTime& a, const FolderTime& b) { return a.components.size() > b.components.size(); });
+    for (const FolderTime& folder : folders_) {
         try {
-            settings_.destination->SetFolderModified(folder->components, ToTimespec(folder->modified));
+            settings_.destination->SetFolderModified(folder.components, ToTimespec(folder.modified));
         } catch (const std::exception& error) {
-            ReportItem(*folder, error.what(), ExitCode::Failed);
+            std::string path;
+            for (const std::wstring& component : folder.components) path += (path.empty() ? "" : "/") + zorvik::rt::to_utf8(component);
+            console_.Error(path, error.what());
+            anyFailed_ = true;
         }
     }
 }

@@ -1,20 +1,19 @@
 // One run of the component's extraction for "extract" (files written below the destination
 // folder) or "test" (every entry decoded into a DiscardStream): answers its callbacks, keeps
 // every name inside the destination, sets modification times, removes the output of an entry
-// that did not complete, and reports each item that failed.
+// that did not complete, and reports each item that failed. What it needs of an item it reads
+// when the component asks about it, so a run keeps nothing for entries it is done with.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "Zorvik/ExtractionCallback.h"
 #include "cli/Console.h"
 #include "cli/DestinationFolder.h"
-#include "cli/EntryList.h"
 #include "cli/ExitCode.h"
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
@@ -31,8 +30,7 @@ struct ExtractionSettings {
 
 class ExtractionRun {
 public:
-    ExtractionRun(const OpenedArchive& archive, const std::vector<Entry>& entries, PasswordSource& passwords, Console& console,
-                  ExtractionSettings settings);
+    ExtractionRun(const OpenedArchive& archive, PasswordSource& passwords, Console& console, ExtractionSettings settings);
 
     // Runs the extraction of the chosen nodes (with everything below them); the exit code sums
     // up how it went, after every failed item has been reported.
@@ -41,13 +39,24 @@ public:
     std::size_t FilesDone() const noexcept { return filesDone_; }
 
 private:
+    // What a run needs of an item.
+    struct Item {
+        zorvik::rt::com_ptr<IArchiveItem> item;
+        std::vector<std::wstring> components;  // node names from the root down to the item
+        std::wstring entryPath;                // the path as the archive holds it; empty for implicit folders
+        std::int64_t modified = 0;
+    };
     struct Current {
-        const Entry* entry = nullptr;
+        Item item;
         std::optional<DestinationFolder::CreatedFile> file;
     };
     struct Failure {
-        const Entry* entry = nullptr;
+        Item item;
         bool outputRemoved = false;
+    };
+    struct FolderTime {
+        std::vector<std::wstring> components;
+        std::int64_t modified = 0;
     };
 
     file_stream_answer FileStream(IArchiveItem* item);
@@ -57,10 +66,10 @@ private:
     password_answer Password();
     std::int32_t Progress(std::uint64_t value, bool total);
 
-    const Entry* Find(IArchiveItem* item) const;
+    static Item Identify(IArchiveItem* item);
     // A reason to refuse an entry's name before anything is created for it.
-    static std::optional<std::string> Refusal(const Entry& entry);
-    void ReportItem(const Entry& entry, const std::string& reason, ExitCode code);
+    static std::optional<std::string> Refusal(const Item& item);
+    void ReportItem(const Item& item, const std::string& reason, ExitCode code);
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
     void ReportUnexplainedFailure();
     void DropUnfinishedOutput();
@@ -70,12 +79,12 @@ private:
     PasswordSource& passwords_;
     Console& console_;
     const ExtractionSettings settings_;
-    std::map<IArchiveItem*, const Entry*> byItem_;
 
     std::optional<Current> current_;
     std::optional<Failure> unexplained_;
-    std::set<const Entry*> reported_;
-    std::vector<const Entry*> folders_;
+    // Items reported, held so that their objects (and addresses) stay theirs.
+    std::map<IArchiveItem*, zorvik::rt::com_ptr<IArchiveItem>> reported_;
+    std::vector<FolderTime> folders_;
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
     bool passwordFailed_ = false;
