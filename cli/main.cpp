@@ -109,7 +109,9 @@ int main(int argc, char** argv) {
         "With --json the output is one object {\"archive\": NAME, \"format\": FORMAT, \"entries\": [...]}; each entry is "
         "{\"path\": \"dir/sub/file.txt\", \"folder\": false, \"implicit\": false, \"size\": 123, \"packedSize\": 45, "
         "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false}. Entries come depth first, each folder before what it "
-        "holds; \"path\" joins the names from the root with \"/\"; \"modified\" is null when the entry has no time.",
+        "holds; \"path\" joins the names from the root with \"/\"; \"modified\" is null when the entry has no time.\n\n"
+        "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
+        "exit status is 1.",
         "zorvik list docs.zip\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
@@ -127,7 +129,8 @@ int main(int argc, char** argv) {
         "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive, creating folders "
         "and setting modification times.\n\n"
         "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
-        "through a symbolic link (one already in DIR) is refused and reported, and the other entries are extracted. Symbolic "
+        "through a symbolic link (one already in DIR), or an entry nested more than 1024 folders deep, is refused and reported, and "
+        "the other entries are extracted. Symbolic "
         "links stored in an archive are written as regular files holding the link's target.\n\n"
         "A file that exists is an error for that entry unless --overwrite or --skip-existing is given. The output of an entry that "
         "fails (damaged data, wrong password, Ctrl-C) is removed, and the report says so.\n\n"
