@@ -20,6 +20,10 @@ public:
     HRESULT GetParent(IArchiveFolder** value) const noexcept;
     HRESULT GetRelativePath(IArchiveFolder* ancestor, HSTRING* path) const noexcept;
 
+    // The node behind an item or folder object of the component's; null for anything else.
+    static const ArchiveItem* Of(IArchiveItem* item);
+    static const ArchiveItem* Of(IArchiveFolder* folder);
+
     Impl::PackedTree& Tree() const noexcept { return *tree_; }
     const std::shared_ptr<Impl::PackedTree>& SharedTree() const noexcept { return tree_; }
     std::uint32_t Node() const noexcept { return node_; }

@@ -199,19 +199,27 @@ com_ptr<ArchiveFolder> PackedTree::ReachableParent(std::uint32_t node) {
 }
 
 std::wstring PackedTree::RelativePath(std::uint32_t node, const IArchiveFolder* ancestor) {
+    return RelativePathUntil(node, [&](std::uint32_t folder) {
+        if (!ancestor) return false;
+        const auto found = inUse_.find(folder);
+        return found != inUse_.end() && static_cast<const IArchiveFolder*>(found->second.folder) == ancestor;
+    });
+}
+
+std::wstring PackedTree::RelativePathBelow(std::uint32_t node, std::uint32_t ancestor) {
+    return RelativePathUntil(node, [&](std::uint32_t folder) { return folder == ancestor; });
+}
+
+template <typename IsAncestor>
+std::wstring PackedTree::RelativePathUntil(std::uint32_t node, IsAncestor isAncestor) {
     std::vector<std::uint32_t> folders;  // innermost first
     {
         std::lock_guard lock(mutex_);
         const std::uint32_t parent = nodes_[node].parent;
         const std::uint32_t topmost = parent == kNoNode ? kNoNode : TopmostInUse(parent);
         // The topmost reachable folder has no reachable parent: like the root, it names nothing.
-        for (std::uint32_t folder = parent; topmost != kNoNode && folder != topmost; folder = nodes_[folder].parent) {
-            if (ancestor) {
-                const auto found = inUse_.find(folder);
-                if (found != inUse_.end() && static_cast<const IArchiveFolder*>(found->second.folder) == ancestor) break;
-            }
+        for (std::uint32_t folder = parent; topmost != kNoNode && folder != topmost && !isAncestor(folder); folder = nodes_[folder].parent)
             folders.push_back(folder);
-        }
     }
     std::size_t length = Name(node).size();
     for (const std::uint32_t folder : folders) length += Name(folder).size() + 1;

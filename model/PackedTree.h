@@ -90,6 +90,8 @@ public:
     // Names from below ancestor (an object of one of node's folders; null for the root) down to
     // node, joined with backslashes. Folders no longer reachable end the walk, as the root does.
     std::wstring RelativePath(std::uint32_t node, const IArchiveFolder* ancestor);
+    // The same below the folder numbered ancestor (kNoNode for the root).
+    std::wstring RelativePathBelow(std::uint32_t node, std::uint32_t ancestor);
 
     // An item vector that a caller changed keeps its order, and one with handlers keeps them,
     // while the tree is the archive's, whoever holds its folder.
@@ -156,6 +158,8 @@ private:
     // Under mutex_: whether an item object of node or of one of its folders is in use; the
     // topmost such node, or kNoNode.
     std::uint32_t TopmostInUse(std::uint32_t node) const;
+    template <typename IsAncestor>
+    std::wstring RelativePathUntil(std::uint32_t node, IsAncestor isAncestor);
     bool ItemInUseLocked(std::uint32_t node) const;
 
     PackedText Text(const Node& node) const noexcept { return {node.text, node.textLength}; }

@@ -39,7 +39,7 @@ bool PackedText::operator==(const PackedText& other) const noexcept {
 }
 
 PackedText TextArena::Store(std::wstring_view text) {
-    constexpr std::uint32_t kWide = 0x80000000;
+    constexpr std::uint32_t kWide = PackedText::kWide;
     if (text.size() >= kWide) throw zorvik::rt::out_of_memory_error();
     if (text.empty()) return {};
     const auto length = static_cast<std::uint32_t>(text.size());

@@ -14,8 +14,11 @@ namespace Zorvik::Impl {
 // A view of text in an arena: cheap to copy, valid as long as the arena.
 class PackedText {
 public:
+    // Marks the length of text stored four bytes a character.
+    static constexpr std::uint32_t kWide = 0x80000000;
+
     PackedText() = default;
-    // Rebuilds a view from what Storage gave.
+    // Rebuilds a view from a pointer and StoredLength.
     PackedText(const void* data, std::uint32_t storedLength) noexcept
         : data_(data), length_(storedLength & ~kWide), wide_((storedLength & kWide) != 0) {}
 
@@ -36,8 +39,6 @@ public:
     std::uint32_t StoredLength() const noexcept { return length_ | (wide_ ? kWide : 0); }
 
 private:
-    static constexpr std::uint32_t kWide = 0x80000000;
-
     const void* data_ = nullptr;
     std::uint32_t length_ = 0;
     bool wide_ = false;
