@@ -1,6 +1,7 @@
 // Presents a platform random-access stream to the engine as an output stream, with write-behind:
-// engine writes gather in an 8 MiB buffer, and each full buffer goes to the platform in one
-// asynchronous write while the engine fills a second one.
+// engine writes gather in a 512 KiB buffer, and each full buffer goes to the platform in one
+// asynchronous write while the engine fills a second one. That is far more than a write needs
+// to be cheap, and little next to what the engine itself takes.
 #pragma once
 
 #include <memory>
@@ -15,8 +16,8 @@
 namespace Zorvik::Impl {
 
 // Buffers that the adapters of one operation take in turn: a run of small entries reuses two
-// buffers whose pages are already in memory, instead of allocating (and faulting in) 8 MiB for
-// each entry.
+// buffers whose pages are already in memory, instead of allocating (and faulting in) new ones
+// for each entry.
 class OutputBuffers {
 public:
     // An empty buffer with room for size bytes.
@@ -32,7 +33,7 @@ private:
 
 class OutputStreamAdapter final : public ComponentObject<OutputStreamAdapter, Engine::IOutStream> {
 public:
-    static constexpr std::uint32_t kBufferSize = 0x800000;
+    static constexpr std::uint32_t kBufferSize = 0x80000;
 
     // Buffers come from buffers when given, else from a set of the adapter's own.
     explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
