@@ -27,15 +27,9 @@ ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passw
 
 ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
     Item item{com_ptr<IArchiveItem>::copy_from(node), {}, {}, 0};
-    // Names hold no separator: the tree splits paths at both.
     zorvik::rt::hstring path;
     check_hresult(node->GetRelativePath(nullptr, path.put()));
-    std::wstring_view rest = path.view();
-    for (std::size_t end = rest.find(L'\\'); end != std::wstring_view::npos; end = rest.find(L'\\')) {
-        item.components.emplace_back(rest.substr(0, end));
-        rest.remove_prefix(end + 1);
-    }
-    item.components.emplace_back(rest);
+    item.path = path.view();
     com_ptr<IArchiveEntryProperties> properties;
     check_hresult(node->get_Properties(properties.put()));
     if (!properties) return item;
@@ -47,6 +41,23 @@ ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
     check_hresult(fileSystem->get_DateModified(&modified));
     item.modified = modified.UniversalTime;
     return item;
+}
+
+// Names hold no separator: the tree splits paths at both.
+std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
+    std::vector<std::wstring> components;
+    for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos; end = path.find(L'\\')) {
+        components.emplace_back(path.substr(0, end));
+        path.remove_prefix(end + 1);
+    }
+    components.emplace_back(path);
+    return components;
+}
+
+std::string ExtractionRun::Readable(std::wstring_view path) {
+    std::string readable = zorvik::rt::to_utf8(path);
+    std::replace(readable.begin(), readable.end(), '\\', '/');
+    return readable;
 }
 
 ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
@@ -104,7 +115,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
         return file_stream_answer::skipped();
     }
     try {
-        auto created = settings_.destination->CreateFile(described.components, settings_.existing);
+        auto created = settings_.destination->CreateFile(Components(described.path), settings_.existing);
         if (!created) return file_stream_answer::skipped();  // --skip-existing
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
         current_ = Current{std::move(described), std::move(created)};
@@ -128,8 +139,11 @@ void ExtractionRun::Folder(IArchiveItem* item) {
         return;
     }
     try {
-        settings_.destination->CreateFolder(described.components);
-        if (described.modified != 0) folders_.push_back({std::move(described.components), described.modified});
+        settings_.destination->CreateFolder(Components(described.path));
+        if (described.modified != 0) {
+            const auto depth = static_cast<std::size_t>(std::count(described.path.begin(), described.path.end(), L'\\'));
+            folders_.push_back({std::move(described.path), depth, described.modified});
+        }
     } catch (const RefusedName& error) {
         ReportItem(described, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
@@ -204,7 +218,8 @@ std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
 }
 
 std::optional<std::string> ExtractionRun::Refusal(const Item& item) {
-    if (item.components.size() > kMaxDepth) return fmt::format("nested deeper than {} folders", kMaxDepth);
+    if (static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\')) >= kMaxDepth)
+        return fmt::format("nested deeper than {} folders", kMaxDepth);
     const std::wstring& path = item.entryPath;
     if (!path.empty() && (path.front() == L'/' || path.front() == L'\\')) return "absolute path";
     std::size_t start = 0;
@@ -222,11 +237,7 @@ void ExtractionRun::ReportItem(const Item& item, const std::string& reason, Exit
         passwordFailed_ = true;
     else
         anyFailed_ = true;
-    std::string subject = zorvik::rt::to_utf8(item.entryPath);
-    if (item.entryPath.empty()) {
-        for (const std::wstring& component : item.components) subject += (subject.empty() ? "" : "/") + zorvik::rt::to_utf8(component);
-    }
-    console_.Error(subject, reason);
+    console_.Error(item.entryPath.empty() ? Readable(item.path) : zorvik::rt::to_utf8(item.entryPath), reason);
 }
 
 void ExtractionRun::ReportUnexplainedFailure() {
@@ -250,14 +261,12 @@ void ExtractionRun::DropUnfinishedOutput() {
 void ExtractionRun::SetFolderTimes() {
     // Deepest first, and only now that nothing more is written into them.
     std::stable_sort(folders_.begin(), folders_.end(),
-                     [](const FolderTime& a, const FolderTime& b) { return a.components.size() > b.components.size(); });
+                     [](const FolderTime& a, const FolderTime& b) { return a.depth > b.depth; });
     for (const FolderTime& folder : folders_) {
         try {
-            settings_.destination->SetFolderModified(folder.components, ToTimespec(folder.modified));
+            settings_.destination->SetFolderModified(Components(folder.path), ToTimespec(folder.modified));
         } catch (const std::exception& error) {
-            std::string path;
-            for (const std::wstring& component : folder.components) path += (path.empty() ? "" : "/") + zorvik::rt::to_utf8(component);
-            console_.Error(path, error.what());
+            console_.Error(Readable(folder.path), error.what());
             anyFailed_ = true;
         }
     }

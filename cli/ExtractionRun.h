@@ -42,8 +42,8 @@ private:
     // What a run needs of an item.
     struct Item {
         zorvik::rt::com_ptr<IArchiveItem> item;
-        std::vector<std::wstring> components;  // node names from the root down to the item
-        std::wstring entryPath;                // the path as the archive holds it; empty for implicit folders
+        std::wstring path;       // node names from the root down to the item, joined with backslashes
+        std::wstring entryPath;  // the path as the archive holds it; empty for implicit folders
         std::int64_t modified = 0;
     };
     struct Current {
@@ -55,7 +55,8 @@ private:
         bool outputRemoved = false;
     };
     struct FolderTime {
-        std::vector<std::wstring> components;
+        std::wstring path;  // as Item's
+        std::size_t depth = 0;
         std::int64_t modified = 0;
     };
 
@@ -67,6 +68,10 @@ private:
     std::int32_t Progress(std::uint64_t value, bool total);
 
     static Item Identify(IArchiveItem* item);
+    // The node names of an Item's path.
+    static std::vector<std::wstring> Components(std::wstring_view path);
+    // An Item's path for messages, with slashes.
+    static std::string Readable(std::wstring_view path);
     // A reason to refuse an entry's name before anything is created for it.
     static std::optional<std::string> Refusal(const Item& item);
     void ReportItem(const Item& item, const std::string& reason, ExitCode code);
