@@ -38,6 +38,11 @@ std::vector<FolderItems::Element> FolderItems::RangeLocked(std::uint32_t start, 
     return range;
 }
 
+zorvik::rt::snapshot<IArchiveItem*> FolderItems::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return std::make_shared<const std::vector<Element>>(RangeLocked(0, std::numeric_limits<std::uint32_t>::max()));
+}
+
 std::vector<FolderItems::Element>& FolderItems::Changed() {
     if (!changed_) {
         std::vector<Element> items;
@@ -106,13 +111,7 @@ HRESULT FolderItems::get_Size(std::uint32_t* size) {
 HRESULT FolderItems::GetView(IVectorView<IArchiveItem*>** view) {
     return boundary([&] {
         check_pointer(view);
-        std::vector<Element> all;
-        {
-            std::lock_guard lock(mutex_);
-            all = RangeLocked(0, std::numeric_limits<std::uint32_t>::max());
-        }
-        auto snapshot = std::make_shared<const std::vector<Element>>(std::move(all));
-        *view = zorvik::rt::detach_as<IVectorView<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_view<IArchiveItem*>>(std::move(snapshot)));
+        *view = zorvik::rt::detach_as<IVectorView<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_view<IArchiveItem*>>(Snapshot()));
     });
 }
 
@@ -221,13 +220,7 @@ HRESULT FolderItems::ReplaceAll(std::uint32_t count, IArchiveItem** items) {
 HRESULT FolderItems::First(IIterator<IArchiveItem*>** first) {
     return boundary([&] {
         check_pointer(first);
-        std::vector<Element> all;
-        {
-            std::lock_guard lock(mutex_);
-            all = RangeLocked(0, std::numeric_limits<std::uint32_t>::max());
-        }
-        auto snapshot = std::make_shared<const std::vector<Element>>(std::move(all));
-        *first = zorvik::rt::detach_as<IIterator<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_iterator<IArchiveItem*>>(std::move(snapshot)));
+        *first = zorvik::rt::detach_as<IIterator<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_iterator<IArchiveItem*>>(Snapshot()));
     });
 }
 

@@ -58,6 +58,8 @@ private:
     std::size_t SizeLocked() const noexcept;
     Element AtLocked(std::size_t index) const;
     std::vector<Element> RangeLocked(std::uint32_t start, std::uint32_t capacity) const;
+    // Every element's object, for views and iterators.
+    zorvik::rt::snapshot<IArchiveItem*> Snapshot() const;
     // The objects of the children from now on; pins the vector the first time.
     std::vector<Element>& Changed();
     // Kept by the tree from the first change or handler on.
