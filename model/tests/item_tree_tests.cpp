@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "model/ArchiveFolder.h"
 #include "model/tests/FakeHandler.h"
 #include "model/tests/TreeTesting.h"
@@ -57,6 +60,34 @@ TEST(ItemTree, NodesKeepTheirObjectsWhileHeldAndAChangedOrderWhileTheArchiveHasT
     b = nullptr;
     EXPECT_EQ(NamesOf(ItemsOf(FolderNamed(root, L"d"))), changed) << "a changed order outlives the objects that showed it";
     EXPECT_EQ(NamesOf(FilesOf(FolderNamed(root, L"d"))), (std::vector<std::wstring>{L"a", L"b", L"c"})) << "Files keep the archive's order";
+}
+
+TEST(ItemTree, ThreadsWalkingOneTreeMeetTheSameObjects) {
+    std::vector<FakeEntry> entries;
+    for (int i = 0; i < 2000; ++i) entries.push_back(FileEntry(L"d" + std::to_wstring(i % 20) + L"/f" + std::to_wstring(i)));
+    auto archive = ArchiveOver(make<FakeHandler>(entries));
+    auto root = RootOf(archive.get());
+    std::vector<std::thread> walkers;
+    std::atomic<int> mismatches = 0;
+    for (int t = 0; t < 4; ++t) {
+        walkers.emplace_back([&] {
+            for (int round = 0; round < 2; ++round) {
+                for (const auto& folder : FoldersOf(root)) {
+                    for (const auto& item : ItemsOf(folder)) {
+                        com_ptr<IArchiveFolder> parent;
+                        std::uint32_t index = 0;
+                        bool found = false;
+                        if (item->get_Parent(parent.put()) != S_OK || parent.get() != folder.get() ||
+                            ItemsVectorOf(folder).as<IVector<IArchiveItem*>>()->IndexOf(item.get(), &index, &found) != S_OK || !found ||
+                            !PropertiesOf(item))
+                            ++mismatches;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& walker : walkers) walker.join();
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(ItemTree, NamesInAnyScriptAndTimesOnlySomeEntriesHave) {
