@@ -22,8 +22,10 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-// Names come from archives: any byte sequence is printed rather than refused.
-void PrintJson(const Json& value) { fmt::print("{}\n", value.dump(2, ' ', false, Json::error_handler_t::replace)); }
+void PrintJson(const Json& value) {
+    // Names come from archives: any byte sequence is printed rather than refused.
+    fmt::print("{}\n", value.dump(2, ' ', false, Json::error_handler_t::replace));
+}
 
 std::string Join(const std::vector<std::string>& parts, std::string_view separator) {
     std::string result;
@@ -52,6 +54,8 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
+// One value on one line, for output written piece by piece; as PrintJson, it replaces bytes
+// that are not UTF-8.
 std::string JsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 // Reports, once for each folder, entries too deep to list; false for those (and nothing below

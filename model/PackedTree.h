@@ -48,7 +48,6 @@ public:
     void GiveProperties(std::uint32_t folder, const EntryProperties& properties);
 
     // Reading.
-    std::uint32_t NodeCount() const noexcept { return static_cast<std::uint32_t>(nodes_.size()); }
     bool IsFolder(std::uint32_t node) const noexcept { return (nodes_[node].flags & kFolder) != 0; }
     bool HasProperties(std::uint32_t node) const noexcept { return (nodes_[node].flags & kHasProperties) != 0; }
     bool IsEncrypted(std::uint32_t node) const noexcept { return (nodes_[node].flags & kEncrypted) != 0; }
