@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/EngineText.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
@@ -168,7 +169,8 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
             return E_ABORT;
         else if (answer == ExtractionAnswer::NoPassword)
             passwordDeclined_ = true;
-        *password = SysAllocStringLen(password_.data(), static_cast<UINT>(password_.size()));
+        const std::wstring text = ToEngineText(password_);
+        *password = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *password ? S_OK : E_OUTOFMEMORY;
     });
 }

@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
+#include "engine/EngineText.h"
 #include "model/AbiValues.h"
 #include "zorvik/runtime/oleauto.h"
 
@@ -43,10 +44,11 @@ ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std:
 void ArchiveEntryProperties::Read(Engine::IInArchive* handler) {
     using namespace Engine;
     const auto path = ReadProperty(handler, index_, kpidPath);
-    if (const auto text = path.as_string(); text && !text->empty()) {
-        path_ = std::make_unique_for_overwrite<wchar_t[]>(text->size());
-        text->copy(path_.get(), text->size());
-        pathLength_ = static_cast<std::uint32_t>(text->size());
+    if (const auto stored = path.as_string(); stored && !stored->empty()) {
+        const std::wstring text = Impl::FromEngineText(*stored);
+        path_ = std::make_unique_for_overwrite<wchar_t[]>(text.size());
+        text.copy(path_.get(), text.size());
+        pathLength_ = static_cast<std::uint32_t>(text.size());
     }
     if (const auto isDir = ReadProperty(handler, index_, kpidIsDir); !isDir.empty()) isFolder_ = IsNonZero(isDir);
     // Handlers report sizes for directories too; a folder counts as empty and unencrypted.
