@@ -83,8 +83,12 @@ bool IsVolumeRequest(UINT message, LPARAM mode) {
 int CALLBACK OpenCallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
     auto* callback = reinterpret_cast<IOpenCallback*>(userData);
     if (IsVolumeRequest(message, p2)) return -1;
-    if (message == UCM_NEEDPASSWORDW && callback)
-        FillPassword([&](wchar_t* buffer) { callback->GetPassword(buffer); }, reinterpret_cast<wchar_t*>(p1), p2);
+    if (message == UCM_NEEDPASSWORDW && callback) {
+        bool canceled = false;
+        FillPassword([&](wchar_t* buffer) { canceled = callback->GetPassword(buffer) == kAbort; }, reinterpret_cast<wchar_t*>(p1), p2);
+        // No password ends the open as a missing one; a cancel ends it as a user break.
+        if (canceled) ErrHandler.Exit(RARX_USERBREAK);
+    }
     return 0;
 }
 
@@ -199,7 +203,10 @@ HRESULT_t Reader::Open(std::shared_ptr<IInputStream> input, std::shared_ptr<IOpe
         }
         return OpenVolumes();
     } catch (RAR_EXIT code) {
-        return code == RARX_USERBREAK ? kAbort : kFail;
+        // The library breaks off when the caller gave no password: the archive is not opened,
+        // but nothing was cancelled.
+        const bool passwordMissing = archive_ && archive_->GetCommandData()->DllError == ERAR_MISSING_PASSWORD;
+        return code == RARX_USERBREAK && !passwordMissing ? kAbort : kFail;
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     } catch (...) {
@@ -672,8 +679,11 @@ private:
             handoff_.Call([&] { obtained = ObtainPassword(); });
             if (!obtained) {
                 if (passwordCancelled_) return kAbort;
-                // Nothing to decrypt with: the entry fails, and so does the rest of the request.
-                PostEnd(step, kResultDataError, kFalse);
+                // Nothing to decrypt with: the caller hears of the entry, which fails, and of
+                // every other one in turn.
+                Post(Event::Kind::Open, step);
+                archive_.SeekToNext();
+                PostEnd(step, kResultDataError, kOk);
                 return kOk;
             }
         }
@@ -710,9 +720,10 @@ private:
             dataIO_.SetEncryption(false, header.CryptMethod, &password, header.SaltSet ? header.Salt : nullptr, header.InitV,
                                   header.Lg2Count, header.HashKey, check);
             if (header.UsePswCheck && !archive_.BrokenHeader && memcmp(header.PswCheck, check, SIZE_PSWCHECK) != 0) {
-                // Asked for again by the next Extract.
+                // Asked for again by the next encrypted entry, which is tried as well.
                 options_.Password.Clean();
-                PostEnd(step, kResultDataError, kFail);
+                archive_.SeekToNext();
+                PostEnd(step, kResultDataError, kOk);
                 return kOk;
             }
         } else {
