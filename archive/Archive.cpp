@@ -45,7 +45,7 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
     zorvik::rt::prop_variant path;
     archive->GetProperty(index, Engine::kpidPath, path.put());
     std::wstring name(path.as_string().value_or(L""));
-    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName);
+    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName, &outer.Format);
     handler.SetSubArchiveName(name.c_str());
 
     com_ptr<Engine::IInStream> stream;
@@ -182,6 +182,14 @@ std::pair<std::uint64_t, std::uint64_t> Archive::TreeStatistics() {
         FileCountValid = UnpackedSizeValid = true;
     }
     return {totals.Count, totals.Size};
+}
+
+HRESULT Archive::get_FormatName(HSTRING* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = zorvik::rt::hstring(Format ? std::wstring_view(Format->Name) : std::wstring_view()).detach();
+    });
 }
 
 HRESULT Archive::get_CompressorDescription(ICompressorDescription** value) {

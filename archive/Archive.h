@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Zorvik/Archive.h"
+#include "Zorvik/ArchiveFormatName.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/Items.h"
 #include "archive/FileLock.h"
@@ -19,7 +20,7 @@
 
 namespace Zorvik {
 
-class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable> {
+class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IArchiveFormatName> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -59,6 +60,9 @@ public:
 
     // IClosable: dispose.
     HRESULT Close() override;
+
+    // IArchiveFormatName
+    HRESULT get_FormatName(HSTRING* value) override;
 
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
