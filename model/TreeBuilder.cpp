@@ -104,9 +104,11 @@ bool TreeBuilder::AddEntry(std::uint32_t index) {
         if (archive_.InArchive.get() != handler_) throw zorvik::rt::illegal_method_call_error();
         properties = zorvik::rt::make<ArchiveEntryProperties>(handler_, index);
         if (properties->Path().empty()) {
-            // Single-stream formats name their only entry after the archive file.
-            if (!archive_.Format || !archive_.Format->KeepsName) return false;
-            madeName = NameForNamelessEntry(archive_.ArchiveName);
+            // Single-stream formats name their only entry after the archive file, and so does
+            // every other format an entry without a name (data stored from a pipe, say).
+            madeName = NameForNamelessEntry(archive_.ArchiveName, archive_.Format.get());
+            if (madeName.empty()) madeName = archive_.ArchiveName;
+            if (madeName.empty()) return false;  // no name to give it
         }
     }
     const std::wstring_view path = madeName.empty() ? std::wstring_view(properties->Path()) : madeName;
