@@ -13,6 +13,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -54,11 +55,18 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-// "dir/sub/" and "./dir" name the entry "dir/sub" and "dir".
-std::string NormalizedSelection(std::string path) {
-    while (path.rfind("./", 0) == 0) path.erase(0, 2);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+// A path as the item tree reads it: "./dir//sub/", "/dir/sub" and "dir/sub" are one path; "."
+// components and doubled or leading separators stand for nothing.
+std::string NormalizedPath(std::string_view path) {
+    std::string result;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        if (!component.empty() && component != ".") result += (result.empty() ? "" : "/") + std::string(component);
+        start = end + 1;
+    }
+    return result;
 }
 
 }  // namespace
@@ -100,7 +108,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
         return ExitCode::Success;
     }
     const auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    fmt::print("Archive:            {}\n", archive.Name());
+    fmt::print("Archive:            {}\n", Printable(archive.Name()));
     fmt::print("Format:             {}\n", archive.FormatName().empty() ? "unknown" : archive.FormatName());
     fmt::print("Packed size:        {} ({} bytes)\n", ReadableSize(archive.PackedSize()), archive.PackedSize());
     fmt::print("Unpacked size:      {} ({} bytes)\n", ReadableSize(statistics.unpackedSize), statistics.unpackedSize);
@@ -122,7 +130,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         Json list = Json::array();
         for (const Entry& entry : entries) {
             const auto modified = IsoUtc(entry.modified);
-            list.push_back({{"path", entry.path},
+            list.push_back({{"path", JsonText(entry.path)},
                             {"folder", entry.folder},
                             {"implicit", entry.implicit},
                             {"size", entry.size},
@@ -139,7 +147,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         // d: folder, -: file; *: encrypted; an implicit folder shows neither time nor sizes.
         const std::string attributes = fmt::format("{}{}", entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ');
         const std::string sizes = entry.folder ? fmt::format("{:>12}  {:>12}", "", "") : fmt::format("{:>12}  {:>12}", entry.size, entry.packedSize);
-        fmt::print("{}  {}  {:<4}  {}{}\n", TableTime(entry.modified), sizes, attributes, entry.path, entry.folder ? "/" : "");
+        fmt::print("{}  {}  {:<4}  {}{}\n", TableTime(entry.modified), sizes, attributes, Printable(entry.path), entry.folder ? "/" : "");
         if (entry.folder) {
             ++folders;
         } else {
@@ -163,10 +171,15 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
         chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
     } else {
         for (const std::string& path : extract.paths) {
-            const std::string wanted = NormalizedSelection(path);
+            // Typed as the file system has names: bytes that are not UTF-8 as the archive keeps them.
+            const std::string wanted = NormalizedPath(zorvik::rt::to_utf8(WideName(path)));
+            if (wanted.empty()) {
+                chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+                continue;
+            }
             bool found = false;
             for (const Entry& entry : entries) {
-                if (entry.path != wanted) continue;
+                if (NormalizedPath(entry.path) != wanted) continue;
                 chosen.push_back(entry.item);
                 found = true;
             }
@@ -195,7 +208,7 @@ ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     const auto entries = ListEntries(archive.Root());
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
     const ExitCode code = run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()});
-    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", archive.Name(), run.FilesDone());
+    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
     return code;
 }
 

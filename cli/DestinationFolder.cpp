@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/Failure.h"
+#include "cli/Text.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
@@ -37,7 +38,7 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
         if (component.find(L'\0') != std::wstring::npos) throw RefusedName("name holds a NUL character");
         // Empty components (from doubled separators) and "." stay where they are.
         if (component.empty() || component == L".") continue;
-        names.push_back(zorvik::rt::to_utf8(component));
+        names.push_back(FileSystemName(component));
     }
     return names;
 }

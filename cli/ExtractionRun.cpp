@@ -17,7 +17,13 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-std::string Subject(const Entry& entry) { return entry.entryPath.empty() ? entry.path : zorvik::rt::to_utf8(entry.entryPath); }
+// The entry as the archive names it, with "/" between components whatever the format's separator.
+std::string Subject(const Entry& entry) {
+    if (entry.entryPath.empty()) return entry.path;
+    std::wstring path = entry.entryPath;
+    std::replace(path.begin(), path.end(), L'\\', L'/');
+    return zorvik::rt::to_utf8(path);
+}
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "Zorvik/ArchiveFormatName.h"
 #include "Zorvik/ArchiveSource.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/ExtractionCallback.h"
@@ -19,6 +20,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/Text.h"
 #include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/streams.h"
 
@@ -34,9 +36,7 @@ namespace {
 // What the component asked while opening, gathered by the source's hooks. The hooks run on
 // the operation's thread, one at a time.
 struct OpenLog {
-    std::vector<bool> attempts;  // one per format tried, whether it opened the archive
-    std::size_t requestsInAttempt = 0;
-    bool passwordFailedLastAttempt = false;
+    bool passwordGiven = false;
     bool passwordMissing = false;
     bool passwordRejected = false;
     std::uint64_t volumeBytes = 0;
@@ -68,40 +68,12 @@ std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
     return size;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
 std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
 
-// The format that opened the archive, where the public interface lets us know it: a format the
-// component can write names itself; otherwise, when no archive was found nested inside, an open
-// in the extension pass means that the n-th attempt was the n-th format carrying the file's
-// extension (an open never succeeds after a password retry: the retry is canceled). Empty when
-// neither tells.
-std::string FormatThatOpened(IArchive* archive, const std::vector<bool>& attempts, const std::wstring& fileType) {
-    const auto formats = Formats();
-    com_ptr<ICompressorDescription> description;
-    check_hresult(archive->get_CompressorDescription(description.put()));
-    if (description) {
-        hstring described;
-        check_hresult(description->get_FormatName(described.put()));
-        const std::string name = zorvik::rt::to_utf8(described.view());
-        for (const auto& format : formats)
-            if (EqualIgnoringCase(format.name, name)) return format.name;
-        return name;
-    }
-    const auto first = std::find(attempts.begin(), attempts.end(), true);
-    const bool nestedOpened = first != attempts.end() && std::find(first + 1, attempts.end(), true) != attempts.end();
-    if (first == attempts.end() || nestedOpened || fileType.empty()) return {};
-    auto attempt = first - attempts.begin();
-    for (const auto& format : formats) {
-        bool matches = false;
-        check_hresult(format.format->HasExtension(hstring(fileType).get(), &matches));
-        if (matches && attempt-- == 0) return format.name;
-    }
-    return {};
+std::string FormatThatOpened(IArchive* archive) {
+    hstring name;
+    check_hresult(com_ptr<IArchive>::copy_from(archive).as<IArchiveFormatName>()->get_FormatName(name.put()));
+    return zorvik::rt::to_utf8(name.view());
 }
 
 }  // namespace
@@ -144,25 +116,26 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     archive_source_hooks hooks;
     hooks.request_password = [log, &passwords] {
-        ++log->requestsInAttempt;
         if (Interrupt::Requested()) return password_answer::canceled();
-        // The component asks again after a password failed to open the archive.
-        if (log->passwordFailedLastAttempt) {
+        // Asked again in the same open, the component says the password given did not open
+        // the archive: giving it again would be asked for again, without end.
+        const auto password = log->passwordGiven ? passwords.Retry() : passwords.Get();
+        if (Interrupt::Requested()) return password_answer::canceled();
+        if (!password) {
+            if (!log->passwordGiven) {
+                log->passwordMissing = true;
+                return password_answer::declined();
+            }
             log->passwordRejected = true;
             return password_answer::canceled();
         }
-        const auto password = passwords.Get();
-        if (Interrupt::Requested()) return password_answer::canceled();
-        if (!password) {
-            log->passwordMissing = true;
-            return password_answer::declined();
-        }
+        log->passwordGiven = true;
         return password_answer::given(*password);
     };
     hooks.get_volume = [log, volumeFolder](std::wstring_view volumeName) {
         if (Interrupt::Requested()) return volume_answer::canceled();
         // Volumes are looked for beside the first one, by file name only.
-        const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
+        const std::string name = std::filesystem::path(FileSystemName(volumeName)).filename().string();
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
         const zorvik::rt::unique_fd volumeFile = OpenRegularFile(volumeFolder->get(), name.c_str(), ignored);
@@ -172,16 +145,11 @@ void OpenedArchive::Open(PasswordSource& passwords) {
         log->volumeGiven = true;
         return volume_answer::given(std::move(volume));
     };
-    hooks.report_open_attempt = [log](bool opened) {
-        log->attempts.push_back(opened);
-        log->passwordFailedLastAttempt = !opened && log->requestsInAttempt > 0 && !log->passwordMissing;
-        log->requestsInAttempt = 0;
-    };
 
     const std::filesystem::path namePath(fileName);
-    std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
+    std::wstring fileType = WideName(namePath.extension().string());
     if (!fileType.empty()) fileType.erase(0, 1);
-    const auto source = zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
+    const auto source = zorvik::rt::make<archive_source>(fileType, WideName(fileName), WideName(canonicalPath), std::move(hooks));
 
     com_ptr<IAsyncOperation<bool>> opening;
     check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
@@ -197,7 +165,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     packedSize_ += log->volumeBytes;
     multiVolume_ = log->volumeGiven;
 
-    formatName_ = FormatThatOpened(archive_.get(), log->attempts, fileType);
+    formatName_ = FormatThatOpened(archive_.get());
 }
 
 }  // namespace Zorvik::Cli

@@ -22,7 +22,7 @@ public:
     IArchiveFolder* Root() const noexcept { return root_.get(); }
     // The path as the user gave it, for messages.
     const std::string& Name() const noexcept { return name_; }
-    // The engine's name of the format, or empty when the public interface does not tell.
+    // The engine's name of the format whose handler opened the archive.
     const std::string& FormatName() const noexcept { return formatName_; }
     // Bytes of the archive file and of every further volume opened with it.
     std::uint64_t PackedSize() const noexcept { return packedSize_; }
