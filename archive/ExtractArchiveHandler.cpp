@@ -81,7 +81,8 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
     if (!outStream) return E_POINTER;
     *outStream = nullptr;
     return zorvik::rt::boundary([&] {
-        if (!prepared_) DropTaken();
+        // Entries the engine left without a result are not complete: the caller hears so.
+        if (!prepared_) FinishCurrent();
         if (Canceled()) return E_ABORT;
         const auto found = map_->find(index);
         if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;

@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <fmt/format.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <system_error>
 
 #include "cli/Failure.h"
@@ -15,7 +20,23 @@ namespace Zorvik::Cli {
 
 namespace {
 
+const char* const kExists = "exists (use --overwrite or --skip-existing)";
+
 [[noreturn]] void Fail(const std::string& what, int error) { throw ItemWriteError(what + ": " + DescribeErrno(error)); }
+
+// The process's file-creation mask, read without changing it (umask() would, for every thread).
+mode_t CreationMask() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 022;
+}
+
+// A name of our own beside the file's, hidden and unlikely to be taken.
+std::string TemporaryName(const std::string& name) {
+    static std::mt19937_64 random{std::random_device{}()};
+    return fmt::format(".{}.{:016x}.zorvik-part", name.substr(0, 200), random());
+}
 
 bool IsSymbolicLink(int folder, const std::string& name) {
     struct stat info {};
@@ -24,11 +45,12 @@ bool IsSymbolicLink(int folder, const std::string& name) {
 
 }  // namespace
 
-DestinationFolder::DestinationFolder(const std::string& path) {
+DestinationFolder::DestinationFolder(const std::string& path) : fileMode_(0666 & ~CreationMask()) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root_) Fail("cannot open the destination folder", errno);
+    // The reason it could not be made says more than that it is missing.
+    if (!root_) Fail("cannot open the destination folder", error ? error.value() : errno);
 }
 
 std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring>& components) {
@@ -69,23 +91,55 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
     CreatedFile created;
     created.folder = OpenFolder(names, names.size() - 1, true);
     created.name = names.back();
+    created.policy = policy;
     const int folder = created.folder.get();
     struct stat existing {};
     if (::fstatat(folder, created.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         if (policy == ExistingFiles::Skip) return std::nullopt;
         if (S_ISDIR(existing.st_mode)) throw ItemWriteError("a folder of that name exists");
-        if (policy == ExistingFiles::Fail) throw ItemWriteError("exists (use --overwrite or --skip-existing)");
-        // Replaced rather than truncated: a link (symbolic or hard) to a file elsewhere is
-        // removed, and what it pointed to stays untouched.
-        if (::unlinkat(folder, created.name.c_str(), 0) != 0 && errno != ENOENT) Fail("cannot replace it", errno);
+        if (policy == ExistingFiles::Fail) throw ItemWriteError(kExists);
     }
-    // O_EXCL never follows a symbolic link, even one created since the check above.
-    created.file.reset(::openat(folder, created.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!created.file) {
-        if (errno == EEXIST) throw ItemWriteError("exists (use --overwrite or --skip-existing)");
-        Fail("cannot create it", errno);
+    // Owner-only until it is whole; O_EXCL never follows a symbolic link.
+    for (int attempt = 0; !created.file; ++attempt) {
+        created.temporaryName = TemporaryName(created.name);
+        created.file.reset(::openat(folder, created.temporaryName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!created.file && (errno != EEXIST || attempt == 10)) Fail("cannot create it", errno);
     }
     return created;
+}
+
+namespace {
+
+// renameat2 with RENAME_NOREPLACE, or a new link where the file system lacks it.
+int RenameWithoutReplacing(int folder, const char* from, const char* to) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL || ::linkat(folder, from, folder, to, 0) != 0) return -1;
+    ::unlinkat(folder, from, 0);
+    return 0;
+}
+
+}  // namespace
+
+void DestinationFolder::Commit(CreatedFile& file) const {
+    if (::fchmod(file.file.get(), fileMode_) != 0 || ::fdatasync(file.file.get()) != 0) {
+        const int error = errno;
+        Remove(file);
+        Fail("cannot write it", error);
+    }
+    // Replaced rather than written through: a link (symbolic or hard) at the name is replaced,
+    // and what it pointed to stays untouched. Without --overwrite, a file that appeared since
+    // the check is kept.
+    const int folder = file.folder.get();
+    const int renamed = file.policy == ExistingFiles::Overwrite ? ::renameat(folder, file.temporaryName.c_str(), folder, file.name.c_str())
+                                                                : RenameWithoutReplacing(folder, file.temporaryName.c_str(), file.name.c_str());
+    if (renamed != 0) {
+        const int error = errno;
+        Remove(file);
+        if (error == EEXIST) throw ItemWriteError(kExists);
+        if (error == EISDIR) throw ItemWriteError("a folder of that name exists");
+        Fail("cannot give it its name", error);
+    }
+    file.temporaryName.clear();
 }
 
 void DestinationFolder::CreateFolder(const std::vector<std::wstring>& components) const {
@@ -107,7 +161,8 @@ void DestinationFolder::SetModified(const CreatedFile& file, const timespec& mod
 
 void DestinationFolder::Remove(CreatedFile& file) noexcept {
     file.file.reset();
-    ::unlinkat(file.folder.get(), file.name.c_str(), 0);
+    if (!file.temporaryName.empty()) ::unlinkat(file.folder.get(), file.temporaryName.c_str(), 0);
+    file.temporaryName.clear();
 }
 
 }  // namespace Zorvik::Cli

@@ -1,6 +1,8 @@
 // The folder extraction writes into, and the only way anything is written: every name is one
 // path component, walked from the folder with openat and O_NOFOLLOW, so that nothing lands
-// outside it, whether through "..", an absolute name or a symbolic link met on the way.
+// outside it, whether through "..", an absolute name or a symbolic link met on the way. A file
+// is written under a temporary name beside its own and takes its name only when it is whole,
+// so that a file it replaces stays until then and no half-written file ever carries the name.
 #pragma once
 
 #include <time.h>
@@ -30,11 +32,14 @@ enum class ExistingFiles { Fail, Overwrite, Skip };
 
 class DestinationFolder {
 public:
-    // A new file, open for writing, with what is needed to remove it again.
+    // A new file under a temporary name, open for writing, with what is needed to give it its
+    // name or to remove it again.
     struct CreatedFile {
         zorvik::rt::unique_fd file;
         zorvik::rt::unique_fd folder;
         std::string name;
+        std::string temporaryName;
+        ExistingFiles policy = ExistingFiles::Fail;
     };
 
     // Creates the folder (and its parents) when missing.
@@ -47,6 +52,9 @@ public:
     void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
 
     static void SetModified(const CreatedFile& file, const timespec& modified);
+    // Gives the whole file its name: synced, with the permissions a new file gets, and renamed
+    // over the file it replaces (when the policy allows one).
+    void Commit(CreatedFile& file) const;
     static void Remove(CreatedFile& file) noexcept;
 
 private:
@@ -56,6 +64,7 @@ private:
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
 
     zorvik::rt::unique_fd root_;
+    mode_t fileMode_ = 0644;  // what the process's umask leaves of 0666
 };
 
 }  // namespace Zorvik::Cli

@@ -76,12 +76,11 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
 
 file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
     ReportUnexplainedFailure();
-    DropUnfinishedOutput();  // a file whose result never came is not known to be whole
     if (Interrupt::Requested()) return file_stream_answer::canceled();
     const Entry* entry = Find(item);
     if (!entry) return file_stream_answer::skipped();
     if (settings_.mode == ExtractionMode::Test) {
-        current_ = Current{entry, std::nullopt};
+        open_.push_back(Current{entry, std::nullopt});
         return file_stream_answer::into(zorvik::rt::make<DiscardStream>());
     }
     if (const auto refusal = Refusal(*entry)) {
@@ -92,7 +91,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
         auto created = settings_.destination->CreateFile(entry->components, settings_.existing);
         if (!created) return file_stream_answer::skipped();  // --skip-existing
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
-        current_ = Current{entry, std::move(created)};
+        open_.push_back(Current{entry, std::move(created)});
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {
         ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
@@ -125,18 +124,22 @@ void ExtractionRun::Folder(IArchiveItem* item) {
 void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     ReportUnexplainedFailure();
     const Entry* entry = Find(item);
-    if (!current_ || current_->entry != entry) {
+    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.entry == entry; });
+    if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
         if (!succeeded && entry) unexplained_ = Failure{entry, false};
         return;
     }
-    std::optional<Current> current = std::exchange(current_, std::nullopt);
+    std::optional<Current> current = std::move(*found);
+    open_.erase(found);
     if (succeeded) {
         ++filesDone_;
         if (!current->file) return;
         try {
             if (entry->modified != 0) DestinationFolder::SetModified(*current->file, ToTimespec(entry->modified));
+            settings_.destination->Commit(*current->file);
         } catch (const ItemWriteError& error) {
+            DestinationFolder::Remove(*current->file);
             ReportItem(*entry, error.what(), ExitCode::Failed);
         }
         return;
@@ -227,11 +230,12 @@ void ExtractionRun::ReportUnexplainedFailure() {
 }
 
 void ExtractionRun::DropUnfinishedOutput() {
-    std::optional<Current> current = std::exchange(current_, std::nullopt);
-    if (!current || !current->file) return;
-    DestinationFolder::Remove(*current->file);
-    ReportItem(*current->entry, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
-               ExitCode::Failed);
+    for (Current& current : std::exchange(open_, {})) {
+        if (!current.file) continue;
+        DestinationFolder::Remove(*current.file);
+        ReportItem(*current.entry, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
+                   ExitCode::Failed);
+    }
 }
 
 void ExtractionRun::SetFolderTimes() {

@@ -63,6 +63,7 @@ private:
     void ReportItem(const Entry& entry, const std::string& reason, ExitCode code);
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
     void ReportUnexplainedFailure();
+    // Removes the output of every entry whose result never came.
     void DropUnfinishedOutput();
     void SetFolderTimes();
 
@@ -72,7 +73,9 @@ private:
     const ExtractionSettings settings_;
     std::map<IArchiveItem*, const Entry*> byItem_;
 
-    std::optional<Current> current_;
+    // Outputs open for entries whose result has not come yet: one decode may feed several
+    // entries (copies of one file in a RAR archive).
+    std::vector<Current> open_;
     std::optional<Failure> unexplained_;
     std::set<const Entry*> reported_;
     std::vector<const Entry*> folders_;
