@@ -55,20 +55,6 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-// A path as the item tree reads it: "./dir//sub/", "/dir/sub" and "dir/sub" are one path; "."
-// components and doubled or leading separators stand for nothing.
-std::string NormalizedPath(std::string_view path) {
-    std::string result;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        const std::string_view component = path.substr(start, end - start);
-        if (!component.empty() && component != ".") result += (result.empty() ? "" : "/") + std::string(component);
-        start = end + 1;
-    }
-    return result;
-}
-
 }  // namespace
 
 ExitCode RunFormats(bool json) {
@@ -199,6 +185,7 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     }
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
+    if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
     return code == ExitCode::Success && missing ? ExitCode::Failed : code;
 }
 

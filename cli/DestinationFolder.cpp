@@ -38,6 +38,17 @@ std::string TemporaryName(const std::string& name) {
     return fmt::format(".{}.{:016x}.zorvik-part", name.substr(0, 200), random());
 }
 
+// The folders of path that do not exist yet, deepest first.
+std::vector<std::filesystem::path> MissingFolders(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::absolute(path, error).lexically_normal();
+    if (!folder.has_filename()) folder = folder.parent_path();
+    std::vector<std::filesystem::path> missing;
+    for (; folder != folder.parent_path() && !std::filesystem::exists(std::filesystem::symlink_status(folder, error)); folder = folder.parent_path())
+        missing.push_back(folder);
+    return missing;
+}
+
 bool IsSymbolicLink(int folder, const std::string& name) {
     struct stat info {};
     return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
@@ -47,10 +58,16 @@ bool IsSymbolicLink(int folder, const std::string& name) {
 
 DestinationFolder::DestinationFolder(const std::string& path) : fileMode_(0666 & ~CreationMask()) {
     std::error_code error;
+    created_ = MissingFolders(path);
     std::filesystem::create_directories(path, error);
     root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The reason it could not be made says more than that it is missing.
     if (!root_) Fail("cannot open the destination folder", error ? error.value() : errno);
+}
+
+void DestinationFolder::RemoveCreatedFolders() const noexcept {
+    for (const auto& folder : created_)
+        if (::rmdir(folder.c_str()) != 0) return;
 }
 
 std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring>& components) {

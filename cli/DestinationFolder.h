@@ -7,6 +7,7 @@
 
 #include <time.h>
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -45,6 +46,10 @@ public:
     // Creates the folder (and its parents) when missing.
     explicit DestinationFolder(const std::string& path);
 
+    // Removes the folders the constructor created, as long as they are empty: for a run that
+    // could not start.
+    void RemoveCreatedFolders() const noexcept;
+
     // Creates the folders on the way (components are node names from the root of the archive).
     // None when the file exists and policy is Skip.
     std::optional<CreatedFile> CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy) const;
@@ -64,6 +69,7 @@ private:
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
 
     zorvik::rt::unique_fd root_;
+    std::vector<std::filesystem::path> created_;  // deepest first
     mode_t fileMode_ = 0644;  // what the process's umask leaves of 0666
 };
 

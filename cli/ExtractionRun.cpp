@@ -7,6 +7,7 @@
 #include "cli/Failure.h"
 #include "cli/FileTime.h"
 #include "cli/Interrupt.h"
+#include "cli/Text.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Cli {
@@ -88,7 +89,12 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
         return file_stream_answer::skipped();
     }
     try {
-        auto created = settings_.destination->CreateFile(entry->components, settings_.existing);
+        ExistingFiles existing = settings_.existing;
+        if (!written_.insert(NormalizedPath(entry->path)).second) {
+            console_.Error(Subject(*entry), "the archive holds this name more than once; the later entry replaces the earlier");
+            existing = ExistingFiles::Overwrite;
+        }
+        auto created = settings_.destination->CreateFile(entry->components, existing);
         if (!created) return file_stream_answer::skipped();  // --skip-existing
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
         open_.push_back(Current{entry, std::move(created)});
@@ -136,8 +142,8 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
         ++filesDone_;
         if (!current->file) return;
         try {
-            if (entry->modified != 0) DestinationFolder::SetModified(*current->file, ToTimespec(entry->modified));
             settings_.destination->Commit(*current->file);
+            if (entry->modified != 0) DestinationFolder::SetModified(*current->file, ToTimespec(entry->modified));
         } catch (const ItemWriteError& error) {
             DestinationFolder::Remove(*current->file);
             ReportItem(*entry, error.what(), ExitCode::Failed);

@@ -76,6 +76,9 @@ private:
     // Outputs open for entries whose result has not come yet: one decode may feed several
     // entries (copies of one file in a RAR archive).
     std::vector<Current> open_;
+    // The files this run wrote, by normalised path: a later entry of the same name replaces
+    // the earlier one, as it would in the file system the archive was made from.
+    std::set<std::string> written_;
     std::optional<Failure> unexplained_;
     std::set<const Entry*> reported_;
     std::vector<const Entry*> folders_;

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
@@ -94,6 +96,18 @@ std::string Printable(std::string_view utf8) {
         i += decoded.length;
     }
     return text;
+}
+
+std::string NormalizedPath(std::string_view path) {
+    std::string result;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        if (!component.empty() && component != ".") result.append(result.empty() ? "" : "/").append(component);
+        start = end + 1;
+    }
+    return result;
 }
 
 std::string JsonText(std::string_view utf8) {

@@ -19,5 +19,8 @@ std::wstring WideName(std::string_view bytes);
 std::string Printable(std::string_view utf8);
 // UTF-8 for JSON: escaped bytes become U+FFFD (JSON escapes control characters itself).
 std::string JsonText(std::string_view utf8);
+// A path as the item tree and the file system read it: "./dir//sub/", "/dir/sub" and "dir/sub"
+// are one path, since "." components and doubled or leading separators stand for nothing.
+std::string NormalizedPath(std::string_view path);
 
 }  // namespace Zorvik::Cli

@@ -42,24 +42,24 @@ void AwaitPrompt(const fs::path& errors) {
 }
 
 TEST_F(ToolTest, OnATerminalThePasswordIsAskedForWithoutEcho) {
+    ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
     Shell("7z a -bd -psecret -mhe=on ../locked.7z .", "src");
-    const Terminal terminal;
-    ToolProcess tool = Start({"list", "locked.7z"}, terminal.Name());
+    ToolProcess tool = Start({"list", "locked.7z"}, terminal->Name());
     AwaitPrompt(Path(".stderr"));
-    terminal.Type("secret\n");
+    terminal->Type("secret\n");
     const ToolResult result = tool.Wait();
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_NE(result.out.find("readme.txt"), std::string::npos);
-    EXPECT_EQ(terminal.Drain().find("secret"), std::string::npos) << "echoed";
+    EXPECT_EQ(terminal->Drain().find("secret"), std::string::npos) << "echoed";
 
     // Ctrl-C at the prompt ends the tool and gives the terminal its echo back.
     fs::remove(Path(".stderr"));  // so that the first run's prompt is not taken for the second's
-    ToolProcess interrupted = Start({"list", "locked.7z"}, terminal.Name());
+    ToolProcess interrupted = Start({"list", "locked.7z"}, terminal->Name());
     AwaitPrompt(Path(".stderr"));
     ::kill(interrupted.Pid(), SIGINT);
     const ToolResult stopped = interrupted.Wait();
     EXPECT_EQ(stopped.code, 130) << stopped.err;
-    const int slave = ::open(terminal.Name().c_str(), O_RDWR | O_NOCTTY);
+    const int slave = ::open(terminal->Name().c_str(), O_RDWR | O_NOCTTY);
     termios mode{};
     ASSERT_EQ(::tcgetattr(slave, &mode), 0);
     EXPECT_TRUE(mode.c_lflag & ECHO);
@@ -70,12 +70,12 @@ TEST_F(ToolTest, TheProgressBarShowsOnATerminalUnlessQuiet) {
     WriteFile(Path("src/big.bin"), Noise(4 << 20));
     Shell("7z a -bd -mx=0 ../tree.7z .", "src");
     for (const bool quiet : {false, true}) {
-        const Terminal terminal;
+        ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
         std::vector<std::string> args{"test", "tree.7z"};
         if (quiet) args.push_back("--quiet");
-        const ToolResult result = Start(args, "/dev/null", terminal.Name()).Wait();
+        const ToolResult result = Start(args, "/dev/null", terminal->Name()).Wait();
         EXPECT_EQ(result.code, 0);
-        const std::string shown = terminal.Drain();
+        const std::string shown = terminal->Drain();
         if (quiet) {
             EXPECT_EQ(shown, "");
         } else {
