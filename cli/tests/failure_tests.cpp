@@ -178,9 +178,11 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     for (int i = 1; i <= 3; ++i) WriteFile(Path("big/part" + std::to_string(i) + ".bin"), Noise(48 << 20, i));
     Shell("7z a -bd -mx=0 ../big.7z .", "big");
     ToolProcess tool = Start({"extract", "big.7z", "-o", "out"});
-    // Stopped as soon as the first file appears, the tool gets Ctrl-C before it can finish.
+    // Stopped as soon as the first file is begun (under its temporary name), the tool gets
+    // Ctrl-C before it can finish.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(Path("out/part1.bin")) && std::chrono::steady_clock::now() < deadline)
+    const auto begun = [&] { return fs::exists(Path("out")) && !fs::is_empty(Path("out")); };
+    while (!begun() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     ::kill(tool.Pid(), SIGSTOP);
     ::kill(tool.Pid(), SIGINT);
