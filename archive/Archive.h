@@ -63,6 +63,7 @@ public:
 
     // IArchiveFormatName
     HRESULT get_FormatName(HSTRING* value) override;
+    HRESULT get_DamagedFormatName(HSTRING* value) override;
 
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
@@ -76,6 +77,9 @@ public:
     std::condition_variable_any RootFolderBuilt;
     std::unique_ptr<Impl::FormatRecord> Format;
     std::wstring ArchiveName;
+    // A format whose signature begins the stream of the last open (or of the archive found
+    // inside) but whose handler could not open it.
+    std::wstring DamagedFormat;
     bool IsNew = false;
     bool IsMultiVolume = false;
     std::optional<std::wstring> Password;

@@ -55,6 +55,14 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
+// A command that ran over an archive with a volume missing read only part of it: it fails, after
+// saying which volume is missing.
+ExitCode WithMissingVolumes(const OpenedArchive& archive, Console& console, ExitCode code) {
+    if (archive.MissingVolume().empty()) return code;
+    console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
+    return code == ExitCode::Success ? ExitCode::Failed : code;
+}
+
 }  // namespace
 
 ExitCode RunFormats(bool json) {
@@ -91,7 +99,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
                    {"canUpdate", statistics.canUpdate},
                    {"passwordUsed", statistics.passwordUsed},
                    {"encrypted", encrypted}});
-        return ExitCode::Success;
+        return WithMissingVolumes(archive, console, ExitCode::Success);
     }
     const auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     fmt::print("Archive:            {}\n", Printable(archive.Name()));
@@ -105,7 +113,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     fmt::print("Can update:         {}\n", yesNo(statistics.canUpdate));
     fmt::print("Password used:      {}\n", yesNo(statistics.passwordUsed));
     fmt::print("Encrypted entries:  {}\n", yesNo(encrypted));
-    return ExitCode::Success;
+    return WithMissingVolumes(archive, console, ExitCode::Success);
 }
 
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
@@ -125,7 +133,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                             {"encrypted", entry.encrypted}});
         }
         PrintJson({{"archive", archive.Name()}, {"format", FormatJson(archive.FormatName())}, {"entries", list}});
-        return ExitCode::Success;
+        return WithMissingVolumes(archive, console, ExitCode::Success);
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
@@ -143,7 +151,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         }
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return ExitCode::Success;
+    return WithMissingVolumes(archive, console, ExitCode::Success);
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
@@ -186,7 +194,7 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
     if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
-    return code == ExitCode::Success && missing ? ExitCode::Failed : code;
+    return WithMissingVolumes(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
@@ -194,7 +202,7 @@ ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     const OpenedArchive archive(options.archive, passwords);
     const auto entries = ListEntries(archive.Root());
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const ExitCode code = run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()});
+    const ExitCode code = WithMissingVolumes(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}));
     if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
     return code;
 }

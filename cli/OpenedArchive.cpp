@@ -41,6 +41,7 @@ struct OpenLog {
     bool passwordRejected = false;
     std::uint64_t volumeBytes = 0;
     bool volumeGiven = false;
+    std::vector<std::string> volumesNotFound;
 };
 
 // A regular file opened for reading without blocking on a FIFO, or the reason it cannot be.
@@ -70,10 +71,39 @@ std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
 
 std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
 
-std::string FormatThatOpened(IArchive* archive) {
+std::string AskFormatName(IArchive* archive, HRESULT (IArchiveFormatName::*member)(HSTRING*)) {
     hstring name;
-    check_hresult(com_ptr<IArchive>::copy_from(archive).as<IArchiveFormatName>()->get_FormatName(name.put()));
+    const auto formats = com_ptr<IArchive>::copy_from(archive).as<IArchiveFormatName>();
+    check_hresult((formats.get()->*member)(name.put()));
     return zorvik::rt::to_utf8(name.view());
+}
+
+// The name of the volume after this one: its last number one higher, as wide as before
+// ("v.7z.002" gives "v.7z.003", "a.part9.rar" gives "a.part10.rar").
+std::string NextVolumeName(std::string name) {
+    const auto last = name.find_last_of("0123456789");
+    if (last == std::string::npos) return {};
+    auto digit = static_cast<std::ptrdiff_t>(last);
+    for (; digit >= 0 && name[static_cast<std::size_t>(digit)] == '9'; --digit) name[static_cast<std::size_t>(digit)] = '0';
+    if (digit >= 0 && std::isdigit(static_cast<unsigned char>(name[static_cast<std::size_t>(digit)])))
+        ++name[static_cast<std::size_t>(digit)];
+    else
+        name.insert(static_cast<std::size_t>(digit + 1), "1");
+    return name;
+}
+
+// A volume of a split set (name.001, name.002, ...). Such sets are asked for volume after volume
+// until one is not found, which is missing only when a later one is there; other formats ask
+// only for the volumes they know to follow.
+bool IsSplitVolumeName(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot != std::string::npos && dot + 1 < name.size() &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+bool FileExists(int folder, const std::string& name) {
+    struct stat info {};
+    return !name.empty() && ::fstatat(folder, name.c_str(), &info, 0) == 0;
 }
 
 }  // namespace
@@ -139,7 +169,10 @@ void OpenedArchive::Open(PasswordSource& passwords) {
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
         const zorvik::rt::unique_fd volumeFile = OpenRegularFile(volumeFolder->get(), name.c_str(), ignored);
-        if (!volumeFile) return volume_answer::unavailable();
+        if (!volumeFile) {
+            log->volumesNotFound.push_back(name);
+            return volume_answer::unavailable();
+        }
         auto volume = zorvik::rt::open_file_stream_on(volumeFile.get(), FileAccessMode::Read);
         log->volumeBytes += SizeOf(volume);
         log->volumeGiven = true;
@@ -158,14 +191,28 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
     if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
     if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
+    const std::string damaged = AskFormatName(archive_.get(), &IArchiveFormatName::get_DamagedFormatName);
     if (!opened) {
         if (log->passwordMissing) throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
+        if (!damaged.empty()) throw CommandError(ExitCode::NotAnArchive, name_, "damaged or truncated " + damaged + " archive");
         throw CommandError(ExitCode::NotAnArchive, name_, "not an archive: no format can open it");
     }
     packedSize_ += log->volumeBytes;
     multiVolume_ = log->volumeGiven;
+    formatName_ = AskFormatName(archive_.get(), &IArchiveFormatName::get_FormatName);
 
-    formatName_ = FormatThatOpened(archive_.get());
+    // The first one only: a handler may ask for the same volume under another naming scheme.
+    const auto missing = std::find_if(log->volumesNotFound.begin(), log->volumesNotFound.end(), [&](const std::string& volume) {
+        return !IsSplitVolumeName(volume) || FileExists(volumeFolder->get(), NextVolumeName(volume));
+    });
+    if (missing != log->volumesNotFound.end()) missingVolume_ = *missing;
+    if (formatName_ == "Split" && !damaged.empty()) {
+        // The joined volumes hold an archive cut short: its volumes are not all here.
+        const std::string reason = "damaged or truncated " + damaged + " archive in the volumes";
+        if (!missingVolume_.empty()) throw CommandError(ExitCode::Failed, name_, reason + " (volume " + missingVolume_ + " is missing)");
+        const std::string last = log->volumesNotFound.empty() ? std::string() : log->volumesNotFound.back();
+        throw CommandError(ExitCode::Failed, name_, last.empty() ? reason : reason + " (is volume " + last + " missing?)");
+    }
 }
 
 }  // namespace Zorvik::Cli

@@ -27,6 +27,9 @@ public:
     // Bytes of the archive file and of every further volume opened with it.
     std::uint64_t PackedSize() const noexcept { return packedSize_; }
     bool MultiVolume() const noexcept { return multiVolume_; }
+    // A volume the archive needs that is not beside the first one (what it holds cannot be
+    // read), or empty.
+    const std::string& MissingVolume() const noexcept { return missingVolume_; }
 
 private:
     void Open(PasswordSource& passwords);
@@ -35,6 +38,7 @@ private:
     std::string formatName_;
     std::uint64_t packedSize_ = 0;
     bool multiVolume_ = false;
+    std::string missingVolume_;
     zorvik::rt::com_ptr<IArchive> archive_;
     zorvik::rt::com_ptr<IArchiveFolder> root_;
 };

@@ -339,8 +339,9 @@ struct Event {
     std::vector<std::uint8_t> data;
     std::int32_t result = kResultOk;
     HRESULT_t outcome = kOk;
-    // The decoded data did not match the stored hash, or the file goes on in a missing volume.
-    bool hashMismatch = false;
+    // What the decoded data showed, when it was taken.
+    enum class Check { Passed, HashMismatch, GoesOnInMissingVolume };
+    Check check = Check::Passed;
     const std::function<void()>* call = nullptr;
 };
 
@@ -649,13 +650,13 @@ private:
         handoff_.Post(std::move(event));
     }
 
-    void PostEnd(std::size_t step, std::int32_t result, HRESULT_t outcome, bool hashMismatch = false) {
+    void PostEnd(std::size_t step, std::int32_t result, HRESULT_t outcome, Event::Check check = Event::Check::Passed) {
         Event event;
         event.kind = Event::Kind::End;
         event.step = step;
         event.result = result;
         event.outcome = outcome;
-        event.hashMismatch = hashMismatch;
+        event.check = check;
         handoff_.Post(std::move(event));
     }
 
@@ -756,12 +757,14 @@ private:
         // After decoding, the current header is that of the file's last volume, which holds
         // the whole file's hash and says whether the file goes on.
         FileHeader& last = archive_.FileHead;
-        const bool hashMismatch = last.SplitAfter || !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr);
+        const Event::Check check = last.SplitAfter ? Event::Check::GoesOnInMissingVolume
+                                   : !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr) ? Event::Check::HashMismatch
+                                                                                                                      : Event::Check::Passed;
         if (ErrHandler.GetErrorCount() != 0) {
             if (ErrHandler.GetErrorCode() == RARX_USERBREAK) return kAbort;
-            PostEnd(step, kResultUnsupported, kFail, hashMismatch);
+            PostEnd(step, kResultUnsupported, kFail, check);
         } else {
-            PostEnd(step, kResultOk, kOk, hashMismatch);
+            PostEnd(step, kResultOk, kOk, check);
         }
         return kOk;
     }
@@ -846,7 +849,10 @@ private:
         if (opened && !taken && destinationCount_ != 0 && !archive_.Solid) {
             // Nobody took the item: it counts as passed over, whatever decoding found.
             result = Report(kResultOk, kOk);
-        } else if (taken && end.hashMismatch) {
+        } else if (taken && end.check == Event::Check::GoesOnInMissingVolume) {
+            // Not damaged, but incomplete: what remains is in a volume that is not there.
+            result = Report(kResultDataError, kFalse);
+        } else if (taken && end.check == Event::Check::HashMismatch) {
             result = Report(kResultCrcError, kFalse);
         } else {
             result = Report(end.result, end.outcome);
