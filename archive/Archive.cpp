@@ -67,6 +67,15 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
     if (!nested) damagedFormat = Impl::FormatAtStart(formats, stream.get());
     return nested;
 }
+// The handler says (as an error or a warning of the open) that a header failed its checks.
+bool ReportsDamagedHeaders(Engine::IInArchive* handler) {
+    for (const Engine::PROPID flags : {Engine::kpidErrorFlags, Engine::kpidWarningFlags}) {
+        zorvik::rt::prop_variant value;
+        if (handler->GetArchiveProperty(flags, value.put()) == S_OK && (value.as_uint64().value_or(0) & Engine::kErrorFlagsHeadersError))
+            return true;
+    }
+    return false;
+}
 }  // namespace
 
 com_ptr<Archive> Archive::Create() { return zorvik::rt::make<Archive>(); }
@@ -106,6 +115,7 @@ bool Archive::CloseArchive() {
     Format.reset();
     ArchiveName.clear();
     DamagedFormat.clear();
+    HasDamagedHeaders = false;
     IsNew = false;
     PackedSize = 0;
     FileLock.reset();
@@ -161,6 +171,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     std::lock_guard lock(Lock);
     PackedSize = packedSize;
     DamagedFormat = std::move(damagedNested);
+    HasDamagedHeaders = ReportsDamagedHeaders(opened->Handler.get()) || ReportsDamagedHeaders(InArchive.get());
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
@@ -200,6 +211,14 @@ HRESULT Archive::get_FormatName(HSTRING* value) {
         CheckOut(value);
         std::lock_guard lock(Lock);
         *value = zorvik::rt::hstring(Format ? std::wstring_view(Format->Name) : std::wstring_view()).detach();
+    });
+}
+
+HRESULT Archive::get_HasDamagedHeaders(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = HasDamagedHeaders;
     });
 }
 

@@ -55,12 +55,20 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-// A command that ran over an archive with a volume missing read only part of it: it fails, after
-// saying which volume is missing.
-ExitCode WithMissingVolumes(const OpenedArchive& archive, Console& console, ExitCode code) {
-    if (archive.MissingVolume().empty()) return code;
-    console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
-    return code == ExitCode::Success ? ExitCode::Failed : code;
+// What the open found wrong, said after the command's own output. A command that ran over an
+// archive with a volume missing read only part of it and fails; damaged headers fail the
+// commands that decode (checksums are what they are for).
+ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCode code, bool decoded) {
+    bool failed = false;
+    if (archive.HasDamagedHeaders()) {
+        console.Error(archive.Name(), "damaged headers: some fail their checksums (their entries were read as they are)");
+        failed = decoded;
+    }
+    if (!archive.MissingVolume().empty()) {
+        console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
+        failed = true;
+    }
+    return failed && code == ExitCode::Success ? ExitCode::Failed : code;
 }
 
 }  // namespace
@@ -99,7 +107,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
                    {"canUpdate", statistics.canUpdate},
                    {"passwordUsed", statistics.passwordUsed},
                    {"encrypted", encrypted}});
-        return WithMissingVolumes(archive, console, ExitCode::Success);
+        return WithOpenProblems(archive, console, ExitCode::Success, false);
     }
     const auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     fmt::print("Archive:            {}\n", Printable(archive.Name()));
@@ -113,7 +121,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     fmt::print("Can update:         {}\n", yesNo(statistics.canUpdate));
     fmt::print("Password used:      {}\n", yesNo(statistics.passwordUsed));
     fmt::print("Encrypted entries:  {}\n", yesNo(encrypted));
-    return WithMissingVolumes(archive, console, ExitCode::Success);
+    return WithOpenProblems(archive, console, ExitCode::Success, false);
 }
 
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
@@ -133,7 +141,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                             {"encrypted", entry.encrypted}});
         }
         PrintJson({{"archive", archive.Name()}, {"format", FormatJson(archive.FormatName())}, {"entries", list}});
-        return WithMissingVolumes(archive, console, ExitCode::Success);
+        return WithOpenProblems(archive, console, ExitCode::Success, false);
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
@@ -151,7 +159,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         }
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return WithMissingVolumes(archive, console, ExitCode::Success);
+    return WithOpenProblems(archive, console, ExitCode::Success, false);
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
@@ -194,7 +202,7 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
     if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
-    return WithMissingVolumes(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code);
+    return WithOpenProblems(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code, true);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
@@ -202,7 +210,7 @@ ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     const OpenedArchive archive(options.archive, passwords);
     const auto entries = ListEntries(archive.Root());
     ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const ExitCode code = WithMissingVolumes(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}));
+    const ExitCode code = WithOpenProblems(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}), true);
     if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
     return code;
 }

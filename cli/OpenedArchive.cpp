@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "Zorvik/ArchiveFormatName.h"
+#include "Zorvik/OpenedArchiveInfo.h"
 #include "Zorvik/ArchiveSource.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/ExtractionCallback.h"
@@ -71,10 +71,9 @@ std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
 
 std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
 
-std::string AskFormatName(IArchive* archive, HRESULT (IArchiveFormatName::*member)(HSTRING*)) {
+std::string AskFormatName(const com_ptr<IArchive>& archive, HRESULT (IOpenedArchiveInfo::*member)(HSTRING*)) {
     hstring name;
-    const auto formats = com_ptr<IArchive>::copy_from(archive).as<IArchiveFormatName>();
-    check_hresult((formats.get()->*member)(name.put()));
+    check_hresult((archive.as<IOpenedArchiveInfo>().get()->*member)(name.put()));
     return zorvik::rt::to_utf8(name.view());
 }
 
@@ -191,7 +190,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
     if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
     if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
-    const std::string damaged = AskFormatName(archive_.get(), &IArchiveFormatName::get_DamagedFormatName);
+    const std::string damaged = AskFormatName(archive_, &IOpenedArchiveInfo::get_DamagedFormatName);
     if (!opened) {
         if (log->passwordMissing) throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
         if (!damaged.empty()) throw CommandError(ExitCode::NotAnArchive, name_, "damaged or truncated " + damaged + " archive");
@@ -199,7 +198,8 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     }
     packedSize_ += log->volumeBytes;
     multiVolume_ = log->volumeGiven;
-    formatName_ = AskFormatName(archive_.get(), &IArchiveFormatName::get_FormatName);
+    formatName_ = AskFormatName(archive_, &IOpenedArchiveInfo::get_FormatName);
+    check_hresult(archive_.as<IOpenedArchiveInfo>()->get_HasDamagedHeaders(&damagedHeaders_));
 
     // The first one only: a handler may ask for the same volume under another naming scheme.
     const auto missing = std::find_if(log->volumesNotFound.begin(), log->volumesNotFound.end(), [&](const std::string& volume) {

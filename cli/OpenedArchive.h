@@ -30,6 +30,8 @@ public:
     // A volume the archive needs that is not beside the first one (what it holds cannot be
     // read), or empty.
     const std::string& MissingVolume() const noexcept { return missingVolume_; }
+    // Some headers failed their checksums; they were used as read.
+    bool HasDamagedHeaders() const noexcept { return damagedHeaders_; }
 
 private:
     void Open(PasswordSource& passwords);
@@ -39,6 +41,7 @@ private:
     std::uint64_t packedSize_ = 0;
     bool multiVolume_ = false;
     std::string missingVolume_;
+    bool damagedHeaders_ = false;
     zorvik::rt::com_ptr<IArchive> archive_;
     zorvik::rt::com_ptr<IArchiveFolder> root_;
 };

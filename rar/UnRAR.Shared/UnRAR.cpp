@@ -174,6 +174,7 @@ void Reader::Close() {
     archive_.reset();
     refItems_.clear();
     entries_.clear();
+    headersDamaged_ = false;
 }
 
 std::uint64_t Reader::PackedSize(std::uint32_t index) const {
@@ -239,6 +240,8 @@ HRESULT_t Reader::OpenVolumes() {
         bool lastSplitAfter = false;
         bool nextVolume = false;
         while (archive.ReadHeader() != 0) {
+            // The library keeps the flag until the next volume's check.
+            headersDamaged_ = headersDamaged_ || archive.BrokenHeader;
             const HEADER_TYPE type = archive.GetHeaderType();
             if (type == HEAD_ENDARC) {
                 nextVolume = archive.EndArcHead.NextVolume;
@@ -671,6 +674,9 @@ private:
             return kOk;
         }
         if (!HeaderOfItem(entry)) return kOk;
+        // A header that failed its checksum was reported when the archive was opened; the
+        // item's data is judged by its own checksum.
+        if (archive_.BrokenHeader) ResetErrorState();
         FileHeader& header = archive_.FileHead;
         Post(Event::Kind::Begin, step);
 
