@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <fmt/format.h>
 
@@ -22,7 +23,7 @@ namespace {
 
 const char* const kExists = "exists (use --overwrite or --skip-existing)";
 
-[[noreturn]] void Fail(const std::string& what, int error) { throw ItemWriteError(what + ": " + DescribeErrno(error)); }
+[[noreturn]] void Fail(const std::string& what, int error) { throw ItemWriteError(what + ": " + DescribeErrno(error), error); }
 
 // The process's file-creation mask, read without changing it (umask() would, for every thread).
 mode_t CreationMask() {
@@ -174,6 +175,11 @@ void DestinationFolder::SetFolderModified(const std::vector<std::wstring>& compo
 void DestinationFolder::SetModified(const CreatedFile& file, const timespec& modified) {
     const timespec times[2] = {{0, UTIME_OMIT}, modified};
     if (::futimens(file.file.get(), times) != 0) Fail("cannot set its time", errno);
+}
+
+bool DestinationFolder::IsFull(const CreatedFile& file) noexcept {
+    struct statvfs space {};
+    return file.file && ::fstatvfs(file.file.get(), &space) == 0 && space.f_bavail == 0;
 }
 
 void DestinationFolder::Remove(CreatedFile& file) noexcept {

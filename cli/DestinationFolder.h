@@ -23,10 +23,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A file-system call that failed for an item.
+// A file-system call that failed for an item, with its errno value when it has one.
 class ItemWriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ItemWriteError(const std::string& reason, int error = 0) : std::runtime_error(reason), error_(error) {}
+    int Error() const noexcept { return error_; }
+
+private:
+    int error_;
 };
 
 enum class ExistingFiles { Fail, Overwrite, Skip };
@@ -57,6 +61,8 @@ public:
     void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
 
     static void SetModified(const CreatedFile& file, const timespec& modified);
+    // The file system holding the file has no room left (what failed to be written went there).
+    static bool IsFull(const CreatedFile& file) noexcept;
     // Gives the whole file its name: synced, with the permissions a new file gets, and renamed
     // over the file it replaces (when the policy allows one).
     void Commit(CreatedFile& file) const;

@@ -1,6 +1,7 @@
 #include "cli/ExtractionRun.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "cli/AsyncWait.h"
 #include "cli/DiscardStream.h"
@@ -60,6 +61,10 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
         console_.Error(archive_.Name(), "interrupted");
         return ExitCode::Interrupted;
     }
+    if (stopped_) {
+        console_.Error(archive_.Name(), "extraction stopped: " + *stopped_);
+        return ExitCode::Failed;
+    }
     if (failure == kArchiveBusy) {
         console_.Error(archive_.Name(), Describe(failure));
         return ExitCode::Busy;
@@ -77,7 +82,7 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
 
 file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
     ReportUnexplainedFailure();
-    if (Interrupt::Requested()) return file_stream_answer::canceled();
+    if (Interrupt::Requested() || stopped_) return file_stream_answer::canceled();
     const Entry* entry = Find(item);
     if (!entry) return file_stream_answer::skipped();
     if (settings_.mode == ExtractionMode::Test) {
@@ -103,10 +108,11 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
         ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
         ReportItem(*entry, error.what(), ExitCode::Failed);
+        StopOnFullOrReadOnly(error.Error());
     } catch (const zorvik::rt::hresult_error& error) {
         ReportItem(*entry, Describe(error.code()), ExitCode::Failed);
     }
-    return file_stream_answer::skipped();
+    return stopped_ ? file_stream_answer::canceled() : file_stream_answer::skipped();
 }
 
 void ExtractionRun::Folder(IArchiveItem* item) {
@@ -152,19 +158,25 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     }
     // What was written of an entry that failed is not the entry: it goes, and the report says so.
     const bool removed = current->file.has_value();
+    const bool diskFull = removed && DestinationFolder::IsFull(*current->file);
     if (removed) DestinationFolder::Remove(*current->file);
-    unexplained_ = Failure{entry, removed};
+    if (diskFull) StopOnFullOrReadOnly(ENOSPC);
+    unexplained_ = Failure{entry, removed, diskFull};
 }
 
 std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
     const Entry* entry = Find(item);
     bool removed = false;
+    bool diskFull = false;
     if (unexplained_ && unexplained_->entry == entry) {
         removed = unexplained_->outputRemoved;
+        diskFull = unexplained_->diskFull;
         unexplained_.reset();
     }
     ReportUnexplainedFailure();
-    if (entry) {
+    if (entry && diskFull) {
+        ReportItem(*entry, DescribeErrno(ENOSPC) + " (incomplete output removed)", ExitCode::Failed);
+    } else if (entry) {
         std::string reason;
         ExitCode code = ExitCode::Failed;
         switch (kind) {
@@ -178,7 +190,7 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
         }
         ReportItem(*entry, removed ? reason + " (incomplete output removed)" : reason, code);
     }
-    return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
+    return Interrupt::Requested() || stopped_ ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
 
 password_answer ExtractionRun::Password() {
@@ -229,10 +241,15 @@ void ExtractionRun::ReportUnexplainedFailure() {
     const std::optional<Failure> failure = std::exchange(unexplained_, std::nullopt);
     if (!failure) return;
     std::string reason = Interrupt::Requested() ? "interrupted"
+                         : failure->diskFull    ? DescribeErrno(ENOSPC)
                          : passwordMissing_     ? "password missing"
                                                 : "cannot be extracted";
     if (failure->outputRemoved) reason += " (incomplete output removed)";
     ReportItem(*failure->entry, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
+}
+
+void ExtractionRun::StopOnFullOrReadOnly(int error) {
+    if (error == ENOSPC || error == EDQUOT || error == EROFS) stopped_ = DescribeErrno(error);
 }
 
 void ExtractionRun::DropUnfinishedOutput() {

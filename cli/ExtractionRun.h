@@ -48,6 +48,7 @@ private:
     struct Failure {
         const Entry* entry = nullptr;
         bool outputRemoved = false;
+        bool diskFull = false;  // its output could not be written for want of room
     };
 
     file_stream_answer FileStream(IArchiveItem* item);
@@ -65,6 +66,8 @@ private:
     void ReportUnexplainedFailure();
     // Removes the output of every entry whose result never came.
     void DropUnfinishedOutput();
+    // A write failure after which no other file can be written either ends the run.
+    void StopOnFullOrReadOnly(int error);
     void SetFolderTimes();
 
     const OpenedArchive& archive_;
@@ -85,6 +88,8 @@ private:
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
     bool passwordFailed_ = false;
+    // Why the run stopped before its end: nothing more can be written.
+    std::optional<std::string> stopped_;
     std::size_t filesDone_ = 0;
 };
 
