@@ -71,29 +71,24 @@ std::wstring WideName(std::string_view bytes) {
 }
 
 std::string Printable(std::string_view utf8) {
+    const std::wstring name = WideName(utf8);
     std::string text;
     text.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const Decoded decoded = DecodeOne(utf8.substr(i));
-        if (decoded.length == 0) {
-            text += fmt::format("\\x{:02X}", static_cast<unsigned char>(utf8[i]));
-            ++i;
-            continue;
-        }
-        const char32_t code = decoded.code;
-        if (code == U'\n')
+    std::size_t start = 0;  // of the characters not yet written, all printable
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        const wchar_t c = i < name.size() ? name[i] : 0;
+        if (i < name.size() && !IsControl(static_cast<char32_t>(c)) && !IsEscapedByte(c)) continue;
+        text += zorvik::rt::to_utf8(std::wstring_view(name).substr(start, i - start));
+        start = i + 1;
+        if (i == name.size()) break;
+        if (c == L'\n')
             text += "\\n";
-        else if (code == U'\t')
+        else if (c == L'\t')
             text += "\\t";
-        else if (code == U'\r')
+        else if (c == L'\r')
             text += "\\r";
-        else if (IsControl(code))
-            text += fmt::format("\\x{:02X}", static_cast<unsigned>(code));
-        else if (IsEscapedByte(static_cast<wchar_t>(code)))
-            text += fmt::format("\\x{:02X}", static_cast<unsigned>(code - kEscapeBase));
         else
-            text.append(utf8.substr(i, decoded.length));
-        i += decoded.length;
+            text += fmt::format("\\x{:02X}", static_cast<unsigned>(IsEscapedByte(c) ? c - kEscapeBase : c));
     }
     return text;
 }

@@ -208,6 +208,13 @@ private:
     }
 };
 
+// The paths of a listing, in its order.
+inline std::vector<std::string> JsonPaths(const nlohmann::json& listing) {
+    std::vector<std::string> paths;
+    for (const auto& entry : listing["entries"]) paths.push_back(entry["path"].get<std::string>());
+    return paths;
+}
+
 // What a folder holds: relative path -> (is folder, content, modification time).
 struct TreeNode {
     bool folder = false;

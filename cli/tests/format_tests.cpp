@@ -5,12 +5,6 @@
 namespace Zorvik::Cli::Testing {
 namespace {
 
-std::vector<std::string> JsonPaths(const nlohmann::json& listing) {
-    std::vector<std::string> paths;
-    for (const auto& entry : listing["entries"]) paths.push_back(entry["path"].get<std::string>());
-    return paths;
-}
-
 TEST_F(ToolTest, CompressedTarsOpenAsTheTarWhateverTheirExtension) {
     Shell("tar -cf ../tree.tar . && tar -czf ../tree.tgz . && tar -cjf ../tree.tbz2 . && tar -cJf ../tree.txz . && cp ../tree.tgz ../tree.tar.gz",
           "src");

@@ -7,12 +7,6 @@
 namespace Zorvik::Cli::Testing {
 namespace {
 
-std::vector<std::string> JsonPaths(const nlohmann::json& listing) {
-    std::vector<std::string> paths;
-    for (const auto& entry : listing["entries"]) paths.push_back(entry["path"].get<std::string>());
-    return paths;
-}
-
 bool Contains(const std::vector<std::string>& paths, const std::string& path) { return std::count(paths.begin(), paths.end(), path) == 1; }
 
 // A stored RAR 4 archive whose names are 8-bit text, as RAR 4 wrote them without its Unicode
