@@ -31,7 +31,7 @@ std::string Subject(const Entry& entry) {
 
 ExtractionRun::ExtractionRun(const OpenedArchive& archive, const std::vector<Entry>& entries, PasswordSource& passwords, Console& console,
                              ExtractionSettings settings)
-    : archive_(archive), passwords_(passwords), console_(console), settings_(settings) {
+    : archive_(archive), entries_(entries), passwords_(passwords), console_(console), settings_(settings) {
     for (const Entry& entry : entries) byItem_[entry.item.get()] = &entry;
 }
 
@@ -74,6 +74,7 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
         console_.Error(archive_.Name(), (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));
         return passwordFailed_ ? ExitCode::Password : ExitCode::Failed;
     }
+    ReportUnheard(chosen);
     if (passwordFailed_) return ExitCode::Password;
     if (!result && !anyFailed_)
         console_.Error(archive_.Name(), settings_.mode == ExtractionMode::Test ? "test failed" : "extraction failed");
@@ -100,7 +101,10 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
             existing = ExistingFiles::Overwrite;
         }
         auto created = settings_.destination->CreateFile(entry->components, existing);
-        if (!created) return file_stream_answer::skipped();  // --skip-existing
+        if (!created) {  // --skip-existing
+            done_.insert(entry);
+            return file_stream_answer::skipped();
+        }
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
         open_.push_back(Current{entry, std::move(created)});
         return file_stream_answer::into(std::move(stream));
@@ -140,12 +144,14 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
         if (!succeeded && entry) unexplained_ = Failure{entry, false};
+        if (succeeded && entry) done_.insert(entry);
         return;
     }
     std::optional<Current> current = std::move(*found);
     open_.erase(found);
     if (succeeded) {
         ++filesDone_;
+        done_.insert(entry);
         if (!current->file) return;
         try {
             settings_.destination->Commit(*current->file);
@@ -246,6 +252,23 @@ void ExtractionRun::ReportUnexplainedFailure() {
                                                 : "cannot be extracted";
     if (failure->outputRemoved) reason += " (incomplete output removed)";
     ReportItem(*failure->entry, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
+}
+
+void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chosen) {
+    std::vector<std::string> below;  // paths of the chosen nodes; empty for the root
+    for (const auto& item : chosen) {
+        const Entry* entry = Find(item.get());
+        below.push_back(entry ? entry->path : std::string());
+    }
+    const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
+                                                                       : "not extracted: the archive gave no result for it";
+    for (const Entry& entry : entries_) {
+        if (entry.folder || done_.count(&entry) || reported_.count(&entry)) continue;
+        const bool asked = std::any_of(below.begin(), below.end(), [&](const std::string& path) {
+            return path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0;
+        });
+        if (asked) ReportItem(entry, reason, ExitCode::Failed);
+    }
 }
 
 void ExtractionRun::StopOnFullOrReadOnly(int error) {

@@ -66,11 +66,15 @@ private:
     void ReportUnexplainedFailure();
     // Removes the output of every entry whose result never came.
     void DropUnfinishedOutput();
+    // Reports every file below the chosen nodes that the run said nothing about: a run that
+    // extracted or tested nothing of what it was asked for is no success.
+    void ReportUnheard(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
     // A write failure after which no other file can be written either ends the run.
     void StopOnFullOrReadOnly(int error);
     void SetFolderTimes();
 
     const OpenedArchive& archive_;
+    const std::vector<Entry>& entries_;
     PasswordSource& passwords_;
     Console& console_;
     const ExtractionSettings settings_;
@@ -84,6 +88,8 @@ private:
     std::set<std::string> written_;
     std::optional<Failure> unexplained_;
     std::set<const Entry*> reported_;
+    // Entries that completed or were skipped on purpose.
+    std::set<const Entry*> done_;
     std::vector<const Entry*> folders_;
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
