@@ -116,6 +116,7 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
         if (policy == ExistingFiles::Skip) return std::nullopt;
         if (S_ISDIR(existing.st_mode)) throw ItemWriteError("a folder of that name exists");
         if (policy == ExistingFiles::Fail) throw ItemWriteError(kExists);
+        created.replaces = true;
     }
     // Owner-only until it is whole; O_EXCL never follows a symbolic link.
     for (int attempt = 0; !created.file; ++attempt) {
@@ -139,7 +140,7 @@ int RenameWithoutReplacing(int folder, const char* from, const char* to) {
 }  // namespace
 
 void DestinationFolder::Commit(CreatedFile& file) const {
-    if (::fchmod(file.file.get(), fileMode_) != 0 || ::fdatasync(file.file.get()) != 0) {
+    if (::fchmod(file.file.get(), fileMode_) != 0 || (file.replaces && ::fdatasync(file.file.get()) != 0)) {
         const int error = errno;
         Remove(file);
         Fail("cannot write it", error);

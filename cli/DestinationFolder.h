@@ -45,6 +45,7 @@ public:
         std::string name;
         std::string temporaryName;
         ExistingFiles policy = ExistingFiles::Fail;
+        bool replaces = false;  // a file of that name was there
     };
 
     // Creates the folder (and its parents) when missing.
@@ -63,8 +64,9 @@ public:
     static void SetModified(const CreatedFile& file, const timespec& modified);
     // The file system holding the file has no room left (what failed to be written went there).
     static bool IsFull(const CreatedFile& file) noexcept;
-    // Gives the whole file its name: synced, with the permissions a new file gets, and renamed
-    // over the file it replaces (when the policy allows one).
+    // Gives the whole file its name, with the permissions a new file gets, renamed over the file
+    // it replaces (when the policy allows one); it is synced first when it replaces one, so that
+    // a crash cannot leave the name with neither file.
     void Commit(CreatedFile& file) const;
     static void Remove(CreatedFile& file) noexcept;
 
