@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "Zorvik/OpenedArchiveInfo.h"
 #include "Zorvik/ArchiveSource.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/ExtractionCallback.h"
+#include "Zorvik/OpenedArchiveInfo.h"
 #include "cli/AsyncWait.h"
 #include "cli/Component.h"
 #include "cli/ExitCode.h"
