@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/EngineText.h"
 #include "model/ArchiveFolder.h"
 #include "zorvik/runtime/oleauto.h"
 
@@ -87,7 +88,8 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
     if (!outStream) return E_POINTER;
     *outStream = nullptr;
     return zorvik::rt::boundary([&] {
-        if (!prepared_) DropTaken();
+        // Entries the engine left without a result are not complete: the caller hears so.
+        if (!prepared_) FinishCurrent();
         if (Canceled()) return E_ABORT;
         const auto found = map_->Entries.find(index);
         if (found == map_->Entries.end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
@@ -175,7 +177,8 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
             return E_ABORT;
         else if (answer == ExtractionAnswer::NoPassword)
             passwordDeclined_ = true;
-        *password = SysAllocStringLen(password_.data(), static_cast<UINT>(password_.size()));
+        const std::wstring text = ToEngineText(password_);
+        *password = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *password ? S_OK : E_OUTOFMEMORY;
     });
 }

@@ -13,6 +13,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -56,7 +57,7 @@ Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) :
 
 // One value on one line, for output written piece by piece; as PrintJson, it replaces bytes
 // that are not UTF-8.
-std::string JsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+std::string OneLine(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 // Reports, once for each folder, entries too deep to list; false for those (and nothing below
 // them is walked).
@@ -82,11 +83,20 @@ private:
     bool refused_ = false;
 };
 
-// "dir/sub/" and "./dir" name the entry "dir/sub" and "dir".
-std::string NormalizedSelection(std::string path) {
-    while (path.rfind("./", 0) == 0) path.erase(0, 2);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+// What the open found wrong, said after the command's own output. A command that ran over an
+// archive with a volume missing read only part of it and fails; damaged headers fail the
+// commands that decode (checksums are what they are for).
+ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCode code, bool decoded) {
+    bool failed = false;
+    if (archive.HasDamagedHeaders()) {
+        console.Error(archive.Name(), "damaged headers: some fail their checksums (their entries were read as they are)");
+        failed = decoded;
+    }
+    if (!archive.MissingVolume().empty()) {
+        console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
+        failed = true;
+    }
+    return failed && code == ExitCode::Success ? ExitCode::Failed : code;
 }
 
 }  // namespace
@@ -129,10 +139,10 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
                    {"canUpdate", statistics.canUpdate},
                    {"passwordUsed", statistics.passwordUsed},
                    {"encrypted", encrypted}});
-        return ExitCode::Success;
+        return WithOpenProblems(archive, console, ExitCode::Success, false);
     }
     const auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    fmt::print("Archive:            {}\n", archive.Name());
+    fmt::print("Archive:            {}\n", Printable(archive.Name()));
     fmt::print("Format:             {}\n", archive.FormatName().empty() ? "unknown" : archive.FormatName());
     fmt::print("Packed size:        {} ({} bytes)\n", ReadableSize(archive.PackedSize()), archive.PackedSize());
     fmt::print("Unpacked size:      {} ({} bytes)\n", ReadableSize(statistics.unpackedSize), statistics.unpackedSize);
@@ -143,7 +153,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     fmt::print("Can update:         {}\n", yesNo(statistics.canUpdate));
     fmt::print("Password used:      {}\n", yesNo(statistics.passwordUsed));
     fmt::print("Encrypted entries:  {}\n", yesNo(encrypted));
-    return ExitCode::Success;
+    return WithOpenProblems(archive, console, ExitCode::Success, false);
 }
 
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
@@ -152,8 +162,8 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
     DepthLimit depthLimit(console);
     // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
-        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", JsonText(archive.Name()),
-                   JsonText(FormatJson(archive.FormatName())));
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", OneLine(archive.Name()),
+                   OneLine(FormatJson(archive.FormatName())));
         const char* separator = "\n";
         WalkEntries(archive.Root(), [&](const Entry& entry) {
             if (!depthLimit.Allows(entry)) return false;
@@ -161,13 +171,13 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
             fmt::print(
                 "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
                 "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {}\n    }}",
-                separator, JsonText(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
-                modified ? JsonText(*modified) : "null", entry.encrypted);
+                separator, OneLine(JsonText(entry.path)), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                modified ? OneLine(*modified) : "null", entry.encrypted);
             separator = ",\n";
             return true;
         });
         fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
-        return depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success;
+        return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
@@ -176,10 +186,10 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         // d: folder, -: file; *: encrypted; an implicit folder shows neither time nor sizes.
         const char attributes[] = {entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ', '\0'};
         if (entry.folder) {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified), "", "", attributes, entry.path);
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified), "", "", attributes, Printable(entry.path));
             ++folders;
         } else {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}\n", TableTime(entry.modified), entry.size, entry.packedSize, attributes, entry.path);
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}\n", TableTime(entry.modified), entry.size, entry.packedSize, attributes, Printable(entry.path));
             ++files;
             size += entry.size;
             packed += entry.packedSize;
@@ -187,7 +197,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         return true;
     });
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success;
+    return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
@@ -199,17 +209,22 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     if (extract.paths.empty()) {
         chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
     } else {
-        std::map<std::string, bool> found;  // wanted path: seen
-        for (const std::string& path : extract.paths) found.emplace(NormalizedSelection(path), false);
+        // Typed as the file system has names: bytes that are not UTF-8 as the archive keeps them.
+        std::map<std::string, bool> wanted;  // normalised path: found
+        for (const std::string& path : extract.paths) wanted.emplace(NormalizedPath(zorvik::rt::to_utf8(WideName(path))), false);
+        if (const auto root = wanted.find(std::string()); root != wanted.end()) {
+            chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+            root->second = true;
+        }
         WalkEntries(archive.Root(), [&](const Entry& entry) {
-            if (const auto wanted = found.find(entry.path); wanted != found.end()) {
+            if (const auto found = wanted.find(NormalizedPath(entry.path)); found != wanted.end()) {
                 chosen.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
-                wanted->second = true;
+                found->second = true;
             }
             return true;
         });
         for (const std::string& path : extract.paths) {
-            if (found.at(NormalizedSelection(path))) continue;
+            if (wanted.at(NormalizedPath(zorvik::rt::to_utf8(WideName(path))))) continue;
             console.Error(path, "no such entry in " + archive.Name());
             missing = true;
         }
@@ -224,15 +239,16 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     }
     ExtractionRun run(archive, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
-    return code == ExitCode::Success && missing ? ExitCode::Failed : code;
+    if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
+    return WithOpenProblems(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code, true);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
     ExtractionRun run(archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const ExitCode code = run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()});
-    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", archive.Name(), run.FilesDone());
+    const ExitCode code = WithOpenProblems(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}), true);
+    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
     return code;
 }
 

@@ -15,9 +15,10 @@ using namespace Zorvik::Cli;
 
 const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"0", "Success."},
-    {"1", "The operation ran but failed, or some items failed (each is reported on stderr)."},
+    {"1", "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, or headers are "
+          "damaged (test and extract)."},
     {"2", "Usage error."},
-    {"3", "Not an archive: no format could open the file."},
+    {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},
     {"5", "Archive busy: another operation, in this or another process, is working on it."},
     {"130", "Interrupted by Ctrl-C; the running operation was cancelled."},
@@ -26,7 +27,8 @@ const std::vector<std::pair<std::string, std::string>> kExitStatus = {
 const std::vector<std::pair<std::string, std::string>> kEnvironment = {
     {"ZORVIK_PASSWORD",
      "The password, when --password is not given. Without either, the password is asked for on the terminal (without echo) "
-     "when stdin is one; otherwise it is missing."},
+     "when stdin is one, and asked for again at most twice when it is wrong; otherwise it is missing. A wrong password from "
+     "--password or ZORVIK_PASSWORD ends the command at once."},
     {"ZORVIK_ENGINE", "The archive engine module to load instead of the one beside the component."},
     {"ZORVIK_TEMP", "The folder for the component's temporary files."},
 };
@@ -95,8 +97,8 @@ int main(int argc, char** argv) {
         "files and folders, compression ratio, whether it spans several volumes, whether it can be updated, whether a password was "
         "needed to open it and whether any entry is encrypted.\n\n"
         "With --json: {\"archive\", \"format\", \"packedSize\", \"unpackedSize\", \"fileCount\", \"folderCount\", "
-        "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is null when the "
-        "component does not say which format opened the archive.",
+        "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is the engine's name of "
+        "the format that opened the archive (of the tar inside a compressed tar).",
         "zorvik info backup.tar.xz\nzorvik info --json secret.7z")));
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
@@ -132,8 +134,11 @@ int main(int argc, char** argv) {
         "through a symbolic link (one already in DIR), or an entry nested more than 1024 folders deep, is refused and reported, and "
         "the other entries are extracted. Symbolic "
         "links stored in an archive are written as regular files holding the link's target.\n\n"
-        "A file that exists is an error for that entry unless --overwrite or --skip-existing is given. The output of an entry that "
-        "fails (damaged data, wrong password, Ctrl-C) is removed, and the report says so.\n\n"
+        "Each file is written under a temporary name beside it and takes its name only once it is whole, so that a file it "
+        "replaces stays until then. A file that exists is an error for that entry unless --overwrite or --skip-existing is "
+        "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
+        "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
+        "ends the extraction.\n\n"
         "A progress bar is shown on stderr when it is a terminal; --quiet silences it.",
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nZORVIK_PASSWORD=secret zorvik extract secret.7z")));
 

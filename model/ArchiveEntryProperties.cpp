@@ -1,7 +1,10 @@
 #include "model/ArchiveEntryProperties.h"
 
+#include <algorithm>
+
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
+#include "engine/EngineText.h"
 #include "model/AbiValues.h"
 #include "model/PackedTree.h"
 #include "zorvik/runtime/oleauto.h"
@@ -39,7 +42,11 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
     EntryProperties entry;
     entry.Index = index;
     const auto path = ReadProperty(handler, index, kpidPath);
-    if (const auto view = path.as_string()) entry.Path = text.Store(*view);
+    if (const auto stored = path.as_string(); stored && !stored->empty()) {
+        // Most names hold no pair to join: those go to the arena as the engine gave them.
+        const bool paired = std::any_of(stored->begin(), stored->end(), IsHighSurrogate);
+        entry.Path = paired ? text.Store(FromEngineText(*stored)) : text.Store(*stored);
+    }
     if (const auto isDir = ReadProperty(handler, index, kpidIsDir); !isDir.empty()) entry.IsFolder = IsNonZero(isDir);
     // Handlers report sizes for directories too; a folder counts as empty and unencrypted.
     if (!entry.IsFolder) {

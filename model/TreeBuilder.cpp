@@ -124,9 +124,12 @@ bool TreeBuilder::AddEntry(std::uint32_t index) {
         properties = ReadEntryProperties(handler_, index, tree_.Text());
         path = properties.Path;
         if (path.empty()) {
-            // Single-stream formats name their only entry after the archive file.
-            if (!archive_.Format || !archive_.Format->KeepsName) return false;
-            path = tree_.Text().Store(NameForNamelessEntry(archive_.ArchiveName));
+            // Single-stream formats name their only entry after the archive file, and so does
+            // every other format an entry without a name (data stored from a pipe, say).
+            std::wstring madeName = NameForNamelessEntry(archive_.ArchiveName, archive_.Format.get());
+            if (madeName.empty()) madeName = archive_.ArchiveName;
+            if (madeName.empty()) return false;  // no name to give it
+            path = tree_.Text().Store(madeName);
         }
     }
 
