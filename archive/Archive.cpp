@@ -64,9 +64,10 @@ std::vector<com_ptr<I>> ListOf(std::uint32_t count, I** items) {
 
 // The archive inside an opened one, looked for once: the entry the handler names as its main
 // sub-file, or the only entry of a single-stream compressed file (a tar in a gzip).
+// damagedFormat names the format of an archive found inside that did not open.
 std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, const Impl::OpenedArchive& outer,
                                               std::wstring_view archiveName, Impl::OpenArchiveHandler& handler, IArchiveSource* source,
-                                              std::uint64_t archiveSize) {
+                                              std::uint64_t archiveSize, std::wstring& damagedFormat) {
     Engine::IInArchive* archive = outer.Handler.get();
     zorvik::rt::prop_variant mainSubfile;
     std::uint32_t index = 0;
@@ -80,7 +81,7 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
     zorvik::rt::prop_variant path;
     archive->GetProperty(index, Engine::kpidPath, path.put());
     std::wstring name(path.as_string().value_or(L""));
-    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName);
+    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName, &outer.Format);
     handler.SetSubArchiveName(name.c_str());
 
     com_ptr<Engine::IInStream> stream;
@@ -97,7 +98,18 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
         });
         if (!namesFormat || !(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
     }
-    return Impl::ProbeFormats(formats, stream.get(), handler, source, archiveSize);
+    auto nested = Impl::ProbeFormats(formats, stream.get(), handler, source, archiveSize);
+    if (!nested) damagedFormat = Impl::FormatAtStart(formats, stream.get());
+    return nested;
+}
+// The handler says (as an error or a warning of the open) that a header failed its checks.
+bool ReportsDamagedHeaders(Engine::IInArchive* handler) {
+    for (const Engine::PROPID flags : {Engine::kpidErrorFlags, Engine::kpidWarningFlags}) {
+        zorvik::rt::prop_variant value;
+        if (handler->GetArchiveProperty(flags, value.put()) == S_OK && (value.as_uint64().value_or(0) & Engine::kErrorFlagsHeadersError))
+            return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -137,6 +149,8 @@ bool Archive::CloseArchive() {
     DropRootFolder();
     Format.reset();
     ArchiveName.clear();
+    DamagedFormat.clear();
+    HasDamagedHeaders = false;
     IsNew = false;
     PackedSize = 0;
     FileLock.reset();
@@ -161,7 +175,12 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     const std::uint64_t archiveSize = adapter->Size();
     const FormatList formats = BuildFormatList(Engine::EngineModule::Get());
     auto opened = ProbeFormats(formats, adapter.get(), *handler, source, archiveSize);
-    if (!opened) return false;
+    if (!opened) {
+        std::wstring damaged = FormatAtStart(formats, adapter.get());
+        std::lock_guard lock(Lock);
+        DamagedFormat = std::move(damaged);
+        return false;
+    }
 
     AdoptFormat(opened->Format);
     zorvik::rt::hstring name;
@@ -174,7 +193,8 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
 
     // Volumes come only with the outer archive; the nested step must not change the sum.
     const std::uint64_t packedSize = handler->TotalSize();
-    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize)) {
+    std::wstring damagedNested;
+    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, damagedNested)) {
         AdoptFormat(nested->Format);
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;
@@ -185,6 +205,8 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     auto fileLock = std::make_shared<Impl::FileLock>(path.view());
     std::lock_guard lock(Lock);
     PackedSize = packedSize;
+    DamagedFormat = std::move(damagedNested);
+    HasDamagedHeaders = ReportsDamagedHeaders(opened->Handler.get()) || ReportsDamagedHeaders(InArchive.get());
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
@@ -224,6 +246,7 @@ bool Archive::Create(IArchiveSource* source) {
 
 void Archive::DropRootFolder() {
     std::lock_guard lock(Lock);
+    if (RootFolder) static_cast<ArchiveFolder*>(RootFolder.get())->Item().Tree().ReleasePins();
     RootFolder = nullptr;
     RootFolderBuilding = false;
     FileCountValid = false;
@@ -240,7 +263,7 @@ std::pair<std::uint64_t, std::uint64_t> Archive::TreeStatistics() {
         root = RootFolder;
     }
     // Counted without the lock: a large tree should not hold up the archive's other members.
-    const auto totals = static_cast<ArchiveFolder*>(root.get())->Totals();
+    const auto totals = static_cast<ArchiveFolder*>(root.get())->Item().Tree().Totals();
     std::lock_guard lock(Lock);
     if (RootFolder == root && !RootFolderBuilding) {
         FileCount = totals.Count;
@@ -248,6 +271,30 @@ std::pair<std::uint64_t, std::uint64_t> Archive::TreeStatistics() {
         FileCountValid = UnpackedSizeValid = true;
     }
     return {totals.Count, totals.Size};
+}
+
+HRESULT Archive::get_FormatName(HSTRING* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = zorvik::rt::hstring(Format ? std::wstring_view(Format->Name) : std::wstring_view()).detach();
+    });
+}
+
+HRESULT Archive::get_HasDamagedHeaders(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = HasDamagedHeaders;
+    });
+}
+
+HRESULT Archive::get_DamagedFormatName(HSTRING* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = zorvik::rt::hstring(DamagedFormat).detach();
+    });
 }
 
 HRESULT Archive::get_CompressorDescription(ICompressorDescription** value) {

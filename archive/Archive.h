@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Zorvik/Archive.h"
+#include "Zorvik/OpenedArchiveInfo.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/Items.h"
 #include "archive/FileLock.h"
@@ -19,7 +20,7 @@
 
 namespace Zorvik {
 
-class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable> {
+class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -60,6 +61,11 @@ public:
     // IClosable: dispose.
     HRESULT Close() override;
 
+    // IOpenedArchiveInfo
+    HRESULT get_FormatName(HSTRING* value) override;
+    HRESULT get_DamagedFormatName(HSTRING* value) override;
+    HRESULT get_HasDamagedHeaders(bool* value) override;
+
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
     std::recursive_mutex Lock;
@@ -72,6 +78,11 @@ public:
     std::condition_variable_any RootFolderBuilt;
     std::unique_ptr<Impl::FormatRecord> Format;
     std::wstring ArchiveName;
+    // A format whose signature begins the stream of the last open (or of the archive found
+    // inside) but whose handler could not open it.
+    std::wstring DamagedFormat;
+    // The handler found headers that failed their checks.
+    bool HasDamagedHeaders = false;
     bool IsNew = false;
     bool IsMultiVolume = false;
     std::optional<std::wstring> Password;

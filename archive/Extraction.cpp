@@ -4,9 +4,11 @@
 
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
+#include "archive/EngineOutcome.h"
 #include "archive/ExtractArchiveHandler.h"
 #include "archive/HeldFileLock.h"
 #include "archive/TreeWalk.h"
+#include "model/ArchiveFolder.h"
 
 namespace Zorvik::Impl {
 
@@ -15,19 +17,32 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
+// Adds node (chosen, or below the chosen item, whose parent is base) when it stands for an entry.
+void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IArchiveFolder>& base) {
+    const ArchiveItem* const ours = ArchiveItem::Of(node.get());
+    const ArchiveItem* const baseNode = ArchiveItem::Of(base.get());
+    const ArchiveItem* const root = ArchiveItem::Of(map.Root.get());
+    if (ours && (!root || &root->Tree() == &ours->Tree()) && (!base || (baseNode && &baseNode->Tree() == &ours->Tree()))) {
+        PackedTree& tree = ours->Tree();
+        if (!tree.HasProperties(ours->Node())) return;
+        if (!map.Root) map.Root = tree.Folder(PackedTree::kRoot);
+        map.Entries[tree.EntryIndex(ours->Node())] = MappedEntry{ours->Node(), baseNode ? baseNode->Node() : kNoNode, nullptr};
+        return;
+    }
+    auto properties = EntryPropertiesOf(*node);
+    if (!properties) return;
+    zorvik::rt::hstring path;
+    check_hresult(node->GetRelativePath(base.get(), path.put()));
+    const std::uint32_t index = properties->Index();
+    map.Entries[index] = MappedEntry{kNoNode, kNoNode, std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})};
+}
+
 // chosen and everything below it, each node before its children, keyed by entry index; a later
 // visit of an index replaces the earlier one.
 void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
     com_ptr<IArchiveFolder> base;
     check_hresult(chosen->get_Parent(base.put()));
-    VisitDepthFirst(chosen, [&](const com_ptr<IArchiveItem>& node) {
-        auto properties = EntryPropertiesOf(*node);
-        if (!properties) return;
-        zorvik::rt::hstring path;
-        check_hresult(node->GetRelativePath(base.get(), path.put()));
-        const std::uint32_t index = properties->Index();
-        map[index] = ExtractItem{std::wstring(path.view()), node, std::move(properties)};
-    });
+    VisitDepthFirst(chosen, [&](const com_ptr<IArchiveItem>& node) { Add(map, node, base); });
 }
 
 void CheckOpen(Archive& archive) {
@@ -45,7 +60,7 @@ HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const Extrac
     // handler does not have; the engine would index past its tables.
     std::uint32_t count = 0;
     check_hresult(engine->GetNumberOfItems(&count));
-    if (map.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
+    if (map.Entries.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
     constexpr std::int32_t kExtractMode = 0;  // not test mode
     return engine->Extract(indices.data(), static_cast<std::uint32_t>(indices.size()), kExtractMode,
                            static_cast<Engine::IArchiveExtractCallback*>(&handler));
@@ -64,7 +79,7 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
         if (!chosen) throw zorvik::rt::invalid_argument_error();
         AddChosen(*map, chosen);
     }
-    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->size())));
+    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->Entries.size())));
 
     auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
     if (cancellation) handler->StopWhenCanceled(*cancellation);

@@ -15,8 +15,8 @@ using zorvik::rt::com_ptr;
 // How much of the stream's start the signature pass searches.
 constexpr std::uint32_t kSignatureWindow = 0x40000;
 
-std::vector<std::uint8_t> ReadStart(Engine::IInStream* stream) {
-    std::vector<std::uint8_t> bytes(kSignatureWindow);
+std::vector<std::uint8_t> ReadStart(Engine::IInStream* stream, std::uint32_t window = kSignatureWindow) {
+    std::vector<std::uint8_t> bytes(window);
     std::size_t filled = 0;
     if (stream->Seek(0, 0, nullptr) == S_OK) {
         // Streams may answer in pieces: read until the window is full or the stream ends.
@@ -111,6 +111,17 @@ std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IIn
         if (auto opened = attempt(i)) return opened;
     }
     return std::nullopt;
+}
+
+std::wstring FormatAtStart(const FormatList& formats, Engine::IInStream* stream) {
+    // Longer than any signature the engine lists.
+    constexpr std::uint32_t kLongestSignature = 64;
+    const std::vector<std::uint8_t> start = ReadStart(stream, kLongestSignature);
+    for (const FormatRecord& format : formats)
+        if (!format.Signature.empty() && format.Signature.size() <= start.size() &&
+            std::equal(format.Signature.begin(), format.Signature.end(), start.begin()))
+            return format.Name;
+    return {};
 }
 
 }  // namespace Zorvik::Impl

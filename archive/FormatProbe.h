@@ -20,4 +20,8 @@ struct OpenedArchive {
 std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IInStream* stream, OpenArchiveHandler& handler,
                                           IArchiveSource* source, std::uint64_t archiveSize);
 
+// The name of the first format whose signature begins the stream, or empty. When no handler
+// opened the stream, that format's data is damaged or cut short.
+std::wstring FormatAtStart(const FormatList& formats, Engine::IInStream* stream);
+
 }  // namespace Zorvik::Impl

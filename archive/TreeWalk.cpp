@@ -26,14 +26,34 @@ std::vector<com_ptr<IArchiveItem>> ChildrenOf(IArchiveItem& node) {
 }
 
 void VisitDepthFirst(const com_ptr<IArchiveItem>& node, const std::function<void(const com_ptr<IArchiveItem>&)>& visit) {
-    // An explicit stack: a deeply nested tree must not exhaust the call stack.
-    std::vector<com_ptr<IArchiveItem>> pending{node};
-    while (!pending.empty()) {
-        const com_ptr<IArchiveItem> current = std::move(pending.back());
-        pending.pop_back();
+    // The folders being walked, each with its children and the next one to visit: an explicit
+    // stack (a deeply nested tree must not exhaust the call stack), and one child object made at
+    // a time, even in a folder of a million.
+    struct Level {
+        com_ptr<IVector<IArchiveItem*>> children;
+        std::uint32_t count = 0;
+        std::uint32_t next = 0;
+    };
+    std::vector<Level> walk;
+    const auto enter = [&](const com_ptr<IArchiveItem>& current) {
         visit(current);
-        auto children = ChildrenOf(*current);
-        for (auto child = children.rbegin(); child != children.rend(); ++child) pending.push_back(std::move(*child));
+        const auto folder = current.try_as<IArchiveFolder>();
+        if (!folder) return;
+        com_ptr<IObservableVector<IArchiveItem*>> children;
+        check_hresult(folder->get_Items(children.put()));
+        Level& level = walk.emplace_back(Level{children.as<IVector<IArchiveItem*>>()});
+        check_hresult(level.children->get_Size(&level.count));
+    };
+    enter(node);
+    while (!walk.empty()) {
+        Level& level = walk.back();
+        if (level.next == level.count) {
+            walk.pop_back();
+            continue;
+        }
+        com_ptr<IArchiveItem> child;
+        check_hresult(level.children->GetAt(level.next++, child.put()));
+        enter(child);
     }
 }
 

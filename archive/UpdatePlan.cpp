@@ -94,7 +94,10 @@ public:
     }
 
 private:
-    using NodesByName = std::map<std::wstring, com_ptr<IArchiveItem>, NameOrder>;
+    struct NameKeyOrder : NameOrder {
+        using is_transparent = void;  // looked up by views of the path
+    };
+    using NodesByName = std::map<std::wstring, com_ptr<IArchiveItem>, NameKeyOrder>;
     struct Children {
         NodesByName folders;
         NodesByName files;  // the first of equal names

@@ -26,12 +26,12 @@ source "$here/extract_common.sh"
 out=$(mktemp -d "${ZORVIK_BENCH_OUT:-$data}/zorvik-bench-out-XXXXXX")
 trap 'rm -rf "$out"' EXIT
 if [[ ! -f $data/solid.7z ]]; then
-    rm -rf "$data/source" && make_mixed_source 768
+    rm -rf "$data/source" && make_mixed_source 1024
     (cd "$data/source" && 7zz a -bd -bso0 -mx1 -ms=off "$data/nonsolid.7z" . && 7zz a -bd -bso0 "$data/solid.7z" .)
     rm -rf "$data/source"
 fi
 if [[ ! -d $data/payload ]]; then
-    work=$out && make_mixed_source 192 64 && mv "$out/source" "$data/payload"
+    work=$out && make_mixed_source 256 && mv "$out/source" "$data/payload"
 fi
 head -c 4096 /dev/urandom >"$out/small.bin"
 # An entry in the middle of each archive.

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -13,6 +13,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -54,11 +55,48 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-// "dir/sub/" and "./dir" name the entry "dir/sub" and "dir".
-std::string NormalizedSelection(std::string path) {
-    while (path.rfind("./", 0) == 0) path.erase(0, 2);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+// One value on one line, for output written piece by piece; as PrintJson, it replaces bytes
+// that are not UTF-8.
+std::string OneLine(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// Reports, once for each folder, entries too deep to list; false for those (and nothing below
+// them is walked).
+class DepthLimit {
+public:
+    explicit DepthLimit(Console& console) : console_(console) {}
+
+    bool Allows(const Entry& entry) {
+        if (entry.depth <= kMaxDepth) return true;
+        if (entry.depth == kMaxDepth + 1) {
+            const std::string folder = entry.path.substr(0, entry.path.rfind('/'));
+            if (folder != reported_) console_.Error(folder, fmt::format("holds entries nested deeper than {} folders; they are not listed", kMaxDepth));
+            reported_ = folder;
+        }
+        refused_ = true;
+        return false;
+    }
+    bool Refused() const noexcept { return refused_; }
+
+private:
+    Console& console_;
+    std::string reported_;
+    bool refused_ = false;
+};
+
+// What the open found wrong, said after the command's own output. A command that ran over an
+// archive with a volume missing read only part of it and fails; damaged headers fail the
+// commands that decode (checksums are what they are for).
+ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCode code, bool decoded) {
+    bool failed = false;
+    if (archive.HasDamagedHeaders()) {
+        console.Error(archive.Name(), "damaged headers: some fail their checksums (their entries were read as they are)");
+        failed = decoded;
+    }
+    if (!archive.MissingVolume().empty()) {
+        console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
+        failed = true;
+    }
+    return failed && code == ExitCode::Success ? ExitCode::Failed : code;
 }
 
 }  // namespace
@@ -81,10 +119,14 @@ ExitCode RunFormats(bool json) {
 ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
+    std::uint64_t folders = 0;
+    bool encrypted = false;
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        if (entry.folder) ++folders;
+        encrypted = encrypted || entry.encrypted;
+        return true;
+    });
     const Statistics statistics = ReadStatistics(archive.Archive());
-    const auto folders = std::count_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.folder; });
-    const bool encrypted = std::any_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.encrypted; });
     if (options.json) {
         PrintJson({{"archive", archive.Name()},
                    {"format", FormatJson(archive.FormatName())},
@@ -97,10 +139,10 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
                    {"canUpdate", statistics.canUpdate},
                    {"passwordUsed", statistics.passwordUsed},
                    {"encrypted", encrypted}});
-        return ExitCode::Success;
+        return WithOpenProblems(archive, console, ExitCode::Success, false);
     }
     const auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    fmt::print("Archive:            {}\n", archive.Name());
+    fmt::print("Archive:            {}\n", Printable(archive.Name()));
     fmt::print("Format:             {}\n", archive.FormatName().empty() ? "unknown" : archive.FormatName());
     fmt::print("Packed size:        {} ({} bytes)\n", ReadableSize(archive.PackedSize()), archive.PackedSize());
     fmt::print("Unpacked size:      {} ({} bytes)\n", ReadableSize(statistics.unpackedSize), statistics.unpackedSize);
@@ -111,69 +153,80 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     fmt::print("Can update:         {}\n", yesNo(statistics.canUpdate));
     fmt::print("Password used:      {}\n", yesNo(statistics.passwordUsed));
     fmt::print("Encrypted entries:  {}\n", yesNo(encrypted));
-    return ExitCode::Success;
+    return WithOpenProblems(archive, console, ExitCode::Success, false);
 }
 
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
+    DepthLimit depthLimit(console);
+    // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
-        Json list = Json::array();
-        for (const Entry& entry : entries) {
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", OneLine(archive.Name()),
+                   OneLine(FormatJson(archive.FormatName())));
+        const char* separator = "\n";
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (!depthLimit.Allows(entry)) return false;
             const auto modified = IsoUtc(entry.modified);
-            list.push_back({{"path", entry.path},
-                            {"folder", entry.folder},
-                            {"implicit", entry.implicit},
-                            {"size", entry.size},
-                            {"packedSize", entry.packedSize},
-                            {"modified", modified ? Json(*modified) : Json(nullptr)},
-                            {"encrypted", entry.encrypted}});
-        }
-        PrintJson({{"archive", archive.Name()}, {"format", FormatJson(archive.FormatName())}, {"entries", list}});
-        return ExitCode::Success;
+            fmt::print(
+                "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
+                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {}\n    }}",
+                separator, OneLine(JsonText(entry.path)), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                modified ? OneLine(*modified) : "null", entry.encrypted);
+            separator = ",\n";
+            return true;
+        });
+        fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
+        return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
-    for (const Entry& entry : entries) {
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        if (!depthLimit.Allows(entry)) return false;
         // d: folder, -: file; *: encrypted; an implicit folder shows neither time nor sizes.
-        const std::string attributes = fmt::format("{}{}", entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ');
-        const std::string sizes = entry.folder ? fmt::format("{:>12}  {:>12}", "", "") : fmt::format("{:>12}  {:>12}", entry.size, entry.packedSize);
-        fmt::print("{}  {}  {:<4}  {}{}\n", TableTime(entry.modified), sizes, attributes, entry.path, entry.folder ? "/" : "");
+        const char attributes[] = {entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ', '\0'};
         if (entry.folder) {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified), "", "", attributes, Printable(entry.path));
             ++folders;
         } else {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}\n", TableTime(entry.modified), entry.size, entry.packedSize, attributes, Printable(entry.path));
             ++files;
             size += entry.size;
             packed += entry.packedSize;
         }
-    }
+        return true;
+    });
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return ExitCode::Success;
+    return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
 
     std::vector<com_ptr<IArchiveItem>> chosen;
     bool missing = false;
     if (extract.paths.empty()) {
         chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
     } else {
+        // Typed as the file system has names: bytes that are not UTF-8 as the archive keeps them.
+        std::map<std::string, bool> wanted;  // normalised path: found
+        for (const std::string& path : extract.paths) wanted.emplace(NormalizedPath(zorvik::rt::to_utf8(WideName(path))), false);
+        if (const auto root = wanted.find(std::string()); root != wanted.end()) {
+            chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+            root->second = true;
+        }
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (const auto found = wanted.find(NormalizedPath(entry.path)); found != wanted.end()) {
+                chosen.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
+                found->second = true;
+            }
+            return true;
+        });
         for (const std::string& path : extract.paths) {
-            const std::string wanted = NormalizedSelection(path);
-            bool found = false;
-            for (const Entry& entry : entries) {
-                if (entry.path != wanted) continue;
-                chosen.push_back(entry.item);
-                found = true;
-            }
-            if (!found) {
-                console.Error(path, "no such entry in " + archive.Name());
-                missing = true;
-            }
+            if (wanted.at(NormalizedPath(zorvik::rt::to_utf8(WideName(path))))) continue;
+            console.Error(path, "no such entry in " + archive.Name());
+            missing = true;
         }
         if (chosen.empty()) return ExitCode::Failed;
     }
@@ -184,18 +237,18 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     } catch (const ItemWriteError& error) {
         throw CommandError(ExitCode::Failed, extract.output, error.what());
     }
-    ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
+    ExtractionRun run(archive, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
     const ExitCode code = run.Run(chosen);
-    return code == ExitCode::Success && missing ? ExitCode::Failed : code;
+    if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
+    return WithOpenProblems(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code, true);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
-    ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const ExitCode code = run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()});
-    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", archive.Name(), run.FilesDone());
+    ExtractionRun run(archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
+    const ExitCode code = WithOpenProblems(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}), true);
+    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
     return code;
 }
 

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -24,7 +25,7 @@ Console::Console(bool quiet) : showProgress_(!quiet && ::isatty(STDERR_FILENO)) 
 void Console::Error(std::string_view subject, std::string_view reason) {
     std::lock_guard lock(mutex_);
     ClearLine();
-    fmt::print(stderr, "zorvik: {}: {}\n", subject, reason);
+    fmt::print(stderr, "zorvik: {}: {}\n", Printable(subject), Printable(reason));
     std::fflush(stderr);
 }
 

@@ -9,14 +9,12 @@ namespace {
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 
-// Whole seconds since 1970 and the remaining ticks, rounding toward the past.
+// Whole seconds since 1970 and the remaining ticks. The ticks are an unsigned FILETIME carried
+// in a signed value: past the year 30828 they read as negative.
 std::pair<std::int64_t, std::int64_t> Split(std::int64_t ticks) {
-    std::int64_t seconds = ticks / kTicksPerSecond;
-    std::int64_t rest = ticks % kTicksPerSecond;
-    if (rest < 0) {
-        seconds -= 1;
-        rest += kTicksPerSecond;
-    }
+    const auto unsignedTicks = static_cast<std::uint64_t>(ticks);
+    const auto seconds = static_cast<std::int64_t>(unsignedTicks / kTicksPerSecond);
+    const auto rest = static_cast<std::int64_t>(unsignedTicks % kTicksPerSecond);
     return {seconds - kSecondsFrom1601To1970, rest};
 }
 

@@ -14,11 +14,13 @@
 #include "Zorvik/ArchiveSource.h"
 #include "Zorvik/Compression.h"
 #include "Zorvik/ExtractionCallback.h"
+#include "Zorvik/OpenedArchiveInfo.h"
 #include "cli/AsyncWait.h"
 #include "cli/Component.h"
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/Text.h"
 #include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/streams.h"
 
@@ -34,13 +36,12 @@ namespace {
 // What the component asked while opening, gathered by the source's hooks. The hooks run on
 // the operation's thread, one at a time.
 struct OpenLog {
-    std::vector<bool> attempts;  // one per format tried, whether it opened the archive
-    std::size_t requestsInAttempt = 0;
-    bool passwordFailedLastAttempt = false;
+    bool passwordGiven = false;
     bool passwordMissing = false;
     bool passwordRejected = false;
     std::uint64_t volumeBytes = 0;
     bool volumeGiven = false;
+    std::vector<std::string> volumesNotFound;
 };
 
 // A regular file opened for reading without blocking on a FIFO, or the reason it cannot be.
@@ -68,40 +69,40 @@ std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
     return size;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
 std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
 
-// The format that opened the archive, where the public interface lets us know it: a format the
-// component can write names itself; otherwise, when no archive was found nested inside, an open
-// in the extension pass means that the n-th attempt was the n-th format carrying the file's
-// extension (an open never succeeds after a password retry: the retry is canceled). Empty when
-// neither tells.
-std::string FormatThatOpened(IArchive* archive, const std::vector<bool>& attempts, const std::wstring& fileType) {
-    const auto formats = Formats();
-    com_ptr<ICompressorDescription> description;
-    check_hresult(archive->get_CompressorDescription(description.put()));
-    if (description) {
-        hstring described;
-        check_hresult(description->get_FormatName(described.put()));
-        const std::string name = zorvik::rt::to_utf8(described.view());
-        for (const auto& format : formats)
-            if (EqualIgnoringCase(format.name, name)) return format.name;
-        return name;
-    }
-    const auto first = std::find(attempts.begin(), attempts.end(), true);
-    const bool nestedOpened = first != attempts.end() && std::find(first + 1, attempts.end(), true) != attempts.end();
-    if (first == attempts.end() || nestedOpened || fileType.empty()) return {};
-    auto attempt = first - attempts.begin();
-    for (const auto& format : formats) {
-        bool matches = false;
-        check_hresult(format.format->HasExtension(hstring(fileType).get(), &matches));
-        if (matches && attempt-- == 0) return format.name;
-    }
-    return {};
+std::string AskFormatName(const com_ptr<IArchive>& archive, HRESULT (IOpenedArchiveInfo::*member)(HSTRING*)) {
+    hstring name;
+    check_hresult((archive.as<IOpenedArchiveInfo>().get()->*member)(name.put()));
+    return zorvik::rt::to_utf8(name.view());
+}
+
+// The name of the volume after this one: its last number one higher, as wide as before
+// ("v.7z.002" gives "v.7z.003", "a.part9.rar" gives "a.part10.rar").
+std::string NextVolumeName(std::string name) {
+    const auto last = name.find_last_of("0123456789");
+    if (last == std::string::npos) return {};
+    auto digit = static_cast<std::ptrdiff_t>(last);
+    for (; digit >= 0 && name[static_cast<std::size_t>(digit)] == '9'; --digit) name[static_cast<std::size_t>(digit)] = '0';
+    if (digit >= 0 && std::isdigit(static_cast<unsigned char>(name[static_cast<std::size_t>(digit)])))
+        ++name[static_cast<std::size_t>(digit)];
+    else
+        name.insert(static_cast<std::size_t>(digit + 1), "1");
+    return name;
+}
+
+// A volume of a split set (name.001, name.002, ...). Such sets are asked for volume after volume
+// until one is not found, which is missing only when a later one is there; other formats ask
+// only for the volumes they know to follow.
+bool IsSplitVolumeName(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot != std::string::npos && dot + 1 < name.size() &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+bool FileExists(int folder, const std::string& name) {
+    struct stat info {};
+    return !name.empty() && ::fstatat(folder, name.c_str(), &info, 0) == 0;
 }
 
 }  // namespace
@@ -144,44 +145,43 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     archive_source_hooks hooks;
     hooks.request_password = [log, &passwords] {
-        ++log->requestsInAttempt;
         if (Interrupt::Requested()) return password_answer::canceled();
-        // The component asks again after a password failed to open the archive.
-        if (log->passwordFailedLastAttempt) {
+        // Asked again in the same open, the component says the password given did not open
+        // the archive: giving it again would be asked for again, without end.
+        const auto password = log->passwordGiven ? passwords.Retry() : passwords.Get();
+        if (Interrupt::Requested()) return password_answer::canceled();
+        if (!password) {
+            if (!log->passwordGiven) {
+                log->passwordMissing = true;
+                return password_answer::declined();
+            }
             log->passwordRejected = true;
             return password_answer::canceled();
         }
-        const auto password = passwords.Get();
-        if (Interrupt::Requested()) return password_answer::canceled();
-        if (!password) {
-            log->passwordMissing = true;
-            return password_answer::declined();
-        }
+        log->passwordGiven = true;
         return password_answer::given(*password);
     };
     hooks.get_volume = [log, volumeFolder](std::wstring_view volumeName) {
         if (Interrupt::Requested()) return volume_answer::canceled();
         // Volumes are looked for beside the first one, by file name only.
-        const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
+        const std::string name = std::filesystem::path(FileSystemName(volumeName)).filename().string();
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
         const zorvik::rt::unique_fd volumeFile = OpenRegularFile(volumeFolder->get(), name.c_str(), ignored);
-        if (!volumeFile) return volume_answer::unavailable();
+        if (!volumeFile) {
+            log->volumesNotFound.push_back(name);
+            return volume_answer::unavailable();
+        }
         auto volume = zorvik::rt::open_file_stream_on(volumeFile.get(), FileAccessMode::Read);
         log->volumeBytes += SizeOf(volume);
         log->volumeGiven = true;
         return volume_answer::given(std::move(volume));
     };
-    hooks.report_open_attempt = [log](bool opened) {
-        log->attempts.push_back(opened);
-        log->passwordFailedLastAttempt = !opened && log->requestsInAttempt > 0 && !log->passwordMissing;
-        log->requestsInAttempt = 0;
-    };
 
     const std::filesystem::path namePath(fileName);
-    std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
+    std::wstring fileType = WideName(namePath.extension().string());
     if (!fileType.empty()) fileType.erase(0, 1);
-    const auto source = zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
+    const auto source = zorvik::rt::make<archive_source>(fileType, WideName(fileName), WideName(canonicalPath), std::move(hooks));
 
     com_ptr<IAsyncOperation<bool>> opening;
     check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
@@ -190,14 +190,29 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
     if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
     if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
+    const std::string damaged = AskFormatName(archive_, &IOpenedArchiveInfo::get_DamagedFormatName);
     if (!opened) {
         if (log->passwordMissing) throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
+        if (!damaged.empty()) throw CommandError(ExitCode::NotAnArchive, name_, "damaged or truncated " + damaged + " archive");
         throw CommandError(ExitCode::NotAnArchive, name_, "not an archive: no format can open it");
     }
     packedSize_ += log->volumeBytes;
     multiVolume_ = log->volumeGiven;
+    formatName_ = AskFormatName(archive_, &IOpenedArchiveInfo::get_FormatName);
+    check_hresult(archive_.as<IOpenedArchiveInfo>()->get_HasDamagedHeaders(&damagedHeaders_));
 
-    formatName_ = FormatThatOpened(archive_.get(), log->attempts, fileType);
+    // The first one only: a handler may ask for the same volume under another naming scheme.
+    const auto missing = std::find_if(log->volumesNotFound.begin(), log->volumesNotFound.end(), [&](const std::string& volume) {
+        return !IsSplitVolumeName(volume) || FileExists(volumeFolder->get(), NextVolumeName(volume));
+    });
+    if (missing != log->volumesNotFound.end()) missingVolume_ = *missing;
+    if (formatName_ == "Split" && !damaged.empty()) {
+        // The joined volumes hold an archive cut short: its volumes are not all here.
+        const std::string reason = "damaged or truncated " + damaged + " archive in the volumes";
+        if (!missingVolume_.empty()) throw CommandError(ExitCode::Failed, name_, reason + " (volume " + missingVolume_ + " is missing)");
+        const std::string last = log->volumesNotFound.empty() ? std::string() : log->volumesNotFound.back();
+        throw CommandError(ExitCode::Failed, name_, last.empty() ? reason : reason + " (is volume " + last + " missing?)");
+    }
 }
 
 }  // namespace Zorvik::Cli

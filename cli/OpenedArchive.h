@@ -22,11 +22,16 @@ public:
     IArchiveFolder* Root() const noexcept { return root_.get(); }
     // The path as the user gave it, for messages.
     const std::string& Name() const noexcept { return name_; }
-    // The engine's name of the format, or empty when the public interface does not tell.
+    // The engine's name of the format whose handler opened the archive.
     const std::string& FormatName() const noexcept { return formatName_; }
     // Bytes of the archive file and of every further volume opened with it.
     std::uint64_t PackedSize() const noexcept { return packedSize_; }
     bool MultiVolume() const noexcept { return multiVolume_; }
+    // A volume the archive needs that is not beside the first one (what it holds cannot be
+    // read), or empty.
+    const std::string& MissingVolume() const noexcept { return missingVolume_; }
+    // Some headers failed their checksums; they were used as read.
+    bool HasDamagedHeaders() const noexcept { return damagedHeaders_; }
 
 private:
     void Open(PasswordSource& passwords);
@@ -35,6 +40,8 @@ private:
     std::string formatName_;
     std::uint64_t packedSize_ = 0;
     bool multiVolume_ = false;
+    std::string missingVolume_;
+    bool damagedHeaders_ = false;
     zorvik::rt::com_ptr<IArchive> archive_;
     zorvik::rt::com_ptr<IArchiveFolder> root_;
 };

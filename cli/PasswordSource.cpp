@@ -14,6 +14,9 @@ namespace Zorvik::Cli {
 
 namespace {
 
+// The first prompt and two more after wrong answers.
+constexpr int kMostPrompts = 3;
+
 // Waits until stdin has input, or Ctrl-C was pressed. The signal may land on any thread, so a
 // blocked read would not notice it: the flag is looked at between short waits.
 bool AwaitInput() {
@@ -28,7 +31,7 @@ bool AwaitInput() {
 
 // Reads one line from the terminal on stdin with echo off; the terminal is restored whatever
 // happens, Ctrl-C included.
-std::optional<std::string> Prompt() {
+std::optional<std::string> Prompt(const char* prompt) {
     termios saved{};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
     termios silent = saved;
@@ -36,7 +39,7 @@ std::optional<std::string> Prompt() {
     silent.c_lflag |= ICANON;
     // Echo goes off before the prompt appears, so that nothing typed after it is shown.
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-    std::fputs("Password: ", stderr);
+    std::fputs(prompt, stderr);
     std::fflush(stderr);
     std::string line;
     bool complete = false;
@@ -71,11 +74,24 @@ std::optional<std::wstring> PasswordSource::Get() {
     return password_;
 }
 
+std::optional<std::wstring> PasswordSource::Retry() {
+    std::lock_guard lock(mutex_);
+    password_.reset();
+    if (prompts_ == 0 || prompts_ >= kMostPrompts) return std::nullopt;
+    if (const auto answer = Ask("Wrong password. Password: ")) password_ = zorvik::rt::to_wide(*answer);
+    return password_;
+}
+
 std::optional<std::string> PasswordSource::Find() {
     if (option_) return option_;
     if (const char* environment = std::getenv("ZORVIK_PASSWORD"); environment && *environment) return std::string(environment);
     if (!::isatty(STDIN_FILENO)) return std::nullopt;
-    return console_.Exclusive([] { return Prompt(); });
+    return Ask("Password: ");
+}
+
+std::optional<std::string> PasswordSource::Ask(const char* prompt) {
+    ++prompts_;
+    return console_.Exclusive([prompt] { return Prompt(prompt); });
 }
 
 }  // namespace Zorvik::Cli

@@ -165,14 +165,17 @@ struct Rewrite {
     ArchiveReplacement& target;
     PasswordSource passwords;
     OpenedArchive archive;
-    std::vector<Entry> entries;
     bool hasPassword = false;
 
+    // A node of the tree found by its path, held.
+    struct Found {
+        com_ptr<IArchiveItem> item;
+        std::string path;
+        bool folder = false;
+    };
+
     Rewrite(ArchiveReplacement& locked, const WriteOptions& options, Console& console)
-        : target(Existing(locked, options.archive)),
-          passwords(options.password, console),
-          archive(options.archive, passwords),
-          entries(ListEntries(archive.Root())) {
+        : target(Existing(locked, options.archive)), passwords(options.password, console), archive(options.archive, passwords) {
         check_hresult(archive.Archive()->get_HasPassword(&hasPassword));
         CheckWritable(options.archive);
     }
@@ -205,22 +208,31 @@ struct Rewrite {
         return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven));
     }
 
-    // The entries at a path as list shows it; "" is the root. An error for a path with "..".
-    std::vector<const Entry*> At(const std::string& path) const {
+    // The nodes at a path as list shows it. An error for a path with "..". Only the folders on
+    // the way are walked.
+    std::vector<Found> At(const std::string& path) const {
         const auto stored = AddedFiles::StoredName(path);
         if (!stored) throw CommandError(ExitCode::Usage, path, "no such entry: a path of the archive has no \"..\"");
-        std::vector<const Entry*> found;
-        for (const Entry& entry : entries)
-            if (entry.path == *stored) found.push_back(&entry);
+        std::vector<Found> found;
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (entry.path == *stored) found.push_back({com_ptr<IArchiveItem>::copy_from(entry.item), entry.path, entry.folder});
+            return entry.folder && IsBelow(*stored, entry.path);
+        });
         return found;
     }
 
-    // The entries of path and below it that stand for an entry of the archive.
+    // The entries of path and below it that stand for an entry of the archive; "" is the root.
     std::uint64_t EntriesBelow(const std::string& path) const {
-        return std::count_if(entries.begin(), entries.end(), [&](const Entry& entry) {
-            return !entry.implicit && (path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0);
+        std::uint64_t count = 0;
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            const bool inside = path.empty() || entry.path == path || IsBelow(entry.path, path);
+            if (inside && !entry.implicit) ++count;
+            return entry.folder && (inside || IsBelow(path, entry.path));
         });
+        return count;
     }
+
+    static bool IsBelow(const std::string& path, const std::string& folder) { return path.rfind(folder + "/", 0) == 0; }
 
     ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result, std::vector<std::pair<const char*, std::uint64_t>> counts,
                     bool anyItemFailed) {
@@ -243,7 +255,7 @@ std::vector<com_ptr<IArchiveItem>> Chosen(const Rewrite& rewrite, const WriteOpt
             console.Error(path, "no such entry in " + options.archive);
             missing = true;
         }
-        for (const Entry* entry : found) chosen.push_back(entry->item);
+        for (const auto& entry : found) chosen.push_back(entry.item);
     }
     if (missing) throw CommandError(ExitCode::Failed, options.archive, "nothing written");
     return chosen;
@@ -315,11 +327,11 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     const auto destination = target.Stream();
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->RenameAsync(found.front()->item.get(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(), callback,
+        check_hresult(rewrite.archive.Archive()->RenameAsync(found.front().item.get(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(), callback,
                                                              destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front()->path)}}, false);
+    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front().path)}}, false);
 }
 
 ExitCode RunMove(const WriteOptions& options, Console& console) {
@@ -330,9 +342,9 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
     com_ptr<IArchiveFolder> folder;  // null: the root
     if (!folderPath->empty()) {
         const auto found = rewrite.At(*folderPath);
-        const auto isFolder = std::find_if(found.begin(), found.end(), [](const Entry* entry) { return entry->folder; });
+        const auto isFolder = std::find_if(found.begin(), found.end(), [](const auto& entry) { return entry.folder; });
         if (isFolder == found.end()) throw CommandError(ExitCode::Failed, *options.to, "no such folder in " + options.archive);
-        folder = (*isFolder)->item.as<IArchiveFolder>();
+        folder = isFolder->item.as<IArchiveFolder>();
     }
 
     std::set<std::string> names;

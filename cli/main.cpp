@@ -1,5 +1,6 @@
 // zorvik: lists, extracts, tests and writes archives through the Zorvik component.
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <fmt/format.h>
 
 #include "cli/Commands.h"
@@ -15,9 +16,10 @@ using namespace Zorvik::Cli;
 
 const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"0", "Success."},
-    {"1", "The operation ran but failed, or some items failed (each is reported on stderr)."},
+    {"1", "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, or headers are "
+          "damaged (test and extract)."},
     {"2", "Usage error."},
-    {"3", "Not an archive: no format could open the file."},
+    {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},
     {"5", "Archive busy: another operation, in this or another process, is working on it."},
     {"130", "Interrupted by Ctrl-C; the running operation was cancelled."},
@@ -26,7 +28,8 @@ const std::vector<std::pair<std::string, std::string>> kExitStatus = {
 const std::vector<std::pair<std::string, std::string>> kEnvironment = {
     {"ZORVIK_PASSWORD",
      "The password, when --password is not given. Without either, the password is asked for on the terminal (without echo) "
-     "when stdin is one; otherwise it is missing."},
+     "when stdin is one, and asked for again at most twice when it is wrong; otherwise it is missing. A wrong password from "
+     "--password or ZORVIK_PASSWORD ends the command at once."},
     {"ZORVIK_ENGINE", "The archive engine module to load instead of the one beside the component."},
     {"ZORVIK_TEMP", "The folder for the component's temporary files."},
 };
@@ -55,6 +58,9 @@ CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::
 
 int main(int argc, char** argv) {
     Interrupt::Install();
+    // Without TZ the C library checks /etc/localtime on every local-time conversion, and the
+    // engine makes two for every zip entry it lists; naming the same file reads it once.
+    ::setenv("TZ", ":/etc/localtime", 0);
 
     CLI::App app("Lists, extracts, tests and writes archives of every format the archive engine reads.", "zorvik");
     app.require_subcommand(1);
@@ -93,8 +99,8 @@ int main(int argc, char** argv) {
         "files and folders, compression ratio, whether it spans several volumes, whether it can be updated, whether a password was "
         "needed to open it and whether any entry is encrypted.\n\n"
         "With --json: {\"archive\", \"format\", \"packedSize\", \"unpackedSize\", \"fileCount\", \"folderCount\", "
-        "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is null when the "
-        "component does not say which format opened the archive.",
+        "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is the engine's name of "
+        "the format that opened the archive (of the tar inside a compressed tar).",
         "zorvik info backup.tar.xz\nzorvik info --json secret.7z")));
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
@@ -107,7 +113,9 @@ int main(int argc, char** argv) {
         "With --json the output is one object {\"archive\": NAME, \"format\": FORMAT, \"entries\": [...]}; each entry is "
         "{\"path\": \"dir/sub/file.txt\", \"folder\": false, \"implicit\": false, \"size\": 123, \"packedSize\": 45, "
         "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false}. Entries come depth first, each folder before what it "
-        "holds; \"path\" joins the names from the root with \"/\"; \"modified\" is null when the entry has no time.",
+        "holds; \"path\" joins the names from the root with \"/\"; \"modified\" is null when the entry has no time.\n\n"
+        "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
+        "exit status is 1.",
         "zorvik list docs.zip\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
@@ -125,10 +133,14 @@ int main(int argc, char** argv) {
         "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive, creating folders "
         "and setting modification times.\n\n"
         "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
-        "through a symbolic link (one already in DIR) is refused and reported, and the other entries are extracted. Symbolic "
+        "through a symbolic link (one already in DIR), or an entry nested more than 1024 folders deep, is refused and reported, and "
+        "the other entries are extracted. Symbolic "
         "links stored in an archive are written as regular files holding the link's target.\n\n"
-        "A file that exists is an error for that entry unless --overwrite or --skip-existing is given. The output of an entry that "
-        "fails (damaged data, wrong password, Ctrl-C) is removed, and the report says so.\n\n"
+        "Each file is written under a temporary name beside it and takes its name only once it is whole, so that a file it "
+        "replaces stays until then. A file that exists is an error for that entry unless --overwrite or --skip-existing is "
+        "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
+        "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
+        "ends the extraction.\n\n"
         "A progress bar is shown on stderr when it is a terminal; --quiet silences it.",
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nZORVIK_PASSWORD=secret zorvik extract secret.7z")));
 

@@ -31,7 +31,12 @@ enum : PROPID {
     kpidMTime = 12,
     kpidEncrypted = 15,
     kpidPosixAttrib = 53,
+    kpidErrorFlags = 71,    // archive property: what went wrong while opening
+    kpidWarningFlags = 72,  // the same, for what did not stop the open
 };
+
+// A bit of kpidErrorFlags and kpidWarningFlags: a header failed its checks.
+inline constexpr std::uint32_t kErrorFlagsHeadersError = 1u << 1;
 
 // Handler property IDs of GetHandlerProperty2.
 enum : PROPID {

@@ -1,5 +1,7 @@
 #include "engine/OpenArchiveHandler.h"
 
+#include "engine/EngineText.h"
+
 namespace Zorvik::Impl {
 
 using zorvik::rt::check_hresult;
@@ -38,11 +40,11 @@ HRESULT OpenArchiveHandler::GetProperty(Engine::PROPID propID, PROPVARIANT* valu
         zorvik::rt::prop_variant result;
         if (propID == Engine::kpidName) {
             if (subArchiveMode_) {
-                result.set_string(subArchiveName_);
+                result.set_string(ToEngineText(subArchiveName_));
             } else {
                 hstring name;
                 check_hresult(source_->get_Name(name.put()));
-                result.set_string(name.view());
+                result.set_string(ToEngineText(name.view()));
             }
         } else if (propID == Engine::kpidSize && !subArchiveMode_) {
             // A stream that cannot tell its size simply gives none.
@@ -64,7 +66,7 @@ HRESULT OpenArchiveHandler::GetStream(const wchar_t* name, Engine::IInStream** i
     return zorvik::rt::boundary([&] {
         std::int32_t status = kGiven;
         com_ptr<IRandomAccessStream> volume;
-        check_hresult(source_->GetVolume(hstring(name ? name : L"").get(), &status, volume.put()));
+        check_hresult(source_->GetVolume(hstring(FromEngineText(name ? name : L"")).get(), &status, volume.put()));
         if (status == kCancel) return E_ABORT;
         if (status != kGiven || !volume) return S_FALSE;
         auto adapter = zorvik::rt::make<InputStreamAdapter>(std::move(volume));
@@ -77,7 +79,7 @@ HRESULT OpenArchiveHandler::GetStream(const wchar_t* name, Engine::IInStream** i
 
 HRESULT OpenArchiveHandler::SetSubArchiveName(const wchar_t* name) {
     return zorvik::rt::boundary([&] {
-        subArchiveName_ = name ? name : L"";
+        subArchiveName_ = FromEngineText(name ? name : L"");
         subArchiveMode_ = true;
         return S_OK;
     });
@@ -95,7 +97,7 @@ HRESULT OpenArchiveHandler::CryptoGetTextPassword(BSTR* password) {
             if (status != kGiven) return E_FAIL;
             cachedPassword_ = std::wstring(given.view());
         }
-        *password = zorvik::rt::bstr(*cachedPassword_).detach();
+        *password = zorvik::rt::bstr(ToEngineText(*cachedPassword_)).detach();
         return S_OK;
     });
 }

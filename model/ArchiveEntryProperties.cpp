@@ -1,13 +1,18 @@
 #include "model/ArchiveEntryProperties.h"
 
+#include <algorithm>
+
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
+#include "engine/EngineText.h"
 #include "model/AbiValues.h"
+#include "model/PackedTree.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik {
 
 using Impl::GiveValue;
+using Impl::PackedTree;
 
 namespace {
 zorvik::rt::prop_variant ReadProperty(Engine::IInArchive* handler, std::uint32_t index, PROPID id) {
@@ -30,43 +35,66 @@ std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
 
 }  // namespace
 
-ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index) : index_(index) {
-    const Impl::EngineReference handler(archive);  // raises when nothing is open
-    Read(handler.get());
-}
+namespace Impl {
 
-ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index) : index_(index) {
-    zorvik::rt::check_pointer(handler);
-    Read(handler);
-}
-
-void ArchiveEntryProperties::Read(Engine::IInArchive* handler) {
+EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t index, TextArena& text) {
     using namespace Engine;
-    const auto path = ReadProperty(handler, index_, kpidPath);
-    if (const auto text = path.as_string(); text && !text->empty()) {
-        path_ = std::make_unique_for_overwrite<wchar_t[]>(text->size());
-        text->copy(path_.get(), text->size());
-        pathLength_ = static_cast<std::uint32_t>(text->size());
+    EntryProperties entry;
+    entry.Index = index;
+    const auto path = ReadProperty(handler, index, kpidPath);
+    if (const auto stored = path.as_string(); stored && !stored->empty()) {
+        // Most names hold no pair to join: those go to the arena as the engine gave them.
+        const bool paired = std::any_of(stored->begin(), stored->end(), IsHighSurrogate);
+        entry.Path = paired ? text.Store(FromEngineText(*stored)) : text.Store(*stored);
     }
-    if (const auto isDir = ReadProperty(handler, index_, kpidIsDir); !isDir.empty()) isFolder_ = IsNonZero(isDir);
+    if (const auto isDir = ReadProperty(handler, index, kpidIsDir); !isDir.empty()) entry.IsFolder = IsNonZero(isDir);
     // Handlers report sizes for directories too; a folder counts as empty and unencrypted.
-    if (!isFolder_) {
-        size_ = ReadProperty(handler, index_, kpidSize).as_uint64().value_or(0);
-        packedSize_ = ReadProperty(handler, index_, kpidPackSize).as_uint64().value_or(0);
-        if (const auto encrypted = ReadProperty(handler, index_, kpidEncrypted); !encrypted.empty()) isEncrypted_ = IsNonZero(encrypted);
+    if (!entry.IsFolder) {
+        entry.Size = ReadProperty(handler, index, kpidSize).as_uint64().value_or(0);
+        entry.PackedSize = ReadProperty(handler, index, kpidPackSize).as_uint64().value_or(0);
+        if (const auto encrypted = ReadProperty(handler, index, kpidEncrypted); !encrypted.empty()) entry.IsEncrypted = IsNonZero(encrypted);
     }
-    modified_ = TicksOf(ReadProperty(handler, index_, kpidMTime));
-    created_ = TicksOf(ReadProperty(handler, index_, kpidCTime));
-    accessed_ = TicksOf(ReadProperty(handler, index_, kpidATime));
+    entry.Modified = TicksOf(ReadProperty(handler, index, kpidMTime));
+    entry.Created = TicksOf(ReadProperty(handler, index, kpidCTime));
+    entry.Accessed = TicksOf(ReadProperty(handler, index, kpidATime));
+    return entry;
 }
 
-HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(packedSize_, value); }
-HRESULT ArchiveEntryProperties::get_Path(HSTRING* value) { return Impl::GiveString(Path(), value); }
-HRESULT ArchiveEntryProperties::get_Size(std::uint64_t* value) { return GiveValue(size_, value); }
-HRESULT ArchiveEntryProperties::get_DateModified(DateTime* value) { return GiveValue(DateTime{modified_}, value); }
-HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveValue(DateTime{created_}, value); }
-HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{accessed_}, value); }
-HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(isFolder_, value); }
-HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(isEncrypted_, value); }
+}  // namespace Impl
+
+ArchiveEntryProperties::ArchiveEntryProperties(std::shared_ptr<PackedTree> tree, std::uint32_t node) : tree_(std::move(tree)), node_(node) {}
+
+ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index)
+    : ArchiveEntryProperties(DetachedTree(Impl::EngineReference(archive).get(), index), kDetachedNode) {}  // raises when nothing is open
+
+ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index)
+    : ArchiveEntryProperties(DetachedTree(handler, index), kDetachedNode) {}
+
+ArchiveEntryProperties::~ArchiveEntryProperties() { tree_->Forget(node_, this); }
+
+std::shared_ptr<PackedTree> ArchiveEntryProperties::DetachedTree(Engine::IInArchive* handler, std::uint32_t index) {
+    zorvik::rt::check_pointer(handler);
+    auto tree = std::make_shared<PackedTree>();
+    const Impl::EntryProperties entry = Impl::ReadEntryProperties(handler, index, tree->Text());
+    if (entry.IsFolder)
+        tree->AddFolder(PackedTree::kRoot, entry.Path, &entry);
+    else
+        tree->AddFile(PackedTree::kRoot, entry.Path, entry);
+    return tree;
+}
+
+std::uint32_t ArchiveEntryProperties::Index() const noexcept { return tree_->EntryIndex(node_); }
+std::wstring ArchiveEntryProperties::Path() const { return tree_->EntryPath(node_).Wide(); }
+std::uint64_t ArchiveEntryProperties::Size() const noexcept { return tree_->Size(node_); }
+bool ArchiveEntryProperties::IsFolder() const noexcept { return tree_->IsFolder(node_); }
+
+HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(tree_->PackedSize(node_), value); }
+HRESULT ArchiveEntryProperties::get_Path(HSTRING* value) { return Impl::GiveText(tree_->EntryPath(node_), value); }
+HRESULT ArchiveEntryProperties::get_Size(std::uint64_t* value) { return GiveValue(tree_->Size(node_), value); }
+HRESULT ArchiveEntryProperties::get_DateModified(DateTime* value) { return GiveValue(DateTime{tree_->Modified(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveValue(DateTime{tree_->Created(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{tree_->Accessed(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(tree_->IsFolder(node_), value); }
+HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(tree_->IsEncrypted(node_), value); }
 
 }  // namespace Zorvik

@@ -90,7 +90,15 @@ HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, s
     });
 }
 
-HRESULT Archive::GetArchiveProperty(Engine::PROPID, PROPVARIANT*) { return E_NOTIMPL; }
+HRESULT Archive::GetArchiveProperty(Engine::PROPID propID, PROPVARIANT* value) {
+    if (!value) return E_POINTER;
+    return zorvik::rt::boundary([&] {
+        zorvik::rt::prop_variant result;
+        if (propID == Engine::kpidErrorFlags && reader_->HeadersDamaged()) result.set_uint32(Engine::kErrorFlagsHeadersError);
+        result.detach_to(value);
+        return S_OK;
+    });
+}
 
 HRESULT Archive::GetNumberOfProperties(std::uint32_t*) { return E_NOTIMPL; }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/EngineText.h"
 #include "rar/RarInputStreamAdapter.h"
 #include "zorvik/runtime/oleauto.h"
 
@@ -10,7 +11,9 @@ namespace Zorvik::Impl::RAR {
 
 using zorvik::rt::com_ptr;
 
-void CopyPassword(std::wstring_view password, wchar_t* buffer) noexcept {
+void CopyPassword(std::wstring_view engineText, wchar_t* buffer) {
+    // The library reads one unit per character.
+    const std::wstring password = FromEngineText(engineText);
     const std::size_t length = std::min(password.size(), UnRAR::kPasswordBufferSize - 1);
     std::copy_n(password.data(), length, buffer);
     buffer[length] = 0;
@@ -21,7 +24,7 @@ std::wstring OpenArchiveCallbackAdapter::GetArchiveName() {
     if (!volumes) return {};
     zorvik::rt::prop_variant name;
     if (volumes->GetProperty(Engine::kpidName, name.put()) != S_OK) return {};
-    return std::wstring(name.as_string().value_or(std::wstring_view()));
+    return FromEngineText(name.as_string().value_or(std::wstring_view()));
 }
 
 UnRAR::HRESULT_t OpenArchiveCallbackAdapter::OpenVolume(const std::wstring& name, std::shared_ptr<UnRAR::IInputStream>& stream) {
@@ -39,8 +42,9 @@ UnRAR::HRESULT_t OpenArchiveCallbackAdapter::GetPassword(wchar_t* buffer) {
     const auto passwords = callback_.try_as<Engine::ICryptoGetTextPassword>();
     if (!passwords) return E_FAIL;
     zorvik::rt::bstr password;
-    if (passwords->CryptoGetTextPassword(password.put()) == S_OK) CopyPassword(password.view(), buffer);
-    return S_OK;
+    const HRESULT result = passwords->CryptoGetTextPassword(password.put());
+    if (result == S_OK) CopyPassword(password.view(), buffer);
+    return result == E_ABORT ? E_ABORT : S_OK;
 }
 
 }  // namespace Zorvik::Impl::RAR

@@ -22,6 +22,6 @@ private:
 
 // Copies a password of at most kPasswordBufferSize - 1 characters and a terminator into buffer;
 // a longer one is cut.
-void CopyPassword(std::wstring_view password, wchar_t* buffer) noexcept;
+void CopyPassword(std::wstring_view engineText, wchar_t* buffer);
 
 }  // namespace Zorvik::Impl::RAR

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -56,9 +57,19 @@ inline std::int64_t ModifiedOf(const fs::path& path) {
 // A pseudo-terminal: the tool gets its name as stdin or stderr, the test keeps the other side.
 class Terminal {
 public:
-    Terminal() : fd_(::posix_openpt(O_RDWR | O_NOCTTY)) {
-        if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0) throw std::runtime_error("no pseudo-terminal");
+    // None where no pseudo-terminal can be opened (a minimal container has none).
+    static std::unique_ptr<Terminal> Open() {
+        const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd < 0) return nullptr;
+        auto terminal = std::unique_ptr<Terminal>(new Terminal(fd));
+        if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0) return nullptr;
+        const int other = ::open(terminal->Name().c_str(), O_RDWR | O_NOCTTY);
+        if (other < 0) return nullptr;
+        ::close(other);
+        return terminal;
     }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
     ~Terminal() { ::close(fd_); }
     std::string Name() const { return ::ptsname(fd_); }
     void Type(const std::string& text) const { ASSERT_EQ(::write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
@@ -72,8 +83,13 @@ public:
     }
 
 private:
+    explicit Terminal(int fd) : fd_(fd) {}
     int fd_;
 };
+
+#define ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal)                                              \
+    const auto terminal = Terminal::Open();                                                 \
+    if (!terminal) GTEST_SKIP() << "no pseudo-terminal can be opened here (/dev/pts)"
 
 inline bool HaveProgram(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
@@ -191,6 +207,13 @@ private:
         return environment;
     }
 };
+
+// The paths of a listing, in its order.
+inline std::vector<std::string> JsonPaths(const nlohmann::json& listing) {
+    std::vector<std::string> paths;
+    for (const auto& entry : listing["entries"]) paths.push_back(entry["path"].get<std::string>());
+    return paths;
+}
 
 // What a folder holds: relative path -> (is folder, content, modification time).
 struct TreeNode {

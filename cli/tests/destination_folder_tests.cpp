@@ -1,5 +1,5 @@
 // The destination folder's own guarantees, below what an archive can express: names taken
-// one component at a time, links never followed, files created afresh.
+// one component at a time, links never followed, files created afresh and named only when whole.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -41,6 +41,8 @@ TEST_F(Destination, CreatesFoldersOnTheWayAndSkipsEmptyAndDotNames) {
     auto file = destination.CreateFile({L"a", L"", L".", L"b", L"c.txt"}, ExistingFiles::Fail);
     ASSERT_TRUE(file);
     Write(*file, "abc");
+    EXPECT_FALSE(fs::exists(root_ / "out/new/a/b/c.txt")) << "named before it is whole";
+    destination.Commit(*file);
     EXPECT_EQ(Read(root_ / "out/new/a/b/c.txt"), "abc");
     destination.CreateFolder({L".", L""});  // the destination itself
     EXPECT_THROW(destination.CreateFile({L"a", L""}, ExistingFiles::Fail), RefusedName);
@@ -68,10 +70,16 @@ TEST_F(Destination, ExistingFilesFailAreSkippedOrReplacedButNeverWrittenThrough)
 
     EXPECT_THROW(destination.CreateFile({L"link"}, ExistingFiles::Fail), ItemWriteError);
     EXPECT_FALSE(destination.CreateFile({L"plain"}, ExistingFiles::Skip));
+    // A replacement that fails leaves the old file as it was.
+    auto failed = destination.CreateFile({L"plain"}, ExistingFiles::Overwrite);
+    Write(*failed, "broken");
+    DestinationFolder::Remove(*failed);
+    EXPECT_EQ(Read(root_ / "out/plain"), "old");
     for (const wchar_t* name : {L"link", L"plain"}) {
         auto file = destination.CreateFile({name}, ExistingFiles::Overwrite);
         ASSERT_TRUE(file);
         Write(*file, "new");
+        destination.Commit(*file);
     }
     EXPECT_EQ(Read(root_ / "outside/target"), "outside");
     EXPECT_EQ(Read(root_ / "outside/hard"), "old");
@@ -84,9 +92,12 @@ TEST_F(Destination, ExistingFilesFailAreSkippedOrReplacedButNeverWrittenThrough)
 
 TEST_F(Destination, RemovesWhatItCreatedAndSetsTimes) {
     const DestinationFolder destination((root_ / "out").string());
+    auto removed = destination.CreateFile({L"d", L"gone"}, ExistingFiles::Fail);
+    DestinationFolder::Remove(*removed);
     auto file = destination.CreateFile({L"d", L"f"}, ExistingFiles::Fail);
     ASSERT_TRUE(file);
     DestinationFolder::SetModified(*file, timespec{1000000000, 500});
+    destination.Commit(*file);
     struct stat info {};
     ASSERT_EQ(::stat((root_ / "out/d/f").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 1000000000);
@@ -94,8 +105,11 @@ TEST_F(Destination, RemovesWhatItCreatedAndSetsTimes) {
     destination.SetFolderModified({L"d"}, timespec{2000000000, 0});
     ASSERT_EQ(::stat((root_ / "out/d").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtim.tv_sec, 2000000000);
-    DestinationFolder::Remove(*file);
-    EXPECT_FALSE(fs::exists(root_ / "out/d/f"));
+    EXPECT_EQ(fs::directory_iterator(root_ / "out/d")->path().filename(), "f") << "nothing else is left in the folder";
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ASSERT_EQ(::stat((root_ / "out/d/f").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << "the mode a new file gets";
 }
 
 }  // namespace

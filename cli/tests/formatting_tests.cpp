@@ -15,6 +15,9 @@ TEST(FileTime, TicksSince1601BecomeUtcTimesTruncatedToSeconds) {
     EXPECT_EQ(IsoUtc(kTicksAt1970 + 1714558830LL * 10000000 + 9999999), "2024-05-01T10:20:30Z");
     EXPECT_EQ(IsoUtc(kTicksAt1970 - 5), "1969-12-31T23:59:59Z") << "before 1970 rounds toward the past";
     EXPECT_EQ(IsoUtc(1), "1601-01-01T00:00:00Z");
+    // 2^40 seconds after 1970 is a FILETIME beyond the signed range that carries it.
+    const auto farFuture = static_cast<std::int64_t>(static_cast<std::uint64_t>(kTicksAt1970) + (1ULL << 40) * 10000000);
+    EXPECT_EQ(IsoUtc(farFuture), "36812-02-20T00:36:16Z");
     EXPECT_EQ(TableTime(kTicksAt1970 + 86400LL * 10000000), "1970-01-02 00:00:00");
     EXPECT_EQ(TableTime(0), std::string(19, ' '));
 

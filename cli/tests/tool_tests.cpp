@@ -139,6 +139,17 @@ TEST_F(ToolTest, ChosenPathsBringTheirSubtreeWithTheirFullPaths) {
     EXPECT_EQ(ReadFile(Path("out/docs/deep/data.bin")), Noise(70000));
 }
 
+TEST_F(ToolTest, TypedPathsMatchEntriesStoredWithALeadingDot) {
+    // GNU tar of "." stores every name as "./name".
+    Shell("tar -czf ../dotted.tar.gz .", "src");
+    for (const char* typed : {"./readme.txt", "readme.txt", "/readme.txt", "./docs//deep/data.bin"}) {
+        const std::string out = std::string("out") + std::to_string(std::hash<std::string>{}(typed));
+        const ToolResult extracted = Run({"extract", "dotted.tar.gz", "-o", out, typed});
+        EXPECT_EQ(extracted.code, 0) << typed << ": " << extracted.err;
+        EXPECT_EQ(TreeOf(Path(out)).size(), std::string(typed).find("docs") == std::string::npos ? 1u : 3u) << typed;
+    }
+}
+
 TEST_F(ToolTest, MultiVolumeArchivesOpenFromTheFirstVolume) {
     WriteFile(Path("src/docs/big.bin"), Noise(300000, 99));
     Shell("7z a -bd -mx=0 -v100k ../split.7z .", "src");

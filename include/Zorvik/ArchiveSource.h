@@ -2,8 +2,16 @@
 // path, with optional hooks answering the password and volume requests and hearing about each
 // open attempt. A hook that throws answers the component with the exception's HRESULT.
 //
+// A password request that comes again within one open means that the password given did not
+// open the archive. The component asks again for as long as passwords are given, so a hook must
+// end it: cancel (or decline) when it has no other password to try.
+//
+//   auto asked = std::make_shared<bool>(false);
 //   auto source = Zorvik::make_archive_source(L"/data/photos.7z", {
-//       .request_password = [] { return Zorvik::password_answer::given(L"secret"); },
+//       .request_password = [asked] {
+//           if (std::exchange(*asked, true)) return Zorvik::password_answer::canceled();  // it was wrong
+//           return Zorvik::password_answer::given(L"secret");
+//       },
 //   });
 //   archive->OpenAsync(stream.get(), source.get(), operation.put());
 #pragma once
@@ -18,7 +26,8 @@
 
 namespace Zorvik {
 
-// Answer to a password request: given, canceled (ends the open as cancelled) or declined.
+// Answer to a password request: given, canceled (ends the open as cancelled) or declined (the
+// format asking counts as not opening the archive, and the others are tried).
 struct password_answer {
     std::int32_t status = 2;
     std::wstring password;

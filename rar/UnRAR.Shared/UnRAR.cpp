@@ -83,8 +83,12 @@ bool IsVolumeRequest(UINT message, LPARAM mode) {
 int CALLBACK OpenCallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
     auto* callback = reinterpret_cast<IOpenCallback*>(userData);
     if (IsVolumeRequest(message, p2)) return -1;
-    if (message == UCM_NEEDPASSWORDW && callback)
-        FillPassword([&](wchar_t* buffer) { callback->GetPassword(buffer); }, reinterpret_cast<wchar_t*>(p1), p2);
+    if (message == UCM_NEEDPASSWORDW && callback) {
+        bool canceled = false;
+        FillPassword([&](wchar_t* buffer) { canceled = callback->GetPassword(buffer) == kAbort; }, reinterpret_cast<wchar_t*>(p1), p2);
+        // No password ends the open as a missing one; a cancel ends it as a user break.
+        if (canceled) ErrHandler.Exit(RARX_USERBREAK);
+    }
     return 0;
 }
 
@@ -170,6 +174,7 @@ void Reader::Close() {
     archive_.reset();
     refItems_.clear();
     entries_.clear();
+    headersDamaged_ = false;
 }
 
 std::uint64_t Reader::PackedSize(std::uint32_t index) const {
@@ -199,7 +204,10 @@ HRESULT_t Reader::Open(std::shared_ptr<IInputStream> input, std::shared_ptr<IOpe
         }
         return OpenVolumes();
     } catch (RAR_EXIT code) {
-        return code == RARX_USERBREAK ? kAbort : kFail;
+        // The library breaks off when the caller gave no password: the archive is not opened,
+        // but nothing was cancelled.
+        const bool passwordMissing = archive_ && archive_->GetCommandData()->DllError == ERAR_MISSING_PASSWORD;
+        return code == RARX_USERBREAK && !passwordMissing ? kAbort : kFail;
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     } catch (...) {
@@ -232,6 +240,8 @@ HRESULT_t Reader::OpenVolumes() {
         bool lastSplitAfter = false;
         bool nextVolume = false;
         while (archive.ReadHeader() != 0) {
+            // The library keeps the flag until the next volume's check.
+            headersDamaged_ = headersDamaged_ || archive.BrokenHeader;
             const HEADER_TYPE type = archive.GetHeaderType();
             if (type == HEAD_ENDARC) {
                 nextVolume = archive.EndArcHead.NextVolume;
@@ -332,8 +342,9 @@ struct Event {
     std::vector<std::uint8_t> data;
     std::int32_t result = kResultOk;
     HRESULT_t outcome = kOk;
-    // The decoded data did not match the stored hash, or the file goes on in a missing volume.
-    bool hashMismatch = false;
+    // What the decoded data showed, when it was taken.
+    enum class Check { Passed, HashMismatch, GoesOnInMissingVolume };
+    Check check = Check::Passed;
     const std::function<void()>* call = nullptr;
 };
 
@@ -642,13 +653,13 @@ private:
         handoff_.Post(std::move(event));
     }
 
-    void PostEnd(std::size_t step, std::int32_t result, HRESULT_t outcome, bool hashMismatch = false) {
+    void PostEnd(std::size_t step, std::int32_t result, HRESULT_t outcome, Event::Check check = Event::Check::Passed) {
         Event event;
         event.kind = Event::Kind::End;
         event.step = step;
         event.result = result;
         event.outcome = outcome;
-        event.hashMismatch = hashMismatch;
+        event.check = check;
         handoff_.Post(std::move(event));
     }
 
@@ -663,6 +674,9 @@ private:
             return kOk;
         }
         if (!HeaderOfItem(entry)) return kOk;
+        // A header that failed its checksum was reported when the archive was opened; the
+        // item's data is judged by its own checksum.
+        if (archive_.BrokenHeader) ResetErrorState();
         FileHeader& header = archive_.FileHead;
         Post(Event::Kind::Begin, step);
 
@@ -672,8 +686,11 @@ private:
             handoff_.Call([&] { obtained = ObtainPassword(); });
             if (!obtained) {
                 if (passwordCancelled_) return kAbort;
-                // Nothing to decrypt with: the entry fails, and so does the rest of the request.
-                PostEnd(step, kResultDataError, kFalse);
+                // Nothing to decrypt with: the caller hears of the entry, which fails, and of
+                // every other one in turn.
+                Post(Event::Kind::Open, step);
+                archive_.SeekToNext();
+                PostEnd(step, kResultDataError, kOk);
                 return kOk;
             }
         }
@@ -710,9 +727,10 @@ private:
             dataIO_.SetEncryption(false, header.CryptMethod, &password, header.SaltSet ? header.Salt : nullptr, header.InitV,
                                   header.Lg2Count, header.HashKey, check);
             if (header.UsePswCheck && !archive_.BrokenHeader && memcmp(header.PswCheck, check, SIZE_PSWCHECK) != 0) {
-                // Asked for again by the next Extract.
+                // Asked for again by the next encrypted entry, which is tried as well.
                 options_.Password.Clean();
-                PostEnd(step, kResultDataError, kFail);
+                archive_.SeekToNext();
+                PostEnd(step, kResultDataError, kOk);
                 return kOk;
             }
         } else {
@@ -745,12 +763,14 @@ private:
         // After decoding, the current header is that of the file's last volume, which holds
         // the whole file's hash and says whether the file goes on.
         FileHeader& last = archive_.FileHead;
-        const bool hashMismatch = last.SplitAfter || !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr);
+        const Event::Check check = last.SplitAfter ? Event::Check::GoesOnInMissingVolume
+                                   : !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr) ? Event::Check::HashMismatch
+                                                                                                                      : Event::Check::Passed;
         if (ErrHandler.GetErrorCount() != 0) {
             if (ErrHandler.GetErrorCode() == RARX_USERBREAK) return kAbort;
-            PostEnd(step, kResultUnsupported, kFail, hashMismatch);
+            PostEnd(step, kResultUnsupported, kFail, check);
         } else {
-            PostEnd(step, kResultOk, kOk, hashMismatch);
+            PostEnd(step, kResultOk, kOk, check);
         }
         return kOk;
     }
@@ -835,7 +855,10 @@ private:
         if (opened && !taken && destinationCount_ != 0 && !archive_.Solid) {
             // Nobody took the item: it counts as passed over, whatever decoding found.
             result = Report(kResultOk, kOk);
-        } else if (taken && end.hashMismatch) {
+        } else if (taken && end.check == Event::Check::GoesOnInMissingVolume) {
+            // Not damaged, but incomplete: what remains is in a volume that is not there.
+            result = Report(kResultDataError, kFalse);
+        } else if (taken && end.check == Event::Check::HashMismatch) {
             result = Report(kResultCrcError, kFalse);
         } else {
             result = Report(end.result, end.outcome);

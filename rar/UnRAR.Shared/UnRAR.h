@@ -74,6 +74,8 @@ public:
     const RefItem& Item(std::uint32_t index) const { return refItems_[index]; }
     // The sum of the packed sizes of the item's entries.
     std::uint64_t PackedSize(std::uint32_t index) const;
+    // A header failed its checksum while the archive was opened; it was used as read.
+    bool HeadersDamaged() const { return headersDamaged_; }
 
 private:
     struct ExtractPlanItem {
@@ -89,6 +91,7 @@ private:
     std::shared_ptr<::Archive> archive_;
     std::vector<RefItem> refItems_;
     std::vector<EntryInfo> entries_;
+    bool headersDamaged_ = false;
 };
 
 }  // namespace UnRAR

@@ -5,6 +5,10 @@ namespace zorvik::rt {
 
 namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(std::uint32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
+bool IsLowSurrogate(std::uint32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
+std::uint32_t CombineSurrogates(std::uint32_t high, std::uint32_t low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 }
 
 std::wstring to_wide(std::string_view utf8) {
@@ -43,8 +47,11 @@ std::wstring to_wide(std::string_view utf8) {
 std::string to_utf8(std::wstring_view text) {
     std::string result;
     result.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto code = static_cast<std::uint32_t>(wc);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto code = static_cast<std::uint32_t>(text[i]);
+        // Text from the archive engine holds characters beyond the BMP as UTF-16 pairs.
+        if (IsHighSurrogate(code) && i + 1 < text.size() && IsLowSurrogate(static_cast<std::uint32_t>(text[i + 1])))
+            code = CombineSurrogates(code, static_cast<std::uint32_t>(text[++i]));
         if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = kReplacement;
         if (code < 0x80) {
             result.push_back(static_cast<char>(code));

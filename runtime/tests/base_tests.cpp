@@ -114,6 +114,9 @@ TEST(Text, Utf8RoundTripsAndReplacesInvalidInput) {
     EXPECT_EQ(to_wide("\xe6\x97"), L"\uFFFD\uFFFD");        // truncated sequence
     EXPECT_EQ(to_wide("\xc0\xaf"), L"\uFFFD\uFFFD");        // overlong form
     EXPECT_EQ(to_wide("\xed\xa0\x80"), L"\uFFFD\uFFFD\uFFFD");  // surrogate
+    // Text from the archive engine holds a character beyond the BMP as a UTF-16 pair.
+    EXPECT_EQ(to_utf8(std::wstring{L'a', 0xD83D, 0xDE00, L'b'}), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(to_utf8(std::wstring{0xD83D, L'b'}), "\xEF\xBF\xBD" "b") << "a lone surrogate is replaced";
 }
 
 TEST(Guid, NameBasedGuidsAreStableVersion5AndDistinct) {

@@ -1,0 +1,26 @@
+// Names between the archive, the file system and the terminal. A name's bytes that are not
+// UTF-8 reach the component as the engine keeps them: each byte b as the private-use
+// character U+EF00 + b (U+EF80 to U+EFFF). File names get the original bytes back, as the
+// engine's own command line does; what is printed never holds them, nor control characters.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Zorvik::Cli {
+
+// The bytes of a file name: UTF-8, with every escaped byte as it was.
+std::string FileSystemName(std::wstring_view name);
+// A name as the user or the file system gives it: UTF-8, with every other byte escaped.
+std::wstring WideName(std::string_view bytes);
+// UTF-8 for text output: control characters, escaped bytes and bytes that are not UTF-8
+// are written as \n, \t, \r or \xHH, so that a name can neither forge lines nor steer a
+// terminal.
+std::string Printable(std::string_view utf8);
+// UTF-8 for JSON: escaped bytes become U+FFFD (JSON escapes control characters itself).
+std::string JsonText(std::string_view utf8);
+// A path as the item tree and the file system read it: "./dir//sub/", "/dir/sub" and "dir/sub"
+// are one path, since "." components and doubled or leading separators stand for nothing.
+std::string NormalizedPath(std::string_view path);
+
+}  // namespace Zorvik::Cli
