@@ -152,6 +152,7 @@ bool Archive::CloseArchive() {
     DamagedFormat.clear();
     HasDamagedHeaders = false;
     IsNew = false;
+    IsNested = false;
     PackedSize = 0;
     FileLock.reset();
     return true;
@@ -198,6 +199,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
         AdoptFormat(nested->Format);
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;
+        IsNested = true;
     }
 
     zorvik::rt::hstring path;
@@ -324,7 +326,7 @@ HRESULT Archive::get_CanUpdate(bool* value) {
     return Member([&] {
         CheckOut(value);
         std::lock_guard lock(Lock);
-        *value = Format && !IsMultiVolume && Format->CanUpdate;
+        *value = Format && !IsMultiVolume && !IsNested && Format->CanUpdate;
     });
 }
 

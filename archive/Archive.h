@@ -85,6 +85,9 @@ public:
     bool HasDamagedHeaders = false;
     bool IsNew = false;
     bool IsMultiVolume = false;
+    // The archive was found inside another's single stream (a tar in a gzip): the engine would
+    // write it back without that outer compression, so it is not written at all.
+    bool IsNested = false;
     std::optional<std::wstring> Password;
     zorvik::rt::com_ptr<ICompressionOptions> Options;
     // Statistics of the tree, computed on first use after it is built.

@@ -23,9 +23,10 @@ namespace {
 // A handler that never opened an archive counts its items as this.
 constexpr std::uint32_t kUnknownItemCount = 0xFFFFFFFF;
 
-bool IsOpen(Archive& archive) {
+// Something is open that this update may write.
+bool IsWritable(Archive& archive) {
     std::lock_guard lock(archive.Lock);
-    return archive.InArchive && archive.FileLock;
+    return archive.InArchive && archive.FileLock && !archive.IsNested;
 }
 
 void SetItemCount(IUpdateCallback& callback, std::size_t count) {
@@ -125,14 +126,14 @@ UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& 
     SetItemCount(*callback, add.size());
     UpdatePlan plan = PlanAdd(add);
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
-    if (!IsOpen(archive)) return UpdateResult::Failure;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
     return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
 }
 
 UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
                     const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
     UpdatePlan plan = PlanRename(item, newName);
-    if (plan.empty() || !IsOpen(archive)) return UpdateResult::Failure;
+    if (plan.empty() || !IsWritable(archive)) return UpdateResult::Failure;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
     return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
@@ -141,7 +142,7 @@ UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::ws
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
                   const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                   const cancellation_token& cancellation) {
-    if (!IsOpen(archive)) return UpdateResult::Failure;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
     if (!target) target = GetRootFolder(archive, nullptr, cancellation);
     UpdatePlan plan = PlanMove(items, target.get());
     if (plan.empty()) return UpdateResult::NothingToUpdate;

@@ -186,19 +186,22 @@ struct Rewrite {
     }
 
     // A format that cannot write, several volumes, or an archive inside a compressed file (a
-    // tar in a gzip) that would come back without its compression.
+    // tar in a gzip), which the component will not write back without its compression.
     void CheckWritable(const std::string& archiveName) const {
         bool canUpdate = false;
         check_hresult(archive.Archive()->get_CanUpdate(&canUpdate));
+        if (canUpdate) return;
         const std::string format = archive.FormatName().empty() ? "this format" : archive.FormatName();
-        if (!canUpdate) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: " + (archive.MultiVolume() ? "an archive of several volumes" : format));
-        const std::string fileType = FileTypeOf(archiveName);
-        if (fileType.empty()) return;
+        if (archive.MultiVolume()) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: an archive of several volumes");
         const auto formats = Formats();
         const auto opened = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.name == archive.FormatName(); });
-        const auto outer = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.keepsName && HasExtension(f, fileType); });
-        if (outer != formats.end() && opened != formats.end() && !HasExtension(*opened, fileType))
-            throw CommandError(ExitCode::Failed, archiveName, "cannot be written: a " + format + " inside " + outer->name);
+        if (opened == formats.end() || !opened->canUpdate) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: " + format);
+        const std::string fileType = FileTypeOf(archiveName);
+        const auto outer = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) {
+            return f.keepsName && !fileType.empty() && HasExtension(f, fileType);
+        });
+        throw CommandError(ExitCode::Failed, archiveName,
+                           "cannot be written: a " + format + " inside " + (outer != formats.end() ? outer->name : "a compressed file"));
     }
 
     UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy) {

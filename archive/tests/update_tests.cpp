@@ -363,14 +363,32 @@ TEST_F(Updating, UnreadableContentOrACancelWritesNoArchive) {
     EXPECT_THROW(WriteInto("out.7z", Add(archive.get(), {Addable(L"noise.bin", content)}, canceling.get())), zorvik::rt::canceled_error);
 }
 
-TEST_F(Updating, FormatsThatCannotWriteFail) {
-    if (!Capture("command -v rar").second) GTEST_SKIP() << "rar is not installed";
-    Run("cd tree && rar a -idq ../r.rar a");
-    auto archive = Opened("r.rar");
-    UpdateHeard heard;
-    const auto callback = UpdateRecorder(heard);
-    EXPECT_EQ(WriteInto("out.rar", Add(archive.get(), {Addable(L"x", "x")}, callback.get())), UpdateResult::Failure);
-    EXPECT_EQ(fs::file_size(Path("out.rar")), 0u);
+TEST_F(Updating, WhatCannotBeWrittenBackFails) {
+    // A tar read out of a compressed stream would come back as a plain tar, its compression lost.
+    struct Unwritable {
+        const char* archive;
+        const char* make;
+    };
+    const Unwritable cases[] = {
+        {"r.rar", "cd tree && rar a -idq ../r.rar a"},
+        {"t.tgz", "cd tree && tar -czf ../t.tgz a"},
+        {"t.tar.xz", "cd tree && tar -cJf ../t.tar.xz a"},
+    };
+    for (const Unwritable& unwritable : cases) {
+        SCOPED_TRACE(unwritable.archive);
+        if (std::string(unwritable.archive).ends_with(".rar") && !Capture("command -v rar").second) continue;
+        Run(unwritable.make);
+        auto archive = Opened(unwritable.archive);
+        bool canUpdate = true;
+        ASSERT_EQ(archive->get_CanUpdate(&canUpdate), S_OK);
+        EXPECT_FALSE(canUpdate);
+        UpdateHeard heard;
+        const auto callback = UpdateRecorder(heard);
+        const std::string out = std::string("out-") + unwritable.archive;
+        EXPECT_EQ(WriteInto(out, Add(archive.get(), {Addable(L"x", "x")}, callback.get())), UpdateResult::Failure);
+        EXPECT_EQ(WriteInto(out, Remove(archive.get(), {Node(archive.get(), "a/b.txt")}, callback.get())), UpdateResult::Failure);
+        EXPECT_EQ(fs::file_size(Path(out)), 0u);
+    }
 }
 
 }  // namespace

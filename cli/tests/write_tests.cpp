@@ -120,8 +120,9 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         {"create over an archive", {"create", "base.7z", "new.txt"}, 1, "exists (give --force", false},
         {"a RAR archive", {"add", "base.rar", "new.txt"}, 1, "cannot be written: Rar", false},
         {"a tar in a gzip", {"add", "base.tar.gz", "new.txt"}, 1, "cannot be written: a tar inside gzip", false},
+        {"a tar in an xz", {"remove", "base.txz", "readme.txt"}, 1, "cannot be written: a tar inside xz", false},
     };
-    Shell("tar -czf ../base.tar.gz readme.txt", "src");
+    Shell("tar -czf ../base.tar.gz readme.txt && tar -cJf ../base.txz readme.txt", "src");
     for (const ContractCase& contract : cases) {
         SCOPED_TRACE(contract.label);
         if (contract.args[1] == "base.rar" && !fs::exists(Path("base.rar"))) continue;
