@@ -23,6 +23,19 @@ bool IsNonZero(const zorvik::rt::prop_variant& value) {
     return value.as_uint64().value_or(0) != 0;
 }
 
+std::wstring LinkTargetOf(const zorvik::rt::prop_variant& value) {
+    const auto target = value.as_string();
+    return target ? Impl::FromEngineText(*target) : std::wstring();
+}
+
+// The POSIX mode: the handler's own property, or the high half of the attributes where the
+// engine marks it there (7z, zip and RAR 4 keep it so).
+std::uint32_t PosixModeOf(const zorvik::rt::prop_variant& posix, const zorvik::rt::prop_variant& attributes) {
+    if (posix.type() == VT_UI4) return posix.get().ulVal;
+    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension)) return attributes.get().ulVal >> 16;
+    return 0;
+}
+
 std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
     const auto time = value.as_filetime();
     if (!time) return 0;
@@ -60,6 +73,14 @@ void ArchiveEntryProperties::Read(Engine::IInArchive* handler) {
     modified_ = TicksOf(ReadProperty(handler, index_, kpidMTime));
     created_ = TicksOf(ReadProperty(handler, index_, kpidCTime));
     accessed_ = TicksOf(ReadProperty(handler, index_, kpidATime));
+    ReadPosixProperties(handler);
+}
+
+void ArchiveEntryProperties::ReadPosixProperties(Engine::IInArchive* handler) {
+    using namespace Engine;
+    mode_ = PosixModeOf(ReadProperty(handler, index_, kpidPosixAttrib), ReadProperty(handler, index_, kpidAttrib));
+    LinkTargets links{LinkTargetOf(ReadProperty(handler, index_, kpidSymLink)), LinkTargetOf(ReadProperty(handler, index_, kpidHardLink))};
+    if (!links.symbolic.empty() || !links.hard.empty()) links_ = std::make_unique<LinkTargets>(std::move(links));
 }
 
 HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(packedSize_, value); }
@@ -70,5 +91,8 @@ HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveVa
 HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{accessed_}, value); }
 HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(isFolder_, value); }
 HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(isEncrypted_, value); }
+HRESULT ArchiveEntryProperties::get_Mode(std::uint32_t* value) { return GiveValue(mode_, value); }
+HRESULT ArchiveEntryProperties::get_SymbolicLinkTarget(HSTRING* value) { return Impl::GiveString(links_ ? links_->symbolic : L"", value); }
+HRESULT ArchiveEntryProperties::get_HardLinkTarget(HSTRING* value) { return Impl::GiveString(links_ ? links_->hard : L"", value); }
 
 }  // namespace Zorvik

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Zorvik/Items.h"
+#include "Zorvik/PosixProperties.h"
 #include "engine/EngineInterfaces.h"
 #include "module/ComponentObject.h"
 
@@ -14,7 +15,7 @@ class Archive;
 
 class ArchiveEntryProperties final
     : public Impl::ComponentObject<ArchiveEntryProperties, IArchiveEntryProperties, IFileSystemProperties,
-                                   __IArchiveEntryPropertiesPublicNonVirtuals> {
+                                   __IArchiveEntryPropertiesPublicNonVirtuals, IPosixEntryProperties> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.ArchiveEntryProperties";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveEntryPropertiesActivationFactory";
@@ -32,6 +33,9 @@ public:
     HRESULT get_DateAccessed(DateTime* value) override;
     HRESULT get_IsFolder(bool* value) override;
     HRESULT get_IsEncrypted(bool* value) override;
+    HRESULT get_Mode(std::uint32_t* value) override;
+    HRESULT get_SymbolicLinkTarget(HSTRING* value) override;
+    HRESULT get_HardLinkTarget(HSTRING* value) override;
 
     // For the tree, extraction and update.
     std::uint32_t Index() const noexcept { return index_; }
@@ -41,6 +45,12 @@ public:
 
 private:
     void Read(Engine::IInArchive* handler);
+    void ReadPosixProperties(Engine::IInArchive* handler);
+
+    struct LinkTargets {
+        std::wstring symbolic;
+        std::wstring hard;
+    };
 
     std::uint32_t index_;
     std::uint32_t pathLength_ = 0;
@@ -52,6 +62,8 @@ private:
     std::int64_t modified_ = 0;
     bool isFolder_ = false;
     bool isEncrypted_ = false;
+    std::uint32_t mode_ = 0;
+    std::unique_ptr<LinkTargets> links_;  // links only
 };
 
 }  // namespace Zorvik
