@@ -46,10 +46,12 @@ public:
         std::string temporaryName;
         ExistingFiles policy = ExistingFiles::Fail;
         bool replaces = false;  // a file of that name was there
+        std::optional<mode_t> mode;  // the archive's; none: what a new file gets
     };
 
-    // Creates the folder (and its parents) when missing.
-    explicit DestinationFolder(const std::string& path);
+    // Creates the folder (and its parents) when missing. Modes from the archive are masked by
+    // the umask, without setuid, setgid and sticky bits, unless preservePermissions.
+    explicit DestinationFolder(const std::string& path, bool preservePermissions = false);
 
     // Removes the folders the constructor created, as long as they are empty: for a run that
     // could not start.
@@ -61,6 +63,22 @@ public:
     void CreateFolder(const std::vector<std::wstring>& components) const;
     void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
 
+    void SetFolderMode(const std::vector<std::wstring>& components, mode_t mode) const;
+
+    // A symbolic link holding target, or a hard link to the regular file at existing; false when
+    // the name is taken and the policy is Skip. The link itself is never followed.
+    bool CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
+                            const std::optional<timespec>& modified) const;
+    bool CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing, ExistingFiles policy) const;
+    // The target of the symbolic link at names, when one is there (the folders on the way are
+    // real folders).
+    std::optional<std::string> SymbolicLinkAt(const std::vector<std::string>& names) const;
+    // The regular file at components, open for reading.
+    zorvik::rt::unique_fd OpenFile(const std::vector<std::wstring>& components) const;
+
+    // The components as file names, without empty ones and "."; refuses ".." and NUL.
+    static std::vector<std::string> Names(const std::vector<std::wstring>& components);
+
     static void SetModified(const CreatedFile& file, const timespec& modified);
     // The file system holding the file has no room left (what failed to be written went there).
     static bool IsFull(const CreatedFile& file) noexcept;
@@ -71,14 +89,15 @@ public:
     static void Remove(CreatedFile& file) noexcept;
 
 private:
-    // The components as file names, without empty ones and "."; refuses ".." and NUL.
-    static std::vector<std::string> Names(const std::vector<std::wstring>& components);
     // Opens (creating when asked) each folder of names in turn.
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
+    // What the umask and the setting leave of an archive's mode.
+    mode_t Permitted(mode_t mode) const noexcept;
 
     zorvik::rt::unique_fd root_;
     std::vector<std::filesystem::path> created_;  // deepest first
-    mode_t fileMode_ = 0644;  // what the process's umask leaves of 0666
+    mode_t creationMask_ = 022;
+    bool preservePermissions_ = false;
 };
 
 }  // namespace Zorvik::Cli

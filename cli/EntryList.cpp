@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "Zorvik/PosixProperties.h"
+
 namespace Zorvik::Cli {
 
 using zorvik::rt::check_hresult;
@@ -45,6 +47,13 @@ Entry Describe(com_ptr<IArchiveItem> item, const Entry* parent) {
         check_hresult(fileSystem->get_DateModified(&modified));
         entry.modified = modified.UniversalTime;
         check_hresult(properties.as<__IArchiveEntryPropertiesPublicNonVirtuals>()->get_IsEncrypted(&entry.encrypted));
+        const auto posix = properties.as<IPosixEntryProperties>();
+        check_hresult(posix->get_Mode(&entry.mode));
+        hstring symbolic, hard;
+        check_hresult(posix->get_SymbolicLinkTarget(symbolic.put()));
+        check_hresult(posix->get_HardLinkTarget(hard.put()));
+        entry.symbolicLinkTarget = symbolic.view();
+        entry.hardLinkTarget = hard.view();
     }
     entry.item = std::move(item);
     return entry;

@@ -2,6 +2,8 @@
 // each folder before what it holds, children in the order the archive gave them.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,12 @@ struct Entry {
     std::uint64_t size = 0;
     std::uint64_t packedSize = 0;
     std::int64_t modified = 0;  // ticks since 1601 UTC; 0 when the entry has no time
+    std::uint32_t mode = 0;     // st_mode bits; 0 when the archive records none
+    std::wstring symbolicLinkTarget;  // empty also when the target is the entry's data
+    std::wstring hardLinkTarget;      // a path in the archive
+
+    bool IsSymbolicLink() const noexcept { return !folder && ((mode & S_IFMT) == S_IFLNK || !symbolicLinkTarget.empty()); }
+    bool IsHardLink() const noexcept { return !folder && !hardLinkTarget.empty(); }
 };
 
 std::vector<Entry> ListEntries(IArchiveFolder* root);
