@@ -416,7 +416,9 @@ void ExtractionRun::FinishFolders() {
                      [](const Entry* a, const Entry* b) { return a->components.size() > b->components.size(); });
     for (const Entry* folder : folders_) {
         try {
-            if (folder->mode != 0) settings_.destination->SetFolderMode(folder->components, folder->mode);
+            // The destination's own mode is the user's, whatever an entry "./" says.
+            if (folder->mode != 0 && !DestinationFolder::Names(folder->components).empty())
+                settings_.destination->SetFolderMode(folder->components, folder->mode);
             if (folder->modified != 0) settings_.destination->SetFolderModified(folder->components, ToTimespec(folder->modified));
         } catch (const std::exception& error) {
             ReportItem(*folder, error.what(), ExitCode::Failed);

@@ -118,9 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Links, PreservePermissionsGivesTheArchivesBitsExactlyAndLinksAsFilesMakesNone) {
     ::chmod(Path("tree/bin/run.sh").c_str(), 04755);
+    ::chmod(Path("tree").c_str(), 0777);
     Shell("tar -cf ../a.tar .", "tree");
+    fs::create_directories(Path("exact"));
+    ::chmod(Path("exact").c_str(), 0700);
 
     EXPECT_EQ(Run({"extract", "-q", "a.tar", "-o", "exact", "--preserve-permissions"}).code, 0);
+    EXPECT_EQ(fs::status(Path("exact")).permissions(), fs::perms(0700)) << "the entry ./ leaves the destination's own mode alone";
     auto exact = Expected(true);
     exact["bin/run.sh"].replace(5, 4, "4755");
     exact["bin"].replace(7, 4, "0755");
@@ -132,6 +136,16 @@ TEST_F(Links, PreservePermissionsGivesTheArchivesBitsExactlyAndLinksAsFilesMakes
     EXPECT_EQ(plain.at("notes"), "file 0640 bin/notes.txt at " + std::to_string(kNotesTime));
     EXPECT_EQ(plain.at("tools"), "file 0640 bin at " + std::to_string(kNotesTime));
     EXPECT_EQ(plain.at("notes.hard"), "file 0640 notes\n at " + std::to_string(kNotesTime)) << "a copy, not a second name";
+}
+
+TEST_F(Links, Rar4LinksComeThroughTheEngine) {
+    const fs::path sample = fs::path(ZORVIK_SOURCE_DIR) / "../shared/fixtures/rar4/test_read_format_rar.rar";
+    if (!fs::exists(sample)) GTEST_SKIP() << "RAR 4 sample missing: " << sample;
+    const ToolResult extracted = Run({"extract", "-q", sample.string(), "-o", "out"});
+    EXPECT_EQ(extracted.code, 0) << extracted.err;
+    EXPECT_EQ(fs::read_symlink(Path("out/testlink")), "test.txt");
+    EXPECT_EQ(ReadFile(Path("out/testlink")), ReadFile(Path("out/test.txt")));
+    EXPECT_EQ(fs::status(Path("out/test.txt")).permissions(), fs::perms(0640)) << "0644 under the umask";
 }
 
 TEST_F(Links, AHardLinkWhoseTargetIsNotExtractedIsReported) {
