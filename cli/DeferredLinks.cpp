@@ -65,47 +65,38 @@ void DeferredLinks::Forget(const std::vector<std::wstring>& destination) {
     std::erase_if(links_, [&](const Link& link) { return link.destination == destination; });
 }
 
-void DeferredLinks::Create(const std::map<std::string, std::vector<std::wstring>>& written, const Report& failed) {
+void DeferredLinks::Create(const std::map<std::string, std::vector<std::wstring>>& written, const Report& notMade) {
     std::vector<Link> symbolic;
     for (Link& link : std::exchange(links_, {})) {
-        if (!link.hard) {
+        if (!link.hard && !asFiles_) {
             symbolic.push_back(std::move(link));
             continue;
         }
         try {
-            CreateHard(link, written);
-        } catch (const std::exception& error) {
-            failed(*link.entry, error.what());
-        }
-    }
-    if (!asFiles_) return CreateSymbolic(std::move(symbolic), failed);
-    for (const Link& link : symbolic) {
-        try {
-            WriteFile(link, [&](int file) {
+            const bool made = link.hard ? CreateHard(link, written) : WriteFile(link, [&](int file) {
                 if (::write(file, link.target.data(), link.target.size()) != static_cast<ssize_t>(link.target.size()))
                     throw ItemWriteError("cannot write it: " + DescribeErrno(errno), errno);
             });
+            if (!made) notMade(*link.entry, std::nullopt);
         } catch (const std::exception& error) {
-            failed(*link.entry, error.what());
+            notMade(*link.entry, error.what());
         }
     }
+    CreateSymbolic(std::move(symbolic), notMade);
 }
 
-void DeferredLinks::CreateHard(const Link& link, const std::map<std::string, std::vector<std::wstring>>& written) const {
+bool DeferredLinks::CreateHard(const Link& link, const std::map<std::string, std::vector<std::wstring>>& written) const {
     const std::string target = NormalizedPath(zorvik::rt::to_utf8(link.entry->hardLinkTarget));
     const auto found = written.find(target);
     if (found == written.end()) throw ItemWriteError("not made: its target " + Printable(target) + " was not extracted");
-    if (!asFiles_) {
-        destination_->CreateHardLink(link.destination, found->second, link.existing);
-        return;
-    }
+    if (!asFiles_) return destination_->CreateHardLink(link.destination, found->second, link.existing);
     const zorvik::rt::unique_fd source = destination_->OpenFile(found->second);
-    WriteFile(link, [&](int file) { CopyAll(source.get(), file); });
+    return WriteFile(link, [&](int file) { CopyAll(source.get(), file); });
 }
 
-void DeferredLinks::WriteFile(const Link& link, const std::function<void(int)>& fill) const {
+bool DeferredLinks::WriteFile(const Link& link, const std::function<void(int)>& fill) const {
     auto created = destination_->CreateFile(link.destination, link.existing);
-    if (!created) return;  // --skip-existing
+    if (!created) return false;
     try {
         fill(created->file.get());
         // A link's own permission bits mean nothing; a copy takes those of the file.
@@ -116,9 +107,10 @@ void DeferredLinks::WriteFile(const Link& link, const std::function<void(int)>& 
         DestinationFolder::Remove(*created);
         throw;
     }
+    return true;
 }
 
-void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& failed) const {
+void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& notMade) const {
     // Each round makes the links whose walk met no link still to be made. A refused link still
     // counts where it would be, so that a link through it is refused too.
     std::vector<bool> done(links.size(), false);
@@ -131,7 +123,7 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& failed
             try {
                 waiting.emplace(DestinationFolder::Names(links[i].destination), i);
             } catch (const RefusedName& error) {
-                failed(*links[i].entry, std::string("refused: ") + error.what());
+                notMade(*links[i].entry, std::string("refused: ") + error.what());
                 done[i] = true;
             }
         }
@@ -144,17 +136,18 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& failed
             try {
                 if (verdict == Verdict::Outside) throw RefusedName("its target leads outside the destination (" + Printable(link.target) + ")");
                 if (verdict == Verdict::Loop) throw RefusedName("its target leads round a loop of links (" + Printable(link.target) + ")");
-                destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(*link.entry));
+                if (!destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(*link.entry)))
+                    notMade(*link.entry, std::nullopt);
             } catch (const RefusedName& error) {
-                failed(*link.entry, std::string("refused: ") + error.what());
+                notMade(*link.entry, std::string("refused: ") + error.what());
             } catch (const std::exception& error) {
-                failed(*link.entry, error.what());
+                notMade(*link.entry, error.what());
             }
         }
     }
     // What still waits, waits on itself through other links: its walk never ends.
     for (std::size_t i = 0; i < links.size(); ++i)
-        if (!done[i]) failed(*links[i].entry, "refused: its target leads round a loop of links (" + Printable(links[i].target) + ")");
+        if (!done[i]) notMade(*links[i].entry, "refused: its target leads round a loop of links (" + Printable(links[i].target) + ")");
 }
 
 DeferredLinks::Verdict DeferredLinks::Judge(const Link& link, const std::map<std::vector<std::string>, std::size_t>& waiting,

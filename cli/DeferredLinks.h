@@ -21,7 +21,9 @@ namespace Zorvik::Cli {
 
 class DeferredLinks {
 public:
-    using Report = std::function<void(const Entry&, const std::string&)>;
+    // Told of each link not made: why it failed, or nothing when --skip-existing left what was
+    // at its name.
+    using Report = std::function<void(const Entry&, std::optional<std::string> failure)>;
 
     DeferredLinks(const DestinationFolder* destination, bool asFiles) : destination_(destination), asFiles_(asFiles) {}
 
@@ -32,9 +34,8 @@ public:
     void Forget(const std::vector<std::wstring>& destination);
 
     // Makes them all, hard links first. written maps the normalised archive path of each file
-    // this run wrote to where it went: a hard link's target must be one. Each link not made is
-    // told to failed.
-    void Create(const std::map<std::string, std::vector<std::wstring>>& written, const Report& failed);
+    // this run wrote to where it went: a hard link's target must be one.
+    void Create(const std::map<std::string, std::vector<std::wstring>>& written, const Report& notMade);
 
 private:
     struct Link {
@@ -46,14 +47,15 @@ private:
     };
     enum class Verdict { Inside, Outside, Loop, Waits };
 
-    void CreateHard(const Link& link, const std::map<std::string, std::vector<std::wstring>>& written) const;
+    // False when the policy left what was at the link's name.
+    bool CreateHard(const Link& link, const std::map<std::string, std::vector<std::wstring>>& written) const;
     // Symbolic links whose target walks through another one not made yet wait for it.
-    void CreateSymbolic(std::vector<Link> links, const Report& failed) const;
+    void CreateSymbolic(std::vector<Link> links, const Report& notMade) const;
     // Walks the target: waiting are the links not made yet, refused those refused (by names).
     Verdict Judge(const Link& link, const std::map<std::vector<std::string>, std::size_t>& waiting,
                   const std::map<std::vector<std::string>, std::string>& refused) const;
-    // A new file at the link's place, filled by fill (given its descriptor).
-    void WriteFile(const Link& link, const std::function<void(int)>& fill) const;
+    // A new file at the link's place, filled by fill (given its descriptor); false as CreateHard.
+    bool WriteFile(const Link& link, const std::function<void(int)>& fill) const;
 
     const DestinationFolder* destination_;
     const bool asFiles_;

@@ -1,9 +1,8 @@
 #include "cli/ExtractionRun.h"
 
-#include <climits>
-
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <stdexcept>
 
 #include "cli/AsyncWait.h"
@@ -104,7 +103,12 @@ ExitCode ExtractionRun::Run(const std::vector<const Entry*>& selected) {
         return ExitCode::Busy;
     }
     if (settings_.mode == ExtractionMode::Extract && !settings_.toStandardOutput)
-        links_.Create(writtenAt_, [this](const Entry& entry, const std::string& reason) { ReportItem(entry, reason, ExitCode::Failed); });
+        links_.Create(writtenAt_, [this](const Entry& entry, std::optional<std::string> failure) {
+            if (failure)
+                ReportItem(entry, *failure, ExitCode::Failed);
+            else
+                outcomes_[&entry] = ItemOutcome{ItemOutcome::Kind::Skipped};
+        });
     FinishFolders();
     if (FAILED(failure)) {
         console_.Error(archive_.Name(), (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));

@@ -83,18 +83,12 @@ int main(int argc, char** argv) {
     std::string manualFolder;
     app.add_option("--write-manuals", manualFolder)->group("");  // the build's, not the user's
     app.formatter(std::make_shared<ManPageFormatter>(ManPage{
-        "zorvik", "list, extract and test archives", "zorvik COMMAND [OPTIONS] ...",
+        "zorvik", "list, extract and test archives", "zorvik COMMAND [OPTIONS] ...\nzorvik --version",
         "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
         "other format of the archive engine. Each command has its own manual: zorvik COMMAND --help.\n\n"
         "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\".",
         kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
 
-    auto* version = app.add_subcommand("version", "Print the versions of zorvik, the component and the archive engine.");
-    version->formatter(std::make_shared<ManPageFormatter>(CommandPage(
-        "version", "print the versions", "zorvik version\nzorvik --version",
-        "Prints three lines: the version of zorvik, of the Zorvik component it uses, and of the archive engine module the component "
-        "loads.",
-        "zorvik version", false)));
 
     ArchiveOptions options;
     ExtractOptions extract;
@@ -173,8 +167,8 @@ int main(int argc, char** argv) {
                              "Make no links: a symbolic link becomes a file holding its target, a hard link a copy of its target.");
     extractCommand->formatter(std::make_shared<ManPageFormatter>(CommandPage(
         "extract", "extract entries of an archive",
-        "zorvik extract ARCHIVE [-o DIR | -O] [--password PW] [--overwrite | --skip-existing] [-j] [--preserve-permissions]\n"
-        "               [--links-as-files] [--json] [--exclude PATTERN ...] [PATH ...]",
+        "zorvik extract ARCHIVE [-o DIR | -O] [-j] [--overwrite | --skip-existing] [--preserve-permissions]\n"
+        "               [--links-as-files] [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
         "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive (or none, with "
         "--flat), creating folders and setting modification times and permission bits. The archive's permission bits are masked "
         "by the umask, without setuid, setgid and sticky bits, as tar does for a user other than root; --preserve-permissions "
@@ -192,8 +186,8 @@ int main(int argc, char** argv) {
         "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
         "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
         "ends the extraction.\n\n"
-        "When it ends, one line says how many files were extracted, their size and the time taken (on stderr with --stdout); "
-        "with --json the output is instead one object: {\"archive\", \"format\", \"ok\", \"files\", \"size\", \"seconds\", "
+        "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
+        "with --stdout); with --json the output is instead one object, whatever the outcome: {\"archive\", \"format\", \"ok\", \"files\", \"size\", \"seconds\", "
         "\"items\": [{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\" | \"not done\", \"error\"}]}. A "
         "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
@@ -207,12 +201,19 @@ int main(int argc, char** argv) {
         "test", "check the entries of an archive",
         "zorvik test ARCHIVE [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
         "Decodes the chosen entries of ARCHIVE (default: all) without writing anything and checks their data (CRC and the "
-        "like). Each damaged entry is reported on stderr; at the end one line on stdout says whether all were sound, how many "
-        "files were tested, their size and the time taken. With --json the output is instead one object, as extract gives "
+        "like). Each damaged entry is reported on stderr; when all are sound, one line on stdout says how many files were "
+        "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
         "it.\n\n" +
             std::string(kSelectionText) + "\n\n"
         "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
         "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
+
+    auto* version = app.add_subcommand("version", "Print the versions of zorvik, the component and the archive engine.");
+    version->formatter(std::make_shared<ManPageFormatter>(CommandPage(
+        "version", "print the versions", "zorvik version\nzorvik --version",
+        "Prints three lines: the version of zorvik, of the Zorvik component it uses, and of the archive engine module the component "
+        "loads.",
+        "zorvik version", false)));
 
     for (CLI::App* command : {formats, info, list, extractCommand, test})
         command->add_flag("-q,--quiet", quiet, "No progress bar (nor, for extract and test, the closing line).");
