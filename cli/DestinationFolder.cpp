@@ -102,6 +102,16 @@ void GiveName(int folder, const std::string& temporary, const std::string& name,
     Fail("cannot give it its name", error);
 }
 
+// A new item made by make (which fails with -1 and errno) under a temporary name in folder,
+// given name under the policy; false when the policy leaves what is there.
+template <typename Make>
+bool PlaceNew(int folder, const std::string& name, ExistingFiles policy, Make&& make) {
+    bool replaces = false;
+    if (!MayTake(folder, name, policy, replaces)) return false;
+    GiveName(folder, MakeTemporary(name, std::forward<Make>(make)), name, policy);
+    return true;
+}
+
 }  // namespace
 
 DestinationFolder::DestinationFolder(const std::string& path, bool preservePermissions)
@@ -187,10 +197,8 @@ bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& comp
     const std::vector<std::string> names = Names(components);
     if (names.empty()) throw RefusedName("invalid file name");
     const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    bool replaces = false;
-    if (!MayTake(folder.get(), names.back(), policy, replaces)) return false;
-    const std::string temporary = MakeTemporary(names.back(), [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); });
-    GiveName(folder.get(), temporary, names.back(), policy);
+    if (!PlaceNew(folder.get(), names.back(), policy, [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); }))
+        return false;
     if (modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *modified};
         if (::utimensat(folder.get(), names.back().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot set its time", errno);
@@ -208,13 +216,9 @@ bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& componen
     if (::fstatat(existingFolder.get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
     if (!S_ISREG(target.st_mode)) throw ItemWriteError("its target is not a regular file");
     const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    bool replaces = false;
-    if (!MayTake(folder.get(), names.back(), policy, replaces)) return false;
-    const std::string temporary = MakeTemporary(names.back(), [&](const char* name) {
+    return PlaceNew(folder.get(), names.back(), policy, [&](const char* name) {
         return ::linkat(existingFolder.get(), existingNames.back().c_str(), folder.get(), name, 0);
     });
-    GiveName(folder.get(), temporary, names.back(), policy);
-    return true;
 }
 
 std::optional<std::string> DestinationFolder::SymbolicLinkAt(const std::vector<std::string>& names) const {
