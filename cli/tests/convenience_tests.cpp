@@ -83,6 +83,17 @@ TEST_F(ToolTest, VersionsAndTheClosingLineOfARun) {
     EXPECT_EQ(Run({"test", "-q", "tree.7z"}).out, "") << "--quiet silences it";
 }
 
+TEST_F(ToolTest, TheListingsTimesAreUtcUnlessTheLocalZoneIsAskedFor) {
+    Shell("tar -cf ../tree.tar readme.txt", "src");
+    const std::map<std::string, std::string> tokyo{{"TZ", "Asia/Tokyo"}};
+    const ToolResult utc = Run({"list", "tree.tar"}, tokyo);
+    EXPECT_EQ(utc.out.rfind("Modified (UTC)", 0), 0u) << utc.out;
+    EXPECT_NE(utc.out.find("2024-05-01 10:20:30"), std::string::npos) << utc.out;
+    const ToolResult local = Run({"list", "tree.tar", "--local-time"}, tokyo);
+    EXPECT_EQ(local.out.rfind("Modified (local)", 0), 0u) << local.out;
+    EXPECT_NE(local.out.find("2024-05-01 19:20:30"), std::string::npos) << local.out;
+}
+
 TEST_F(ToolTest, ManualPagesAndCompletionAreMadeFromTheHelpText) {
     const fs::path share = fs::path(ZORVIK_CLI).parent_path().parent_path() / "share";
     for (const std::string command : {"formats", "info", "list", "extract", "test", "version"}) {
