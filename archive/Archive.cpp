@@ -183,6 +183,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
 
 void Archive::DropRootFolder() {
     std::lock_guard lock(Lock);
+    if (RootFolder) static_cast<ArchiveFolder*>(RootFolder.get())->Item().Tree().ReleasePins();
     RootFolder = nullptr;
     RootFolderBuilding = false;
     FileCountValid = false;
@@ -199,7 +200,7 @@ std::pair<std::uint64_t, std::uint64_t> Archive::TreeStatistics() {
         root = RootFolder;
     }
     // Counted without the lock: a large tree should not hold up the archive's other members.
-    const auto totals = static_cast<ArchiveFolder*>(root.get())->Totals();
+    const auto totals = static_cast<ArchiveFolder*>(root.get())->Item().Tree().Totals();
     std::lock_guard lock(Lock);
     if (RootFolder == root && !RootFolderBuilding) {
         FileCount = totals.Count;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/EngineText.h"
+#include "model/ArchiveFolder.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
@@ -30,13 +31,19 @@ HRESULT ReportProgress(const com_ptr<IExtractionCallback>& callback,
 
 }  // namespace
 
+ExtractItem ExtractionMap::Resolve(const MappedEntry& entry) const {
+    if (entry.Visited) return *entry.Visited;
+    PackedTree& tree = ArchiveItem::Of(Root.get())->Tree();
+    return {tree.RelativePathBelow(entry.Node, entry.Base), tree.Item(entry.Node), tree.Properties(entry.Node)};
+}
+
 ExtractArchiveHandler::ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, com_ptr<IExtractionCallback> callback)
     : map_(std::move(map)), callback_(std::move(callback)) {}
 
 const std::vector<std::uint32_t>& ExtractArchiveHandler::Indices() {
-    if (indices_.size() != map_->size()) {
+    if (indices_.size() != map_->Entries.size()) {
         indices_.clear();
-        for (const auto& [index, entry] : *map_) indices_.push_back(index);
+        for (const auto& [index, entry] : map_->Entries) indices_.push_back(index);
     }
     return indices_;
 }
@@ -84,9 +91,9 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         // Entries the engine left without a result are not complete: the caller hears so.
         if (!prepared_) FinishCurrent();
         if (Canceled()) return E_ABORT;
-        const auto found = map_->find(index);
-        if (found == map_->end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
-        TakenEntry& taken = taken_.emplace_back(TakenEntry{index, found->second});
+        const auto found = map_->Entries.find(index);
+        if (found == map_->Entries.end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
+        TakenEntry& taken = taken_.emplace_back(TakenEntry{index, map_->Resolve(found->second)});
         // The engine only checks a requested entry that it already knows to be damaged (a wrong
         // password does this to a whole solid block): no destination, but the caller must still
         // hear that the entry failed.
@@ -105,7 +112,7 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         check_hresult(callback_->GetFileStream(taken.Entry.Item.get(), path.get(), stream.put(), &answer));
         if (answer == ExtractionAnswer::Cancel) return E_ABORT;
         if (answer != ExtractionAnswer::Continue || !stream) return S_OK;
-        taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream));
+        taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream), buffers_);
         *outStream = com_ptr<Engine::ISequentialOutStream>(taken.Output).detach();
         return S_OK;
     });
@@ -147,7 +154,7 @@ HRESULT ExtractArchiveHandler::Complete(TakenEntry& taken, std::int32_t opRes, b
     // Data lost on the way to a stream is final only once the entry leaves the map; a retry
     // may still deliver it.
     if (FAILED(delivery) && SUCCEEDED(writeFailure_)) writeFailure_ = delivery;
-    map_->erase(taken.Index);
+    map_->Entries.erase(taken.Index);
     return S_OK;
 }
 
@@ -158,8 +165,8 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
         com_ptr<IArchiveItem> item;
         if (!taken_.empty())
             item = taken_.front().Entry.Item;
-        else if (!map_->empty())
-            item = map_->begin()->second.Item;
+        else if (!map_->Entries.empty())
+            item = map_->Resolve(map_->Entries.begin()->second).Item;
         const auto provider = callback_.as<IExtractionPasswordProvider>();
         hstring given;
         std::int32_t answer = ExtractionAnswer::Continue;

@@ -13,11 +13,13 @@
 #include "archive/OutputStreamAdapter.h"
 #include "engine/EngineInterfaces.h"
 #include "model/ArchiveEntryProperties.h"
+#include "model/PackedTree.h"
 #include "module/ComponentObject.h"
 #include "zorvik/runtime/async.h"
 
 namespace Zorvik::Impl {
 
+// One entry to extract, as the caller hears of it.
 struct ExtractItem {
     // Relative to the parent of the item the caller chose, joined with backslashes.
     std::wstring Path;
@@ -25,8 +27,25 @@ struct ExtractItem {
     zorvik::rt::com_ptr<ArchiveEntryProperties> Properties;
 };
 
+// One entry to extract as the map keeps it until the engine asks for it. A node of the tree is
+// kept as its number and the folder its path is relative to, and its objects and path are made
+// when needed, so that the map of a million entries is small; anything else (an item a caller
+// put into an Items vector) is kept as visited.
+struct MappedEntry {
+    std::uint32_t Node = kNoNode;
+    std::uint32_t Base = kNoNode;  // kNoNode: the root
+    std::shared_ptr<const ExtractItem> Visited;
+};
+
 // Engine index to entry, in ascending index order; the operation fills it, the handler empties it.
-using ExtractionMap = std::map<std::uint32_t, ExtractItem>;
+struct ExtractionMap {
+    // The tree of the entries kept as nodes, with its root held, so that every node stays
+    // reachable and a path made late is the one the node had when it was chosen.
+    zorvik::rt::com_ptr<IArchiveFolder> Root;
+    std::map<std::uint32_t, MappedEntry> Entries;
+
+    ExtractItem Resolve(const MappedEntry& entry) const;
+};
 
 class ExtractArchiveHandler final
     : public ComponentObject<ExtractArchiveHandler, Engine::IArchiveExtractCallback, Engine::ICryptoGetTextPassword> {
@@ -81,6 +100,8 @@ private:
     // Usually one entry. A handler that decodes once into several entries (a file and its
     // copies) asks for all their streams after PrepareOperation, and one result covers them all.
     std::vector<TakenEntry> taken_;
+    // Shared by the entries' output streams in turn.
+    const std::shared_ptr<OutputBuffers> buffers_ = std::make_shared<OutputBuffers>();
     bool prepared_ = false;
     std::wstring password_;
     bool passwordDeclined_ = false;

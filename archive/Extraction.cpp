@@ -5,6 +5,7 @@
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
 #include "archive/ExtractArchiveHandler.h"
+#include "model/ArchiveFolder.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {
@@ -26,27 +27,58 @@ com_ptr<ArchiveEntryProperties> EntryPropertiesOf(IArchiveItem& item) {
     return com_ptr<ArchiveEntryProperties>::copy_from(static_cast<ArchiveEntryProperties*>(properties.get()));
 }
 
+// Adds node (chosen, or below the chosen item, whose parent is base) when it stands for an entry.
+void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IArchiveFolder>& base) {
+    const ArchiveItem* const ours = ArchiveItem::Of(node.get());
+    const ArchiveItem* const baseNode = ArchiveItem::Of(base.get());
+    const ArchiveItem* const root = ArchiveItem::Of(map.Root.get());
+    if (ours && (!root || &root->Tree() == &ours->Tree()) && (!base || (baseNode && &baseNode->Tree() == &ours->Tree()))) {
+        PackedTree& tree = ours->Tree();
+        if (!tree.HasProperties(ours->Node())) return;
+        if (!map.Root) map.Root = tree.Folder(PackedTree::kRoot);
+        map.Entries[tree.EntryIndex(ours->Node())] = MappedEntry{ours->Node(), baseNode ? baseNode->Node() : kNoNode, nullptr};
+        return;
+    }
+    auto properties = EntryPropertiesOf(*node);
+    if (!properties) return;
+    zorvik::rt::hstring path;
+    check_hresult(node->GetRelativePath(base.get(), path.put()));
+    const std::uint32_t index = properties->Index();
+    map.Entries[index] = MappedEntry{kNoNode, kNoNode, std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})};
+}
+
 // chosen and everything below it, each node before its children, keyed by entry index; a later
 // visit of an index replaces the earlier one.
 void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
     com_ptr<IArchiveFolder> base;
     check_hresult(chosen->get_Parent(base.put()));
-    std::vector<com_ptr<IArchiveItem>> pending{chosen};
-    while (!pending.empty()) {
-        const com_ptr<IArchiveItem> node = std::move(pending.back());
-        pending.pop_back();
-        if (auto properties = EntryPropertiesOf(*node)) {
-            zorvik::rt::hstring path;
-            check_hresult(node->GetRelativePath(base.get(), path.put()));
-            const std::uint32_t index = properties->Index();
-            map[index] = ExtractItem{std::wstring(path.view()), node, std::move(properties)};
+    // The folders being walked, each with its children and the next one to visit; one child
+    // object at a time is made, even in a folder of a million.
+    struct Level {
+        com_ptr<IVector<IArchiveItem*>> children;
+        std::uint32_t count = 0;
+        std::uint32_t next = 0;
+    };
+    std::vector<Level> walk;
+    const auto visit = [&](const com_ptr<IArchiveItem>& node) {
+        Add(map, node, base);
+        const auto folder = node.try_as<IArchiveFolder>();
+        if (!folder) return;
+        com_ptr<IObservableVector<IArchiveItem*>> children;
+        check_hresult(folder->get_Items(children.put()));
+        Level& level = walk.emplace_back(Level{children.as<IVector<IArchiveItem*>>()});
+        check_hresult(level.children->get_Size(&level.count));
+    };
+    visit(chosen);
+    while (!walk.empty()) {
+        Level& level = walk.back();
+        if (level.next == level.count) {
+            walk.pop_back();
+            continue;
         }
-        if (const auto folder = node.try_as<IArchiveFolder>()) {
-            com_ptr<IObservableVector<IArchiveItem*>> children;
-            check_hresult(folder->get_Items(children.put()));
-            auto all = zorvik::rt::to_std_vector(children.as<IVector<IArchiveItem*>>().get());
-            for (auto child = all.rbegin(); child != all.rend(); ++child) pending.push_back(std::move(*child));
-        }
+        com_ptr<IArchiveItem> child;
+        check_hresult(level.children->GetAt(level.next++, child.put()));
+        visit(child);
     }
 }
 
@@ -85,7 +117,7 @@ HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const Extrac
     // handler does not have; the engine would index past its tables.
     std::uint32_t count = 0;
     check_hresult(engine->GetNumberOfItems(&count));
-    if (map.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
+    if (map.Entries.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
     constexpr std::int32_t kExtractMode = 0;  // not test mode
     return engine->Extract(indices.data(), static_cast<std::uint32_t>(indices.size()), kExtractMode,
                            static_cast<Engine::IArchiveExtractCallback*>(&handler));
@@ -114,7 +146,7 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
         if (!chosen) throw zorvik::rt::invalid_argument_error();
         AddChosen(*map, chosen);
     }
-    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->size())));
+    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->Entries.size())));
 
     auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
     if (cancellation) handler->StopWhenCanceled(*cancellation);

@@ -33,8 +33,31 @@ HRESULT Guarded(Body&& body) noexcept {
 
 }  // namespace
 
-OutputStreamAdapter::OutputStreamAdapter(com_ptr<IRandomAccessStream> stream)
-    : stream_(std::move(stream)), output_(stream_.try_as<IOutputStream>()) {}
+std::vector<std::uint8_t> OutputBuffers::Take(std::size_t size) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            std::vector<std::uint8_t> buffer = std::move(spare_.back());
+            spare_.pop_back();
+            return buffer;
+        }
+    }
+    std::vector<std::uint8_t> buffer;
+    buffer.reserve(size);
+    return buffer;
+}
+
+void OutputBuffers::Give(std::vector<std::uint8_t> buffer) noexcept {
+    if (buffer.capacity() == 0) return;
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kKept) spare_.push_back(std::move(buffer));  // else freed here
+}
+
+OutputStreamAdapter::OutputStreamAdapter(com_ptr<IRandomAccessStream> stream, std::shared_ptr<OutputBuffers> buffers)
+    : buffers_(buffers ? std::move(buffers) : std::make_shared<OutputBuffers>()),
+      stream_(std::move(stream)),
+      output_(stream_.try_as<IOutputStream>()) {}
 
 template <typename Step>
 HRESULT OutputStreamAdapter::Deliver(Step&& step) noexcept {
@@ -46,8 +69,11 @@ HRESULT OutputStreamAdapter::Deliver(Step&& step) noexcept {
 
 OutputStreamAdapter::~OutputStreamAdapter() {
     (void)Deliver([&] { Flush(false); });
-    // Even after a failure no write of ours is left running on the caller's stream.
+    // Even after a failure no write of ours is left running on the caller's stream, nor
+    // reading the buffers handed back.
     (void)Guarded([&] { Wait(); });
+    buffers_->Give(std::move(buffer_));
+    buffers_->Give(std::move(writing_));
 }
 
 HRESULT OutputStreamAdapter::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
@@ -59,7 +85,7 @@ HRESULT OutputStreamAdapter::Write(const void* data, std::uint32_t size, std::ui
     }
     if (FAILED(failure_)) return failure_;
 
-    buffer_.reserve(kBufferSize);  // once per buffer; untouched pages cost nothing
+    if (buffer_.capacity() < kBufferSize) buffer_ = buffers_->Take(kBufferSize);
     const auto accepted = static_cast<std::uint32_t>(std::min<std::size_t>(size, kBufferSize - buffer_.size()));
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     buffer_.insert(buffer_.end(), bytes, bytes + accepted);  // within the reserved capacity

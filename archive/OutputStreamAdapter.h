@@ -1,8 +1,11 @@
 // Presents a platform random-access stream to the engine as an output stream, with write-behind:
-// engine writes gather in an 8 MiB buffer, and each full buffer goes to the platform in one
-// asynchronous write while the engine fills a second one.
+// engine writes gather in a 256 KiB buffer, and each full buffer goes to the platform in one
+// asynchronous write while the engine fills a second one. That is far more than a write needs
+// to be cheap, and little next to what the engine itself takes.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/EngineInterfaces.h"
@@ -12,11 +15,29 @@
 
 namespace Zorvik::Impl {
 
+// Buffers that the adapters of one operation take in turn: a run of small entries reuses two
+// buffers whose pages are already in memory, instead of allocating (and faulting in) new ones
+// for each entry.
+class OutputBuffers {
+public:
+    // An empty buffer with room for size bytes.
+    std::vector<std::uint8_t> Take(std::size_t size);
+    void Give(std::vector<std::uint8_t> buffer) noexcept;
+
+private:
+    static constexpr std::size_t kKept = 2;
+
+    std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+};
+
 class OutputStreamAdapter final : public ComponentObject<OutputStreamAdapter, Engine::IOutStream> {
 public:
-    static constexpr std::uint32_t kBufferSize = 0x800000;
+    static constexpr std::uint32_t kBufferSize = 0x40000;
 
-    explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream);
+    // Buffers come from buffers when given, else from a set of the adapter's own.
+    explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
+                                 std::shared_ptr<OutputBuffers> buffers = nullptr);
     // Hands over the buffered tail and waits for it; a failure here has nobody to reach, so
     // whoever needs to know calls Finish first.
     ~OutputStreamAdapter() override;
@@ -44,6 +65,7 @@ private:
     void Wait();
     bool WriteEnded() const noexcept;
 
+    std::shared_ptr<OutputBuffers> buffers_;
     // The engine fills one buffer while the pending write, if any, reads the other.
     std::vector<std::uint8_t> buffer_;
     std::vector<std::uint8_t> writing_;

@@ -20,12 +20,12 @@ work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
 source "$here/extract_common.sh"
 trap 'rm -rf "$work" "$out"' EXIT
 
-make_mixed_source 768
+make_mixed_source 1024
 (cd "$work/source" && rar a -idq -m3 -r "$work/plain.rar" . && rar a -idq -m3 -s -r "$work/solid.rar" .)
 rm -rf "$work/source"
 echo "archives: plain $(du -h "$work/plain.rar" | cut -f1), solid $(du -h "$work/solid.rar" | cut -f1); $(nproc) cores"
 
 printf '%-8s %-14s %9s %12s\n' archive tool median "peak memory"
 for name in plain solid; do
-    compare "$name" "$work/$name.rar" unrar unrar x -idq -y "$work/$name.rar" "$out/"
+    compare "$name" unrar "unrar x -idq -y $work/$name.rar $out/" bench_extract "$bench_extract $work/$name.rar $out"
 done

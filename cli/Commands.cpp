@@ -2,10 +2,11 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 
 #include "Zorvik/ComponentVersions.h"
 #include "cli/Component.h"
@@ -58,7 +59,35 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-Json TargetJson(const std::wstring& target) { return target.empty() ? Json(nullptr) : Json(JsonText(zorvik::rt::to_utf8(target))); }
+// One value on one line, for output written piece by piece; as PrintJson, it replaces bytes
+// that are not UTF-8.
+std::string OneLine(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string TargetJson(const std::wstring& target) { return target.empty() ? "null" : OneLine(JsonText(zorvik::rt::to_utf8(target))); }
+
+// Reports, once for each folder, entries too deep to list; false for those (and nothing below
+// them is walked).
+class DepthLimit {
+public:
+    explicit DepthLimit(Console& console) : console_(console) {}
+
+    bool Allows(const Entry& entry) {
+        if (entry.depth <= kMaxDepth) return true;
+        if (entry.depth == kMaxDepth + 1) {
+            const std::string folder = entry.path.substr(0, entry.path.rfind('/'));
+            if (folder != reported_) console_.Error(folder, fmt::format("holds entries nested deeper than {} folders; they are not listed", kMaxDepth));
+            reported_ = folder;
+        }
+        refused_ = true;
+        return false;
+    }
+    bool Refused() const noexcept { return refused_; }
+
+private:
+    Console& console_;
+    std::string reported_;
+    bool refused_ = false;
+};
 
 // What the open found wrong, said after the command's own output. A command that ran over an
 // archive with a volume missing read only part of it and fails; damaged headers fail the
@@ -76,54 +105,94 @@ ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCo
     return failed && code == ExitCode::Success ? ExitCode::Failed : code;
 }
 
-// The entries the command works on. A pattern that chooses nothing is said, and fails the command.
-std::vector<const Entry*> Select(const ArchiveOptions& options, const OpenedArchive& archive, const std::vector<Entry>& entries,
-                                 Console& console, bool& unmatched) {
-    Selection selection(options.paths, options.excludes);
-    std::vector<const Entry*> selected = selection.Apply(entries);
-    for (const std::string& pattern : selection.Unmatched()) console.Error(pattern, "no such entry in " + archive.Name());
-    unmatched = !selection.Unmatched().empty();
-    return selected;
+// Says the patterns that chose nothing; whether there were any.
+bool ReportUnmatched(const Selection& selection, const OpenedArchive& archive, Console& console) {
+    const std::vector<std::string> unmatched = selection.Unmatched();
+    for (const std::string& pattern : unmatched) console.Error(pattern, "no such entry in " + archive.Name());
+    return !unmatched.empty();
 }
 
-const char* OutcomeName(ItemOutcome::Kind kind) {
-    switch (kind) {
-        case ItemOutcome::Kind::Done: return "ok";
-        case ItemOutcome::Kind::Skipped: return "skipped";
-        case ItemOutcome::Kind::Failed: return "failed";
-        default: return "not done";
-    }
-}
+// What extract and test run over: the topmost nodes the patterns choose (the root without
+// patterns; excludes are left to the run) and, when asked for, the paths of the archive's
+// symbolic links.
+struct Chosen {
+    std::vector<com_ptr<IArchiveItem>> nodes;
+    std::set<std::string> linkPaths;
+};
 
-// How an extract or test run went: its JSON, or, after a success, one line (on out) unless
-// quiet. A failure has said so on stderr, item by item.
-void ReportRun(const ArchiveOptions& options, const OpenedArchive& archive, const std::vector<const Entry*>& selected, const ExtractionRun& run,
-               double seconds, ExitCode code, const char* done, std::FILE* out) {
-    if (options.json) {
-        Json items = Json::array();
-        for (const Entry* entry : selected) {
-            if (entry->implicit) continue;
-            const ItemOutcome outcome = run.Outcome(*entry);
-            items.push_back({{"path", JsonText(entry->path)},
-                             {"folder", entry->folder},
-                             {"result", OutcomeName(outcome.kind)},
-                             {"error", outcome.reason.empty() ? Json(nullptr) : Json(JsonText(outcome.reason))}});
+Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks) {
+    Chosen chosen;
+    const bool byPattern = selection.HasIncludes();
+    if (!byPattern) chosen.nodes.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+    if (!byPattern && !withLinks) return chosen;
+    std::string chosenFolder;  // the last folder chosen, with its "/": what is below it comes with it
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        // Deeper entries are refused by the run, which reports them.
+        if (entry.depth > kMaxDepth || selection.Excluded(entry.path)) return false;
+        if (withLinks && entry.IsSymbolicLink()) chosen.linkPaths.insert(entry.path);
+        const bool below = !chosenFolder.empty() && entry.path.starts_with(chosenFolder);
+        if (byPattern && selection.Includes(entry.path) && !below) {
+            chosen.nodes.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
+            if (entry.folder) chosenFolder = entry.path + "/";
         }
-        PrintJson({{"archive", archive.Name()},
-                   {"format", FormatJson(archive.FormatName())},
-                   {"ok", code == ExitCode::Success},
-                   {"files", run.FilesDone()},
-                   {"size", run.BytesDone()},
-                   {"seconds", seconds},
-                   {"items", items}});
-    } else if (code == ExitCode::Success && !options.quiet) {
-        fmt::print(out, "{}: OK, {} file{} {}, {}, {:.1f} s\n", Printable(archive.Name()), run.FilesDone(), run.FilesDone() == 1 ? "" : "s", done,
-                   ReadableSize(run.BytesDone()), seconds);
-    }
+        return true;
+    });
+    return chosen;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// --json of extract and test: each item as the run tells how it fared, then how the run went.
+class JsonRunReport {
+public:
+    explicit JsonRunReport(const OpenedArchive& archive) {
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", OneLine(archive.Name()), OneLine(FormatJson(archive.FormatName())));
+    }
+
+    void Add(const ItemResult& result) {
+        static constexpr const char* kResults[] = {"ok", "skipped", "failed"};
+        fmt::print("{}    {{\"path\": {}, \"folder\": {}, \"result\": \"{}\", \"error\": {}}}", separator_, OneLine(JsonText(result.path)),
+                   result.folder, kResults[static_cast<int>(result.kind)], result.reason.empty() ? "null" : OneLine(JsonText(result.reason)));
+        separator_ = ",\n";
+    }
+
+    void End(ExitCode code, const ExtractionRun& run, double seconds) {
+        fmt::print("{}],\n  \"ok\": {},\n  \"files\": {},\n  \"size\": {},\n  \"seconds\": {}\n}}\n", *separator_ == ',' ? "\n  " : "",
+                   code == ExitCode::Success, run.FilesDone(), run.BytesDone(), seconds);
+    }
+
+private:
+    const char* separator_ = "\n";
+};
+
+// Runs extract or test over what options choose, with its --json or its summary line (on out,
+// after a success, unless quiet; a failure has said so on stderr, item by item).
+ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archive, PasswordSource& passwords, Console& console,
+                       ExtractionSettings settings, std::FILE* out) {
+    Selection selection(options.paths, options.excludes);
+    const bool writesFiles = settings.mode == ExtractionMode::Extract && !settings.toStandardOutput;
+    Chosen chosen = Choose(archive, selection, writesFiles);
+    const bool unmatched = ReportUnmatched(selection, archive, console);
+    if (chosen.nodes.empty()) return ExitCode::Failed;
+    settings.selection = &selection;
+    settings.linkPaths = std::move(chosen.linkPaths);
+    std::optional<JsonRunReport> json;
+    if (options.json) {
+        json.emplace(archive);
+        settings.report = [&](const ItemResult& result) { json->Add(result); };
+    }
+    const bool test = settings.mode == ExtractionMode::Test;
+    const DestinationFolder* destination = settings.destination;
+    ExtractionRun run(archive, passwords, console, std::move(settings));
+    const auto started = std::chrono::steady_clock::now();
+    ExitCode code = run.Run(chosen.nodes);
+    if (code == ExitCode::Busy && destination) destination->RemoveCreatedFolders();
+    code = WithOpenProblems(archive, console, code == ExitCode::Success && unmatched ? ExitCode::Failed : code, true);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (json)
+        json->End(code, run, seconds);
+    else if (code == ExitCode::Success && !options.quiet)
+        fmt::print(out, "{}: OK, {} file{} {}, {}, {:.1f} s\n", Printable(archive.Name()), run.FilesDone(), run.FilesDone() == 1 ? "" : "s",
+                   test ? "tested" : "extracted", ReadableSize(run.BytesDone()), seconds);
+    return code;
 }
 
 }  // namespace
@@ -146,10 +215,14 @@ ExitCode RunFormats(bool json) {
 ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
+    std::uint64_t folders = 0;
+    bool encrypted = false;
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        if (entry.folder) ++folders;
+        encrypted = encrypted || entry.encrypted;
+        return true;
+    });
     const Statistics statistics = ReadStatistics(archive.Archive());
-    const auto folders = std::count_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.folder; });
-    const bool encrypted = std::any_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.encrypted; });
     if (options.json) {
         PrintJson({{"archive", archive.Name()},
                    {"format", FormatJson(archive.FormatName())},
@@ -182,51 +255,57 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
-    bool unmatched = false;
-    const auto selected = Select(options, archive, entries, console, unmatched);
-    const ExitCode code = unmatched ? ExitCode::Failed : ExitCode::Success;
+    Selection selection(options.paths, options.excludes);
+    DepthLimit depthLimit(console);
+    // The entries to list; what is below an excluded one is not walked.
+    const auto walk = [&](const std::function<void(const Entry&)>& print) {
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (!depthLimit.Allows(entry) || selection.Excluded(entry.path)) return false;
+            if (selection.Includes(entry.path)) print(entry);
+            return true;
+        });
+        const bool unmatched = ReportUnmatched(selection, archive, console);
+        return depthLimit.Refused() || unmatched ? ExitCode::Failed : ExitCode::Success;
+    };
+    // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
-        Json list = Json::array();
-        for (const Entry* listed : selected) {
-            const Entry& entry = *listed;
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", OneLine(archive.Name()),
+                   OneLine(FormatJson(archive.FormatName())));
+        const char* separator = "\n";
+        const ExitCode code = walk([&](const Entry& entry) {
             const auto modified = IsoUtc(entry.modified);
-            list.push_back({{"path", JsonText(entry.path)},
-                            {"folder", entry.folder},
-                            {"implicit", entry.implicit},
-                            {"size", entry.size},
-                            {"packedSize", entry.packedSize},
-                            {"modified", modified ? Json(*modified) : Json(nullptr)},
-                            {"encrypted", entry.encrypted},
-                            {"mode", entry.mode ? Json(entry.mode) : Json(nullptr)},
-                            {"symbolicLink", entry.IsSymbolicLink()},
-                            {"linkTarget", TargetJson(entry.symbolicLinkTarget)},
-                            {"hardLinkTarget", TargetJson(entry.hardLinkTarget)}});
-        }
-        PrintJson({{"archive", archive.Name()}, {"format", FormatJson(archive.FormatName())}, {"entries", list}});
+            fmt::print(
+                "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
+                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
+                "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}",
+                separator, OneLine(JsonText(entry.path)), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                modified ? OneLine(*modified) : "null", entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
+                TargetJson(entry.symbolicLinkTarget), TargetJson(entry.hardLinkTarget));
+            separator = ",\n";
+        });
+        fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
         return WithOpenProblems(archive, console, code, false);
     }
     fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", options.localTime ? "Modified (local)" : "Modified (UTC)", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
-    for (const Entry* listed : selected) {
-        const Entry& entry = *listed;
+    const ExitCode code = walk([&](const Entry& entry) {
         // d: folder, l: symbolic link, -: file; *: encrypted; an implicit folder shows neither
         // time nor sizes. A link's target follows its path, as ls and tar show it.
-        const std::string attributes = fmt::format("{}{}", entry.folder ? 'd' : entry.IsSymbolicLink() ? 'l' : '-', entry.encrypted ? '*' : ' ');
-        const std::string sizes = entry.folder ? fmt::format("{:>12}  {:>12}", "", "") : fmt::format("{:>12}  {:>12}", entry.size, entry.packedSize);
+        const char attributes[] = {entry.folder ? 'd' : entry.IsSymbolicLink() ? 'l' : '-', entry.encrypted ? '*' : ' ', '\0'};
         const std::string target = !entry.symbolicLinkTarget.empty() ? " -> " + Printable(zorvik::rt::to_utf8(entry.symbolicLinkTarget))
                                    : entry.IsHardLink()              ? " link to " + Printable(zorvik::rt::to_utf8(entry.hardLinkTarget))
                                                                      : std::string();
-        fmt::print("{}  {}  {:<4}  {}{}{}\n", TableTime(entry.modified, options.localTime), sizes, attributes, Printable(entry.path),
-                   entry.folder ? "/" : "", target);
         if (entry.folder) {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified, options.localTime), "", "", attributes, Printable(entry.path));
             ++folders;
         } else {
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}{}\n", TableTime(entry.modified, options.localTime), entry.size, entry.packedSize, attributes,
+                       Printable(entry.path), target);
             ++files;
             size += entry.size;
             packed += entry.packedSize;
         }
-    }
+    });
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
     return WithOpenProblems(archive, console, code, false);
 }
@@ -234,11 +313,6 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
-    bool unmatched = false;
-    const auto selected = Select(options, archive, entries, console, unmatched);
-    if (selected.empty() && unmatched) return ExitCode::Failed;
-
     std::optional<DestinationFolder> destination;
     if (!extract.toStandardOutput) {
         try {
@@ -251,29 +325,14 @@ ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract
     settings.flat = extract.flat;
     settings.linksAsFiles = extract.linksAsFiles;
     settings.toStandardOutput = extract.toStandardOutput;
-    ExtractionRun run(archive, entries, passwords, console, settings);
-    const auto started = std::chrono::steady_clock::now();
-    ExitCode code = run.Run(selected);
-    if (code == ExitCode::Busy && destination) destination->RemoveCreatedFolders();
-    code = WithOpenProblems(archive, console, code == ExitCode::Success && unmatched ? ExitCode::Failed : code, true);
     // On standard output only the files' data.
-    ReportRun(options, archive, selected, run, SecondsSince(started), code, "extracted", extract.toStandardOutput ? stderr : stdout);
-    return code;
+    return RunExtraction(options, archive, passwords, console, std::move(settings), extract.toStandardOutput ? stderr : stdout);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    const auto entries = ListEntries(archive.Root());
-    bool unmatched = false;
-    const auto selected = Select(options, archive, entries, console, unmatched);
-    if (selected.empty() && unmatched) return ExitCode::Failed;
-    ExtractionRun run(archive, entries, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const auto started = std::chrono::steady_clock::now();
-    ExitCode code = run.Run(selected);
-    code = WithOpenProblems(archive, console, code == ExitCode::Success && unmatched ? ExitCode::Failed : code, true);
-    ReportRun(options, archive, selected, run, SecondsSince(started), code, "tested", stdout);
-    return code;
+    return RunExtraction(options, archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail}, stdout);
 }
 
 ExitCode RunVersion() {

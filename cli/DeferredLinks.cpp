@@ -9,6 +9,7 @@
 #include "cli/FileTime.h"
 #include "cli/Failure.h"
 #include "cli/Text.h"
+#include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
 
@@ -28,9 +29,9 @@ std::deque<std::string> SplitTarget(const std::string& target) {
     return names;
 }
 
-std::optional<timespec> TimeOf(const Entry& entry) {
-    if (entry.modified == 0) return std::nullopt;
-    return ToTimespec(entry.modified);
+std::optional<timespec> TimeOf(const DeferredLinks::Source& source) {
+    if (source.modified == 0) return std::nullopt;
+    return ToTimespec(source.modified);
 }
 
 void CopyAll(int from, int to) {
@@ -51,58 +52,69 @@ void CopyAll(int from, int to) {
 
 }  // namespace
 
-void DeferredLinks::AddSymbolic(const Entry& entry, std::vector<std::wstring> destination, std::string target, ExistingFiles existing) {
+void DeferredLinks::AddSymbolic(Source source, std::vector<std::wstring> destination, std::string target, ExistingFiles existing) {
     Forget(destination);
-    links_.push_back(Link{&entry, std::move(destination), std::move(target), existing, false});
+    links_.push_back(Link{source, std::move(destination), std::move(target), {}, existing, false});
 }
 
-void DeferredLinks::AddHard(const Entry& entry, std::vector<std::wstring> destination, ExistingFiles existing) {
+void DeferredLinks::AddHard(Source source, std::vector<std::wstring> destination, std::vector<std::wstring> target, ExistingFiles existing) {
     Forget(destination);
-    links_.push_back(Link{&entry, std::move(destination), {}, existing, true});
+    links_.push_back(Link{source, std::move(destination), {}, std::move(target), existing, true});
 }
 
 void DeferredLinks::Forget(const std::vector<std::wstring>& destination) {
     std::erase_if(links_, [&](const Link& link) { return link.destination == destination; });
 }
 
-void DeferredLinks::Create(const std::map<std::string, std::vector<std::wstring>>& written, const Report& notMade) {
+void DeferredLinks::Create(const DestinationFolder::Replaceable& writtenByRun, const Report& report) {
     std::vector<Link> symbolic;
     for (Link& link : std::exchange(links_, {})) {
         if (!link.hard && !asFiles_) {
             symbolic.push_back(std::move(link));
             continue;
         }
+        Outcome outcome;
         try {
-            const bool made = link.hard ? CreateHard(link, written) : WriteFile(link, [&](int file) {
+            outcome.made = link.hard ? CreateHard(link, writtenByRun) : WriteFile(link, writtenByRun, [&](int file) {
                 if (::write(file, link.target.data(), link.target.size()) != static_cast<ssize_t>(link.target.size()))
                     throw ItemWriteError("cannot write it: " + DescribeErrno(errno), errno);
             });
-            if (!made) notMade(*link.entry, std::nullopt);
+        } catch (const RefusedName& error) {
+            outcome.failure = std::string("refused: ") + error.what();
         } catch (const std::exception& error) {
-            notMade(*link.entry, error.what());
+            outcome.failure = error.what();
         }
+        report(link.source.tag, outcome);
     }
-    CreateSymbolic(std::move(symbolic), notMade);
+    CreateSymbolic(std::move(symbolic), writtenByRun, report);
 }
 
-bool DeferredLinks::CreateHard(const Link& link, const std::map<std::string, std::vector<std::wstring>>& written) const {
-    const std::string target = NormalizedPath(zorvik::rt::to_utf8(link.entry->hardLinkTarget));
-    const auto found = written.find(target);
-    if (found == written.end()) throw ItemWriteError("not made: its target " + Printable(target) + " was not extracted");
-    if (!asFiles_) return destination_->CreateHardLink(link.destination, found->second, link.existing);
-    const zorvik::rt::unique_fd source = destination_->OpenFile(found->second);
-    return WriteFile(link, [&](int file) { CopyAll(source.get(), file); });
+bool DeferredLinks::CreateHard(const Link& link, const DestinationFolder::Replaceable& writtenByRun) const {
+    const auto notExtracted = [&] {
+        std::wstring target;
+        for (const std::wstring& name : link.hardTarget) target += (target.empty() ? L"" : L"/") + name;
+        return ItemWriteError("not made: its target " + Printable(zorvik::rt::to_utf8(target)) + " was not extracted");
+    };
+    zorvik::rt::unique_fd source;
+    try {
+        source = destination_->OpenFile(link.hardTarget);
+    } catch (const ItemWriteError&) {
+        throw notExtracted();
+    }
+    if (!writtenByRun(DestinationFolder::Identity(source.get()))) throw notExtracted();
+    if (!asFiles_) return destination_->CreateHardLink(link.destination, link.hardTarget, link.existing, writtenByRun);
+    return WriteFile(link, writtenByRun, [&](int file) { CopyAll(source.get(), file); });
 }
 
-bool DeferredLinks::WriteFile(const Link& link, const std::function<void(int)>& fill) const {
-    auto created = destination_->CreateFile(link.destination, link.existing);
+bool DeferredLinks::WriteFile(const Link& link, const DestinationFolder::Replaceable& writtenByRun, const std::function<void(int)>& fill) const {
+    auto created = destination_->CreateFile(link.destination, link.existing, writtenByRun);
     if (!created) return false;
     try {
         fill(created->file.get());
         // A link's own permission bits mean nothing; a copy takes those of the file.
-        if (link.hard && link.entry->mode != 0) created->mode = link.entry->mode;
+        if (link.hard && link.source.mode != 0) created->mode = link.source.mode;
         destination_->Commit(*created);
-        if (const auto modified = TimeOf(*link.entry)) DestinationFolder::SetModified(*created, *modified);
+        if (const auto modified = TimeOf(link.source)) DestinationFolder::SetModified(*created, *modified);
     } catch (...) {
         DestinationFolder::Remove(*created);
         throw;
@@ -110,7 +122,8 @@ bool DeferredLinks::WriteFile(const Link& link, const std::function<void(int)>& 
     return true;
 }
 
-void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& notMade) const {
+void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFolder::Replaceable& writtenByRun, const Report& report) const {
+    const auto fail = [&](const Link& link, std::string failure) { report(link.source.tag, Outcome{false, std::move(failure)}); };
     // Each round makes the links whose walk met no link still to be made. A refused link still
     // counts where it would be, so that a link through it is refused too.
     std::vector<bool> done(links.size(), false);
@@ -123,7 +136,7 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& notMad
             try {
                 waiting.emplace(DestinationFolder::Names(links[i].destination), i);
             } catch (const RefusedName& error) {
-                notMade(*links[i].entry, std::string("refused: ") + error.what());
+                fail(links[i], std::string("refused: ") + error.what());
                 done[i] = true;
             }
         }
@@ -136,18 +149,18 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const Report& notMad
             try {
                 if (verdict == Verdict::Outside) throw RefusedName("its target leads outside the destination (" + Printable(link.target) + ")");
                 if (verdict == Verdict::Loop) throw RefusedName("its target leads round a loop of links (" + Printable(link.target) + ")");
-                if (!destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(*link.entry)))
-                    notMade(*link.entry, std::nullopt);
+                const bool made = destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(link.source), writtenByRun);
+                report(link.source.tag, Outcome{made, std::nullopt});
             } catch (const RefusedName& error) {
-                notMade(*link.entry, std::string("refused: ") + error.what());
+                fail(link, std::string("refused: ") + error.what());
             } catch (const std::exception& error) {
-                notMade(*link.entry, error.what());
+                fail(link, error.what());
             }
         }
     }
     // What still waits, waits on itself through other links: its walk never ends.
     for (std::size_t i = 0; i < links.size(); ++i)
-        if (!done[i]) notMade(*links[i].entry, "refused: its target leads round a loop of links (" + Printable(links[i].target) + ")");
+        if (!done[i]) fail(links[i], "refused: its target leads round a loop of links (" + Printable(links[i].target) + ")");
 }
 
 DeferredLinks::Verdict DeferredLinks::Judge(const Link& link, const std::map<std::vector<std::string>, std::size_t>& waiting,

@@ -57,12 +57,14 @@ bool IsSymbolicLink(int folder, const std::string& name) {
     return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
 }
 
-// Whether name may be taken under the policy: false to skip it; raises when it may not be.
-// replaces tells whether something is there.
-bool MayTake(int folder, const std::string& name, ExistingFiles policy, bool& replaces) {
+// Whether name may be taken under the policy: false to skip it; raises when it may not be. A
+// file replaceable says so of turns the policy to Overwrite; replaces tells whether something
+// is there.
+bool MayTake(int folder, const std::string& name, ExistingFiles& policy, bool& replaces, const DestinationFolder::Replaceable& replaceable) {
     struct stat existing {};
     replaces = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!replaces) return true;
+    if (replaceable && !S_ISDIR(existing.st_mode) && replaceable({existing.st_dev, existing.st_ino})) policy = ExistingFiles::Overwrite;
     if (policy == ExistingFiles::Skip) return false;
     if (S_ISDIR(existing.st_mode)) throw ItemWriteError("a folder of that name exists");
     if (policy == ExistingFiles::Fail) throw ItemWriteError(kExists);
@@ -105,9 +107,9 @@ void GiveName(int folder, const std::string& temporary, const std::string& name,
 // A new item made by make (which fails with -1 and errno) under a temporary name in folder,
 // given name under the policy; false when the policy leaves what is there.
 template <typename Make>
-bool PlaceNew(int folder, const std::string& name, ExistingFiles policy, Make&& make) {
+bool PlaceNew(int folder, const std::string& name, ExistingFiles policy, const DestinationFolder::Replaceable& replaceable, Make&& make) {
     bool replaces = false;
-    if (!MayTake(folder, name, policy, replaces)) return false;
+    if (!MayTake(folder, name, policy, replaces, replaceable)) return false;
     GiveName(folder, MakeTemporary(name, std::forward<Make>(make)), name, policy);
     return true;
 }
@@ -142,25 +144,39 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
 }
 
 zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
-    zorvik::rt::unique_fd current(::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0));
-    if (!current) Fail("cannot open the destination folder", errno);
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t shared = 0;
+    while (shared < opened_.size() && shared < count && opened_[shared].name == names[shared]) ++shared;
+    // Folders below a path that continues elsewhere are of no further use.
+    if (shared < count) opened_.resize(shared);
+    zorvik::rt::unique_fd deeper;  // below the kept depth, each folder replaces the one above
+    const auto current = [&] { return deeper ? deeper.get() : shared == 0 ? root_.get() : opened_[shared - 1].folder.get(); };
+    for (std::size_t i = shared; i < count; ++i, ++shared) {
         const std::string& name = names[i];
-        if (create && ::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
-        zorvik::rt::unique_fd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const int parent = current();
+        zorvik::rt::unique_fd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next && errno == ENOENT && create) {
+            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
+            next.reset(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
         if (!next) {
             const int error = errno;
-            if (IsSymbolicLink(current.get(), name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
+            if (IsSymbolicLink(parent, name)) throw RefusedName("path goes through a symbolic link (" + name + ")");
             if (error == ENOTDIR) throw ItemWriteError("a file is in the way of folder " + name);
             Fail("cannot open folder " + name, error);
         }
-        current = std::move(next);
+        if (!deeper && opened_.size() < kKeptDepth)
+            opened_.push_back({name, std::move(next)});
+        else
+            deeper = std::move(next);
     }
-    return current;
+    if (deeper) return deeper;
+    zorvik::rt::unique_fd folder(::fcntl(current(), F_DUPFD_CLOEXEC, 0));
+    if (!folder) Fail("cannot open the destination folder", errno);
+    return folder;
 }
 
-std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components,
-                                                                             ExistingFiles policy) const {
+std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
+                                                                             const Replaceable& replaceable) const {
     // A file needs a name of its own; a folder named "" or "." is the folder that holds it.
     if (components.empty() || components.back().empty() || components.back() == L".") throw RefusedName("invalid file name");
     const std::vector<std::string> names = Names(components);
@@ -169,7 +185,7 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
     created.name = names.back();
     created.policy = policy;
     const int folder = created.folder.get();
-    if (!MayTake(folder, created.name, policy, created.replaces)) return std::nullopt;
+    if (!MayTake(folder, created.name, created.policy, created.replaces, replaceable)) return std::nullopt;
     // Owner-only until it is whole; O_EXCL never follows a symbolic link.
     created.temporaryName = MakeTemporary(created.name, [&](const char* temporary) {
         created.file.reset(::openat(folder, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -193,11 +209,11 @@ void DestinationFolder::Commit(CreatedFile& file) const {
 }
 
 bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
-                                           const std::optional<timespec>& modified) const {
+                                           const std::optional<timespec>& modified, const Replaceable& replaceable) const {
     const std::vector<std::string> names = Names(components);
     if (names.empty()) throw RefusedName("invalid file name");
     const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    if (!PlaceNew(folder.get(), names.back(), policy, [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); }))
+    if (!PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); }))
         return false;
     if (modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *modified};
@@ -207,7 +223,7 @@ bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& comp
 }
 
 bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing,
-                                       ExistingFiles policy) const {
+                                       ExistingFiles policy, const Replaceable& replaceable) const {
     const std::vector<std::string> names = Names(components);
     const std::vector<std::string> existingNames = Names(existing);
     if (names.empty() || existingNames.empty()) throw RefusedName("invalid file name");
@@ -216,7 +232,7 @@ bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& componen
     if (::fstatat(existingFolder.get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
     if (!S_ISREG(target.st_mode)) throw ItemWriteError("its target is not a regular file");
     const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    return PlaceNew(folder.get(), names.back(), policy, [&](const char* name) {
+    return PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) {
         return ::linkat(existingFolder.get(), existingNames.back().c_str(), folder.get(), name, 0);
     });
 }
@@ -263,6 +279,12 @@ void DestinationFolder::SetFolderMode(const std::vector<std::wstring>& component
     const std::vector<std::string> names = Names(components);
     const zorvik::rt::unique_fd folder = OpenFolder(names, names.size(), false);
     if (::fchmod(folder.get(), Permitted(mode)) != 0) Fail("cannot set its mode", errno);
+}
+
+DestinationFolder::FileIdentity DestinationFolder::Identity(int file) {
+    struct stat info {};
+    if (::fstat(file, &info) != 0) Fail("cannot read what it is", errno);
+    return {info.st_dev, info.st_ino};
 }
 
 void DestinationFolder::SetModified(const CreatedFile& file, const timespec& modified) {

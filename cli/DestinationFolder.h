@@ -5,9 +5,11 @@
 // so that a file it replaces stays until then and no half-written file ever carries the name.
 #pragma once
 
+#include <sys/types.h>
 #include <time.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -49,6 +51,15 @@ public:
         std::optional<mode_t> mode;  // the archive's; none: what a new file gets
     };
 
+    // A file as the file system knows it, whatever its name.
+    struct FileIdentity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    // Says whether an existing file (one this run wrote, say) is replaced whatever the policy.
+    using Replaceable = std::function<bool(FileIdentity)>;
+
     // Creates the folder (and its parents) when missing. Modes from the archive are masked by
     // the umask, without setuid, setgid and sticky bits, unless preservePermissions.
     explicit DestinationFolder(const std::string& path, bool preservePermissions = false);
@@ -58,8 +69,10 @@ public:
     void RemoveCreatedFolders() const noexcept;
 
     // Creates the folders on the way (components are node names from the root of the archive).
-    // None when the file exists and policy is Skip.
-    std::optional<CreatedFile> CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy) const;
+    // None when the file exists and policy is Skip. A file that exists is replaced whatever the
+    // policy when replaceable says so of it.
+    std::optional<CreatedFile> CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
+                                          const Replaceable& replaceable = nullptr) const;
     void CreateFolder(const std::vector<std::wstring>& components) const;
     void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
 
@@ -68,13 +81,15 @@ public:
     // A symbolic link holding target, or a hard link to the regular file at existing; false when
     // the name is taken and the policy is Skip. The link itself is never followed.
     bool CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
-                            const std::optional<timespec>& modified) const;
-    bool CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing, ExistingFiles policy) const;
+                            const std::optional<timespec>& modified, const Replaceable& replaceable = nullptr) const;
+    bool CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing, ExistingFiles policy,
+                        const Replaceable& replaceable = nullptr) const;
     // The target of the symbolic link at names, when one is there (the folders on the way are
     // real folders).
     std::optional<std::string> SymbolicLinkAt(const std::vector<std::string>& names) const;
     // The regular file at components, open for reading.
     zorvik::rt::unique_fd OpenFile(const std::vector<std::wstring>& components) const;
+    static FileIdentity Identity(int file);
 
     // The components as file names, without empty ones and "."; refuses ".." and NUL.
     static std::vector<std::string> Names(const std::vector<std::wstring>& components);
@@ -82,14 +97,23 @@ public:
     static void SetModified(const CreatedFile& file, const timespec& modified);
     // The file system holding the file has no room left (what failed to be written went there).
     static bool IsFull(const CreatedFile& file) noexcept;
-    // Gives the whole file its name, with the permissions a new file gets, renamed over the file
+    // Gives the whole file its name, with its mode (what Permitted leaves of the archive's, else
+    // what a new file gets), renamed over the file
     // it replaces (when the policy allows one); it is synced first when it replaces one, so that
     // a crash cannot leave the name with neither file.
     void Commit(CreatedFile& file) const;
     static void Remove(CreatedFile& file) noexcept;
 
 private:
-    // Opens (creating when asked) each folder of names in turn.
+    struct OpenedFolder {
+        std::string name;
+        zorvik::rt::unique_fd folder;
+    };
+    // Folders kept open from the top, at most this deep: deeper ones are opened for each item.
+    static constexpr std::size_t kKeptDepth = 32;
+
+    // Opens (creating when asked) each folder of names in turn, starting below the folders that
+    // the previous item's path shares.
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
     // What the umask and the setting leave of an archive's mode.
     mode_t Permitted(mode_t mode) const noexcept;
@@ -98,6 +122,10 @@ private:
     std::vector<std::filesystem::path> created_;  // deepest first
     mode_t creationMask_ = 022;
     bool preservePermissions_ = false;
+    // The folders of the previous item's path, each opened from the one above it as the
+    // checks require; archives list items folder by folder, so most items open nothing. Used
+    // from one thread at a time, as the extraction's callbacks are.
+    mutable std::vector<OpenedFolder> opened_;
 };
 
 }  // namespace Zorvik::Cli

@@ -1,23 +1,27 @@
-// The item tree of an opened archive as a flat list: every node but the root, depth first,
-// each folder before what it holds, children in the order the archive gave them.
+// The item tree of an opened archive as it is walked: every node but the root, depth first,
+// each folder before what it holds, children in the order the archive gave them. Nothing of a
+// node is kept once the walk has left it, so a walk costs memory for one path, whatever the
+// number of entries.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "Zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
 
-struct Entry {
-    zorvik::rt::com_ptr<IArchiveItem> item;
-    std::vector<std::wstring> components;  // node names from the root down to this node
-    std::string path;                      // components joined with "/"
-    std::wstring entryPath;                // the path as the archive holds it; empty for implicit folders
+// Entries nested deeper than this many folders are refused where their paths would be written
+// (list, extract): a chain of folders makes the paths grow with the square of its depth, so a
+// 200 KB archive could print gigabytes, and no path that deep fits a file system's path limit.
+inline constexpr std::size_t kMaxDepth = 1024;
+
+// What an item's properties say of it.
+struct EntryFacts {
     bool folder = false;
     bool implicit = false;  // a folder no entry names, made to hold deeper entries
     bool encrypted = false;
@@ -32,6 +36,17 @@ struct Entry {
     bool IsHardLink() const noexcept { return !folder && !hardLinkTarget.empty(); }
 };
 
-std::vector<Entry> ListEntries(IArchiveFolder* root);
+// Reads the facts of item; its properties, null for an implicit folder.
+zorvik::rt::com_ptr<IFileSystemProperties> ReadFacts(IArchiveItem* item, EntryFacts& facts);
+
+struct Entry : EntryFacts {
+    IArchiveItem* item = nullptr;  // valid during the visit; hold a reference to keep it
+    std::string path;              // node names from the root down, joined with "/"
+    std::size_t depth = 0;         // 1 for the root's children
+};
+
+// Calls visit for every node below root in walk order; a folder's content is walked when visit
+// answers true for it.
+void WalkEntries(IArchiveFolder* root, const std::function<bool(const Entry&)>& visit);
 
 }  // namespace Zorvik::Cli

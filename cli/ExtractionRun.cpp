@@ -1,9 +1,12 @@
 #include "cli/ExtractionRun.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "cli/AsyncWait.h"
 #include "cli/Failure.h"
@@ -19,62 +22,52 @@ using ABI::Windows::Storage::FileAccessMode;
 using zorvik::rt::check_hresult;
 using zorvik::rt::com_ptr;
 
-namespace {
-
-// The entry as the archive names it, with "/" between components whatever the format's separator.
-std::string Subject(const Entry& entry) {
-    if (entry.entryPath.empty()) return entry.path;
-    std::wstring path = entry.entryPath;
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    return zorvik::rt::to_utf8(path);
-}
-
-// Names joined with "/", normalised: the name a file takes in the destination.
-std::string JoinedPath(const std::vector<std::wstring>& components) {
-    std::wstring path;
-    for (const std::wstring& component : components) path += (path.empty() ? L"" : L"/") + component;
-    return NormalizedPath(zorvik::rt::to_utf8(path));
-}
-
-}  // namespace
-
-ExtractionRun::ExtractionRun(const OpenedArchive& archive, const std::vector<Entry>& entries, PasswordSource& passwords, Console& console,
-                             ExtractionSettings settings)
+ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passwords, Console& console, ExtractionSettings settings)
     : archive_(archive),
-      entries_(entries),
       passwords_(passwords),
       console_(console),
-      settings_(settings),
-      links_(settings.destination, settings.linksAsFiles) {
-    for (const Entry& entry : entries)
-        if (entry.IsSymbolicLink()) linkPaths_.insert(NormalizedPath(entry.path));
+      settings_(std::move(settings)),
+      links_(settings_.destination, settings_.linksAsFiles) {}
+
+ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
+    Item item;
+    item.item = com_ptr<IArchiveItem>::copy_from(node);
+    zorvik::rt::hstring path;
+    check_hresult(node->GetRelativePath(nullptr, path.put()));
+    item.path = path.view();
+    const auto properties = ReadFacts(node, item);
+    if (!properties) return item;
+    zorvik::rt::hstring entryPath;
+    check_hresult(properties->get_Path(entryPath.put()));
+    item.entryPath = entryPath.view();
+    return item;
 }
 
-ExitCode ExtractionRun::Run(const std::vector<const Entry*>& selected) {
-    // The topmost selected nodes: a folder brings what is below it, and the run passes over
-    // what of that is not selected.
-    std::vector<com_ptr<IArchiveItem>> chosen;
-    std::set<std::string> selectedPaths;
-    for (const Entry* entry : selected) {
-        byItem_[entry->item.get()] = entry;
-        selectedPaths.insert(entry->path);
+// Names hold no separator: the tree splits paths at both.
+std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
+    std::vector<std::wstring> components;
+    for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos; end = path.find(L'\\')) {
+        components.emplace_back(path.substr(0, end));
+        path.remove_prefix(end + 1);
     }
-    if (selected.size() == entries_.size()) {
-        chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive_.Root()).as<IArchiveItem>());
-    } else {
-        for (const Entry* entry : selected) {
-            const auto slash = entry->path.rfind('/');
-            if (slash == std::string::npos || !selectedPaths.count(entry->path.substr(0, slash))) chosen.push_back(entry->item);
-        }
-    }
-    if (chosen.empty()) return ExitCode::Success;
+    components.emplace_back(path);
+    return components;
+}
 
+std::string ExtractionRun::Readable(std::wstring_view path) {
+    std::wstring readable(path);
+    std::replace(readable.begin(), readable.end(), L'\\', L'/');
+    return zorvik::rt::to_utf8(readable);
+}
+
+ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     extraction_callback_hooks hooks;
     hooks.get_file_stream = [this](IArchiveItem* item, std::wstring_view) { return FileStream(item); };
     hooks.create_folder = [this](IArchiveItem* item, std::wstring_view) { Folder(item); };
     hooks.item_completed = [this](IArchiveItem* item, bool succeeded) { Completed(item, succeeded); };
     hooks.item_failed = [this](IArchiveItem* item, std::int32_t kind) { return Failed(item, kind); };
     hooks.get_password = [this](IArchiveItem*) { return Password(); };
+    hooks.set_item_count = [this](std::uint32_t count) { itemCount_ = count; };
     hooks.set_total = [this](std::uint64_t total) { return Progress(total, true); };
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_extraction_callback(std::move(hooks));
@@ -102,95 +95,91 @@ ExitCode ExtractionRun::Run(const std::vector<const Entry*>& selected) {
         console_.Error(archive_.Name(), Describe(failure));
         return ExitCode::Busy;
     }
-    if (settings_.mode == ExtractionMode::Extract && !settings_.toStandardOutput)
-        links_.Create(writtenAt_, [this](const Entry& entry, std::optional<std::string> failure) {
-            if (failure)
-                ReportItem(entry, *failure, ExitCode::Failed);
-            else
-                outcomes_[&entry] = ItemOutcome{ItemOutcome::Kind::Skipped};
-        });
+    CreateLinks();
     FinishFolders();
     if (FAILED(failure)) {
         console_.Error(archive_.Name(), (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));
         return passwordFailed_ ? ExitCode::Password : ExitCode::Failed;
     }
-    ReportUnheard(selected);
+    ReportUnheard(chosen);
     if (passwordFailed_) return ExitCode::Password;
     if (!result && !anyFailed_)
         console_.Error(archive_.Name(), settings_.mode == ExtractionMode::Test ? "test failed" : "extraction failed");
     return result && !anyFailed_ ? ExitCode::Success : ExitCode::Failed;
 }
 
-file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
+file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
     ReportUnexplainedFailure();
     if (Interrupt::Requested() || stopped_) return file_stream_answer::canceled();
-    const Entry* entry = Find(item);
-    if (!entry) return file_stream_answer::skipped();
+    Item item = Identify(node);
+    if (Excluded(item)) return file_stream_answer::skipped();
     if (settings_.mode == ExtractionMode::Test) {
-        open_.push_back(Current{entry});
+        open_.push_back(Current{std::move(item)});
         return file_stream_answer::into(zorvik::rt::make<SequentialStream>());
     }
     if (settings_.toStandardOutput) {
         // Only a regular file's data goes out; links are passed over.
-        if (entry->IsSymbolicLink() || entry->IsHardLink()) {
-            outcomes_.try_emplace(entry, ItemOutcome{ItemOutcome::Kind::Skipped});
+        if (item.IsSymbolicLink() || item.IsHardLink()) {
+            Tell(item, ItemResult::Kind::Skipped);
             return file_stream_answer::skipped();
         }
-        Current current{entry};
-        current.toStandardOutput = true;
-        open_.push_back(std::move(current));
         try {
-            return file_stream_answer::into(standardOutput_.Open(*entry));
+            auto stream = standardOutput_.Open(node);
+            Current current{std::move(item)};
+            current.toStandardOutput = true;
+            open_.push_back(std::move(current));
+            return file_stream_answer::into(std::move(stream));
         } catch (const std::exception& error) {
-            open_.pop_back();
-            ReportItem(*entry, error.what(), ExitCode::Failed);
+            ReportItem(item, error.what(), ExitCode::Failed);
             return file_stream_answer::skipped();
         }
     }
-    if (const auto refusal = Refusal(*entry)) {
-        ReportItem(*entry, "refused: " + *refusal, ExitCode::Failed);
+    if (const auto refusal = Refusal(item)) {
+        ReportItem(item, "refused: " + *refusal, ExitCode::Failed);
         return file_stream_answer::skipped();
     }
     try {
-        std::vector<std::wstring> destination = DestinationOf(*entry);
-        ExistingFiles existing = settings_.existing;
-        // Flattened, two names meeting are two files, as with a file already there.
-        if (!written_.insert(JoinedPath(destination)).second && !settings_.flat) {
-            console_.Error(Subject(*entry), "the archive holds this name more than once; the later entry replaces the earlier");
-            existing = ExistingFiles::Overwrite;
-        }
-        if (entry->IsSymbolicLink() || entry->IsHardLink()) return LinkStream(*entry, std::move(destination), existing);
+        std::vector<std::wstring> destination = DestinationOf(item);
+        if (item.IsSymbolicLink() || item.IsHardLink()) return LinkStream(std::move(item), std::move(destination), settings_.existing);
         links_.Forget(destination);
-        auto created = settings_.destination->CreateFile(destination, existing);
+        // A file this run wrote is one the archive holds twice: the later entry takes its place.
+        // Flattened, two names meeting are two files, as with a file already there.
+        const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
+            if (settings_.flat || !written_.count(file)) return false;
+            console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath),
+                           "the archive holds this name more than once; the later entry replaces the earlier");
+            return true;
+        };
+        auto created = settings_.destination->CreateFile(destination, settings_.existing, writtenBefore);
         if (!created) {  // --skip-existing
-            outcomes_.try_emplace(entry, ItemOutcome{ItemOutcome::Kind::Skipped});
+            Tell(item, ItemResult::Kind::Skipped);
             return file_stream_answer::skipped();
         }
-        if (entry->mode != 0) created->mode = entry->mode;
+        if (item.mode != 0) created->mode = item.mode;
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
-        open_.push_back(Current{entry, std::move(created), std::move(destination), existing});
+        open_.push_back(Current{std::move(item), std::move(created), std::move(destination)});
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {
-        ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(*entry, error.what(), ExitCode::Failed);
+        ReportItem(item, error.what(), ExitCode::Failed);
         StopOnFullOrReadOnly(error.Error());
     } catch (const zorvik::rt::hresult_error& error) {
-        ReportItem(*entry, Describe(error.code()), ExitCode::Failed);
+        ReportItem(item, Describe(error.code()), ExitCode::Failed);
     }
     return stopped_ ? file_stream_answer::canceled() : file_stream_answer::skipped();
 }
 
-file_stream_answer ExtractionRun::LinkStream(const Entry& entry, std::vector<std::wstring> destination, ExistingFiles existing) {
-    Current current{&entry, std::nullopt, std::move(destination), existing};
+file_stream_answer ExtractionRun::LinkStream(Item item, std::vector<std::wstring> destination, ExistingFiles existing) {
+    Current current{std::move(item), std::nullopt, std::move(destination), existing};
     current.link = true;
-    if (entry.IsHardLink()) {
+    if (current.item.IsHardLink()) {
         open_.push_back(std::move(current));
         return file_stream_answer::into(zorvik::rt::make<SequentialStream>());
     }
     // A target kept as the entry's data is read into memory: it is no longer than a path.
-    if (entry.symbolicLinkTarget.empty() && entry.size > PATH_MAX) {
-        ReportItem(entry, "refused: its link target is longer than a path can be", ExitCode::Failed);
+    if (current.item.symbolicLinkTarget.empty() && current.item.size > PATH_MAX) {
+        ReportItem(current.item, "refused: its link target is longer than a path can be", ExitCode::Failed);
         return file_stream_answer::skipped();
     }
     current.linkData = std::make_shared<std::string>();
@@ -202,101 +191,130 @@ file_stream_answer ExtractionRun::LinkStream(const Entry& entry, std::vector<std
     return file_stream_answer::into(std::move(stream));
 }
 
-void ExtractionRun::Folder(IArchiveItem* item) {
+void ExtractionRun::Folder(IArchiveItem* node) {
     ReportUnexplainedFailure();
-    const Entry* entry = Find(item);
-    if (!entry) return;
+    Item item = Identify(node);
+    if (Excluded(item)) return;
     // Nothing to test in a folder; flattened or on standard output, there are none.
     if (settings_.mode == ExtractionMode::Test || settings_.flat || settings_.toStandardOutput) {
-        const auto kind = settings_.mode == ExtractionMode::Test ? ItemOutcome::Kind::Done : ItemOutcome::Kind::Skipped;
-        outcomes_.try_emplace(entry, ItemOutcome{kind});
+        Tell(item, settings_.mode == ExtractionMode::Test ? ItemResult::Kind::Done : ItemResult::Kind::Skipped);
         return;
     }
-    if (const auto refusal = Refusal(*entry)) {
-        ReportItem(*entry, "refused: " + *refusal, ExitCode::Failed);
+    if (const auto refusal = Refusal(item)) {
+        ReportItem(item, "refused: " + *refusal, ExitCode::Failed);
         return;
     }
     try {
-        settings_.destination->CreateFolder(entry->components);
-        folders_.push_back(entry);
-        outcomes_.try_emplace(entry, ItemOutcome{ItemOutcome::Kind::Done});
+        settings_.destination->CreateFolder(Components(item.path));
+        if (item.mode == 0 && item.modified == 0) {
+            Tell(item, ItemResult::Kind::Done);
+            return;
+        }
+        const auto depth = static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\'));
+        folders_.push_back({std::move(item.path), depth, item.mode, item.modified});
     } catch (const RefusedName& error) {
-        ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(*entry, error.what(), ExitCode::Failed);
+        ReportItem(item, error.what(), ExitCode::Failed);
     }
 }
 
-void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
+void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     ReportUnexplainedFailure();
-    const Entry* entry = Find(item);
-    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.entry == entry; });
+    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.get() == node; });
     if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
-        if (!succeeded && entry) unexplained_ = Failure{entry, false};
-        if (succeeded && entry) outcomes_.try_emplace(entry, ItemOutcome{ItemOutcome::Kind::Done});
+        Item item = Identify(node);
+        heard_.push_back(HeardKey(item.path));
+        if (!succeeded && !Excluded(item)) unexplained_ = Failure{std::move(item), false};
         return;
     }
-    std::optional<Current> current = std::move(*found);
+    Current current = std::move(*found);
     open_.erase(found);
+    heard_.push_back(HeardKey(current.item.path));
     if (succeeded) {
         ++filesDone_;
-        bytesDone_ += entry->size;
-        outcomes_.try_emplace(entry, ItemOutcome{ItemOutcome::Kind::Done});
+        bytesDone_ += current.item.size;
         try {
-            Finish(*current);
+            Finish(current);
         } catch (const RefusedName& error) {
-            ReportItem(*entry, std::string("refused: ") + error.what(), ExitCode::Failed);
+            ReportItem(current.item, std::string("refused: ") + error.what(), ExitCode::Failed);
         } catch (const std::exception& error) {
-            if (current->file) DestinationFolder::Remove(*current->file);
-            ReportItem(*entry, error.what(), ExitCode::Failed);
+            if (current.file) DestinationFolder::Remove(*current.file);
+            ReportItem(current.item, error.what(), ExitCode::Failed);
         }
         return;
     }
-    if (current->toStandardOutput) {
+    if (current.toStandardOutput) {
         try {
-            standardOutput_.Close(*entry, false);
+            standardOutput_.Close(node, false);
         } catch (const std::exception&) {
             // Standard output fails again for the next entry, which says so.
         }
     }
     // What was written of an entry that failed is not the entry: it goes, and the report says so.
-    const bool removed = current->file.has_value();
-    const bool diskFull = removed && DestinationFolder::IsFull(*current->file);
-    if (removed) DestinationFolder::Remove(*current->file);
+    const bool removed = current.file.has_value();
+    const bool diskFull = removed && DestinationFolder::IsFull(*current.file);
+    if (removed) DestinationFolder::Remove(*current.file);
     if (diskFull) StopOnFullOrReadOnly(ENOSPC);
-    unexplained_ = Failure{entry, removed, diskFull};
+    unexplained_ = Failure{std::move(current.item), removed, diskFull};
 }
 
 void ExtractionRun::Finish(Current& current) {
-    const Entry& entry = *current.entry;
-    if (current.toStandardOutput) return standardOutput_.Close(entry, true);
-    if (current.link && entry.IsHardLink()) return links_.AddHard(entry, current.destination, current.existing);
+    Item& item = current.item;
     if (current.link) {
-        std::string target = entry.symbolicLinkTarget.empty() ? *current.linkData : FileSystemName(entry.symbolicLinkTarget);
-        if (target.empty()) throw RefusedName("the link has no target");
-        if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
-        return links_.AddSymbolic(entry, current.destination, std::move(target), current.existing);
+        // Made at the end, when it is told.
+        const DeferredLinks::Source source{linkItems_.size(), item.modified, item.mode};
+        if (item.IsHardLink()) {
+            // Where the run wrote the file it links to: the archive's path, split as the tree splits it.
+            std::wstring path = item.hardLinkTarget;
+            std::replace(path.begin(), path.end(), L'/', L'\\');
+            std::vector<std::wstring> target = Components(path);
+            if (settings_.flat) target = {target.back()};
+            links_.AddHard(source, std::move(current.destination), std::move(target), current.existing);
+        } else {
+            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : FileSystemName(item.symbolicLinkTarget);
+            if (target.empty()) throw RefusedName("the link has no target");
+            if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
+            links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);
+        }
+        linkItems_.push_back(std::move(item));
+        return;
     }
-    if (!current.file) return;  // tested
-    settings_.destination->Commit(*current.file);
-    if (entry.modified != 0) DestinationFolder::SetModified(*current.file, ToTimespec(entry.modified));
-    writtenAt_[NormalizedPath(entry.path)] = current.destination;
+    if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
+    if (current.file) {
+        settings_.destination->Commit(*current.file);
+        written_.insert(DestinationFolder::Identity(current.file->file.get()));
+        if (item.modified != 0) DestinationFolder::SetModified(*current.file, ToTimespec(item.modified));
+    }
+    Tell(item, ItemResult::Kind::Done);
 }
 
-std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
-    const Entry* entry = Find(item);
+void ExtractionRun::CreateLinks() {
+    if (settings_.mode != ExtractionMode::Extract || settings_.toStandardOutput) return;
+    const auto writtenByRun = [this](DestinationFolder::FileIdentity file) { return written_.count(file) != 0; };
+    links_.Create(writtenByRun, [this](std::size_t tag, const DeferredLinks::Outcome& outcome) {
+        const Item& item = linkItems_.at(tag);
+        if (outcome.failure)
+            ReportItem(item, *outcome.failure, ExitCode::Failed);
+        else
+            Tell(item, outcome.made ? ItemResult::Kind::Done : ItemResult::Kind::Skipped);
+    });
+    linkItems_.clear();
+}
+
+std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
     bool removed = false;
     bool diskFull = false;
-    if (unexplained_ && unexplained_->entry == entry) {
+    if (unexplained_ && unexplained_->item.item.get() == node) {
         removed = unexplained_->outputRemoved;
         diskFull = unexplained_->diskFull;
         unexplained_.reset();
     }
     ReportUnexplainedFailure();
-    if (entry && diskFull) {
-        ReportItem(*entry, DescribeErrno(ENOSPC) + " (incomplete output removed)", ExitCode::Failed);
-    } else if (entry) {
+    if (node && diskFull) {
+        ReportItem(Identify(node), DescribeErrno(ENOSPC) + " (incomplete output removed)", ExitCode::Failed);
+    } else if (node) {
         std::string reason;
         ExitCode code = ExitCode::Failed;
         switch (kind) {
@@ -308,7 +326,7 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
         case ExtractionFailure::DataCheck: reason = "CRC error: the data is damaged"; break;
         default: reason = "data error: the data is damaged or incomplete"; break;
         }
-        ReportItem(*entry, removed ? reason + " (incomplete output removed)" : reason, code);
+        ReportItem(Identify(node), removed ? reason + " (incomplete output removed)" : reason, code);
     }
     return Interrupt::Requested() || stopped_ ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
@@ -331,13 +349,12 @@ std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
     return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
 
-const Entry* ExtractionRun::Find(IArchiveItem* item) const {
-    const auto found = byItem_.find(item);
-    return found == byItem_.end() ? nullptr : found->second;
-}
+bool ExtractionRun::Excluded(const Item& item) const { return settings_.selection && settings_.selection->Excluded(Readable(item.path)); }
 
-std::optional<std::string> ExtractionRun::Refusal(const Entry& entry) const {
-    const std::wstring& path = entry.entryPath;
+std::optional<std::string> ExtractionRun::Refusal(const Item& item) const {
+    if (static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\')) >= kMaxDepth)
+        return fmt::format("nested deeper than {} folders", kMaxDepth);
+    const std::wstring& path = item.entryPath;
     if (!path.empty() && (path.front() == L'/' || path.front() == L'\\')) return "absolute path";
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -347,32 +364,37 @@ std::optional<std::string> ExtractionRun::Refusal(const Entry& entry) const {
     }
     // Below a link of the archive, whatever the order of its entries: the link is made last,
     // and a folder of its name would take its place.
-    const std::string normalized = NormalizedPath(entry.path);
-    for (std::size_t slash = normalized.find('/'); !linkPaths_.empty() && slash != std::string::npos; slash = normalized.find('/', slash + 1))
-        if (linkPaths_.count(normalized.substr(0, slash)))
-            return "path goes through a symbolic link (" + Printable(normalized.substr(0, slash)) + ")";
+    if (settings_.linkPaths.empty()) return std::nullopt;
+    const std::string readable = Readable(item.path);
+    for (std::size_t slash = readable.find('/'); slash != std::string::npos; slash = readable.find('/', slash + 1))
+        if (settings_.linkPaths.count(readable.substr(0, slash)))
+            return "path goes through a symbolic link (" + Printable(readable.substr(0, slash)) + ")";
     return std::nullopt;
 }
 
-std::vector<std::wstring> ExtractionRun::DestinationOf(const Entry& entry) const {
-    if (settings_.flat && !entry.components.empty()) return {entry.components.back()};
-    return entry.components;
+std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
+    std::vector<std::wstring> components = Components(item.path);
+    if (settings_.flat) return {components.back()};
+    return components;
 }
 
-ItemOutcome ExtractionRun::Outcome(const Entry& entry) const {
-    const auto found = outcomes_.find(&entry);
-    return found == outcomes_.end() ? ItemOutcome{} : found->second;
+void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) const {
+    if (settings_.report) settings_.report(ItemResult{Readable(path), folder, kind, reason});
 }
 
-void ExtractionRun::ReportItem(const Entry& entry, const std::string& reason, ExitCode code) {
-    ItemOutcome& outcome = outcomes_[&entry];
-    if (outcome.kind == ItemOutcome::Kind::Failed) return;
-    outcome = ItemOutcome{ItemOutcome::Kind::Failed, reason};
+void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) const {
+    if (!item.implicit) Tell(item.path, item.folder, kind);
+}
+
+void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
+    if (!reported_.emplace(item.item.get(), item.item).second) return;
     if (code == ExitCode::Password)
         passwordFailed_ = true;
     else
         anyFailed_ = true;
-    console_.Error(Subject(entry), reason);
+    // The entry as the archive names it, with "/" between components whatever the format's separator.
+    console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath), reason);
+    if (!item.implicit) Tell(item.path, item.folder, ItemResult::Kind::Failed, reason);
 }
 
 void ExtractionRun::ReportUnexplainedFailure() {
@@ -383,14 +405,35 @@ void ExtractionRun::ReportUnexplainedFailure() {
                          : passwordMissing_     ? "password missing"
                                                 : "cannot be extracted";
     if (failure->outputRemoved) reason += " (incomplete output removed)";
-    ReportItem(*failure->entry, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
+    ReportItem(failure->item, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
 }
 
-void ExtractionRun::ReportUnheard(const std::vector<const Entry*>& selected) {
+void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chosen) {
+    // Every entry asked for had its result: nothing to look for.
+    if (heard_.size() >= itemCount_) return;
+    std::vector<std::string> below;  // paths of the chosen nodes; empty for the root
+    for (const auto& item : chosen) below.push_back(Readable(Identify(item.get()).path));
+    std::sort(heard_.begin(), heard_.end());
+    std::unordered_map<std::size_t, std::uint32_t> taken;  // results matched so far, by key
     const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
                                                                        : "not extracted: the archive gave no result for it";
-    for (const Entry* entry : selected)
-        if (!entry->folder && !outcomes_.count(entry)) ReportItem(*entry, reason, ExitCode::Failed);
+    WalkEntries(archive_.Root(), [&](const Entry& entry) {
+        if (settings_.selection && settings_.selection->Excluded(entry.path)) return false;
+        if (entry.folder) return true;
+        const bool asked = std::any_of(below.begin(), below.end(), [&](const std::string& path) {
+            return path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0;
+        });
+        if (!asked) return true;
+        Item item = Identify(entry.item);
+        // Entries of one path share a key: each result heard stands for one of them.
+        const std::size_t key = HeardKey(item.path);
+        const auto [first, last] = std::equal_range(heard_.begin(), heard_.end(), key);
+        if (std::uint32_t& used = taken[key]; used < last - first)
+            ++used;
+        else
+            ReportItem(item, reason, ExitCode::Failed);
+        return true;
+    });
 }
 
 void ExtractionRun::StopOnFullOrReadOnly(int error) {
@@ -401,14 +444,14 @@ void ExtractionRun::DropUnfinishedOutput() {
     for (Current& current : std::exchange(open_, {})) {
         if (current.toStandardOutput) {
             try {
-                standardOutput_.Close(*current.entry, false);
+                standardOutput_.Close(current.item.item.get(), false);
             } catch (const std::exception&) {
                 // Nothing more goes out.
             }
         }
         if (!current.file) continue;
         DestinationFolder::Remove(*current.file);
-        ReportItem(*current.entry, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
+        ReportItem(current.item, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
                    ExitCode::Failed);
     }
 }
@@ -416,18 +459,22 @@ void ExtractionRun::DropUnfinishedOutput() {
 void ExtractionRun::FinishFolders() {
     // Deepest first, and only now that nothing more is written into them: a folder's mode may
     // forbid writing.
-    std::stable_sort(folders_.begin(), folders_.end(),
-                     [](const Entry* a, const Entry* b) { return a->components.size() > b->components.size(); });
-    for (const Entry* folder : folders_) {
+    std::stable_sort(folders_.begin(), folders_.end(), [](const FolderState& a, const FolderState& b) { return a.depth > b.depth; });
+    for (const FolderState& folder : folders_) {
+        const std::vector<std::wstring> components = Components(folder.path);
         try {
             // The destination's own mode is the user's, whatever an entry "./" says.
-            if (folder->mode != 0 && !DestinationFolder::Names(folder->components).empty())
-                settings_.destination->SetFolderMode(folder->components, folder->mode);
-            if (folder->modified != 0) settings_.destination->SetFolderModified(folder->components, ToTimespec(folder->modified));
+            if (folder.mode != 0 && !DestinationFolder::Names(components).empty())
+                settings_.destination->SetFolderMode(components, folder.mode);
+            if (folder.modified != 0) settings_.destination->SetFolderModified(components, ToTimespec(folder.modified));
+            Tell(folder.path, true, ItemResult::Kind::Done);
         } catch (const std::exception& error) {
-            ReportItem(*folder, error.what(), ExitCode::Failed);
+            console_.Error(Readable(folder.path), error.what());
+            Tell(folder.path, true, ItemResult::Kind::Failed, error.what());
+            anyFailed_ = true;
         }
     }
+    folders_.clear();
 }
 
 }  // namespace Zorvik::Cli

@@ -12,22 +12,16 @@ namespace {
 constexpr std::wstring_view kAnyNames = L"**";
 
 // The names of a path, without the empty ones and "." that stand for nothing.
-std::vector<std::wstring> Names(const std::vector<std::wstring>& components) {
-    std::vector<std::wstring> names;
-    for (const std::wstring& component : components)
-        if (!component.empty() && component != L".") names.push_back(component);
-    return names;
-}
-
 std::vector<std::wstring> SplitPath(std::wstring_view path) {
-    std::vector<std::wstring> components;
+    std::vector<std::wstring> names;
     std::size_t start = 0;
     while (start <= path.size()) {
         const std::size_t end = std::min(path.find(L'/', start), path.size());
-        components.emplace_back(path.substr(start, end - start));
+        const std::wstring_view name = path.substr(start, end - start);
+        if (!name.empty() && name != L".") names.emplace_back(name);
         start = end + 1;
     }
-    return Names(components);
+    return names;
 }
 
 // Whether c is in the set that begins after "[" at pattern[at]; at is left after the closing
@@ -135,21 +129,19 @@ bool Selection::Covers(const Pattern& pattern, const std::vector<std::wstring>& 
     return false;
 }
 
-bool Selection::Excluded(const std::vector<std::wstring>& names) const {
+bool Selection::Excluded(std::string_view path) const {
+    if (excludes_.empty()) return false;
+    const std::vector<std::wstring> names = SplitPath(WideName(path));
     return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& pattern) { return Covers(pattern, names); });
 }
 
-std::vector<const Entry*> Selection::Apply(const std::vector<Entry>& entries) {
-    std::vector<const Entry*> selected;
-    for (const Entry& entry : entries) {
-        const std::vector<std::wstring> names = Names(entry.components);
-        if (!All() && Excluded(names)) continue;
-        bool chosen = includes_.empty();
-        for (Pattern& pattern : includes_)
-            if (Covers(pattern, names)) chosen = pattern.matched = true;
-        if (chosen) selected.push_back(&entry);
-    }
-    return selected;
+bool Selection::Includes(std::string_view path) {
+    if (includes_.empty()) return true;
+    const std::vector<std::wstring> names = SplitPath(WideName(path));
+    bool included = false;
+    for (Pattern& pattern : includes_)
+        if (Covers(pattern, names)) included = pattern.matched = true;
+    return included;
 }
 
 std::vector<std::string> Selection::Unmatched() const {

@@ -7,9 +7,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "cli/EntryList.h"
 
 namespace Zorvik::Cli {
 
@@ -18,11 +18,15 @@ public:
     // Typed as the file system has names: bytes that are not UTF-8 match the archive's escapes.
     Selection(const std::vector<std::string>& patterns, const std::vector<std::string>& excludes);
 
-    // No pattern and no exclude: every entry, with nothing to look at.
-    bool All() const noexcept { return includes_.empty() && excludes_.empty(); }
-    // The selected entries in their order, remembering which patterns chose something.
-    std::vector<const Entry*> Apply(const std::vector<Entry>& entries);
-    // Patterns, as typed, that chose no entry in the last Apply.
+    // Without include patterns, every entry but those excluded.
+    bool HasIncludes() const noexcept { return !includes_.empty(); }
+    // Paths are as list shows them: names from the root joined with "/".
+    // An exclude pattern covers the path, or a folder above it.
+    bool Excluded(std::string_view path) const;
+    // An include pattern covers the path, or a folder above it (always, without patterns); the
+    // patterns that did are remembered.
+    bool Includes(std::string_view path);
+    // Patterns, as typed, that covered no path given to Includes.
     std::vector<std::string> Unmatched() const;
 
 private:
@@ -35,7 +39,6 @@ private:
     static Pattern Parse(const std::string& typed, bool exclude);
     // The pattern matches the names or a folder above them.
     static bool Covers(const Pattern& pattern, const std::vector<std::wstring>& names);
-    bool Excluded(const std::vector<std::wstring>& names) const;
 
     std::vector<Pattern> includes_;
     std::vector<Pattern> excludes_;

@@ -12,20 +12,20 @@
 
 namespace Zorvik::Cli {
 
-zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> StandardOutput::Open(const Entry& entry) {
+zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> StandardOutput::Open(const IArchiveItem* item) {
     if (!direct_ && waiting_.empty()) {
-        direct_ = &entry;
+        direct_ = item;
         return zorvik::rt::make<SequentialStream>(SequentialStream::WriteTo(STDOUT_FILENO));
     }
-    Waiting& waiting = waiting_.emplace_back(Waiting{&entry, NewTemporaryFile()});
+    Waiting& waiting = waiting_.emplace_back(Waiting{item, NewTemporaryFile()});
     return zorvik::rt::make<SequentialStream>(SequentialStream::WriteTo(waiting.file.get()));
 }
 
-void StandardOutput::Close(const Entry& entry, bool succeeded) {
-    if (direct_ == &entry) {
+void StandardOutput::Close(const IArchiveItem* item, bool succeeded) {
+    if (direct_ == item) {
         direct_ = nullptr;
     } else {
-        const auto found = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& waiting) { return waiting.entry == &entry; });
+        const auto found = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& waiting) { return waiting.item == item; });
         if (found == waiting_.end()) return;
         found->ended = true;
         found->succeeded = succeeded;

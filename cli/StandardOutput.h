@@ -5,7 +5,7 @@
 
 #include <deque>
 
-#include "cli/EntryList.h"
+#include "Zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/streams_abi.h"
 #include "zorvik/runtime/unique_fd.h"
@@ -14,14 +14,15 @@ namespace Zorvik::Cli {
 
 class StandardOutput {
 public:
-    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> Open(const Entry& entry);
+    // item stands for its entry until Close.
+    zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> Open(const IArchiveItem* item);
     // The entry's data is all there, or it failed (what of it waits is dropped). Raises
     // std::system_error when standard output takes no more.
-    void Close(const Entry& entry, bool succeeded);
+    void Close(const IArchiveItem* item, bool succeeded);
 
 private:
     struct Waiting {
-        const Entry* entry = nullptr;
+        const IArchiveItem* item = nullptr;
         zorvik::rt::unique_fd file;
         bool ended = false;
         bool succeeded = false;
@@ -29,7 +30,7 @@ private:
     // Writes out, in order, the waiting entries that have ended, while none writes straight.
     void Release();
 
-    const Entry* direct_ = nullptr;
+    const IArchiveItem* direct_ = nullptr;
     std::deque<Waiting> waiting_;
 };
 

@@ -1,5 +1,6 @@
 // zorvik: lists, extracts and tests archives through the Zorvik component.
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <fmt/format.h>
 
 #include "cli/Commands.h"
@@ -75,6 +76,9 @@ void AddSelection(CLI::App* command, ArchiveOptions& options, const char* what) 
 
 int main(int argc, char** argv) {
     Interrupt::Install();
+    // Without TZ the C library checks /etc/localtime on every local-time conversion, and the
+    // engine makes two for every zip entry it lists; naming the same file reads it once.
+    ::setenv("TZ", ":/etc/localtime", 0);
 
     CLI::App app("Lists, extracts and tests archives of every format the archive engine reads.", "zorvik");
     app.require_subcommand(0, 1);
@@ -140,7 +144,9 @@ int main(int argc, char** argv) {
         "null, \"hardLinkTarget\": null}. Entries come depth first, each folder before what it holds; \"path\" joins the names "
         "from the root with \"/\"; \"modified\" is null when the entry has no time, and always UTC; \"mode\" is st_mode's type "
         "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
-        "(7z, zip).",
+        "(7z, zip).\n\n"
+        "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
+        "exit status is 1.",
         "zorvik list docs.zip\nzorvik list docs.zip 'docs/**/*.pdf'\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
@@ -175,8 +181,8 @@ int main(int argc, char** argv) {
         "gives them exactly. An entry without permission bits (an archive made on Windows) gets those of a new file.\n\n" +
             std::string(kSelectionText) + "\n\n"
         "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
-        "through a symbolic link (one already in DIR, or one of the archive) is refused and reported, and the other entries are "
-        "extracted.\n\n"
+        "through a symbolic link (one already in DIR, or one of the archive), or an entry nested more than 1024 folders deep, is "
+        "refused and reported, and the other entries are extracted.\n\n"
         "Symbolic links are made once every file is written, and only when their target stays inside DIR: the target is followed "
         "name by name from the link's folder, through the links in DIR and the archive's, and a link whose target is absolute, "
         "or goes above DIR at any point, is refused and reported, and nothing is made for it. A hard link is made to a file "

@@ -36,10 +36,28 @@ std::uint64_t InputStreamAdapter::Size() const {
     return size;
 }
 
-std::uint64_t InputStreamAdapter::Position() const {
-    std::uint64_t position = 0;
-    check_hresult(stream_->get_Position(&position));
-    return position;
+std::uint64_t InputStreamAdapter::Position() {
+    if (!position_) {
+        std::uint64_t position = 0;
+        check_hresult(stream_->get_Position(&position));
+        position_ = position;
+    }
+    return *position_;
+}
+
+std::uint32_t InputStreamAdapter::ReadAt(std::uint64_t position, std::uint8_t* data, std::uint32_t size) {
+    if (streamPosition_ != position) {
+        streamPosition_.reset();
+        check_hresult(stream_->Seek(position));
+    }
+    auto buffer = zorvik::rt::make<WinrtBufferImpl>(data, size);
+    com_ptr<ABI::Windows::Foundation::IAsyncOperation<IBuffer*>> operation;
+    check_hresult(input_->ReadAsync(buffer.get(), size, InputStreamOptions::Partial, operation.put()));
+    const com_ptr<IBuffer> result = zorvik::rt::get(operation);
+    std::uint32_t read = buffer->Length();
+    if (result && result.get() != static_cast<IBuffer*>(buffer.get())) read = CopyFromOtherBuffer(result.get(), data, size);
+    streamPosition_ = position + read;
+    return read;
 }
 
 HRESULT InputStreamAdapter::Read(void* data, std::uint32_t size, std::uint32_t* processedSize) {
@@ -48,15 +66,29 @@ HRESULT InputStreamAdapter::Read(void* data, std::uint32_t size, std::uint32_t* 
     if (!data) return E_POINTER;
     if (!input_) return S_FALSE;
     try {
-        auto buffer = zorvik::rt::make<WinrtBufferImpl>(static_cast<std::uint8_t*>(data), size);
-        com_ptr<ABI::Windows::Foundation::IAsyncOperation<IBuffer*>> operation;
-        check_hresult(input_->ReadAsync(buffer.get(), size, InputStreamOptions::Partial, operation.put()));
-        const com_ptr<IBuffer> result = zorvik::rt::get(operation);
-        std::uint32_t read = buffer->Length();
-        if (result && result.get() != static_cast<IBuffer*>(buffer.get())) read = CopyFromOtherBuffer(result.get(), data, size);
-        if (processedSize) *processedSize = read;
+        auto* out = static_cast<std::uint8_t*>(data);
+        const std::uint64_t position = Position();
+        std::uint32_t done = 0;
+        if (position >= aheadStart_ && position - aheadStart_ < ahead_.size()) {
+            const auto offset = static_cast<std::size_t>(position - aheadStart_);
+            done = static_cast<std::uint32_t>(std::min<std::size_t>(size, ahead_.size() - offset));
+            std::memcpy(out, ahead_.data() + offset, done);
+        }
+        if (done < size && size - done >= kBlock) {
+            done += ReadAt(position + done, out + done, size - done);
+        } else if (done < size) {
+            ahead_.resize(kBlock);
+            aheadStart_ = position + done;
+            ahead_.resize(ReadAt(aheadStart_, ahead_.data(), kBlock));
+            const auto more = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, ahead_.size()));
+            std::memcpy(out + done, ahead_.data(), more);
+            done += more;
+        }
+        position_ = position + done;
+        if (processedSize) *processedSize = done;
         return S_OK;
     } catch (...) {
+        ahead_.clear();
         return S_FALSE;
     }
 }
@@ -68,12 +100,14 @@ HRESULT InputStreamAdapter::Seek(std::int64_t offset, std::uint32_t seekOrigin, 
         const std::uint64_t base = seekOrigin == 0 ? 0 : seekOrigin == 1 ? current : Size();
         std::uint64_t target = 0;
         if (const HRESULT hr = SeekTarget(offset, base, target); hr != S_OK) return hr;
-        std::uint64_t reached = current;
         if (target != current) {
+            streamPosition_.reset();
             check_hresult(stream_->Seek(target));
-            reached = Position();
+            std::uint64_t reached = 0;
+            check_hresult(stream_->get_Position(&reached));
+            streamPosition_ = position_ = reached;
         }
-        if (newPosition) *newPosition = reached;
+        if (newPosition) *newPosition = *position_;
         return S_OK;
     } catch (...) {
         return S_FALSE;

@@ -1,14 +1,18 @@
 #include "model/ArchiveEntryProperties.h"
 
+#include <algorithm>
+
 #include "archive/Archive.h"
 #include "archive/EngineReference.h"
 #include "engine/EngineText.h"
 #include "model/AbiValues.h"
+#include "model/PackedTree.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik {
 
 using Impl::GiveValue;
+using Impl::PackedTree;
 
 namespace {
 zorvik::rt::prop_variant ReadProperty(Engine::IInArchive* handler, std::uint32_t index, PROPID id) {
@@ -29,10 +33,11 @@ std::wstring LinkTargetOf(const zorvik::rt::prop_variant& value) {
 }
 
 // The POSIX mode: the handler's own property, or the high half of the attributes where the
-// engine marks it there (7z, zip and RAR 4 keep it so).
-std::uint32_t PosixModeOf(const zorvik::rt::prop_variant& posix, const zorvik::rt::prop_variant& attributes) {
-    if (posix.type() == VT_UI4) return posix.get().ulVal;
-    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension)) return attributes.get().ulVal >> 16;
+// engine marks it there (7z, zip and RAR 4 keep it so). st_mode's type and permission bits
+// take 16 bits.
+std::uint16_t PosixModeOf(const zorvik::rt::prop_variant& posix, const zorvik::rt::prop_variant& attributes) {
+    if (posix.type() == VT_UI4) return static_cast<std::uint16_t>(posix.get().ulVal);
+    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension)) return static_cast<std::uint16_t>(attributes.get().ulVal >> 16);
     return 0;
 }
 
@@ -44,55 +49,72 @@ std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
 
 }  // namespace
 
-ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index) : index_(index) {
-    const Impl::EngineReference handler(archive);  // raises when nothing is open
-    Read(handler.get());
-}
+namespace Impl {
 
-ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index) : index_(index) {
-    zorvik::rt::check_pointer(handler);
-    Read(handler);
-}
-
-void ArchiveEntryProperties::Read(Engine::IInArchive* handler) {
+EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t index, TextArena& text) {
     using namespace Engine;
-    const auto path = ReadProperty(handler, index_, kpidPath);
+    EntryProperties entry;
+    entry.Index = index;
+    const auto path = ReadProperty(handler, index, kpidPath);
     if (const auto stored = path.as_string(); stored && !stored->empty()) {
-        const std::wstring text = Impl::FromEngineText(*stored);
-        path_ = std::make_unique_for_overwrite<wchar_t[]>(text.size());
-        text.copy(path_.get(), text.size());
-        pathLength_ = static_cast<std::uint32_t>(text.size());
+        // Most names hold no pair to join: those go to the arena as the engine gave them.
+        const bool paired = std::any_of(stored->begin(), stored->end(), IsHighSurrogate);
+        entry.Path = paired ? text.Store(FromEngineText(*stored)) : text.Store(*stored);
     }
-    if (const auto isDir = ReadProperty(handler, index_, kpidIsDir); !isDir.empty()) isFolder_ = IsNonZero(isDir);
+    if (const auto isDir = ReadProperty(handler, index, kpidIsDir); !isDir.empty()) entry.IsFolder = IsNonZero(isDir);
     // Handlers report sizes for directories too; a folder counts as empty and unencrypted.
-    if (!isFolder_) {
-        size_ = ReadProperty(handler, index_, kpidSize).as_uint64().value_or(0);
-        packedSize_ = ReadProperty(handler, index_, kpidPackSize).as_uint64().value_or(0);
-        if (const auto encrypted = ReadProperty(handler, index_, kpidEncrypted); !encrypted.empty()) isEncrypted_ = IsNonZero(encrypted);
+    if (!entry.IsFolder) {
+        entry.Size = ReadProperty(handler, index, kpidSize).as_uint64().value_or(0);
+        entry.PackedSize = ReadProperty(handler, index, kpidPackSize).as_uint64().value_or(0);
+        if (const auto encrypted = ReadProperty(handler, index, kpidEncrypted); !encrypted.empty()) entry.IsEncrypted = IsNonZero(encrypted);
     }
-    modified_ = TicksOf(ReadProperty(handler, index_, kpidMTime));
-    created_ = TicksOf(ReadProperty(handler, index_, kpidCTime));
-    accessed_ = TicksOf(ReadProperty(handler, index_, kpidATime));
-    ReadPosixProperties(handler);
+    entry.Modified = TicksOf(ReadProperty(handler, index, kpidMTime));
+    entry.Created = TicksOf(ReadProperty(handler, index, kpidCTime));
+    entry.Accessed = TicksOf(ReadProperty(handler, index, kpidATime));
+    entry.Mode = PosixModeOf(ReadProperty(handler, index, kpidPosixAttrib), ReadProperty(handler, index, kpidAttrib));
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidSymLink)); !target.empty()) entry.SymbolicLink = text.Store(target);
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidHardLink)); !target.empty()) entry.HardLink = text.Store(target);
+    return entry;
 }
 
-void ArchiveEntryProperties::ReadPosixProperties(Engine::IInArchive* handler) {
-    using namespace Engine;
-    mode_ = PosixModeOf(ReadProperty(handler, index_, kpidPosixAttrib), ReadProperty(handler, index_, kpidAttrib));
-    LinkTargets links{LinkTargetOf(ReadProperty(handler, index_, kpidSymLink)), LinkTargetOf(ReadProperty(handler, index_, kpidHardLink))};
-    if (!links.symbolic.empty() || !links.hard.empty()) links_ = std::make_unique<LinkTargets>(std::move(links));
+}  // namespace Impl
+
+ArchiveEntryProperties::ArchiveEntryProperties(std::shared_ptr<PackedTree> tree, std::uint32_t node) : tree_(std::move(tree)), node_(node) {}
+
+ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index)
+    : ArchiveEntryProperties(DetachedTree(Impl::EngineReference(archive).get(), index), kDetachedNode) {}  // raises when nothing is open
+
+ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index)
+    : ArchiveEntryProperties(DetachedTree(handler, index), kDetachedNode) {}
+
+ArchiveEntryProperties::~ArchiveEntryProperties() { tree_->Forget(node_, this); }
+
+std::shared_ptr<PackedTree> ArchiveEntryProperties::DetachedTree(Engine::IInArchive* handler, std::uint32_t index) {
+    zorvik::rt::check_pointer(handler);
+    auto tree = std::make_shared<PackedTree>();
+    const Impl::EntryProperties entry = Impl::ReadEntryProperties(handler, index, tree->Text());
+    if (entry.IsFolder)
+        tree->AddFolder(PackedTree::kRoot, entry.Path, &entry);
+    else
+        tree->AddFile(PackedTree::kRoot, entry.Path, entry);
+    return tree;
 }
 
-HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(packedSize_, value); }
-HRESULT ArchiveEntryProperties::get_Path(HSTRING* value) { return Impl::GiveString(Path(), value); }
-HRESULT ArchiveEntryProperties::get_Size(std::uint64_t* value) { return GiveValue(size_, value); }
-HRESULT ArchiveEntryProperties::get_DateModified(DateTime* value) { return GiveValue(DateTime{modified_}, value); }
-HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveValue(DateTime{created_}, value); }
-HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{accessed_}, value); }
-HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(isFolder_, value); }
-HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(isEncrypted_, value); }
-HRESULT ArchiveEntryProperties::get_Mode(std::uint32_t* value) { return GiveValue(mode_, value); }
-HRESULT ArchiveEntryProperties::get_SymbolicLinkTarget(HSTRING* value) { return Impl::GiveString(links_ ? links_->symbolic : L"", value); }
-HRESULT ArchiveEntryProperties::get_HardLinkTarget(HSTRING* value) { return Impl::GiveString(links_ ? links_->hard : L"", value); }
+std::uint32_t ArchiveEntryProperties::Index() const noexcept { return tree_->EntryIndex(node_); }
+std::wstring ArchiveEntryProperties::Path() const { return tree_->EntryPath(node_).Wide(); }
+std::uint64_t ArchiveEntryProperties::Size() const noexcept { return tree_->Size(node_); }
+bool ArchiveEntryProperties::IsFolder() const noexcept { return tree_->IsFolder(node_); }
+
+HRESULT ArchiveEntryProperties::get_PackedSize(std::uint64_t* value) { return GiveValue(tree_->PackedSize(node_), value); }
+HRESULT ArchiveEntryProperties::get_Path(HSTRING* value) { return Impl::GiveText(tree_->EntryPath(node_), value); }
+HRESULT ArchiveEntryProperties::get_Size(std::uint64_t* value) { return GiveValue(tree_->Size(node_), value); }
+HRESULT ArchiveEntryProperties::get_DateModified(DateTime* value) { return GiveValue(DateTime{tree_->Modified(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveValue(DateTime{tree_->Created(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{tree_->Accessed(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(tree_->IsFolder(node_), value); }
+HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(tree_->IsEncrypted(node_), value); }
+HRESULT ArchiveEntryProperties::get_Mode(std::uint32_t* value) { return GiveValue(std::uint32_t{tree_->Mode(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_SymbolicLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Symbolic, value); }
+HRESULT ArchiveEntryProperties::get_HardLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Hard, value); }
 
 }  // namespace Zorvik

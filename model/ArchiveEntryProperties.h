@@ -1,17 +1,46 @@
-// The ArchiveEntryProperties runtime class: one entry's properties, read once from the handler.
+// The ArchiveEntryProperties runtime class: one entry's properties, read once from the handler
+// into the item tree's record of the entry, which this object presents.
 #pragma once
 
 #include <memory>
-#include <string_view>
+#include <string>
 
 #include "Zorvik/Items.h"
 #include "Zorvik/PosixProperties.h"
 #include "engine/EngineInterfaces.h"
+#include "model/TextArena.h"
 #include "module/ComponentObject.h"
 
 namespace Zorvik {
 
 class Archive;
+
+namespace Impl {
+
+class PackedTree;
+
+// What the handler says of one entry; a directory always reads as empty and unencrypted.
+struct EntryProperties {
+    std::uint32_t Index = 0;
+    PackedText Path;
+    bool IsFolder = false;
+    bool IsEncrypted = false;
+    std::uint64_t Size = 0;
+    std::uint64_t PackedSize = 0;
+    std::int64_t Modified = 0;
+    std::int64_t Created = 0;
+    std::int64_t Accessed = 0;
+    // Type and permission bits as st_mode holds them; 0 when the archive records none.
+    std::uint16_t Mode = 0;
+    PackedText SymbolicLink;
+    PackedText HardLink;
+};
+
+// Reads entry `index` of handler, keeping its path in text; failed reads leave their field at
+// its default.
+EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t index, TextArena& text);
+
+}  // namespace Impl
 
 class ArchiveEntryProperties final
     : public Impl::ComponentObject<ArchiveEntryProperties, IArchiveEntryProperties, IFileSystemProperties,
@@ -20,10 +49,13 @@ public:
     static constexpr const char* runtime_class_name = "Zorvik.ArchiveEntryProperties";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveEntryPropertiesActivationFactory";
 
+    // The properties of a node of tree that stands for an entry.
+    ArchiveEntryProperties(std::shared_ptr<Impl::PackedTree> tree, std::uint32_t node);
     // Reads entry `index` of the archive's open handler (taken under its Lock).
     ArchiveEntryProperties(Archive& archive, std::uint32_t index);
     // Reads entry `index` of `handler`; failed reads leave their field at its default.
     ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index);
+    ~ArchiveEntryProperties() override;
 
     HRESULT get_PackedSize(std::uint64_t* value) override;
     HRESULT get_Path(HSTRING* value) override;
@@ -37,33 +69,19 @@ public:
     HRESULT get_SymbolicLinkTarget(HSTRING* value) override;
     HRESULT get_HardLinkTarget(HSTRING* value) override;
 
-    // For the tree, extraction and update.
-    std::uint32_t Index() const noexcept { return index_; }
-    std::wstring_view Path() const noexcept { return {path_.get(), pathLength_}; }
-    std::uint64_t Size() const noexcept { return size_; }
-    bool IsFolder() const noexcept { return isFolder_; }
+    // For extraction and update.
+    std::uint32_t Index() const noexcept;
+    std::wstring Path() const;
+    std::uint64_t Size() const noexcept;
+    bool IsFolder() const noexcept;
 
 private:
-    void Read(Engine::IInArchive* handler);
-    void ReadPosixProperties(Engine::IInArchive* handler);
+    // A tree of its own holding the one entry read, as its first node.
+    static constexpr std::uint32_t kDetachedNode = 1;
+    static std::shared_ptr<Impl::PackedTree> DetachedTree(Engine::IInArchive* handler, std::uint32_t index);
 
-    struct LinkTargets {
-        std::wstring symbolic;
-        std::wstring hard;
-    };
-
-    std::uint32_t index_;
-    std::uint32_t pathLength_ = 0;
-    std::unique_ptr<wchar_t[]> path_;  // kept small: a tree holds one of these per entry
-    std::uint64_t size_ = 0;
-    std::uint64_t packedSize_ = 0;
-    std::int64_t created_ = 0;
-    std::int64_t accessed_ = 0;
-    std::int64_t modified_ = 0;
-    bool isFolder_ = false;
-    bool isEncrypted_ = false;
-    std::uint32_t mode_ = 0;
-    std::unique_ptr<LinkTargets> links_;  // links only
+    const std::shared_ptr<Impl::PackedTree> tree_;
+    const std::uint32_t node_;
 };
 
 }  // namespace Zorvik

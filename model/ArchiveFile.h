@@ -12,7 +12,8 @@ public:
     static constexpr const char* runtime_class_name = "Zorvik.ArchiveFile";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveFileActivationFactory";
 
-    ArchiveFile(std::wstring_view name, zorvik::rt::com_ptr<ArchiveEntryProperties> properties) : item_(name, std::move(properties)) {}
+    ArchiveFile(std::shared_ptr<Impl::PackedTree> tree, std::uint32_t node) noexcept : item_(std::move(tree), node) {}
+    ~ArchiveFile() override { item_.Tree().Forget(item_.Node(), this); }
 
     HRESULT get_Properties(IArchiveEntryProperties** value) override { return item_.GetProperties(value); }
     HRESULT get_Name(HSTRING* value) override { return item_.GetName(value); }
@@ -21,7 +22,6 @@ public:
     HRESULT GetRelativePath(IArchiveFolder* ancestor, HSTRING* path) override { return item_.GetRelativePath(ancestor, path); }
 
     const ArchiveItem& Item() const noexcept { return item_; }
-    void SetParent(ArchiveFolder& parent) { item_.SetParent(parent); }
 
 private:
     ArchiveItem item_;

@@ -9,8 +9,10 @@ namespace Zorvik::Impl {
 
 inline bool IsPathSeparator(wchar_t c) noexcept { return c == L'/' || c == L'\\'; }
 
-// Views into path; refills `components` so that one buffer serves many paths.
-inline void SplitPath(std::wstring_view path, std::vector<std::wstring_view>& components) {
+// Views into path (a string view or arena text); refills `components` so that one buffer
+// serves many paths.
+template <typename Text>
+void SplitPath(const Text& path, std::vector<Text>& components) {
     components.clear();
     std::size_t start = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {

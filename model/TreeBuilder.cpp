@@ -67,25 +67,30 @@ com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* prog
         if (progress && !reporter) reporter = com_ptr<IOperationProgress>::copy_from(progress).as<IOperationProgress>();
         if (reporter) ReportTotal(*reporter, count);
 
+        auto tree = std::make_shared<PackedTree>();
         com_ptr<ArchiveFolder> root;
         {
             std::unique_lock lock(archive.Lock);
             archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
             if (archive.RootFolder) return archive.RootFolder;  // another build got there first
             if (archive.InArchive.get() != handler.get()) continue;         // closed or reopened meanwhile
-            root = zorvik::rt::make<ArchiveFolder>(std::wstring_view(), nullptr);
+            root = tree->Folder(PackedTree::kRoot);
             archive.RootFolder = root;
             if (archive.IsNew) return root;  // a created archive has no entries yet
             archive.RootFolderBuilding = true;
         }
         BuildCompletion completion(archive, root.get());
-        TreeBuilder(archive, handler.get(), *root, reporter).AddEntries(count, cancellation);
+        TreeBuilder(archive, handler.get(), *tree, reporter).AddEntries(count, cancellation);
         return root;
     }
 }
 
-TreeBuilder::TreeBuilder(Archive& archive, Engine::IInArchive* handler, ArchiveFolder& root, com_ptr<IOperationProgress> progress)
-    : archive_(archive), handler_(handler), root_(root), progress_(std::move(progress)) {}
+TreeBuilder::TreeBuilder(Archive& archive, Engine::IInArchive* handler, PackedTree& tree, com_ptr<IOperationProgress> progress)
+    : archive_(archive),
+      handler_(handler),
+      tree_(tree),
+      progress_(std::move(progress)),
+      folders_(0, FolderKeyHash{&tree.Order()}, FolderKeyEqual{&tree.Order()}) {}
 
 void TreeBuilder::AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation) {
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -95,45 +100,61 @@ void TreeBuilder::AddEntries(std::uint32_t count, const zorvik::rt::cancellation
     }
 }
 
+std::uint32_t TreeBuilder::FolderNamed(std::uint32_t parent, PackedText name) {
+    const auto [place, added] = folders_.try_emplace(FolderKey{parent, name}, kNoNode);
+    if (added) place->second = tree_.AddFolder(parent, name, nullptr);
+    return place->second;
+}
+
+void TreeBuilder::AddFolder(std::uint32_t parent, PackedText name, const EntryProperties& properties) {
+    const auto [place, added] = folders_.try_emplace(FolderKey{parent, name}, kNoNode);
+    if (added)
+        place->second = tree_.AddFolder(parent, name, &properties);
+    else if (!tree_.HasProperties(place->second))
+        tree_.GiveProperties(place->second, properties);  // the first explicit entry wins
+}
+
 bool TreeBuilder::AddEntry(std::uint32_t index) {
-    com_ptr<ArchiveEntryProperties> properties;
-    std::wstring madeName;
+    EntryProperties properties;
+    PackedText path;
     {
         // Held while the handler is read, so that a close cannot pull it away mid-read.
         std::lock_guard lock(archive_.Lock);
         if (archive_.InArchive.get() != handler_) throw zorvik::rt::illegal_method_call_error();
-        properties = zorvik::rt::make<ArchiveEntryProperties>(handler_, index);
-        if (properties->Path().empty()) {
+        properties = ReadEntryProperties(handler_, index, tree_.Text());
+        path = properties.Path;
+        if (path.empty()) {
             // Single-stream formats name their only entry after the archive file, and so does
             // every other format an entry without a name (data stored from a pipe, say).
-            madeName = NameForNamelessEntry(archive_.ArchiveName, archive_.Format.get());
+            std::wstring madeName = NameForNamelessEntry(archive_.ArchiveName, archive_.Format.get());
             if (madeName.empty()) madeName = archive_.ArchiveName;
             if (madeName.empty()) return false;  // no name to give it
+            path = tree_.Text().Store(madeName);
         }
     }
-    const std::wstring_view path = madeName.empty() ? std::wstring_view(properties->Path()) : madeName;
 
     SplitPath(path, components_);
-    const auto firstNamed = std::find_if(components_.begin(), components_.end(), [](std::wstring_view c) { return !c.empty(); });
-    std::wstring_view name = path;
-    ArchiveFolder* parent = &root_;
+    const auto firstNamed = std::find_if(components_.begin(), components_.end(), [](PackedText c) { return !c.empty(); });
+
+    PackedText name = path;
+    std::uint32_t parent = PackedTree::kRoot;
     if (firstNamed != components_.end()) {
         name = components_.back();
         // Archives list entries folder by folder: the same leading text finds the same folder.
-        const std::wstring_view folderPath = path.substr(0, static_cast<std::size_t>(name.data() - path.data()));
-        if (lastParent_ && folderPath == lastFolderPath_) {
+        const PackedText folderPath = path.substr(0, path.size() - name.size());
+        if (lastParent_ != kNoNode && folderPath == lastFolderPath_) {
             parent = lastParent_;
         } else {
-            for (auto folder = firstNamed; folder != components_.end() - 1; ++folder) parent = &parent->FolderNamed(*folder);
+            for (auto folder = firstNamed; folder != components_.end() - 1; ++folder) parent = FolderNamed(parent, *folder);
             lastFolderPath_ = folderPath;
             lastParent_ = parent;
         }
     }
 
-    if (properties->IsFolder())
-        parent->AddFolder(name, std::move(properties));
+    if (properties.IsFolder)
+        AddFolder(parent, name, properties);
     else
-        parent->AddFile(zorvik::rt::make<ArchiveFile>(name, std::move(properties)));
+        tree_.AddFile(parent, name, properties);
     return true;
 }
 

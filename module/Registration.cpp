@@ -4,6 +4,7 @@
 #include "engine/ArchiveFormat.h"
 #include "engine/ArchiveInfo.h"
 #include "model/ArchiveEntryProperties.h"
+#include "model/ArchiveFile.h"
 #include "model/ArchiveFolder.h"
 #include "model/CompressionOptions.h"
 #include "model/CompressorDescription.h"

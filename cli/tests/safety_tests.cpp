@@ -52,6 +52,30 @@ TEST_F(HostileNames, DotDotAndAbsoluteNamesAreRefusedAndTheRestIsExtracted) {
     EXPECT_EQ(Everything(Path("jail/out")), std::vector<std::string>{"good"});
 }
 
+TEST_F(HostileNames, AChainOfFoldersTooDeepToWriteIsRefusedWhileInfoAndTestReadIt) {
+    // One entry 100,000 folders deep, in 200 KB: every command once took time and memory that
+    // grew with the square of the depth.
+    Shell("python3 -c \"import io, tarfile\n"
+          "with tarfile.open('hostile.tar', 'w', format=tarfile.PAX_FORMAT) as t:\n"
+          "    i = tarfile.TarInfo('d/' * 100000 + 'leaf'); i.size = 5; t.addfile(i, io.BytesIO(b'deep\\\\n'))\"");
+    const ToolResult info = Run({"info", "hostile.tar", "--json"});
+    ASSERT_EQ(info.code, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["folderCount"].get<int>(), 100000);
+    EXPECT_EQ(Run({"test", "hostile.tar"}).out.rfind("hostile.tar: OK, 1 file tested, 5 B, ", 0), 0u);
+
+    const ToolResult listed = Run({"list", "hostile.tar"});
+    EXPECT_EQ(listed.code, 1);
+    std::string limit = "d";
+    for (int i = 1; i < 1024; ++i) limit += "/d";
+    EXPECT_EQ(listed.err, "zorvik: " + limit + ": holds entries nested deeper than 1024 folders; they are not listed\n");
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1024 + 2) << "the folders down to the limit, a heading and a total";
+
+    const ToolResult extracted = ExtractInJail();
+    EXPECT_EQ(extracted.code, 1);
+    EXPECT_TRUE(extracted.err.ends_with(": refused: nested deeper than 1024 folders\n")) << extracted.err.substr(0, 200);
+    EXPECT_TRUE(fs::is_empty(Path("jail/out")));
+}
+
 TEST_F(HostileNames, ALinkEntryLeadingOutsideIsNeverFollowed) {
     fs::create_directories(Path("maker/d"));
     WriteFile(Path("maker/d/file"), "through the link\n");

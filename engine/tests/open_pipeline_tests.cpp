@@ -72,6 +72,7 @@ public:
 
     HRESULT ReadAsync(IBuffer* buffer, std::uint32_t count, InputStreamOptions options, IAsyncOperation<IBuffer*>** operation) override {
         LastReadOptions = options;
+        ++Reads;
         if (Failing) {
             // The failure arrives with the operation's completion, not with the call.
             *operation = zorvik::rt::run_async<IBuffer*>([]() -> com_ptr<IBuffer> { throw zorvik::rt::failure_error(); }).detach();
@@ -85,6 +86,7 @@ public:
     bool Failing = false;
     bool AnswerWithOwnBuffer = false;
     int Seeks = 0;
+    int Reads = 0;
     InputStreamOptions LastReadOptions = InputStreamOptions::None;
 
 private:
@@ -151,6 +153,31 @@ TEST(InputStreamAdapterRead, ReadsPartiallyIntoTheEnginesMemoryUpToTheEnd) {
     EXPECT_EQ(read, content);
     ASSERT_EQ(stream.adapter->Read(block.data(), 100, &processed), S_OK);
     EXPECT_EQ(processed, 0u);
+}
+
+TEST(InputStreamAdapterRead, SmallReadsAndSeeksWithinABlockReachThePlatformOnce) {
+    const std::string content = Pattern(300000);
+    AdapterOver stream(content.size());
+    // Headers read a few bytes at a time, here and there: one block read serves them all.
+    std::string small(7, '\0');
+    for (std::uint64_t at : {20u, 1000u, 60000u, 1000u, 65529u}) {
+        ASSERT_EQ(stream.adapter->Seek(static_cast<std::int64_t>(at), 0, nullptr), S_OK);
+        std::uint32_t processed = 0;
+        ASSERT_EQ(stream.adapter->Read(small.data(), 7, &processed), S_OK);
+        ASSERT_EQ(processed, 7u);
+        EXPECT_EQ(small, content.substr(at, 7)) << at;
+    }
+    EXPECT_EQ(stream.observed->Reads, 1);
+    // A large read takes what the block holds and the rest straight from the platform.
+    ASSERT_EQ(stream.adapter->Seek(60000, 0, nullptr), S_OK);
+    std::string large(200000, '\0');
+    std::uint32_t processed = 0;
+    ASSERT_EQ(stream.adapter->Read(large.data(), static_cast<std::uint32_t>(large.size()), &processed), S_OK);
+    ASSERT_EQ(processed, large.size());
+    EXPECT_EQ(large, content.substr(60000, large.size()));
+    std::uint64_t position = 0;
+    ASSERT_EQ(stream.adapter->Seek(0, 1, &position), S_OK);
+    EXPECT_EQ(position, 260000u);
 }
 
 TEST(InputStreamAdapterFailures, PlatformFailuresBecomeSFalseWithNothingRead) {

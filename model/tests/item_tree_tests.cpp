@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "model/ArchiveFolder.h"
 #include "model/tests/FakeHandler.h"
 #include "model/tests/TreeTesting.h"
@@ -30,6 +33,77 @@ TEST(ItemTree, ShapesThatOnlyAHandlerCanReport) {
     EXPECT_EQ(NamesOf(FilesOf(dir)), std::vector<std::wstring>{L""}) << "a trailing separator names the entry with nothing";
     EXPECT_EQ(PathOf(FilesOf(dir)[0]), L"dir/");
     EXPECT_TRUE(PropertiesOf(FolderNamed(root, L"lead"))) << "the implicit folder takes the properties of the later entry";
+}
+
+TEST(ItemTree, NodesKeepTheirObjectsWhileHeldAndAChangedOrderWhileTheArchiveHasTheTree) {
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"d/a"), FileEntry(L"d/b"), FileEntry(L"d/c"), FileEntry(L"e")}));
+    auto root = RootOf(archive.get());
+    auto d = FolderNamed(root, L"d");
+    EXPECT_EQ(ItemsOf(root).at(0).get(), d.as<IArchiveItem>().get()) << "Folders and Items hand out one object";
+    auto b = ItemsOf(d).at(1);
+    EXPECT_EQ(ItemsOf(d).at(1).get(), b.get());
+    com_ptr<IArchiveFolder> parent;
+    ASSERT_EQ(b->get_Parent(parent.put()), S_OK);
+    EXPECT_EQ(parent.get(), d.get());
+    std::uint32_t index = 0;
+    bool found = false;
+    ASSERT_EQ(ItemsVectorOf(d).as<IVector<IArchiveItem*>>()->IndexOf(b.get(), &index, &found), S_OK);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(index, 1u);
+
+    auto items = ItemsVectorOf(d).as<IVector<IArchiveItem*>>();
+    ASSERT_EQ(items->RemoveAt(0), S_OK);
+    ASSERT_EQ(items->Append(ItemsOf(root).at(1).get()), S_OK);
+    const std::vector<std::wstring> changed{L"b", L"c", L"e"};
+    items = nullptr;
+    d = parent = nullptr;
+    b = nullptr;
+    EXPECT_EQ(NamesOf(ItemsOf(FolderNamed(root, L"d"))), changed) << "a changed order outlives the objects that showed it";
+    EXPECT_EQ(NamesOf(FilesOf(FolderNamed(root, L"d"))), (std::vector<std::wstring>{L"a", L"b", L"c"})) << "Files keep the archive's order";
+}
+
+TEST(ItemTree, ThreadsWalkingOneTreeMeetTheSameObjects) {
+    std::vector<FakeEntry> entries;
+    for (int i = 0; i < 2000; ++i) entries.push_back(FileEntry(L"d" + std::to_wstring(i % 20) + L"/f" + std::to_wstring(i)));
+    auto archive = ArchiveOver(make<FakeHandler>(entries));
+    auto root = RootOf(archive.get());
+    std::vector<std::thread> walkers;
+    std::atomic<int> mismatches = 0;
+    for (int t = 0; t < 4; ++t) {
+        walkers.emplace_back([&] {
+            for (int round = 0; round < 2; ++round) {
+                for (const auto& folder : FoldersOf(root)) {
+                    for (const auto& item : ItemsOf(folder)) {
+                        com_ptr<IArchiveFolder> parent;
+                        std::uint32_t index = 0;
+                        bool found = false;
+                        if (item->get_Parent(parent.put()) != S_OK || parent.get() != folder.get() ||
+                            ItemsVectorOf(folder).as<IVector<IArchiveItem*>>()->IndexOf(item.get(), &index, &found) != S_OK || !found ||
+                            !PropertiesOf(item))
+                            ++mismatches;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& walker : walkers) walker.join();
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(ItemTree, NamesInAnyScriptAndTimesOnlySomeEntriesHave) {
+    zorvik::rt::prop_variant created;
+    created.set_filetime(FILETIME{5, 1});
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"caf\u00e9/\u65e5\u672c.txt"), FileEntry(L"docs/\U0001F600"),
+                                                             FolderEntry(L"DOCS").Set(Engine::kpidCTime, created)}));
+    auto root = RootOf(archive.get());
+    EXPECT_EQ(Describe(root), (std::vector<std::string>{"caf\xc3\xa9/", "caf\xc3\xa9/\xe6\x97\xa5\xe6\x9c\xac.txt", "docs/", "docs/\xf0\x9f\x98\x80"}));
+    auto docs = FolderNamed(root, L"docs");
+    EXPECT_EQ(PathOf(docs), L"DOCS") << "the later directory entry's path, under the name first seen";
+    DateTime time{};
+    ASSERT_EQ(PropertiesOf(docs).as<IFileSystemProperties>()->get_DateCreated(&time), S_OK);
+    EXPECT_EQ(time.UniversalTime, (std::int64_t(1) << 32) + 5);
+    ASSERT_EQ(PropertiesOf(FilesOf(docs).at(0)).as<IFileSystemProperties>()->get_DateCreated(&time), S_OK);
+    EXPECT_EQ(time.UniversalTime, 0);
 }
 
 TEST(ItemTree, ANamelessEntryOfAVolumeLosesTheNumberAndTheCompressionExtension) {

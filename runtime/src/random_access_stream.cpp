@@ -107,9 +107,11 @@ HRESULT random_access_stream::get_CanWrite(bool* canWrite) {
 
 namespace {
 
-// Transfers up to this size run on the caller's thread when the stream is idle: handing them
-// to another thread costs more than the copy.
-constexpr std::uint32_t kInlineTransfer = 0x10000;
+// Writes up to this size run on the caller's thread when the stream is idle: handing them to
+// another thread costs more than the copy. Larger ones run on the pool, so that a writer can go
+// on (decoding the next data, say) while they land. Reads always run on the caller's thread
+// when the stream is idle: a reader waits for its data anyway, and a hop only delays it.
+constexpr std::uint32_t kInlineWrite = 0x10000;
 
 // An operation whose work runs in its turn in the store's queue, which ends it; on the
 // caller's thread when allowed and nothing is pending.
@@ -141,7 +143,7 @@ HRESULT random_access_stream::ReadAsync(IBuffer* buffer, std::uint32_t count, In
         const std::uint32_t wanted = std::min(count, buffer_capacity(buffer));
         std::uint8_t* const bytes = buffer_data(buffer);
         auto self = com_ptr<random_access_stream>::copy_from(this);
-        *operation = queue_operation<IBuffer*>(*store, wanted <= kInlineTransfer, [self, store, target, bytes, wanted] {
+        *operation = queue_operation<IBuffer*>(*store, true, [self, store, target, bytes, wanted] {
                          const std::uint32_t read = store->read_at(self->position_, bytes, wanted);
                          self->position_ += read;
                          check_hresult(target->put_Length(read));
@@ -162,7 +164,7 @@ HRESULT random_access_stream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::u
         const std::uint32_t length = buffer_length(buffer);
         const std::uint8_t* const bytes = buffer_data(buffer);
         auto self = com_ptr<random_access_stream>::copy_from(this);
-        *operation = queue_operation<std::uint32_t>(*store, length <= kInlineTransfer, [self, store, source, bytes, length] {
+        *operation = queue_operation<std::uint32_t>(*store, length <= kInlineWrite, [self, store, source, bytes, length] {
                          store->write_at(self->position_, bytes, length);
                          self->position_ += length;
                          return length;

@@ -115,6 +115,14 @@ public:
         return S_OK;
     }
     std::uint32_t AddRef() override { return ++strong_; }
+    // A new reference, unless the last one is already gone: for a cache that finds objects it
+    // holds without a reference.
+    bool add_ref_unless_released() noexcept {
+        std::uint32_t count = strong_.load();
+        while (count != 0 && !strong_.compare_exchange_weak(count, count + 1)) {
+        }
+        return count != 0;
+    }
     std::uint32_t Release() override {
         const std::uint32_t left = --strong_;
         if (left == 0) {

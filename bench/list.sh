@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Listing against `7zz l`, side by side on the same archives: `zorvik list` and `zorvik list --json`
+# (and bench_tree, which only opens the archive and builds its item tree through the component)
+# on a zip and a 7z of 100,000 and of 1,000,000 entries (empty files in 500 folders, stored).
+# Medians come from hyperfine, peak memory from /usr/bin/time -v (median of three runs).
+#
+#   bench/list.sh [path/to/build/bin]      (default: build/bin)
+#
+# $ZORVIK_BENCH_COUNTS overrides the entry counts (default "100000 1000000").
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-$here/../build/bin}")
+for tool in 7zz zip python3 hyperfine /usr/bin/time "$bin/zorvik" "$bin/bench_tree"; do
+    command -v "$tool" >/dev/null || { echo "list.sh: $tool is missing" >&2; exit 1; }
+done
+# Memory-backed when the machine has it: a million files take minutes to create on a disk.
+scratch=${TMPDIR:-/tmp}
+[[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
+work=$(mktemp -d "$scratch/zorvik-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# $1 entries: 500 folders and empty files spread over them, as a zip and a 7z.
+make_archives() {
+    python3 - "$1" "$work/source" <<'PYTHON'
+import os, sys
+count, top = int(sys.argv[1]), sys.argv[2]
+for folder in range(500):
+    os.makedirs(os.path.join(top, f"folder{folder:03d}"))
+for i in range(count - 500):
+    os.close(os.open(os.path.join(top, f"folder{i % 500:03d}", f"file{i:07d}.txt"), os.O_CREAT | os.O_WRONLY, 0o644))
+PYTHON
+    (cd "$work/source" && zip -qr -0 "$work/$1.zip" . && 7zz a -bd -bso0 -t7z -mx0 "$work/$1.7z" .)
+    rm -rf "$work/source"
+}
+
+# Peak resident set in KiB, the median of three runs.
+peak_kib() {
+    for _ in 1 2 3; do
+        /usr/bin/time -v sh -c "exec $1 >/dev/null" 2>&1 | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+    done | sort -n | sed -n 2p
+}
+
+echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-14s %-18s %9s %9s %12s %8s %11s\n' archive command median speed "peak memory" memory "per entry"
+declare -A per_entry
+counts=(${ZORVIK_BENCH_COUNTS:-100000 1000000})
+for count in "${counts[@]}"; do
+    make_archives "$count"
+    for format in zip 7z; do
+        archive=$work/$count.$format
+        commands=("7zz l $archive" "$bin/zorvik list $archive" "$bin/zorvik list --json $archive" "$bin/bench_tree $archive")
+        labels=("7zz l" "zorvik list" "zorvik list --json" "bench_tree")
+        hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$work/times.csv" "${commands[@]}" >/dev/null
+        mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$work/times.csv")
+        peak_peer=$(peak_kib "${commands[0]}")
+        for i in "${!commands[@]}"; do
+            peak=$([[ $i == 0 ]] && echo "$peak_peer" || peak_kib "${commands[$i]}")
+            per_entry[$format${labels[$i]}$count]=$(awk -v s="${times[$i]}" -v n="$count" 'BEGIN { printf "%.2f", s * 1e6 / n }')
+            # Speed as 7zz's time over this command's, memory as this command's peak over 7zz's.
+            awk -v a="$count.$format" -v l="${labels[$i]}" -v s="${times[$i]}" -v p="${times[0]}" -v m="$peak" -v n="$peak_peer" \
+                -v e="${per_entry[$format${labels[$i]}$count]}" \
+                'BEGIN { printf "%-14s %-18s %8.3fs %8.2fx %8.1f MiB %7.2fx %8s us\n", a, l, s, p / s, m / 1024, m / n, e }'
+        done
+    done
+    rm -f "$work/$count.zip" "$work/$count.7z"
+done
+if ((${#counts[@]} == 2)); then
+    for format in zip 7z; do
+        for label in "7zz l" "zorvik list" "zorvik list --json"; do
+            awk -v f="$format" -v l="$label" -v a="${per_entry[$format$label${counts[0]}]}" -v b="${per_entry[$format$label${counts[1]}]}" \
+                'BEGIN { printf "per-entry cost of %s (%s) at %s over %s: %.2fx\n", l, f, "'"${counts[1]}"'", "'"${counts[0]}"'", b / a }'
+        done
+    done
+fi
