@@ -107,6 +107,29 @@ TEST_F(HostileNames, ALinkAlreadyInTheFolderIsNeverFollowed) {
     EXPECT_EQ(ReadFile(Path("jail/out/top.txt")), "top\n");
 }
 
+TEST_F(ToolTest, SkippingExistingFilesIsASuccessInEveryFormat) {
+    // tar and zip handlers give no result for an entry whose data the caller declines.
+    for (const auto& [archive, command] : std::vector<std::pair<std::string, std::string>>{
+             {"a.7z", "7z a -bd ../a.7z readme.txt docs"}, {"a.zip", "zip -qr ../a.zip readme.txt docs"}, {"a.tar", "tar -cf ../a.tar readme.txt docs"}}) {
+        SCOPED_TRACE(archive);
+        Shell(command, "src");
+        const std::string out = "out-" + archive;
+        ASSERT_EQ(Run({"extract", "-q", archive, "-o", out, "docs"}).code, 0);
+        WriteFile(Path(out + "/docs/notes.txt"), "mine\n");
+        const ToolResult skipped = Run({"extract", archive, "-o", out, "--skip-existing", "--json"});
+        EXPECT_EQ(skipped.code, 0) << skipped.err;
+        EXPECT_EQ(skipped.err, "");
+        EXPECT_EQ(ReadFile(Path(out + "/docs/notes.txt")), "mine\n");
+        std::map<std::string, std::string> results;
+        const auto report = nlohmann::json::parse(skipped.out);
+        for (const auto& item : report["items"])
+            if (!item["folder"].get<bool>()) results[item["path"].get<std::string>()] = item["result"].get<std::string>();
+        EXPECT_EQ(results, (std::map<std::string, std::string>{
+                               {"docs/deep/data.bin", "skipped"}, {"docs/notes.txt", "skipped"}, {"readme.txt", "ok"}}))
+            << skipped.out;
+    }
+}
+
 TEST_F(ToolTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
     Shell("7z a -bd ../tree.7z readme.txt docs", "src");
     WriteFile(Path("out/readme.txt"), "mine\n");
