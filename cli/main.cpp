@@ -193,8 +193,9 @@ int main(int argc, char** argv) {
         "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
         "ends the extraction.\n\n"
         "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
-        "with --stdout); with --json the output is instead one object, whatever the outcome: {\"archive\", \"format\", \"ok\", \"files\", \"size\", \"seconds\", "
-        "\"items\": [{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\" | \"not done\", \"error\"}]}. A "
+        "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", \"items\": "
+        "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
+        "\"seconds\"}, each item written as soon as its outcome is known (folders and links last). A "
         "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
         "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
