@@ -90,13 +90,16 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
         stream = entry.try_as<Engine::IInStream>();
     if (!stream) {
         // Handlers that cannot lend a seekable entry stream: decode the entry, but only when its
-        // name says it is an archive, so that opening a plain compressed file stays cheap.
+        // name says it is an archive, or when the archive's own name says nothing (data read
+        // from a pipe), so that opening a plain compressed file stays cheap.
         const std::wstring extension = handler.ArchiveExtension();
+        zorvik::rt::hstring archiveType;
+        zorvik::rt::check_hresult(source->get_FileType(archiveType.put()));
         const bool namesFormat = !extension.empty() && std::any_of(formats.begin(), formats.end(), [&](const Impl::FormatRecord& format) {
             return std::any_of(format.Extensions.begin(), format.Extensions.end(),
                                [&](const Impl::FormatExtension& pair) { return Impl::NamesEqual(pair.Extension, extension); });
         });
-        if (!namesFormat || !(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
+        if (!(namesFormat || archiveType.empty()) || !(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
     }
     auto nested = Impl::ProbeFormats(formats, stream.get(), handler, source, archiveSize);
     if (!nested) damagedFormat = Impl::FormatAtStart(formats, stream.get());

@@ -54,7 +54,9 @@ void ExtractArchiveHandler::DropTaken() noexcept {
 void ExtractArchiveHandler::FinishCurrent() {
     std::vector<TakenEntry> unfinished = std::move(taken_);
     DropTaken();
-    for (const TakenEntry& taken : unfinished) check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), false));
+    // Handlers such as tar's give no result for an entry the caller skipped: skipping it is
+    // all that was asked, so it succeeded.
+    for (const TakenEntry& taken : unfinished) check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), taken.Skipped));
 }
 
 std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::int32_t opRes) {
@@ -104,7 +106,8 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         com_ptr<IRandomAccessStream> stream;
         check_hresult(callback_->GetFileStream(taken.Entry.Item.get(), path.get(), stream.put(), &answer));
         if (answer == ExtractionAnswer::Cancel) return E_ABORT;
-        if (answer != ExtractionAnswer::Continue || !stream) return S_OK;
+        taken.Skipped = answer != ExtractionAnswer::Continue || !stream;
+        if (taken.Skipped) return S_OK;
         taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream), buffers_);
         *outStream = com_ptr<Engine::ISequentialOutStream>(taken.Output).detach();
         return S_OK;

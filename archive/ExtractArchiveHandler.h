@@ -83,6 +83,8 @@ private:
         ExtractItem Entry;
         // The engine tests the entry instead of extracting it: nothing reaches the caller.
         bool OnlyTested = false;
+        // The caller declined the entry's data.
+        bool Skipped = false;
         // Kept so that the tail of the entry's data lands, or its loss is known, before the
         // caller hears the entry completed.
         zorvik::rt::com_ptr<OutputStreamAdapter> Output;

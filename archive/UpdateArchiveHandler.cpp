@@ -20,7 +20,6 @@ namespace {
 constexpr std::uint32_t kAttributeReadOnly = 0x1;
 constexpr std::uint32_t kAttributeDirectory = 0x10;
 constexpr std::uint32_t kAttributeArchive = 0x20;
-constexpr std::uint32_t kAttributeUnixExtension = 0x8000;
 constexpr std::uint32_t kModeTypeMask = 0170000;
 constexpr std::uint32_t kModeDirectory = 0040000;
 constexpr std::uint32_t kModeRegular = 0100000;
@@ -29,7 +28,7 @@ std::uint32_t AttributesFromMode(std::uint32_t mode) {
     const bool folder = (mode & kModeTypeMask) == kModeDirectory;
     std::uint32_t attributes = folder ? kAttributeDirectory : kAttributeArchive;
     if ((mode & 0222) == 0) attributes |= kAttributeReadOnly;
-    return attributes | kAttributeUnixExtension | (mode & 0xFFFF) << 16;
+    return attributes | Engine::kAttribUnixExtension | (mode & 0xFFFF) << 16;
 }
 
 // The engine takes paths as this platform writes them: "/" between components, and no leading

@@ -7,6 +7,9 @@
 #
 #   bench/write.sh [path/to/zorvik]      (default: build/bin/zorvik)
 #
+# ZORVIK_BENCH_RUNS (default 5) timed runs of each command, ZORVIK_BENCH_PEAK_RUNS (default 3) runs
+# for its peak memory.
+#
 # The inputs (extract.sh's mixed data: random bytes and this machine's own libraries and shared
 # data) take a while to make; they are made once in $ZORVIK_BENCH_DATA (default
 # /var/tmp/zorvik-bench-write) and reused. The archives are written in $ZORVIK_BENCH_OUT (default:
@@ -44,17 +47,17 @@ echo "payload $(du -sh --apparent-size "$data/payload" | cut -f1); nonsolid.7z $
 peak_kib() {
     local prepare=$1
     shift
-    for _ in 1 2 3; do
+    for _ in $(seq "${ZORVIK_BENCH_PEAK_RUNS:-3}"); do
         sh -c "$prepare"
         /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-    done | sort -n | sed -n 2p
+    done | sort -n | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'
 }
 
 # compare LABEL PREPARE PEER-COMMAND OUR-COMMAND [REFERENCE-COMMAND]: medians and peak memory, each
 # run after PREPARE; the reference (copying the archive, say) is timed beside them.
 compare() {
     local label=$1 prepare=$2 peer=$3 ours=$4 reference=${5:-}
-    hyperfine --style none --warmup 1 --min-runs 5 --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
+    hyperfine --style none --warmup 1 --runs "${ZORVIK_BENCH_RUNS:-5}" --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
     local times
     mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$out/times.csv")
     [[ -n $reference ]] && printf '%-8s %s: %.3fs\n' "" "$reference" "${times[2]}"

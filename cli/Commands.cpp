@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
-#include <map>
+#include <chrono>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 
+#include "Zorvik/ComponentVersions.h"
 #include "cli/Component.h"
 #include "cli/EntryList.h"
 #include "cli/ExtractionRun.h"
@@ -13,6 +16,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/Selection.h"
 #include "cli/Text.h"
 
 namespace Zorvik::Cli {
@@ -59,6 +63,8 @@ Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) :
 // that are not UTF-8.
 std::string OneLine(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
+std::string TargetJson(const std::wstring& target) { return target.empty() ? "null" : OneLine(JsonText(zorvik::rt::to_utf8(target))); }
+
 // Reports, once for each folder, entries too deep to list; false for those (and nothing below
 // them is walked).
 class DepthLimit {
@@ -97,6 +103,96 @@ ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCo
         failed = true;
     }
     return failed && code == ExitCode::Success ? ExitCode::Failed : code;
+}
+
+// Says the patterns that chose nothing; whether there were any.
+bool ReportUnmatched(const Selection& selection, const OpenedArchive& archive, Console& console) {
+    const std::vector<std::string> unmatched = selection.Unmatched();
+    for (const std::string& pattern : unmatched) console.Error(pattern, "no such entry in " + archive.Name());
+    return !unmatched.empty();
+}
+
+// What extract and test run over: the topmost nodes the patterns choose (the root without
+// patterns; excludes are left to the run) and, when asked for, the paths of the archive's
+// symbolic links.
+struct Chosen {
+    std::vector<com_ptr<IArchiveItem>> nodes;
+    std::set<std::string> linkPaths;
+};
+
+Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks) {
+    Chosen chosen;
+    const bool byPattern = selection.HasIncludes();
+    if (!byPattern) chosen.nodes.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+    if (!byPattern && !withLinks) return chosen;
+    std::string chosenFolder;  // the last folder chosen, with its "/": what is below it comes with it
+    WalkEntries(archive.Root(), [&](const Entry& entry) {
+        // Deeper entries are refused by the run, which reports them.
+        if (entry.depth > kMaxDepth || selection.Excluded(entry.path)) return false;
+        if (withLinks && entry.IsSymbolicLink()) chosen.linkPaths.insert(entry.path);
+        const bool below = !chosenFolder.empty() && entry.path.starts_with(chosenFolder);
+        if (byPattern && selection.Includes(entry.path) && !below) {
+            chosen.nodes.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
+            if (entry.folder) chosenFolder = entry.path + "/";
+        }
+        return true;
+    });
+    return chosen;
+}
+
+// --json of extract and test: each item as the run tells how it fared, then how the run went.
+class JsonRunReport {
+public:
+    explicit JsonRunReport(const OpenedArchive& archive) {
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", OneLine(archive.Name()), OneLine(FormatJson(archive.FormatName())));
+    }
+
+    void Add(const ItemResult& result) {
+        static constexpr const char* kResults[] = {"ok", "skipped", "failed"};
+        fmt::print("{}    {{\"path\": {}, \"folder\": {}, \"result\": \"{}\", \"error\": {}}}", separator_, OneLine(JsonText(result.path)),
+                   result.folder, kResults[static_cast<int>(result.kind)], result.reason.empty() ? "null" : OneLine(JsonText(result.reason)));
+        separator_ = ",\n";
+    }
+
+    void End(ExitCode code, const ExtractionRun& run, double seconds) {
+        fmt::print("{}],\n  \"ok\": {},\n  \"files\": {},\n  \"size\": {},\n  \"seconds\": {}\n}}\n", *separator_ == ',' ? "\n  " : "",
+                   code == ExitCode::Success, run.FilesDone(), run.BytesDone(), seconds);
+    }
+
+private:
+    const char* separator_ = "\n";
+};
+
+// Runs extract or test over what options choose, with its --json or its summary line (on out,
+// after a success, unless quiet; a failure has said so on stderr, item by item).
+ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archive, PasswordSource& passwords, Console& console,
+                       ExtractionSettings settings, std::FILE* out) {
+    Selection selection(options.paths, options.excludes);
+    const bool writesFiles = settings.mode == ExtractionMode::Extract && !settings.toStandardOutput;
+    Chosen chosen = Choose(archive, selection, writesFiles);
+    const bool unmatched = ReportUnmatched(selection, archive, console);
+    if (chosen.nodes.empty()) return ExitCode::Failed;
+    settings.selection = &selection;
+    settings.linkPaths = std::move(chosen.linkPaths);
+    std::optional<JsonRunReport> json;
+    if (options.json) {
+        json.emplace(archive);
+        settings.report = [&](const ItemResult& result) { json->Add(result); };
+    }
+    const bool test = settings.mode == ExtractionMode::Test;
+    const DestinationFolder* destination = settings.destination;
+    ExtractionRun run(archive, passwords, console, std::move(settings));
+    const auto started = std::chrono::steady_clock::now();
+    ExitCode code = run.Run(chosen.nodes);
+    if (code == ExitCode::Busy && destination) destination->RemoveCreatedFolders();
+    code = WithOpenProblems(archive, console, code == ExitCode::Success && unmatched ? ExitCode::Failed : code, true);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (json)
+        json->End(code, run, seconds);
+    else if (code == ExitCode::Success && !options.quiet)
+        fmt::print(out, "{}: OK, {} file{} {}, {}, {:.1f} s\n", Printable(archive.Name()), run.FilesDone(), run.FilesDone() == 1 ? "" : "s",
+                   test ? "tested" : "extracted", ReadableSize(run.BytesDone()), seconds);
+    return code;
 }
 
 }  // namespace
@@ -159,97 +255,94 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
 ExitCode RunList(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
+    Selection selection(options.paths, options.excludes);
     DepthLimit depthLimit(console);
+    // The entries to list; what is below an excluded one is not walked.
+    const auto walk = [&](const std::function<void(const Entry&)>& print) {
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            if (!depthLimit.Allows(entry) || selection.Excluded(entry.path)) return false;
+            if (selection.Includes(entry.path)) print(entry);
+            return true;
+        });
+        const bool unmatched = ReportUnmatched(selection, archive, console);
+        return depthLimit.Refused() || unmatched ? ExitCode::Failed : ExitCode::Success;
+    };
     // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
         fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", OneLine(archive.Name()),
                    OneLine(FormatJson(archive.FormatName())));
         const char* separator = "\n";
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            if (!depthLimit.Allows(entry)) return false;
+        const ExitCode code = walk([&](const Entry& entry) {
             const auto modified = IsoUtc(entry.modified);
             fmt::print(
                 "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
-                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {}\n    }}",
+                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
+                "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}",
                 separator, OneLine(JsonText(entry.path)), entry.folder, entry.implicit, entry.size, entry.packedSize,
-                modified ? OneLine(*modified) : "null", entry.encrypted);
+                modified ? OneLine(*modified) : "null", entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
+                TargetJson(entry.symbolicLinkTarget), TargetJson(entry.hardLinkTarget));
             separator = ",\n";
-            return true;
         });
         fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
-        return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
+        return WithOpenProblems(archive, console, code, false);
     }
-    fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", "Modified", "Size", "Packed", "Attr", "Path");
+    fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", options.localTime ? "Modified (local)" : "Modified (UTC)", "Size", "Packed", "Attr", "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
-    WalkEntries(archive.Root(), [&](const Entry& entry) {
-        if (!depthLimit.Allows(entry)) return false;
-        // d: folder, -: file; *: encrypted; an implicit folder shows neither time nor sizes.
-        const char attributes[] = {entry.folder ? 'd' : '-', entry.encrypted ? '*' : ' ', '\0'};
+    const ExitCode code = walk([&](const Entry& entry) {
+        // d: folder, l: symbolic link, -: file; *: encrypted; an implicit folder shows neither
+        // time nor sizes. A link's target follows its path, as ls and tar show it.
+        const char attributes[] = {entry.folder ? 'd' : entry.IsSymbolicLink() ? 'l' : '-', entry.encrypted ? '*' : ' ', '\0'};
+        const std::string target = !entry.symbolicLinkTarget.empty() ? " -> " + Printable(zorvik::rt::to_utf8(entry.symbolicLinkTarget))
+                                   : entry.IsHardLink()              ? " link to " + Printable(zorvik::rt::to_utf8(entry.hardLinkTarget))
+                                                                     : std::string();
         if (entry.folder) {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified), "", "", attributes, Printable(entry.path));
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified, options.localTime), "", "", attributes, Printable(entry.path));
             ++folders;
         } else {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}\n", TableTime(entry.modified), entry.size, entry.packedSize, attributes, Printable(entry.path));
+            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}{}\n", TableTime(entry.modified, options.localTime), entry.size, entry.packedSize, attributes,
+                       Printable(entry.path), target);
             ++files;
             size += entry.size;
             packed += entry.packedSize;
         }
-        return true;
     });
     fmt::print("{:<19}  {:>12}  {:>12}  {} files, {} folders\n", "", size, packed, files, folders);
-    return WithOpenProblems(archive, console, depthLimit.Refused() ? ExitCode::Failed : ExitCode::Success, false);
+    return WithOpenProblems(archive, console, code, false);
 }
 
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-
-    std::vector<com_ptr<IArchiveItem>> chosen;
-    bool missing = false;
-    if (extract.paths.empty()) {
-        chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
-    } else {
-        // Typed as the file system has names: bytes that are not UTF-8 as the archive keeps them.
-        std::map<std::string, bool> wanted;  // normalised path: found
-        for (const std::string& path : extract.paths) wanted.emplace(NormalizedPath(zorvik::rt::to_utf8(WideName(path))), false);
-        if (const auto root = wanted.find(std::string()); root != wanted.end()) {
-            chosen.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
-            root->second = true;
-        }
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            if (const auto found = wanted.find(NormalizedPath(entry.path)); found != wanted.end()) {
-                chosen.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
-                found->second = true;
-            }
-            return true;
-        });
-        for (const std::string& path : extract.paths) {
-            if (wanted.at(NormalizedPath(zorvik::rt::to_utf8(WideName(path))))) continue;
-            console.Error(path, "no such entry in " + archive.Name());
-            missing = true;
-        }
-        if (chosen.empty()) return ExitCode::Failed;
-    }
-
     std::optional<DestinationFolder> destination;
-    try {
-        destination.emplace(extract.output);
-    } catch (const ItemWriteError& error) {
-        throw CommandError(ExitCode::Failed, extract.output, error.what());
+    if (!extract.toStandardOutput) {
+        try {
+            destination.emplace(extract.output, extract.preservePermissions);
+        } catch (const ItemWriteError& error) {
+            throw CommandError(ExitCode::Failed, extract.output, error.what());
+        }
     }
-    ExtractionRun run(archive, passwords, console, {ExtractionMode::Extract, &*destination, extract.existing});
-    const ExitCode code = run.Run(chosen);
-    if (code == ExitCode::Busy) destination->RemoveCreatedFolders();
-    return WithOpenProblems(archive, console, code == ExitCode::Success && missing ? ExitCode::Failed : code, true);
+    ExtractionSettings settings{ExtractionMode::Extract, destination ? &*destination : nullptr, extract.existing};
+    settings.flat = extract.flat;
+    settings.linksAsFiles = extract.linksAsFiles;
+    settings.toStandardOutput = extract.toStandardOutput;
+    // On standard output only the files' data.
+    return RunExtraction(options, archive, passwords, console, std::move(settings), extract.toStandardOutput ? stderr : stdout);
 }
 
 ExitCode RunTest(const ArchiveOptions& options, Console& console) {
     PasswordSource passwords(options.password, console);
     const OpenedArchive archive(options.archive, passwords);
-    ExtractionRun run(archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail});
-    const ExitCode code = WithOpenProblems(archive, console, run.Run({com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>()}), true);
-    if (code == ExitCode::Success) fmt::print("{}: OK, {} files tested\n", Printable(archive.Name()), run.FilesDone());
-    return code;
+    return RunExtraction(options, archive, passwords, console, {ExtractionMode::Test, nullptr, ExistingFiles::Fail}, stdout);
+}
+
+ExitCode RunVersion() {
+    const auto versions = ArchiveInfoStatics().as<IComponentVersions>();
+    zorvik::rt::hstring component, engine;
+    check_hresult(versions->get_ComponentVersion(component.put()));
+    check_hresult(versions->get_EngineVersion(engine.put()));
+    fmt::print("zorvik {}\ncomponent {}\narchive engine {}\n", ZORVIK_VERSION, zorvik::rt::to_utf8(component.view()),
+               zorvik::rt::to_utf8(engine.view()));
+    return ExitCode::Success;
 }
 
 }  // namespace Zorvik::Cli

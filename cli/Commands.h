@@ -16,12 +16,19 @@ struct ArchiveOptions {
     std::string archive;
     std::optional<std::string> password;
     bool json = false;
+    bool quiet = false;                 // no progress bar, no summary
+    std::vector<std::string> paths;     // patterns of the entries to work on; empty: every entry
+    std::vector<std::string> excludes;  // patterns of entries to leave out
+    bool localTime = false;             // list's times in the local zone
 };
 
 struct ExtractOptions {
     std::string output = ".";
     ExistingFiles existing = ExistingFiles::Fail;
-    std::vector<std::string> paths;  // empty: everything
+    bool flat = false;
+    bool toStandardOutput = false;
+    bool preservePermissions = false;
+    bool linksAsFiles = false;
 };
 
 ExitCode RunFormats(bool json);
@@ -29,5 +36,6 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console);
 ExitCode RunList(const ArchiveOptions& options, Console& console);
 ExitCode RunExtract(const ArchiveOptions& options, const ExtractOptions& extract, Console& console);
 ExitCode RunTest(const ArchiveOptions& options, Console& console);
+ExitCode RunVersion();
 
 }  // namespace Zorvik::Cli

@@ -31,8 +31,10 @@ com_ptr<IArchive> NewArchive() {
     return instance.as<IArchive>();
 }
 
+com_ptr<__IArchiveInfoStatics> ArchiveInfoStatics() { return Factory(L"Zorvik.ArchiveInfo").as<__IArchiveInfoStatics>(); }
+
 std::vector<FormatInfo> Formats() {
-    const auto statics = Factory(L"Zorvik.ArchiveInfo").as<__IArchiveInfoStatics>();
+    const auto statics = ArchiveInfoStatics();
     com_ptr<ABI::Windows::Foundation::Collections::IVector<IArchiveFormat*>> formats;
     check_hresult(statics->get_Formats(formats.put()));
     std::uint32_t count = 0;

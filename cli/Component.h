@@ -21,6 +21,8 @@ struct FormatInfo {
 };
 
 zorvik::rt::com_ptr<IArchive> NewArchive();
+// The statics of ArchiveInfo: its activation factory, which also tells the versions.
+zorvik::rt::com_ptr<__IArchiveInfoStatics> ArchiveInfoStatics();
 // Every engine format, in probing order.
 std::vector<FormatInfo> Formats();
 

@@ -7,11 +7,13 @@
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include "cli/Failure.h"
 #include "cli/Text.h"
@@ -55,9 +57,67 @@ bool IsSymbolicLink(int folder, const std::string& name) {
     return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
 }
 
+// Whether name may be taken under the policy: false to skip it; raises when it may not be. A
+// file replaceable says so of turns the policy to Overwrite; replaces tells whether something
+// is there.
+bool MayTake(int folder, const std::string& name, ExistingFiles& policy, bool& replaces, const DestinationFolder::Replaceable& replaceable) {
+    struct stat existing {};
+    replaces = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!replaces) return true;
+    if (replaceable && !S_ISDIR(existing.st_mode) && replaceable({existing.st_dev, existing.st_ino})) policy = ExistingFiles::Overwrite;
+    if (policy == ExistingFiles::Skip) return false;
+    if (S_ISDIR(existing.st_mode)) throw ItemWriteError("a folder of that name exists");
+    if (policy == ExistingFiles::Fail) throw ItemWriteError(kExists);
+    return true;
+}
+
+// A new item under a temporary name beside name, made by make (which fails with -1 and errno);
+// the temporary name.
+template <typename Make>
+std::string MakeTemporary(const std::string& name, Make&& make) {
+    for (int attempt = 0;; ++attempt) {
+        std::string temporary = TemporaryName(name);
+        if (make(temporary.c_str()) == 0) return temporary;
+        if (errno != EEXIST || attempt == 10) Fail("cannot create it", errno);
+    }
+}
+
+// renameat2 with RENAME_NOREPLACE, or a new link where the file system lacks it.
+int RenameWithoutReplacing(int folder, const char* from, const char* to) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL || ::linkat(folder, from, folder, to, 0) != 0) return -1;
+    ::unlinkat(folder, from, 0);
+    return 0;
+}
+
+// Gives the item at temporary its name: replaced rather than written through, so that a link
+// (symbolic or hard) at the name is replaced and what it pointed to stays untouched. Without
+// Overwrite, an item that appeared since the check is kept. On failure the item goes.
+void GiveName(int folder, const std::string& temporary, const std::string& name, ExistingFiles policy) {
+    const int renamed = policy == ExistingFiles::Overwrite ? ::renameat(folder, temporary.c_str(), folder, name.c_str())
+                                                           : RenameWithoutReplacing(folder, temporary.c_str(), name.c_str());
+    if (renamed == 0) return;
+    const int error = errno;
+    ::unlinkat(folder, temporary.c_str(), 0);
+    if (error == EEXIST) throw ItemWriteError(kExists);
+    if (error == EISDIR) throw ItemWriteError("a folder of that name exists");
+    Fail("cannot give it its name", error);
+}
+
+// A new item made by make (which fails with -1 and errno) under a temporary name in folder,
+// given name under the policy; false when the policy leaves what is there.
+template <typename Make>
+bool PlaceNew(int folder, const std::string& name, ExistingFiles policy, const DestinationFolder::Replaceable& replaceable, Make&& make) {
+    bool replaces = false;
+    if (!MayTake(folder, name, policy, replaces, replaceable)) return false;
+    GiveName(folder, MakeTemporary(name, std::forward<Make>(make)), name, policy);
+    return true;
+}
+
 }  // namespace
 
-DestinationFolder::DestinationFolder(const std::string& path) : fileMode_(0666 & ~CreationMask()) {
+DestinationFolder::DestinationFolder(const std::string& path, bool preservePermissions)
+    : creationMask_(CreationMask()), preservePermissions_(preservePermissions) {
     std::error_code error;
     created_ = MissingFolders(path);
     std::filesystem::create_directories(path, error);
@@ -116,7 +176,7 @@ zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::strin
 }
 
 std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
-                                                                             const std::function<bool(FileIdentity)>& replaceable) const {
+                                                                             const Replaceable& replaceable) const {
     // A file needs a name of its own; a folder named "" or "." is the folder that holds it.
     if (components.empty() || components.back().empty() || components.back() == L".") throw RefusedName("invalid file name");
     const std::vector<std::string> names = Names(components);
@@ -125,55 +185,82 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
     created.name = names.back();
     created.policy = policy;
     const int folder = created.folder.get();
-    struct stat existing {};
-    if (::fstatat(folder, created.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (replaceable && !S_ISDIR(existing.st_mode) && replaceable({existing.st_dev, existing.st_ino})) policy = created.policy = ExistingFiles::Overwrite;
-        if (policy == ExistingFiles::Skip) return std::nullopt;
-        if (S_ISDIR(existing.st_mode)) throw ItemWriteError("a folder of that name exists");
-        if (policy == ExistingFiles::Fail) throw ItemWriteError(kExists);
-        created.replaces = true;
-    }
+    if (!MayTake(folder, created.name, created.policy, created.replaces, replaceable)) return std::nullopt;
     // Owner-only until it is whole; O_EXCL never follows a symbolic link.
-    for (int attempt = 0; !created.file; ++attempt) {
-        created.temporaryName = TemporaryName(created.name);
-        created.file.reset(::openat(folder, created.temporaryName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!created.file && (errno != EEXIST || attempt == 10)) Fail("cannot create it", errno);
-    }
+    created.temporaryName = MakeTemporary(created.name, [&](const char* temporary) {
+        created.file.reset(::openat(folder, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        return created.file ? 0 : -1;
+    });
     return created;
 }
 
-namespace {
-
-// renameat2 with RENAME_NOREPLACE, or a new link where the file system lacks it.
-int RenameWithoutReplacing(int folder, const char* from, const char* to) {
-    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL || ::linkat(folder, from, folder, to, 0) != 0) return -1;
-    ::unlinkat(folder, from, 0);
-    return 0;
+mode_t DestinationFolder::Permitted(mode_t mode) const noexcept {
+    return preservePermissions_ ? mode & 07777 : mode & 0777 & ~creationMask_;
 }
 
-}  // namespace
-
 void DestinationFolder::Commit(CreatedFile& file) const {
-    if (::fchmod(file.file.get(), fileMode_) != 0 || (file.replaces && ::fdatasync(file.file.get()) != 0)) {
+    const mode_t mode = file.mode ? Permitted(*file.mode) : 0666 & ~creationMask_;
+    if (::fchmod(file.file.get(), mode) != 0 || (file.replaces && ::fdatasync(file.file.get()) != 0)) {
         const int error = errno;
         Remove(file);
         Fail("cannot write it", error);
     }
-    // Replaced rather than written through: a link (symbolic or hard) at the name is replaced,
-    // and what it pointed to stays untouched. Without --overwrite, a file that appeared since
-    // the check is kept.
-    const int folder = file.folder.get();
-    const int renamed = file.policy == ExistingFiles::Overwrite ? ::renameat(folder, file.temporaryName.c_str(), folder, file.name.c_str())
-                                                                : RenameWithoutReplacing(folder, file.temporaryName.c_str(), file.name.c_str());
-    if (renamed != 0) {
-        const int error = errno;
-        Remove(file);
-        if (error == EEXIST) throw ItemWriteError(kExists);
-        if (error == EISDIR) throw ItemWriteError("a folder of that name exists");
-        Fail("cannot give it its name", error);
+    GiveName(file.folder.get(), std::exchange(file.temporaryName, {}), file.name, file.policy);
+}
+
+bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
+                                           const std::optional<timespec>& modified, const Replaceable& replaceable) const {
+    const std::vector<std::string> names = Names(components);
+    if (names.empty()) throw RefusedName("invalid file name");
+    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
+    if (!PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); }))
+        return false;
+    if (modified) {
+        const timespec times[2] = {{0, UTIME_OMIT}, *modified};
+        if (::utimensat(folder.get(), names.back().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot set its time", errno);
     }
-    file.temporaryName.clear();
+    return true;
+}
+
+bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing,
+                                       ExistingFiles policy, const Replaceable& replaceable) const {
+    const std::vector<std::string> names = Names(components);
+    const std::vector<std::string> existingNames = Names(existing);
+    if (names.empty() || existingNames.empty()) throw RefusedName("invalid file name");
+    const zorvik::rt::unique_fd existingFolder = OpenFolder(existingNames, existingNames.size() - 1, false);
+    struct stat target {};
+    if (::fstatat(existingFolder.get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
+    if (!S_ISREG(target.st_mode)) throw ItemWriteError("its target is not a regular file");
+    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
+    return PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) {
+        return ::linkat(existingFolder.get(), existingNames.back().c_str(), folder.get(), name, 0);
+    });
+}
+
+std::optional<std::string> DestinationFolder::SymbolicLinkAt(const std::vector<std::string>& names) const {
+    if (names.empty()) return std::nullopt;
+    zorvik::rt::unique_fd folder;
+    try {
+        folder = OpenFolder(names, names.size() - 1, false);
+    } catch (const ItemWriteError&) {
+        return std::nullopt;  // nothing there
+    }
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(folder.get(), names.back().c_str(), target.data(), target.size());
+    if (length < 0) return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    return target;
+}
+
+zorvik::rt::unique_fd DestinationFolder::OpenFile(const std::vector<std::wstring>& components) const {
+    const std::vector<std::string> names = Names(components);
+    if (names.empty()) throw RefusedName("invalid file name");
+    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, false);
+    zorvik::rt::unique_fd file(::openat(folder.get(), names.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0) Fail("cannot open " + names.back(), errno);
+    if (!S_ISREG(info.st_mode)) throw ItemWriteError(names.back() + " is not a regular file");
+    return file;
 }
 
 void DestinationFolder::CreateFolder(const std::vector<std::wstring>& components) const {
@@ -188,9 +275,15 @@ void DestinationFolder::SetFolderModified(const std::vector<std::wstring>& compo
     if (::futimens(folder.get(), times) != 0) Fail("cannot set its time", errno);
 }
 
-DestinationFolder::FileIdentity DestinationFolder::Identity(const CreatedFile& file) {
+void DestinationFolder::SetFolderMode(const std::vector<std::wstring>& components, mode_t mode) const {
+    const std::vector<std::string> names = Names(components);
+    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size(), false);
+    if (::fchmod(folder.get(), Permitted(mode)) != 0) Fail("cannot set its mode", errno);
+}
+
+DestinationFolder::FileIdentity DestinationFolder::Identity(int file) {
     struct stat info {};
-    if (::fstat(file.file.get(), &info) != 0) Fail("cannot read what it is", errno);
+    if (::fstat(file, &info) != 0) Fail("cannot read what it is", errno);
     return {info.st_dev, info.st_ino};
 }
 

@@ -48,6 +48,7 @@ public:
         std::string temporaryName;
         ExistingFiles policy = ExistingFiles::Fail;
         bool replaces = false;  // a file of that name was there
+        std::optional<mode_t> mode;  // the archive's; none: what a new file gets
     };
 
     // A file as the file system knows it, whatever its name.
@@ -56,9 +57,12 @@ public:
         ino_t inode = 0;
         bool operator==(const FileIdentity&) const = default;
     };
+    // Says whether an existing file (one this run wrote, say) is replaced whatever the policy.
+    using Replaceable = std::function<bool(FileIdentity)>;
 
-    // Creates the folder (and its parents) when missing.
-    explicit DestinationFolder(const std::string& path);
+    // Creates the folder (and its parents) when missing. Modes from the archive are masked by
+    // the umask, without setuid, setgid and sticky bits, unless preservePermissions.
+    explicit DestinationFolder(const std::string& path, bool preservePermissions = false);
 
     // Removes the folders the constructor created, as long as they are empty: for a run that
     // could not start.
@@ -68,16 +72,33 @@ public:
     // None when the file exists and policy is Skip. A file that exists is replaced whatever the
     // policy when replaceable says so of it.
     std::optional<CreatedFile> CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
-                                          const std::function<bool(FileIdentity)>& replaceable = nullptr) const;
+                                          const Replaceable& replaceable = nullptr) const;
     void CreateFolder(const std::vector<std::wstring>& components) const;
     void SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const;
 
-    static FileIdentity Identity(const CreatedFile& file);
+    void SetFolderMode(const std::vector<std::wstring>& components, mode_t mode) const;
+
+    // A symbolic link holding target, or a hard link to the regular file at existing; false when
+    // the name is taken and the policy is Skip. The link itself is never followed.
+    bool CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
+                            const std::optional<timespec>& modified, const Replaceable& replaceable = nullptr) const;
+    bool CreateHardLink(const std::vector<std::wstring>& components, const std::vector<std::wstring>& existing, ExistingFiles policy,
+                        const Replaceable& replaceable = nullptr) const;
+    // The target of the symbolic link at names, when one is there (the folders on the way are
+    // real folders).
+    std::optional<std::string> SymbolicLinkAt(const std::vector<std::string>& names) const;
+    // The regular file at components, open for reading.
+    zorvik::rt::unique_fd OpenFile(const std::vector<std::wstring>& components) const;
+    static FileIdentity Identity(int file);
+
+    // The components as file names, without empty ones and "."; refuses ".." and NUL.
+    static std::vector<std::string> Names(const std::vector<std::wstring>& components);
 
     static void SetModified(const CreatedFile& file, const timespec& modified);
     // The file system holding the file has no room left (what failed to be written went there).
     static bool IsFull(const CreatedFile& file) noexcept;
-    // Gives the whole file its name, with the permissions a new file gets, renamed over the file
+    // Gives the whole file its name, with its mode (what Permitted leaves of the archive's, else
+    // what a new file gets), renamed over the file
     // it replaces (when the policy allows one); it is synced first when it replaces one, so that
     // a crash cannot leave the name with neither file.
     void Commit(CreatedFile& file) const;
@@ -91,15 +112,16 @@ private:
     // Folders kept open from the top, at most this deep: deeper ones are opened for each item.
     static constexpr std::size_t kKeptDepth = 32;
 
-    // The components as file names, without empty ones and "."; refuses ".." and NUL.
-    static std::vector<std::string> Names(const std::vector<std::wstring>& components);
     // Opens (creating when asked) each folder of names in turn, starting below the folders that
     // the previous item's path shares.
     zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
+    // What the umask and the setting leave of an archive's mode.
+    mode_t Permitted(mode_t mode) const noexcept;
 
     zorvik::rt::unique_fd root_;
     std::vector<std::filesystem::path> created_;  // deepest first
-    mode_t fileMode_ = 0644;  // what the process's umask leaves of 0666
+    mode_t creationMask_ = 022;
+    bool preservePermissions_ = false;
     // The folders of the previous item's path, each opened from the one above it as the
     // checks require; archives list items folder by folder, so most items open nothing. Used
     // from one thread at a time, as the extraction's callbacks are.

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "Zorvik/PosixProperties.h"
+
 namespace Zorvik::Cli {
 
 using zorvik::rt::check_hresult;
@@ -26,28 +28,31 @@ Level Open(IArchiveFolder* folder, std::size_t pathLength) {
     return level;
 }
 
-void Describe(IArchiveItem* item, Entry& entry) {
-    hstring name;
-    check_hresult(item->get_Name(name.put()));
-    entry.path += zorvik::rt::to_utf8(name.view());
-    entry.item = item;
+}  // namespace
+
+com_ptr<IFileSystemProperties> ReadFacts(IArchiveItem* item, EntryFacts& facts) {
+    facts = EntryFacts{};
+    facts.folder = static_cast<bool>(com_ptr<IArchiveItem>::copy_from(item).try_as<IArchiveFolder>());
     com_ptr<IArchiveEntryProperties> properties;
     check_hresult(item->get_Properties(properties.put()));
-    entry.implicit = !properties;
-    entry.encrypted = false;
-    entry.size = entry.packedSize = 0;
-    entry.modified = 0;
-    if (!properties) return;
-    const auto fileSystem = properties.as<IFileSystemProperties>();
-    check_hresult(fileSystem->get_Size(&entry.size));
-    check_hresult(properties->get_PackedSize(&entry.packedSize));
+    facts.implicit = !properties;
+    if (!properties) return nullptr;
+    auto fileSystem = properties.as<IFileSystemProperties>();
+    check_hresult(fileSystem->get_Size(&facts.size));
+    check_hresult(properties->get_PackedSize(&facts.packedSize));
     DateTime modified{};
     check_hresult(fileSystem->get_DateModified(&modified));
-    entry.modified = modified.UniversalTime;
-    check_hresult(properties.as<__IArchiveEntryPropertiesPublicNonVirtuals>()->get_IsEncrypted(&entry.encrypted));
+    facts.modified = modified.UniversalTime;
+    check_hresult(properties.as<__IArchiveEntryPropertiesPublicNonVirtuals>()->get_IsEncrypted(&facts.encrypted));
+    const auto posix = properties.as<IPosixEntryProperties>();
+    check_hresult(posix->get_Mode(&facts.mode));
+    hstring symbolic, hard;
+    check_hresult(posix->get_SymbolicLinkTarget(symbolic.put()));
+    check_hresult(posix->get_HardLinkTarget(hard.put()));
+    facts.symbolicLinkTarget = symbolic.view();
+    facts.hardLinkTarget = hard.view();
+    return fileSystem;
 }
-
-}  // namespace
 
 void WalkEntries(IArchiveFolder* root, const std::function<bool(const Entry&)>& visit) {
     Entry entry;
@@ -65,12 +70,14 @@ void WalkEntries(IArchiveFolder* root, const std::function<bool(const Entry&)>& 
         check_hresult(top.children->GetAt(top.next++, item.put()));
         entry.path.resize(top.pathLength);
         entry.depth = stack.size();
-        Describe(item.get(), entry);
-        const auto folder = item.try_as<IArchiveFolder>();
-        entry.folder = static_cast<bool>(folder);
-        if (visit(entry) && folder) {
+        hstring name;
+        check_hresult(item->get_Name(name.put()));
+        entry.path += zorvik::rt::to_utf8(name.view());
+        entry.item = item.get();
+        ReadFacts(item.get(), entry);
+        if (visit(entry) && entry.folder) {
             entry.path += '/';
-            stack.push_back(Open(folder.get(), entry.path.size()));
+            stack.push_back(Open(item.as<IArchiveFolder>().get(), entry.path.size()));
         }
     }
 }

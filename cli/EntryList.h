@@ -4,6 +4,8 @@
 // number of entries.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,16 +20,29 @@ namespace Zorvik::Cli {
 // 200 KB archive could print gigabytes, and no path that deep fits a file system's path limit.
 inline constexpr std::size_t kMaxDepth = 1024;
 
-struct Entry {
-    IArchiveItem* item = nullptr;  // valid during the visit; hold a reference to keep it
-    std::string path;              // node names from the root down, joined with "/"
-    std::size_t depth = 0;         // 1 for the root's children
+// What an item's properties say of it.
+struct EntryFacts {
     bool folder = false;
     bool implicit = false;  // a folder no entry names, made to hold deeper entries
     bool encrypted = false;
     std::uint64_t size = 0;
     std::uint64_t packedSize = 0;
     std::int64_t modified = 0;  // ticks since 1601 UTC; 0 when the entry has no time
+    std::uint32_t mode = 0;     // st_mode bits; 0 when the archive records none
+    std::wstring symbolicLinkTarget;  // empty also when the target is the entry's data
+    std::wstring hardLinkTarget;      // a path in the archive
+
+    bool IsSymbolicLink() const noexcept { return !folder && ((mode & S_IFMT) == S_IFLNK || !symbolicLinkTarget.empty()); }
+    bool IsHardLink() const noexcept { return !folder && !hardLinkTarget.empty(); }
+};
+
+// Reads the facts of item; its properties, null for an implicit folder.
+zorvik::rt::com_ptr<IFileSystemProperties> ReadFacts(IArchiveItem* item, EntryFacts& facts);
+
+struct Entry : EntryFacts {
+    IArchiveItem* item = nullptr;  // valid during the visit; hold a reference to keep it
+    std::string path;              // node names from the root down, joined with "/"
+    std::size_t depth = 0;         // 1 for the root's children
 };
 
 // Calls visit for every node below root in walk order; a folder's content is walked when visit

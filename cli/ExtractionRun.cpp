@@ -4,14 +4,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "cli/AsyncWait.h"
-#include "cli/DiscardStream.h"
-#include "cli/EntryList.h"
 #include "cli/Failure.h"
 #include "cli/FileTime.h"
 #include "cli/Interrupt.h"
+#include "cli/SequentialStream.h"
 #include "cli/Text.h"
 #include "zorvik/runtime/streams.h"
 
@@ -22,23 +23,23 @@ using zorvik::rt::check_hresult;
 using zorvik::rt::com_ptr;
 
 ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passwords, Console& console, ExtractionSettings settings)
-    : archive_(archive), passwords_(passwords), console_(console), settings_(settings) {}
+    : archive_(archive),
+      passwords_(passwords),
+      console_(console),
+      settings_(std::move(settings)),
+      links_(settings_.destination, settings_.linksAsFiles) {}
 
 ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
-    Item item{com_ptr<IArchiveItem>::copy_from(node), {}, {}, 0};
+    Item item;
+    item.item = com_ptr<IArchiveItem>::copy_from(node);
     zorvik::rt::hstring path;
     check_hresult(node->GetRelativePath(nullptr, path.put()));
     item.path = path.view();
-    com_ptr<IArchiveEntryProperties> properties;
-    check_hresult(node->get_Properties(properties.put()));
+    const auto properties = ReadFacts(node, item);
     if (!properties) return item;
-    const auto fileSystem = properties.as<IFileSystemProperties>();
     zorvik::rt::hstring entryPath;
-    check_hresult(fileSystem->get_Path(entryPath.put()));
+    check_hresult(properties->get_Path(entryPath.put()));
     item.entryPath = entryPath.view();
-    DateTime modified{};
-    check_hresult(fileSystem->get_DateModified(&modified));
-    item.modified = modified.UniversalTime;
     return item;
 }
 
@@ -94,7 +95,8 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
         console_.Error(archive_.Name(), Describe(failure));
         return ExitCode::Busy;
     }
-    SetFolderTimes();
+    CreateLinks();
+    FinishFolders();
     if (FAILED(failure)) {
         console_.Error(archive_.Name(), (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));
         return passwordFailed_ ? ExitCode::Password : ExitCode::Failed;
@@ -106,71 +108,125 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     return result && !anyFailed_ ? ExitCode::Success : ExitCode::Failed;
 }
 
-file_stream_answer ExtractionRun::FileStream(IArchiveItem* item) {
+file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
     ReportUnexplainedFailure();
     if (Interrupt::Requested() || stopped_) return file_stream_answer::canceled();
-    Item described = Identify(item);
+    Item item = Identify(node);
+    if (Excluded(item)) return file_stream_answer::skipped();
     if (settings_.mode == ExtractionMode::Test) {
-        open_.push_back(Current{std::move(described), std::nullopt});
-        return file_stream_answer::into(zorvik::rt::make<DiscardStream>());
+        open_.push_back(Current{std::move(item)});
+        return file_stream_answer::into(zorvik::rt::make<SequentialStream>());
     }
-    if (const auto refusal = Refusal(described)) {
-        ReportItem(described, "refused: " + *refusal, ExitCode::Failed);
+    if (settings_.toStandardOutput) {
+        // Only a regular file's data goes out; links are passed over.
+        if (item.IsSymbolicLink() || item.IsHardLink()) {
+            Tell(item, ItemResult::Kind::Skipped);
+            return file_stream_answer::skipped();
+        }
+        try {
+            auto stream = standardOutput_.Open(node);
+            Current current{std::move(item)};
+            current.toStandardOutput = true;
+            open_.push_back(std::move(current));
+            return file_stream_answer::into(std::move(stream));
+        } catch (const std::exception& error) {
+            ReportItem(item, error.what(), ExitCode::Failed);
+            return file_stream_answer::skipped();
+        }
+    }
+    if (const auto refusal = Refusal(item)) {
+        ReportItem(item, "refused: " + *refusal, ExitCode::Failed);
         return file_stream_answer::skipped();
     }
     try {
+        std::vector<std::wstring> destination = DestinationOf(item);
+        if (item.IsSymbolicLink() || item.IsHardLink()) return LinkStream(std::move(item), std::move(destination), settings_.existing);
+        links_.Forget(destination);
         // A file this run wrote is one the archive holds twice: the later entry takes its place.
+        // Flattened, two names meeting are two files, as with a file already there.
         const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
-            if (!written_.count(file)) return false;
-            console_.Error(Readable(described.entryPath.empty() ? described.path : described.entryPath),
+            if (settings_.flat || !written_.count(file)) return false;
+            console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath),
                            "the archive holds this name more than once; the later entry replaces the earlier");
             return true;
         };
-        auto created = settings_.destination->CreateFile(Components(described.path), settings_.existing, writtenBefore);
-        if (!created) return file_stream_answer::skipped();  // --skip-existing
+        auto created = settings_.destination->CreateFile(destination, settings_.existing, writtenBefore);
+        if (!created) {  // --skip-existing
+            Tell(item, ItemResult::Kind::Skipped);
+            return file_stream_answer::skipped();
+        }
+        if (item.mode != 0) created->mode = item.mode;
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
-        open_.push_back(Current{std::move(described), std::move(created)});
+        open_.push_back(Current{std::move(item), std::move(created), std::move(destination)});
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {
-        ReportItem(described, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(described, error.what(), ExitCode::Failed);
+        ReportItem(item, error.what(), ExitCode::Failed);
         StopOnFullOrReadOnly(error.Error());
     } catch (const zorvik::rt::hresult_error& error) {
-        ReportItem(described, Describe(error.code()), ExitCode::Failed);
+        ReportItem(item, Describe(error.code()), ExitCode::Failed);
     }
     return stopped_ ? file_stream_answer::canceled() : file_stream_answer::skipped();
 }
 
-void ExtractionRun::Folder(IArchiveItem* item) {
+file_stream_answer ExtractionRun::LinkStream(Item item, std::vector<std::wstring> destination, ExistingFiles existing) {
+    Current current{std::move(item), std::nullopt, std::move(destination), existing};
+    current.link = true;
+    if (current.item.IsHardLink()) {
+        open_.push_back(std::move(current));
+        return file_stream_answer::into(zorvik::rt::make<SequentialStream>());
+    }
+    // A target kept as the entry's data is read into memory: it is no longer than a path.
+    if (current.item.symbolicLinkTarget.empty() && current.item.size > PATH_MAX) {
+        ReportItem(current.item, "refused: its link target is longer than a path can be", ExitCode::Failed);
+        return file_stream_answer::skipped();
+    }
+    current.linkData = std::make_shared<std::string>();
+    auto stream = zorvik::rt::make<SequentialStream>([data = current.linkData](std::span<const std::uint8_t> bytes) {
+        if (data->size() + bytes.size() > PATH_MAX) throw std::length_error("link target longer than a path");
+        data->append(bytes.begin(), bytes.end());
+    });
+    open_.push_back(std::move(current));
+    return file_stream_answer::into(std::move(stream));
+}
+
+void ExtractionRun::Folder(IArchiveItem* node) {
     ReportUnexplainedFailure();
-    if (settings_.mode == ExtractionMode::Test) return;
-    Item described = Identify(item);
-    if (const auto refusal = Refusal(described)) {
-        ReportItem(described, "refused: " + *refusal, ExitCode::Failed);
+    Item item = Identify(node);
+    if (Excluded(item)) return;
+    // Nothing to test in a folder; flattened or on standard output, there are none.
+    if (settings_.mode == ExtractionMode::Test || settings_.flat || settings_.toStandardOutput) {
+        Tell(item, settings_.mode == ExtractionMode::Test ? ItemResult::Kind::Done : ItemResult::Kind::Skipped);
+        return;
+    }
+    if (const auto refusal = Refusal(item)) {
+        ReportItem(item, "refused: " + *refusal, ExitCode::Failed);
         return;
     }
     try {
-        settings_.destination->CreateFolder(Components(described.path));
-        if (described.modified != 0) {
-            const auto depth = static_cast<std::size_t>(std::count(described.path.begin(), described.path.end(), L'\\'));
-            folders_.push_back({std::move(described.path), depth, described.modified});
+        settings_.destination->CreateFolder(Components(item.path));
+        if (item.mode == 0 && item.modified == 0) {
+            Tell(item, ItemResult::Kind::Done);
+            return;
         }
+        const auto depth = static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\'));
+        folders_.push_back({std::move(item.path), depth, item.mode, item.modified});
     } catch (const RefusedName& error) {
-        ReportItem(described, std::string("refused: ") + error.what(), ExitCode::Failed);
+        ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
-        ReportItem(described, error.what(), ExitCode::Failed);
+        ReportItem(item, error.what(), ExitCode::Failed);
     }
 }
 
-void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
+void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     ReportUnexplainedFailure();
-    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.get() == item; });
+    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.get() == node; });
     if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
-        Item described = Identify(item);
-        heard_.push_back(HeardKey(described.path));
-        if (!succeeded) unexplained_ = Failure{std::move(described), false};
+        Item item = Identify(node);
+        heard_.push_back(HeardKey(item.path));
+        if (!succeeded && !Excluded(item)) unexplained_ = Failure{std::move(item), false};
         return;
     }
     Current current = std::move(*found);
@@ -178,16 +234,23 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     heard_.push_back(HeardKey(current.item.path));
     if (succeeded) {
         ++filesDone_;
-        if (!current.file) return;
+        bytesDone_ += current.item.size;
         try {
-            settings_.destination->Commit(*current.file);
-            written_.insert(DestinationFolder::Identity(*current.file));
-            if (current.item.modified != 0) DestinationFolder::SetModified(*current.file, ToTimespec(current.item.modified));
-        } catch (const ItemWriteError& error) {
-            DestinationFolder::Remove(*current.file);
+            Finish(current);
+        } catch (const RefusedName& error) {
+            ReportItem(current.item, std::string("refused: ") + error.what(), ExitCode::Failed);
+        } catch (const std::exception& error) {
+            if (current.file) DestinationFolder::Remove(*current.file);
             ReportItem(current.item, error.what(), ExitCode::Failed);
         }
         return;
+    }
+    if (current.toStandardOutput) {
+        try {
+            standardOutput_.Close(node, false);
+        } catch (const std::exception&) {
+            // Standard output fails again for the next entry, which says so.
+        }
     }
     // What was written of an entry that failed is not the entry: it goes, and the report says so.
     const bool removed = current.file.has_value();
@@ -197,18 +260,61 @@ void ExtractionRun::Completed(IArchiveItem* item, bool succeeded) {
     unexplained_ = Failure{std::move(current.item), removed, diskFull};
 }
 
-std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
+void ExtractionRun::Finish(Current& current) {
+    Item& item = current.item;
+    if (current.link) {
+        // Made at the end, when it is told.
+        const DeferredLinks::Source source{linkItems_.size(), item.modified, item.mode};
+        if (item.IsHardLink()) {
+            // Where the run wrote the file it links to: the archive's path, split as the tree splits it.
+            std::wstring path = item.hardLinkTarget;
+            std::replace(path.begin(), path.end(), L'/', L'\\');
+            std::vector<std::wstring> target = Components(path);
+            if (settings_.flat) target = {target.back()};
+            links_.AddHard(source, std::move(current.destination), std::move(target), current.existing);
+        } else {
+            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : FileSystemName(item.symbolicLinkTarget);
+            if (target.empty()) throw RefusedName("the link has no target");
+            if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
+            links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);
+        }
+        linkItems_.push_back(std::move(item));
+        return;
+    }
+    if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
+    if (current.file) {
+        settings_.destination->Commit(*current.file);
+        written_.insert(DestinationFolder::Identity(current.file->file.get()));
+        if (item.modified != 0) DestinationFolder::SetModified(*current.file, ToTimespec(item.modified));
+    }
+    Tell(item, ItemResult::Kind::Done);
+}
+
+void ExtractionRun::CreateLinks() {
+    if (settings_.mode != ExtractionMode::Extract || settings_.toStandardOutput) return;
+    const auto writtenByRun = [this](DestinationFolder::FileIdentity file) { return written_.count(file) != 0; };
+    links_.Create(writtenByRun, [this](std::size_t tag, const DeferredLinks::Outcome& outcome) {
+        const Item& item = linkItems_.at(tag);
+        if (outcome.failure)
+            ReportItem(item, *outcome.failure, ExitCode::Failed);
+        else
+            Tell(item, outcome.made ? ItemResult::Kind::Done : ItemResult::Kind::Skipped);
+    });
+    linkItems_.clear();
+}
+
+std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
     bool removed = false;
     bool diskFull = false;
-    if (unexplained_ && unexplained_->item.item.get() == item) {
+    if (unexplained_ && unexplained_->item.item.get() == node) {
         removed = unexplained_->outputRemoved;
         diskFull = unexplained_->diskFull;
         unexplained_.reset();
     }
     ReportUnexplainedFailure();
-    if (item && diskFull) {
-        ReportItem(Identify(item), DescribeErrno(ENOSPC) + " (incomplete output removed)", ExitCode::Failed);
-    } else if (item) {
+    if (node && diskFull) {
+        ReportItem(Identify(node), DescribeErrno(ENOSPC) + " (incomplete output removed)", ExitCode::Failed);
+    } else if (node) {
         std::string reason;
         ExitCode code = ExitCode::Failed;
         switch (kind) {
@@ -220,7 +326,7 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* item, std::int32_t kind) {
         case ExtractionFailure::DataCheck: reason = "CRC error: the data is damaged"; break;
         default: reason = "data error: the data is damaged or incomplete"; break;
         }
-        ReportItem(Identify(item), removed ? reason + " (incomplete output removed)" : reason, code);
+        ReportItem(Identify(node), removed ? reason + " (incomplete output removed)" : reason, code);
     }
     return Interrupt::Requested() || stopped_ ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
@@ -243,7 +349,9 @@ std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
     return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
 
-std::optional<std::string> ExtractionRun::Refusal(const Item& item) {
+bool ExtractionRun::Excluded(const Item& item) const { return settings_.selection && settings_.selection->Excluded(Readable(item.path)); }
+
+std::optional<std::string> ExtractionRun::Refusal(const Item& item) const {
     if (static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\')) >= kMaxDepth)
         return fmt::format("nested deeper than {} folders", kMaxDepth);
     const std::wstring& path = item.entryPath;
@@ -254,7 +362,28 @@ std::optional<std::string> ExtractionRun::Refusal(const Item& item) {
         if (path.compare(start, end - start, L"..") == 0) return "name holds \"..\"";
         start = end + 1;
     }
+    // Below a link of the archive, whatever the order of its entries: the link is made last,
+    // and a folder of its name would take its place.
+    if (settings_.linkPaths.empty()) return std::nullopt;
+    const std::string readable = Readable(item.path);
+    for (std::size_t slash = readable.find('/'); slash != std::string::npos; slash = readable.find('/', slash + 1))
+        if (settings_.linkPaths.count(readable.substr(0, slash)))
+            return "path goes through a symbolic link (" + Printable(readable.substr(0, slash)) + ")";
     return std::nullopt;
+}
+
+std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
+    std::vector<std::wstring> components = Components(item.path);
+    if (settings_.flat) return {components.back()};
+    return components;
+}
+
+void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) const {
+    if (settings_.report) settings_.report(ItemResult{Readable(path), folder, kind, reason});
+}
+
+void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) const {
+    if (!item.implicit) Tell(item.path, item.folder, kind);
 }
 
 void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
@@ -265,6 +394,7 @@ void ExtractionRun::ReportItem(const Item& item, const std::string& reason, Exit
         anyFailed_ = true;
     // The entry as the archive names it, with "/" between components whatever the format's separator.
     console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath), reason);
+    if (!item.implicit) Tell(item.path, item.folder, ItemResult::Kind::Failed, reason);
 }
 
 void ExtractionRun::ReportUnexplainedFailure() {
@@ -288,19 +418,20 @@ void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chos
     const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
                                                                        : "not extracted: the archive gave no result for it";
     WalkEntries(archive_.Root(), [&](const Entry& entry) {
+        if (settings_.selection && settings_.selection->Excluded(entry.path)) return false;
         if (entry.folder) return true;
         const bool asked = std::any_of(below.begin(), below.end(), [&](const std::string& path) {
             return path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0;
         });
         if (!asked) return true;
-        Item described = Identify(entry.item);
+        Item item = Identify(entry.item);
         // Entries of one path share a key: each result heard stands for one of them.
-        const std::size_t key = HeardKey(described.path);
+        const std::size_t key = HeardKey(item.path);
         const auto [first, last] = std::equal_range(heard_.begin(), heard_.end(), key);
         if (std::uint32_t& used = taken[key]; used < last - first)
             ++used;
         else
-            ReportItem(described, reason, ExitCode::Failed);
+            ReportItem(item, reason, ExitCode::Failed);
         return true;
     });
 }
@@ -311,6 +442,13 @@ void ExtractionRun::StopOnFullOrReadOnly(int error) {
 
 void ExtractionRun::DropUnfinishedOutput() {
     for (Current& current : std::exchange(open_, {})) {
+        if (current.toStandardOutput) {
+            try {
+                standardOutput_.Close(current.item.item.get(), false);
+            } catch (const std::exception&) {
+                // Nothing more goes out.
+            }
+        }
         if (!current.file) continue;
         DestinationFolder::Remove(*current.file);
         ReportItem(current.item, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
@@ -318,17 +456,25 @@ void ExtractionRun::DropUnfinishedOutput() {
     }
 }
 
-void ExtractionRun::SetFolderTimes() {
-    // Deepest first, and only now that nothing more is written into them.
-    std::stable_sort(folders_.begin(), folders_.end(), [](const FolderTime& a, const FolderTime& b) { return a.depth > b.depth; });
-    for (const FolderTime& folder : folders_) {
+void ExtractionRun::FinishFolders() {
+    // Deepest first, and only now that nothing more is written into them: a folder's mode may
+    // forbid writing.
+    std::stable_sort(folders_.begin(), folders_.end(), [](const FolderState& a, const FolderState& b) { return a.depth > b.depth; });
+    for (const FolderState& folder : folders_) {
+        const std::vector<std::wstring> components = Components(folder.path);
         try {
-            settings_.destination->SetFolderModified(Components(folder.path), ToTimespec(folder.modified));
+            // The destination's own mode is the user's, whatever an entry "./" says.
+            if (folder.mode != 0 && !DestinationFolder::Names(components).empty())
+                settings_.destination->SetFolderMode(components, folder.mode);
+            if (folder.modified != 0) settings_.destination->SetFolderModified(components, ToTimespec(folder.modified));
+            Tell(folder.path, true, ItemResult::Kind::Done);
         } catch (const std::exception& error) {
             console_.Error(Readable(folder.path), error.what());
+            Tell(folder.path, true, ItemResult::Kind::Failed, error.what());
             anyFailed_ = true;
         }
     }
+    folders_.clear();
 }
 
 }  // namespace Zorvik::Cli

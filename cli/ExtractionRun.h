@@ -1,64 +1,97 @@
 // One run of the component's extraction for "extract" (files written below the destination
-// folder) or "test" (every entry decoded into a DiscardStream): answers its callbacks, keeps
-// every name inside the destination, sets modification times, removes the output of an entry
+// folder, or to standard output) or "test" (every entry decoded into a stream that keeps
+// nothing): answers its callbacks, keeps every name inside the destination, sets modes and
+// modification times, makes links once the files are written, removes the output of an entry
 // that did not complete, and reports each item that failed. What it needs of an item it reads
 // when the component asks about it, and what it keeps of each entry is a few bytes.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "Zorvik/ExtractionCallback.h"
 #include "cli/Console.h"
+#include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
+#include "cli/EntryList.h"
 #include "cli/ExitCode.h"
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
+#include "cli/Selection.h"
+#include "cli/StandardOutput.h"
 
 namespace Zorvik::Cli {
 
 enum class ExtractionMode { Extract, Test };
 
+// How an entry fared in a run, told as soon as that is settled.
+struct ItemResult {
+    enum class Kind { Done, Skipped, Failed };
+    std::string path;  // as list shows it
+    bool folder = false;
+    Kind kind = Kind::Done;
+    std::string reason;  // why it failed
+};
+
 struct ExtractionSettings {
     ExtractionMode mode = ExtractionMode::Extract;
-    const DestinationFolder* destination = nullptr;  // for Extract
+    const DestinationFolder* destination = nullptr;  // for Extract, unless toStandardOutput
     ExistingFiles existing = ExistingFiles::Fail;
+    bool flat = false;              // every file straight in the destination, without its folders
+    bool linksAsFiles = false;      // a symbolic link as a file holding its target, a hard link as a copy
+    bool toStandardOutput = false;  // the files' data on standard output
+    // Entries below the chosen nodes that the run passes over (its excludes); none: every one.
+    const Selection* selection = nullptr;
+    // Paths (as list shows them) of the archive's symbolic links: nothing is written below them.
+    std::set<std::string> linkPaths;
+    // Told of every entry but implicit folders.
+    std::function<void(const ItemResult&)> report;
 };
 
 class ExtractionRun {
 public:
     ExtractionRun(const OpenedArchive& archive, PasswordSource& passwords, Console& console, ExtractionSettings settings);
 
-    // Runs the extraction of the chosen nodes (with everything below them); the exit code sums
-    // up how it went, after every failed item has been reported.
+    // Runs the extraction of the chosen nodes (with everything below them that the selection
+    // keeps); the exit code sums up how it went, after every failed item has been reported.
     ExitCode Run(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
 
     std::size_t FilesDone() const noexcept { return filesDone_; }
+    std::uint64_t BytesDone() const noexcept { return bytesDone_; }
 
 private:
     // What a run needs of an item.
-    struct Item {
+    struct Item : EntryFacts {
         zorvik::rt::com_ptr<IArchiveItem> item;
         std::wstring path;       // node names from the root down to the item, joined with backslashes
         std::wstring entryPath;  // the path as the archive holds it; empty for implicit folders
-        std::int64_t modified = 0;
     };
     struct Current {
         Item item;
         std::optional<DestinationFolder::CreatedFile> file;
+        std::vector<std::wstring> destination;
+        ExistingFiles existing = ExistingFiles::Fail;
+        bool toStandardOutput = false;
+        bool link = false;
+        // What a symbolic link's data holds: its target, for the formats that keep it so.
+        std::shared_ptr<std::string> linkData;
     };
     struct Failure {
         Item item;
         bool outputRemoved = false;
         bool diskFull = false;  // its output could not be written for want of room
     };
-    struct FolderTime {
+    // A folder's mode and time, set once nothing more is written into it.
+    struct FolderState {
         std::wstring path;  // as Item's
         std::size_t depth = 0;
+        std::uint32_t mode = 0;
         std::int64_t modified = 0;
     };
     struct FileIdentityHash {
@@ -74,15 +107,27 @@ private:
     password_answer Password();
     std::int32_t Progress(std::uint64_t value, bool total);
 
+    // The streams of a link entry, whose link is made at the end.
+    file_stream_answer LinkStream(Item item, std::vector<std::wstring> destination, ExistingFiles existing);
+    // What becomes of an entry whose data is all there.
+    void Finish(Current& current);
+    void CreateLinks();
+
     static Item Identify(IArchiveItem* item);
     // The node names of an Item's path.
     static std::vector<std::wstring> Components(std::wstring_view path);
-    // An Item's path for messages, with slashes.
+    // An Item's path for messages and selection, with slashes.
     static std::string Readable(std::wstring_view path);
     // What the run remembers of an entry it heard of: its path, hashed.
     static std::size_t HeardKey(std::wstring_view path) { return std::hash<std::wstring_view>()(path); }
+    bool Excluded(const Item& item) const;
     // A reason to refuse an entry's name before anything is created for it.
-    static std::optional<std::string> Refusal(const Item& item);
+    std::optional<std::string> Refusal(const Item& item) const;
+    std::vector<std::wstring> DestinationOf(const Item& item) const;
+    // Tells settings_.report how an entry fared.
+    void Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason = {}) const;
+    void Tell(const Item& item, ItemResult::Kind kind) const;
+    // Reports an item's failure once.
     void ReportItem(const Item& item, const std::string& reason, ExitCode code);
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
     void ReportUnexplainedFailure();
@@ -93,7 +138,8 @@ private:
     void ReportUnheard(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
     // A write failure after which no other file can be written either ends the run.
     void StopOnFullOrReadOnly(int error);
-    void SetFolderTimes();
+    // Modes and times of the folders, once nothing more is written into them.
+    void FinishFolders();
 
     const OpenedArchive& archive_;
     PasswordSource& passwords_;
@@ -106,6 +152,9 @@ private:
     // The files this run wrote: a later entry of the same name replaces the earlier one, as it
     // would in the file system the archive was made from.
     std::unordered_set<DestinationFolder::FileIdentity, FileIdentityHash> written_;
+    DeferredLinks links_;
+    std::vector<Item> linkItems_;  // the entries of links_, by tag
+    StandardOutput standardOutput_;
     std::optional<Failure> unexplained_;
     // Items reported, held so that their objects (and addresses) stay theirs.
     std::map<IArchiveItem*, zorvik::rt::com_ptr<IArchiveItem>> reported_;
@@ -113,13 +162,14 @@ private:
     // reported): eight bytes an entry, where a set of the items would keep their objects.
     std::vector<std::size_t> heard_;
     std::uint32_t itemCount_ = 0;  // entries the component was asked for
-    std::vector<FolderTime> folders_;
+    std::vector<FolderState> folders_;
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
     bool passwordFailed_ = false;
     // Why the run stopped before its end: nothing more can be written.
     std::optional<std::string> stopped_;
     std::size_t filesDone_ = 0;
+    std::uint64_t bytesDone_ = 0;
 };
 
 }  // namespace Zorvik::Cli

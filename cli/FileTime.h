@@ -12,8 +12,8 @@ namespace Zorvik::Cli {
 
 // "2024-05-01T10:20:30Z"; none for 0.
 std::optional<std::string> IsoUtc(std::int64_t ticks);
-// "2024-05-01 10:20:30" for tables; blank of the same width for 0.
-std::string TableTime(std::int64_t ticks);
+// "2024-05-01 10:20:30" for tables, in UTC or the local zone; blank of the same width for 0.
+std::string TableTime(std::int64_t ticks, bool local = false);
 // The same instant for utimensat/futimens.
 timespec ToTimespec(std::int64_t ticks);
 // And back, from what stat gives.

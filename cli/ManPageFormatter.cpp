@@ -1,5 +1,6 @@
 #include "cli/ManPageFormatter.h"
 
+#include <cctype>
 #include <sstream>
 
 namespace Zorvik::Cli {
@@ -9,6 +10,31 @@ namespace {
 constexpr std::size_t kIndent = 7;
 constexpr std::size_t kDescriptionIndent = 14;
 
+// Text as roff takes it literally: backslashes escaped, no line taken for a request.
+std::string RoffText(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) escaped += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+    std::string lines;
+    std::istringstream input(escaped);
+    for (std::string line; std::getline(input, line);) lines += (line.rfind('.', 0) == 0 || line.rfind('\'', 0) == 0 ? "\\&" : "") + line + '\n';
+    return lines;
+}
+
+std::string RoffParagraphs(const std::string& text) {
+    std::string roff;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\n\n", start);
+        if (end == std::string::npos) end = text.size();
+        if (start > 0) roff += ".PP\n";
+        roff += RoffText(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return roff;
+}
+
+}  // namespace
+
 std::string OptionName(const CLI::Option* option) {
     if (option->get_positional()) return option->get_name(true);
     std::string name;
@@ -17,20 +43,6 @@ std::string OptionName(const CLI::Option* option) {
     if (option->get_items_expected_max() > 0) name += " " + option->get_option_text();
     return name;
 }
-
-// Terms on a line of their own, their meaning indented below, as manual pages list them.
-std::string Terms(const std::vector<std::pair<std::string, std::string>>& terms) {
-    std::string text;
-    for (const auto& [term, meaning] : terms) text += std::string(kIndent, ' ') + term + '\n' + WrapParagraphs(meaning, kDescriptionIndent);
-    return text;
-}
-
-void Section(std::ostringstream& out, const char* title, const std::string& body) {
-    if (body.empty()) return;
-    out << title << '\n' << body << '\n';
-}
-
-}  // namespace
 
 std::string WrapParagraphs(const std::string& text, std::size_t indent, std::size_t width) {
     std::ostringstream out;
@@ -63,33 +75,68 @@ std::string WrapParagraphs(const std::string& text, std::size_t indent, std::siz
     return out.str();
 }
 
+std::vector<ManPageFormatter::Section> ManPageFormatter::Sections(const CLI::App* app) const {
+    using Kind = Section::Kind;
+    std::vector<Section> sections;
+    const auto add = [&](const char* title, Kind kind, std::string text, std::vector<std::pair<std::string, std::string>> terms = {}) {
+        if (!text.empty() || !terms.empty()) sections.push_back(Section{title, kind, std::move(text), std::move(terms)});
+    };
+    add("NAME", Kind::Lines, page_.name + " - " + page_.summary);
+    add("SYNOPSIS", Kind::Lines, page_.synopsis);
+    add("DESCRIPTION", Kind::Paragraphs, page_.description);
+    std::vector<std::pair<std::string, std::string>> commands;
+    for (const CLI::App* command : app->get_subcommands({})) commands.emplace_back(command->get_name(), command->get_description());
+    add("COMMANDS", Kind::Terms, {}, std::move(commands));
+    std::vector<std::pair<std::string, std::string>> options;
+    for (const CLI::Option* option : app->get_options({}))
+        if (!option->get_group().empty()) options.emplace_back(OptionName(option), option->get_description());  // no group: hidden
+    add("OPTIONS", Kind::Terms, {}, std::move(options));
+    add("EXIT STATUS", Kind::Terms, {}, page_.exitStatus);
+    add("ENVIRONMENT", Kind::Terms, {}, page_.environment);
+    add("EXAMPLES", Kind::Lines, page_.examples);
+    return sections;
+}
+
 std::string ManPageFormatter::make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const {
     std::ostringstream out;
-    Section(out, "NAME", std::string(kIndent, ' ') + page_.name + " - " + page_.summary + "\n");
-    std::string synopsis;
-    std::istringstream lines(page_.synopsis);
-    for (std::string line; std::getline(lines, line);) synopsis += std::string(kIndent, ' ') + line + '\n';
-    Section(out, "SYNOPSIS", synopsis);
-    Section(out, "DESCRIPTION", WrapParagraphs(page_.description, kIndent));
-
-    std::string commands;
-    for (const CLI::App* command : app->get_subcommands({}))
-        commands += std::string(kIndent, ' ') + command->get_name() + '\n' + WrapParagraphs(command->get_description(), kDescriptionIndent);
-    Section(out, "COMMANDS", commands);
-
-    std::string options;
-    for (const CLI::Option* option : app->get_options({})) {
-        options += std::string(kIndent, ' ') + OptionName(option) + '\n';
-        options += WrapParagraphs(option->get_description(), kDescriptionIndent);
+    for (const Section& section : Sections(app)) {
+        out << section.title << '\n';
+        switch (section.kind) {
+            case Section::Kind::Paragraphs: out << WrapParagraphs(section.text, kIndent); break;
+            case Section::Kind::Lines: {
+                std::istringstream lines(section.text);
+                for (std::string line; std::getline(lines, line);) out << (line.empty() ? "" : std::string(kIndent, ' ') + line) << '\n';
+                break;
+            }
+            case Section::Kind::Terms:
+                // Terms on a line of their own, their meaning indented below, as manual pages list them.
+                for (const auto& [term, meaning] : section.terms) out << std::string(kIndent, ' ') << term << '\n' << WrapParagraphs(meaning, kDescriptionIndent);
+                break;
+        }
+        out << '\n';
     }
-    Section(out, "OPTIONS", options);
-    Section(out, "EXIT STATUS", Terms(page_.exitStatus));
-    Section(out, "ENVIRONMENT", Terms(page_.environment));
-    std::string examples;
-    std::istringstream exampleLines(page_.examples);
-    for (std::string line; std::getline(exampleLines, line);) examples += line.empty() ? "\n" : std::string(kIndent, ' ') + line + '\n';
-    Section(out, "EXAMPLES", examples);
     return out.str();
+}
+
+std::string ManPageFormatter::Roff(const CLI::App* app, const std::string& version) const {
+    std::string title = page_.name;
+    for (char& c : title) c = c == ' ' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string roff = ".TH " + title + " 1 \"\" \"zorvik " + version + "\" \"User Commands\"\n";
+    for (const Section& section : Sections(app)) {
+        roff += ".SH " + section.title + "\n";
+        switch (section.kind) {
+            case Section::Kind::Paragraphs: roff += RoffParagraphs(section.text); break;
+            case Section::Kind::Lines: roff += ".nf\n" + RoffText(section.text) + ".fi\n"; break;
+            case Section::Kind::Terms:
+                for (const auto& [term, meaning] : section.terms) {
+                    std::string tag = RoffText(term);
+                    tag.pop_back();
+                    roff += ".TP\n\\fB" + tag + "\\fR\n" + RoffParagraphs(meaning);
+                }
+                break;
+        }
+    }
+    return roff;
 }
 
 }  // namespace Zorvik::Cli

@@ -1,5 +1,6 @@
 // --help in the shape of a manual page: NAME, SYNOPSIS, DESCRIPTION, OPTIONS (or COMMANDS),
-// EXIT STATUS, ENVIRONMENT and EXAMPLES, wrapped to 80 columns.
+// EXIT STATUS, ENVIRONMENT and EXAMPLES, wrapped to 80 columns; and the same page as roff, for
+// man(1).
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -25,12 +26,28 @@ public:
     explicit ManPageFormatter(ManPage page) : page_(std::move(page)) {}
 
     std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override;
+    // The page as man(1) reads it; version goes in its header.
+    std::string Roff(const CLI::App* app, const std::string& version) const;
+
+    const ManPage& Page() const noexcept { return page_; }
 
 private:
+    // A section's body: paragraphs, lines kept as they are, or terms with their meanings.
+    struct Section {
+        std::string title;
+        enum class Kind { Paragraphs, Lines, Terms } kind = Kind::Paragraphs;
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> terms;
+    };
+    std::vector<Section> Sections(const CLI::App* app) const;
+
     ManPage page_;
 };
 
 // Wraps each paragraph of text to width columns, every line indented by indent spaces.
 std::string WrapParagraphs(const std::string& text, std::size_t indent, std::size_t width = 79);
+
+// An option as a manual lists it: "-o, --output DIR"; a positional by its name.
+std::string OptionName(const CLI::Option* option);
 
 }  // namespace Zorvik::Cli

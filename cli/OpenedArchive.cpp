@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +21,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/TemporaryFile.h"
 #include "cli/Text.h"
 #include "zorvik/runtime/unique_fd.h"
 #include "zorvik/runtime/streams.h"
@@ -44,8 +46,10 @@ struct OpenLog {
     std::vector<std::string> volumesNotFound;
 };
 
-// A regular file opened for reading without blocking on a FIFO, or the reason it cannot be.
-zorvik::rt::unique_fd OpenRegularFile(int folder, const char* name, std::string& reason) {
+// A file opened for reading without blocking on a FIFO, or the reason it cannot be. Only a
+// regular file is taken, unless special is given: then any file but a folder, and special tells
+// whether it is a pipe, a device or the like.
+zorvik::rt::unique_fd OpenFileAt(int folder, const char* name, std::string& reason, bool* special = nullptr) {
     zorvik::rt::unique_fd file(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file) {
         reason = DescribeErrno(errno);
@@ -56,11 +60,33 @@ zorvik::rt::unique_fd OpenRegularFile(int folder, const char* name, std::string&
         reason = DescribeErrno(errno);
         return {};
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (S_ISDIR(info.st_mode) || (!S_ISREG(info.st_mode) && !special)) {
         reason = S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
         return {};
     }
+    if (special) *special = !S_ISREG(info.st_mode);
     return file;
+}
+
+// The archive file; standard input ("-"), a pipe or a device is read into a temporary file
+// first, since the component needs to seek. copied tells which.
+zorvik::rt::unique_fd OpenArchiveFile(const std::string& path, int folder, const std::string& fileName, bool& copied) {
+    if (path == "-") {
+        if (::isatty(STDIN_FILENO)) throw CommandError(ExitCode::Usage, path, "standard input is a terminal: pipe an archive into it");
+        copied = true;
+        return CopyToTemporaryFile(STDIN_FILENO, path);
+    }
+    std::string reason;
+    zorvik::rt::unique_fd file = OpenFileAt(folder, fileName.c_str(), reason, &copied);
+    if (!file) throw CommandError(ExitCode::Failed, path, reason);
+    return copied ? CopyToTemporaryFile(file.get(), path) : std::move(file);
+}
+
+// A name for the file lock of a copied archive: its temporary file's, unique while it is open.
+std::string CopiedFileName(int file) {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(file)).c_str(), target, sizeof target);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "stdin-" + std::to_string(::getpid());
 }
 
 std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
@@ -125,24 +151,25 @@ OpenedArchive::OpenedArchive(const std::string& path, PasswordSource& passwords)
 void OpenedArchive::Open(PasswordSource& passwords) {
     const std::filesystem::path given(name_);
     const std::string folderPath = given.has_parent_path() ? given.parent_path().string() : ".";
-    const std::string fileName = given.filename().string();
+    // Standard input has no name; entries named after the archive are named after it.
+    const std::string fileName = name_ == "-" ? "stdin" : given.filename().string();
 
-    std::string reason;
     const zorvik::rt::unique_fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) throw CommandError(ExitCode::Failed, name_, DescribeErrno(errno));
-    const zorvik::rt::unique_fd file = OpenRegularFile(folder.get(), fileName.c_str(), reason);
-    if (!file) throw CommandError(ExitCode::Failed, name_, reason);
+    bool copied = false;
+    const zorvik::rt::unique_fd file = OpenArchiveFile(name_, folder.get(), fileName, copied);
     const auto stream = zorvik::rt::open_file_stream_on(file.get(), FileAccessMode::Read);
     packedSize_ = SizeOf(stream);
 
     // The component names its file lock after the source's path: the real path, so that every
     // way of naming one file shares the lock.
     char real[PATH_MAX];
-    const std::string canonicalPath = ::realpath(name_.c_str(), real) ? real : name_;
+    const std::string canonicalPath = copied ? CopiedFileName(file.get()) : ::realpath(name_.c_str(), real) ? real : name_;
 
-    // The hooks own what they use: the component may hold the source beyond this call.
+    // The hooks own what they use: the component may hold the source beyond this call. A copied
+    // archive has no volumes beside it.
     auto log = std::make_shared<OpenLog>();
-    auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+    auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(copied ? -1 : ::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     archive_source_hooks hooks;
     hooks.request_password = [log, &passwords] {
         if (Interrupt::Requested()) return password_answer::canceled();
@@ -163,11 +190,12 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     };
     hooks.get_volume = [log, volumeFolder](std::wstring_view volumeName) {
         if (Interrupt::Requested()) return volume_answer::canceled();
+        if (!*volumeFolder) return volume_answer::unavailable();
         // Volumes are looked for beside the first one, by file name only.
         const std::string name = std::filesystem::path(FileSystemName(volumeName)).filename().string();
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
-        const zorvik::rt::unique_fd volumeFile = OpenRegularFile(volumeFolder->get(), name.c_str(), ignored);
+        const zorvik::rt::unique_fd volumeFile = OpenFileAt(volumeFolder->get(), name.c_str(), ignored);
         if (!volumeFile) {
             log->volumesNotFound.push_back(name);
             return volume_answer::unavailable();

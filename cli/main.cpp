@@ -7,6 +7,7 @@
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/ManPageFormatter.h"
+#include "cli/Manuals.h"
 #include "cli/WriteCommandLine.h"
 #include "zorvik/runtime/errors.h"
 
@@ -47,11 +48,29 @@ ManPage CommandPage(std::string name, std::string summary, std::string synopsis,
 }
 
 CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::string& password, bool json) {
-    command->add_option("ARCHIVE", options.archive, "The archive file. For a multi-volume archive, the first volume; the others are looked for beside it.")
+    command
+        ->add_option("ARCHIVE", options.archive,
+                     "The archive file. For a multi-volume archive, the first volume; the others are looked for beside it. \"-\" reads "
+                     "the archive from standard input; standard input, a pipe or a device is read into a private temporary file "
+                     "first, removed at exit.")
         ->required();
     CLI::Option* passwordOption = command->add_option("-p,--password", password, kPasswordOption)->option_text("PW");
     if (json) command->add_flag("--json", options.json, "Print JSON instead of text.");
     return passwordOption;
+}
+
+const char* const kSelectionText =
+    "A PATH is matched against each entry's whole path, as list shows it: \"*\" and \"?\" match within a name, \"[a-z]\" one "
+    "character of a set, \"**\" any number of folders (\"**/*.txt\" is every .txt file, at any depth), and \"\\\" takes the next "
+    "character as it is. A folder chosen brings everything below it. --exclude leaves out what its pattern matches, and what is "
+    "below it; a pattern without \"/\" is matched against every name of a path, so that --exclude '*.o' leaves out .o files at "
+    "every depth. A PATH that matches nothing is an error.";
+
+void AddSelection(CLI::App* command, ArchiveOptions& options, const char* what) {
+    command->add_option("PATH", options.paths, std::string(what) + " Patterns are allowed (see DESCRIPTION). Default: every entry.");
+    command->add_option("--exclude", options.excludes, "Leave out the entries the pattern matches; may be given more than once.")
+        ->option_text("PATTERN")
+        ->allow_extra_args(false);
 }
 
 }  // namespace
@@ -63,14 +82,19 @@ int main(int argc, char** argv) {
     ::setenv("TZ", ":/etc/localtime", 0);
 
     CLI::App app("Lists, extracts, tests and writes archives of every format the archive engine reads.", "zorvik");
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    bool showVersion = false;
+    app.add_flag("--version", showVersion, "Print the versions of zorvik, the component and the archive engine.");
+    std::string manualFolder;
+    app.add_option("--write-manuals", manualFolder)->group("");  // the build's, not the user's
     app.formatter(std::make_shared<ManPageFormatter>(ManPage{
-        "zorvik", "list, extract, test and write archives", "zorvik COMMAND [OPTIONS] ...",
+        "zorvik", "list, extract, test and write archives", "zorvik COMMAND [OPTIONS] ...\nzorvik --version",
         "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
         "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
         "command has its own manual: zorvik COMMAND --help.\n\n"
         "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\".",
         kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
+
 
     ArchiveOptions options;
     ExtractOptions extract;
@@ -105,70 +129,129 @@ int main(int argc, char** argv) {
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
     passwordOptions.push_back(AddArchiveOptions(list, options, password, true));
+    AddSelection(list, options, "Entries to list, as list shows their paths; a folder brings everything below it.");
+    list->add_flag("--local-time", options.localTime, "Show times in the local time zone instead of UTC.");
     list->formatter(std::make_shared<ManPageFormatter>(CommandPage(
-        "list", "list the entries of an archive", "zorvik list ARCHIVE [--password PW] [--json]",
-        "Prints every entry of ARCHIVE as a table: modification time (UTC), size, packed size, attributes (d folder, - file, * "
-        "encrypted) and path. Folders that no entry names but that hold entries (implicit folders) are listed too, without time "
-        "or sizes.\n\n"
+        "list", "list the entries of an archive",
+        "zorvik list ARCHIVE [--password PW] [--json] [--local-time] [--exclude PATTERN ...] [PATH ...]",
+        "Prints the entries of ARCHIVE (default: all) as a table: modification time (UTC, or the local zone with --local-time, as "
+        "the column's title says), size, packed size, attributes (d folder, l symbolic link, - file, * encrypted) and path. Folders that no entry "
+        "names but that hold entries (implicit folders) are listed too, without time or sizes. A symbolic link shows l and its "
+        "target (\"-> target\") when the archive keeps it apart from the link's data, a hard link its target (\"link to "
+        "target\").\n\n" +
+            std::string(kSelectionText) + "\n\n"
         "With --json the output is one object {\"archive\": NAME, \"format\": FORMAT, \"entries\": [...]}; each entry is "
         "{\"path\": \"dir/sub/file.txt\", \"folder\": false, \"implicit\": false, \"size\": 123, \"packedSize\": 45, "
-        "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false}. Entries come depth first, each folder before what it "
-        "holds; \"path\" joins the names from the root with \"/\"; \"modified\" is null when the entry has no time.\n\n"
+        "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false, \"mode\": 33188, \"symbolicLink\": false, \"linkTarget\": "
+        "null, \"hardLinkTarget\": null}. Entries come depth first, each folder before what it holds; \"path\" joins the names "
+        "from the root with \"/\"; \"modified\" is null when the entry has no time, and always UTC; \"mode\" is st_mode's type "
+        "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
+        "(7z, zip).\n\n"
         "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
         "exit status is 1.",
-        "zorvik list docs.zip\nzorvik list --json docs.zip | jq '.entries[].path'")));
+        "zorvik list docs.zip\nzorvik list docs.zip 'docs/**/*.pdf'\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
-    passwordOptions.push_back(AddArchiveOptions(extractCommand, options, password, false));
-    extractCommand->add_option("PATH", extract.paths,
-                               "Entries to extract, as list shows their paths; a folder brings everything below it. Default: every entry.");
-    extractCommand->add_option("-o,--output", extract.output, "The folder to extract into; created when missing. Default: the current folder.")
-        ->option_text("DIR");
+    passwordOptions.push_back(AddArchiveOptions(extractCommand, options, password, true));
+    AddSelection(extractCommand, options, "Entries to extract, as list shows their paths; a folder brings everything below it.");
+    auto* outputOption =
+        extractCommand->add_option("-o,--output", extract.output, "The folder to extract into; created when missing. Default: the current folder.")
+            ->option_text("DIR");
     auto* overwriteFlag = extractCommand->add_flag("--overwrite", overwrite, "Replace files that exist (the file is replaced, never written through).");
     auto* skipFlag = extractCommand->add_flag("--skip-existing", skipExisting, "Leave files that exist as they are and go on.");
     overwriteFlag->excludes(skipFlag);
+    auto* flatFlag = extractCommand->add_flag("-j,--flat", extract.flat,
+                                              "Write every file straight into DIR, without its folders; two files of one name are an "
+                                              "error for the second, as a file that exists is.");
+    auto* stdoutFlag = extractCommand->add_flag("-O,--stdout", extract.toStandardOutput,
+                                                "Write the chosen files' data, one after the other in the order they are decoded, "
+                                                "to standard output, and nothing else there (links are passed over, messages go to "
+                                                "stderr). A file copy of a RAR archive comes right after the file it copies.");
+    stdoutFlag->excludes(outputOption)->excludes(flatFlag)->excludes(extractCommand->get_option("--json"));
+    extractCommand->add_flag("--preserve-permissions", extract.preservePermissions,
+                             "Give files and folders the archive's permission bits exactly, setuid, setgid and sticky bits "
+                             "included, without the umask.");
+    extractCommand->add_flag("--links-as-files", extract.linksAsFiles,
+                             "Make no links: a symbolic link becomes a file holding its target, a hard link a copy of its target.");
     extractCommand->formatter(std::make_shared<ManPageFormatter>(CommandPage(
         "extract", "extract entries of an archive",
-        "zorvik extract ARCHIVE [-o DIR] [--password PW] [--overwrite | --skip-existing] [PATH ...]",
-        "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive, creating folders "
-        "and setting modification times.\n\n"
+        "zorvik extract ARCHIVE [-o DIR | -O] [-j] [--overwrite | --skip-existing] [--preserve-permissions]\n"
+        "               [--links-as-files] [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
+        "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive (or none, with "
+        "--flat), creating folders and setting modification times and permission bits. The archive's permission bits are masked "
+        "by the umask, without setuid, setgid and sticky bits, as tar does for a user other than root; --preserve-permissions "
+        "gives them exactly. An entry without permission bits (an archive made on Windows) gets those of a new file.\n\n" +
+            std::string(kSelectionText) + "\n\n"
         "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
-        "through a symbolic link (one already in DIR), or an entry nested more than 1024 folders deep, is refused and reported, and "
-        "the other entries are extracted. Symbolic "
-        "links stored in an archive are written as regular files holding the link's target.\n\n"
+        "through a symbolic link (one already in DIR, or one of the archive), or an entry nested more than 1024 folders deep, is "
+        "refused and reported, and the other entries are extracted.\n\n"
+        "Symbolic links are made once every file is written, and only when their target stays inside DIR: the target is followed "
+        "name by name from the link's folder, through the links in DIR and the archive's, and a link whose target is absolute, "
+        "or goes above DIR at any point, is refused and reported, and nothing is made for it. A hard link is made to a file "
+        "written by the same run; one whose target was not extracted is reported. --links-as-files makes no links at all.\n\n"
         "Each file is written under a temporary name beside it and takes its name only once it is whole, so that a file it "
         "replaces stays until then. A file that exists is an error for that entry unless --overwrite or --skip-existing is "
         "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
         "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
         "ends the extraction.\n\n"
-        "A progress bar is shown on stderr when it is a terminal; --quiet silences it.",
-        "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nZORVIK_PASSWORD=secret zorvik extract secret.7z")));
+        "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
+        "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", \"items\": "
+        "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
+        "\"seconds\"}, each item written as soon as its outcome is known (folders and links last). A "
+        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
+        "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
+        "ZORVIK_PASSWORD=secret zorvik extract secret.7z")));
 
     auto* test = app.add_subcommand("test", "Decode every entry, writing nothing, and report the damaged ones.");
-    passwordOptions.push_back(AddArchiveOptions(test, options, password, false));
+    passwordOptions.push_back(AddArchiveOptions(test, options, password, true));
+    AddSelection(test, options, "Entries to test, as list shows their paths; a folder brings everything below it.");
     test->formatter(std::make_shared<ManPageFormatter>(CommandPage(
         "test", "check the entries of an archive",
-        "zorvik test ARCHIVE [--password PW]",
-        "Decodes every entry of ARCHIVE without writing anything and checks its data (CRC and the like). Each damaged entry is "
-        "reported on stderr; when all are sound, one line on stdout says how many files were tested.\n\n"
-        "A progress bar is shown on stderr when it is a terminal; --quiet silences it.",
-        "zorvik test photos.7z")));
+        "zorvik test ARCHIVE [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
+        "Decodes the chosen entries of ARCHIVE (default: all) without writing anything and checks their data (CRC and the "
+        "like). Each damaged entry is reported on stderr; when all are sound, one line on stdout says how many files were "
+        "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
+        "it.\n\n" +
+            std::string(kSelectionText) + "\n\n"
+        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
 
-    for (CLI::App* command : {formats, info, list, extractCommand, test})
-        command->add_flag("-q,--quiet", quiet, "No progress bar.");
     WriteCommandLine writeCommands(app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description,
                                                   std::string examples) {
         return CommandPage(std::move(name), std::move(summary), std::move(synopsis), std::move(description), std::move(examples));
     });
 
+    auto* version = app.add_subcommand("version", "Print the versions of zorvik, the component and the archive engine.");
+    version->formatter(std::make_shared<ManPageFormatter>(CommandPage(
+        "version", "print the versions", "zorvik version\nzorvik --version",
+        "Prints three lines: the version of zorvik, of the Zorvik component it uses, and of the archive engine module the component "
+        "loads.",
+        "zorvik version", false)));
+
+    for (CLI::App* command : {formats, info, list, extractCommand, test})
+        command->add_flag("-q,--quiet", quiet, "No progress bar (nor, for extract and test, the closing line).");
+
+    const auto usageError = [](const std::string& reason) {
+        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", reason);
+        return static_cast<int>(ExitCode::Usage);
+    };
+    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](const CLI::App* command) { return command->get_name() == argv[1]; }).empty())
+        return usageError(fmt::format("unknown command \"{}\"", argv[1]));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
-        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", error.what());
-        return static_cast<int>(ExitCode::Usage);
+        return usageError(error.what());
     }
+    if (!manualFolder.empty()) {
+        WriteManuals(app, manualFolder, ZORVIK_VERSION);
+        return 0;
+    }
+    if (app.get_subcommands().empty() && !showVersion) return usageError("a command is required");
+    if (extract.output == "-") return usageError("-o - would make a folder named \"-\"; -O (--stdout) writes to standard output");
+    options.quiet = quiet;
 
     for (const CLI::Option* option : passwordOptions)
         if (option->count() > 0) options.password = password;
@@ -184,6 +267,7 @@ int main(int argc, char** argv) {
         if (extractCommand->parsed()) code = RunExtract(options, extract, console);
         if (test->parsed()) code = RunTest(options, console);
         if (writeCommands.Parsed()) code = writeCommands.Run(console);
+        if (version->parsed() || showVersion) code = RunVersion();
     } catch (const CommandError& error) {
         console.EndProgress();
         console.Error(error.Subject(), error.what());

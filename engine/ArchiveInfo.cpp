@@ -2,6 +2,7 @@
 
 #include "engine/ArchiveFormat.h"
 #include "engine/FormatRecord.h"
+#include "model/AbiValues.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {
@@ -22,6 +23,14 @@ HRESULT ArchiveInfoFactory::get_Formats(ABI::Windows::Foundation::Collections::I
         for (const FormatRecord& record : list) items.emplace_back(zorvik::rt::make<ArchiveFormat>(record));
         *formats = zorvik::rt::make_vector<IArchiveFormat*>(std::move(items)).detach();
     });
+}
+
+HRESULT ArchiveInfoFactory::get_ComponentVersion(HSTRING* value) { return GiveString(L"" ZORVIK_VERSION, value); }
+
+HRESULT ArchiveInfoFactory::get_EngineVersion(HSTRING* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    return zorvik::rt::boundary([&] { zorvik::rt::check_hresult(GiveString(Engine::EngineModule::Get().Version(), value)); });
 }
 
 zorvik::rt::com_ptr<IActivationFactory> CreateArchiveInfoFactory() {

@@ -2,12 +2,13 @@
 // formats as ArchiveFormat objects.
 #pragma once
 
+#include "Zorvik/ComponentVersions.h"
 #include "Zorvik/Formats.h"
 #include "module/ComponentObject.h"
 
 namespace Zorvik::Impl {
 
-class ArchiveInfoFactory final : public ComponentObject<ArchiveInfoFactory, __IArchiveInfoStatics, IActivationFactory> {
+class ArchiveInfoFactory final : public ComponentObject<ArchiveInfoFactory, __IArchiveInfoStatics, IActivationFactory, IComponentVersions> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.__ArchiveInfoActivationFactory";
 
@@ -16,6 +17,9 @@ public:
 
     // A new observable vector, one ArchiveFormat per format of a freshly built list.
     HRESULT get_Formats(ABI::Windows::Foundation::Collections::IVector<IArchiveFormat*>** formats) override;
+
+    HRESULT get_ComponentVersion(HSTRING* value) override;
+    HRESULT get_EngineVersion(HSTRING* value) override;
 };
 
 zorvik::rt::com_ptr<IActivationFactory> CreateArchiveInfoFactory();

@@ -25,15 +25,21 @@ enum : PROPID {
     kpidIsDir = 6,
     kpidSize = 7,
     kpidPackSize = 8,
-    kpidAttrib = 9,
+    kpidAttrib = 9,  // Windows attributes; POSIX mode in the high 16 bits with kAttribUnixExtension
     kpidCTime = 10,
     kpidATime = 11,
     kpidMTime = 12,
     kpidEncrypted = 15,
     kpidPosixAttrib = 53,
+    kpidSymLink = 54,
     kpidErrorFlags = 71,    // archive property: what went wrong while opening
     kpidWarningFlags = 72,  // the same, for what did not stop the open
+    kpidHardLink = 90,
 };
+
+// The engine's mark in kpidAttrib that its high 16 bits hold a POSIX mode
+// (FILE_ATTRIBUTE_UNIX_EXTENSION).
+inline constexpr std::uint32_t kAttribUnixExtension = 0x8000;
 
 // A bit of kpidErrorFlags and kpidWarningFlags: a header failed its checks.
 inline constexpr std::uint32_t kErrorFlagsHeadersError = 1u << 1;

@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <cwchar>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "zorvik/runtime/errors.h"
+#include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Engine {
 
@@ -48,7 +51,8 @@ EngineModule Load() {
         return EngineModule{Export<CreateObjectFunc>(module, "CreateObject"),
                             Export<GetNumberOfFormatsFunc>(module, "GetNumberOfFormats"),
                             Export<GetHandlerProperty2Func>(module, "GetHandlerProperty2"),
-                            Export<HRESULT (*)(IWSHelperObjectsFactory*)>(module, "Init7zipLibForWS")};
+                            Export<HRESULT (*)(IWSHelperObjectsFactory*)>(module, "Init7zipLibForWS"),
+                            reinterpret_cast<HRESULT (*)(PROPID, PROPVARIANT*)>(dlsym(module, "GetModuleProp"))};
     } catch (...) {
         dlclose(module);
         throw;
@@ -56,6 +60,16 @@ EngineModule Load() {
 }
 
 }  // namespace
+
+std::wstring EngineModule::Version() const {
+    constexpr PROPID kModuleVersion = 1;  // NModulePropID::kVersion: major << 16 | minor
+    zorvik::rt::prop_variant version;
+    if (!GetModuleProp || FAILED(GetModuleProp(kModuleVersion, version.put())) || version.type() != VT_UI4) return {};
+    const std::uint32_t value = version.get().ulVal;
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"%u.%02u", value >> 16, value & 0xFFFF);
+    return text;
+}
 
 const EngineModule& EngineModule::Get() {
     // A failed load is tried again on the next request.

@@ -27,6 +27,20 @@ bool IsNonZero(const zorvik::rt::prop_variant& value) {
     return value.as_uint64().value_or(0) != 0;
 }
 
+std::wstring LinkTargetOf(const zorvik::rt::prop_variant& value) {
+    const auto target = value.as_string();
+    return target ? Impl::FromEngineText(*target) : std::wstring();
+}
+
+// The POSIX mode: the handler's own property, or the high half of the attributes where the
+// engine marks it there (7z, zip and RAR 4 keep it so). st_mode's type and permission bits
+// take 16 bits.
+std::uint16_t PosixModeOf(const zorvik::rt::prop_variant& posix, const zorvik::rt::prop_variant& attributes) {
+    if (posix.type() == VT_UI4) return static_cast<std::uint16_t>(posix.get().ulVal);
+    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension)) return static_cast<std::uint16_t>(attributes.get().ulVal >> 16);
+    return 0;
+}
+
 std::int64_t TicksOf(const zorvik::rt::prop_variant& value) {
     const auto time = value.as_filetime();
     if (!time) return 0;
@@ -57,6 +71,9 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
     entry.Modified = TicksOf(ReadProperty(handler, index, kpidMTime));
     entry.Created = TicksOf(ReadProperty(handler, index, kpidCTime));
     entry.Accessed = TicksOf(ReadProperty(handler, index, kpidATime));
+    entry.Mode = PosixModeOf(ReadProperty(handler, index, kpidPosixAttrib), ReadProperty(handler, index, kpidAttrib));
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidSymLink)); !target.empty()) entry.SymbolicLink = text.Store(target);
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidHardLink)); !target.empty()) entry.HardLink = text.Store(target);
     return entry;
 }
 
@@ -96,5 +113,8 @@ HRESULT ArchiveEntryProperties::get_DateCreated(DateTime* value) { return GiveVa
 HRESULT ArchiveEntryProperties::get_DateAccessed(DateTime* value) { return GiveValue(DateTime{tree_->Accessed(node_)}, value); }
 HRESULT ArchiveEntryProperties::get_IsFolder(bool* value) { return GiveValue(tree_->IsFolder(node_), value); }
 HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(tree_->IsEncrypted(node_), value); }
+HRESULT ArchiveEntryProperties::get_Mode(std::uint32_t* value) { return GiveValue(std::uint32_t{tree_->Mode(node_)}, value); }
+HRESULT ArchiveEntryProperties::get_SymbolicLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Symbolic, value); }
+HRESULT ArchiveEntryProperties::get_HardLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Hard, value); }
 
 }  // namespace Zorvik

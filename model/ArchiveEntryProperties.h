@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Zorvik/Items.h"
+#include "Zorvik/PosixProperties.h"
 #include "engine/EngineInterfaces.h"
 #include "model/TextArena.h"
 #include "module/ComponentObject.h"
@@ -29,6 +30,10 @@ struct EntryProperties {
     std::int64_t Modified = 0;
     std::int64_t Created = 0;
     std::int64_t Accessed = 0;
+    // Type and permission bits as st_mode holds them; 0 when the archive records none.
+    std::uint16_t Mode = 0;
+    PackedText SymbolicLink;
+    PackedText HardLink;
 };
 
 // Reads entry `index` of handler, keeping its path in text; failed reads leave their field at
@@ -39,7 +44,7 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
 
 class ArchiveEntryProperties final
     : public Impl::ComponentObject<ArchiveEntryProperties, IArchiveEntryProperties, IFileSystemProperties,
-                                   __IArchiveEntryPropertiesPublicNonVirtuals> {
+                                   __IArchiveEntryPropertiesPublicNonVirtuals, IPosixEntryProperties> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.ArchiveEntryProperties";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveEntryPropertiesActivationFactory";
@@ -60,6 +65,9 @@ public:
     HRESULT get_DateAccessed(DateTime* value) override;
     HRESULT get_IsFolder(bool* value) override;
     HRESULT get_IsEncrypted(bool* value) override;
+    HRESULT get_Mode(std::uint32_t* value) override;
+    HRESULT get_SymbolicLinkTarget(HSTRING* value) override;
+    HRESULT get_HardLinkTarget(HSTRING* value) override;
 
     // For extraction and update.
     std::uint32_t Index() const noexcept;

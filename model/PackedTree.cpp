@@ -67,6 +67,8 @@ void PackedTree::SetProperties(std::uint32_t index, const EntryProperties& prope
     }
     if (!(node.flags & kFolder)) node.content.file = {properties.Size, properties.PackedSize};
     node.modified = properties.Modified;
+    node.mode = properties.Mode;
+    if (!properties.SymbolicLink.empty() || !properties.HardLink.empty()) links_[index] = {properties.SymbolicLink, properties.HardLink};
     if (properties.Created != 0 || properties.Accessed != 0) {
         if (otherTimes_.size() <= index) otherTimes_.resize(index + 1);
         otherTimes_[index] = {properties.Created, properties.Accessed};
@@ -83,6 +85,11 @@ PackedText PackedTree::EntryPath(std::uint32_t node) const {
     if (!(flags & kHasProperties) || (flags & kNamedByArchive)) return {};
     if (flags & kPathApart) return pathsApart_.at(node);
     return Text(nodes_[node]);
+}
+
+PackedTree::LinkTargets PackedTree::Links(std::uint32_t node) const {
+    const auto found = links_.find(node);
+    return found == links_.end() ? LinkTargets{} : found->second;
 }
 
 std::vector<std::uint32_t> PackedTree::Children(std::uint32_t folder) const {

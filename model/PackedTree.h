@@ -60,6 +60,13 @@ public:
     std::int64_t Modified(std::uint32_t node) const noexcept { return nodes_[node].modified; }
     std::int64_t Created(std::uint32_t node) const noexcept { return node < otherTimes_.size() ? otherTimes_[node].created : 0; }
     std::int64_t Accessed(std::uint32_t node) const noexcept { return node < otherTimes_.size() ? otherTimes_[node].accessed : 0; }
+    std::uint16_t Mode(std::uint32_t node) const noexcept { return nodes_[node].mode; }
+    struct LinkTargets {
+        PackedText Symbolic;
+        PackedText Hard;
+    };
+    // Where a link points; both empty for the others.
+    LinkTargets Links(std::uint32_t node) const;
     // The children of a folder in the order they were added.
     std::vector<std::uint32_t> Children(std::uint32_t folder) const;
     const NameOrder& Order() const noexcept { return order_; }
@@ -120,6 +127,7 @@ private:
         std::uint32_t nextSibling = kNoNode;
         std::uint32_t entry = 0;  // the handler's index, with kHasProperties
         std::uint8_t flags = 0;
+        std::uint16_t mode = 0;  // st_mode's type and permission bits fit, in what would be padding
         // A folder counts as empty and a file has no children, so the two share their place.
         union {
             struct {
@@ -166,6 +174,7 @@ private:
     std::deque<Node> nodes_;
     std::deque<OtherTimes> otherTimes_;
     std::unordered_map<std::uint32_t, PackedText> pathsApart_;
+    std::unordered_map<std::uint32_t, LinkTargets> links_;  // few entries are links
     TextArena text_;
     const NameOrder order_;
 

@@ -25,6 +25,14 @@ FILETIME ToFileTime(std::uint64_t ticks) {
     return time;
 }
 
+// The attributes as the engine's handlers give them: Windows attributes, or a POSIX mode in the
+// high half with the engine's mark for it.
+std::uint32_t EngineAttributes(const UnRAR::EntryInfo& entry) {
+    constexpr std::uint32_t kDirectoryAttribute = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+    if (!entry.unixAttributes) return entry.attributes;
+    return entry.attributes << 16 | Engine::kAttribUnixExtension | (entry.isDirectory ? kDirectoryAttribute : 0);
+}
+
 }  // namespace
 
 Archive::Archive() : reader_(std::make_unique<UnRAR::Reader>()) {}
@@ -67,6 +75,16 @@ HRESULT Archive::GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVAR
             case Engine::kpidATime: property.set_filetime(ToFileTime(entry.accessTime)); break;
             case Engine::kpidMTime: property.set_filetime(ToFileTime(entry.modificationTime)); break;
             case Engine::kpidEncrypted: property.set_bool(entry.isEncrypted); break;
+            case Engine::kpidAttrib: property.set_uint32(EngineAttributes(entry)); break;
+            case Engine::kpidPosixAttrib:
+                if (entry.unixAttributes) property.set_uint32(entry.attributes);
+                break;
+            case Engine::kpidSymLink:
+                if (entry.link == UnRAR::LinkKind::Symbolic) property.set_string(entry.linkTarget);
+                break;
+            case Engine::kpidHardLink:
+                if (entry.link == UnRAR::LinkKind::Hard) property.set_string(entry.linkTarget);
+                break;
             default: break;
         }
         property.detach_to(value);

@@ -146,6 +146,14 @@ TEST_F(ToolTest, CorruptedDataIsReportedPerEntry) {
     const ToolResult tested = Run({"test", "stored.zip"});
     EXPECT_EQ(tested.code, 1);
     EXPECT_EQ(tested.err, "zorvik: docs/notes.txt: CRC error: the data is damaged\n");
+    // The same, item by item, for a script.
+    const ToolResult json = Run({"test", "stored.zip", "--json", "**/*.txt"});
+    EXPECT_EQ(json.code, 1);
+    std::map<std::string, std::pair<std::string, nlohmann::json>> results;
+    const auto report = nlohmann::json::parse(json.out);
+    for (const auto& item : report["items"]) results[item["path"]] = {item["result"], item["error"]};
+    EXPECT_EQ(results, (std::map<std::string, std::pair<std::string, nlohmann::json>>{
+                           {"docs/notes.txt", {"failed", "CRC error: the data is damaged"}}, {"docs/second.txt", {"ok", nullptr}}}));
     const ToolResult extracted = Run({"extract", "stored.zip", "-o", "out"});
     EXPECT_EQ(extracted.code, 1);
     EXPECT_EQ(extracted.err, "zorvik: docs/notes.txt: CRC error: the data is damaged (incomplete output removed)\n");

@@ -21,7 +21,7 @@ TEST_F(RarTool, FileCopiesExtractWithTheirSource) {
     for (const char* archive : {"copies.rar", "solid.rar"}) {
         SCOPED_TRACE(archive);
         const ToolResult tested = Run({"test", archive});
-        EXPECT_EQ(tested.out, std::string(archive) + ": OK, 4 files tested\n") << tested.err;
+        EXPECT_EQ(tested.out.rfind(std::string(archive) + ": OK, 4 files tested, ", 0), 0u) << tested.out << tested.err;
         const std::string out = std::string("out-") + archive;
         const ToolResult extracted = Run({"extract", archive, "-o", out});
         EXPECT_EQ(extracted.code, 0) << extracted.err;

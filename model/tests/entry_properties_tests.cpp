@@ -39,6 +39,39 @@ TEST(EntryProperties, ADirectoryIsEmptyAndUnencryptedWhateverTheHandlerSays) {
     EXPECT_FALSE(encrypted);
 }
 
+TEST(EntryProperties, TheModeComesFromThePosixPropertyOrTheMarkedHighHalfOfTheAttributes) {
+    constexpr std::uint32_t kMarked = 0x8000;  // the engine's sign of a POSIX mode in the high half
+    const auto uint32 = [](std::uint32_t value) {
+        zorvik::rt::prop_variant property;
+        property.set_uint32(value);
+        return property;
+    };
+    struct Case {
+        const char* label;
+        FakeEntry entry;
+        std::uint32_t mode;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"tar, rar 5", FakeEntry().Set(Engine::kpidPosixAttrib, uint32(0100755)), 0100755},
+             {"7z, zip, rar 4", FakeEntry().Set(Engine::kpidAttrib, uint32(0120777u << 16 | kMarked | 0x20)), 0120777},
+             {"made on Windows", FakeEntry().Set(Engine::kpidAttrib, uint32(0x21)), 0},
+             {"high half without the mark", FakeEntry().Set(Engine::kpidAttrib, uint32(0100644u << 16 | 0x20)), 0},
+             {"both", FakeEntry().Set(Engine::kpidPosixAttrib, uint32(0100600)).Set(Engine::kpidAttrib, uint32(0100644u << 16 | kMarked)), 0100600},
+             {"neither", FakeEntry(), 0}}) {
+        auto properties = make<ArchiveEntryProperties>(make<FakeHandler>(std::vector{c.entry}).get(), 0);
+        std::uint32_t mode = 1;
+        ASSERT_EQ(properties->get_Mode(&mode), S_OK);
+        EXPECT_EQ(mode, c.mode) << c.label;
+    }
+    auto link = make<ArchiveEntryProperties>(
+        make<FakeHandler>(std::vector{FakeEntry().Set(Engine::kpidSymLink, StringValue(L"../x")).Set(Engine::kpidHardLink, StringValue(L"a/b"))}).get(), 0);
+    zorvik::rt::hstring symbolic, hard;
+    ASSERT_EQ(link->get_SymbolicLinkTarget(symbolic.put()), S_OK);
+    ASSERT_EQ(link->get_HardLinkTarget(hard.put()), S_OK);
+    EXPECT_EQ(symbolic.view(), L"../x");
+    EXPECT_EQ(hard.view(), L"a/b");
+}
+
 TEST(EntryProperties, NarrowSizesWidenAndOnlyFiletimesAreTimes) {
     PROPVARIANT size16{};
     size16.vt = VT_UI2;

@@ -101,8 +101,24 @@ void UseOpenCallback(Archive& archive, IOpenCallback* callback) {
     options->UserData = reinterpret_cast<LPARAM>(callback);
 }
 
-// An item's header with a data-less redirection other than a file copy is not listed.
-bool IsListed(const FileHeader& header) { return header.RedirType == FSREDIR_NONE || header.RedirType == FSREDIR_FILECOPY; }
+// What a redirection makes of its entry. Junctions and Windows links read as symbolic links.
+LinkKind LinkKindOf(FILE_SYSTEM_REDIRECT type) {
+    switch (type) {
+        case FSREDIR_UNIXSYMLINK:
+        case FSREDIR_WINSYMLINK:
+        case FSREDIR_JUNCTION: return LinkKind::Symbolic;
+        case FSREDIR_HARDLINK: return LinkKind::Hard;
+        default: return LinkKind::None;
+    }
+}
+
+// A link's target as stored, with slashes between components: RAR 5.0 wrote the links of
+// Windows with backslashes, later versions with slashes.
+std::wstring LinkTarget(const FileHeader& header) {
+    std::wstring target(header.RedirName);
+    if (header.HSType == HSYS_WINDOWS) std::replace(target.begin(), target.end(), L'\\', L'/');
+    return target;
+}
 
 std::int64_t NonNegative(std::int64_t size) { return size < 0 ? 0 : size; }
 
@@ -262,8 +278,6 @@ HRESULT_t Reader::OpenVolumes() {
 
 void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
     const FileHeader& header = archive_->FileHead;
-    if (!IsListed(header)) return;
-
     RefItem started;
     started.volumeNumber = volumeNumber;
     started.firstEntry = static_cast<std::uint32_t>(entries_.size());
@@ -289,6 +303,10 @@ void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
     entry.name = ConvertName(header.FileName);
     entry.isDirectory = header.Dir;
     entry.isEncrypted = header.Encrypted;
+    entry.attributes = header.FileAttr;
+    entry.unixAttributes = header.HSType == HSYS_UNIX;
+    entry.link = LinkKindOf(header.RedirType);
+    if (entry.link != LinkKind::None) entry.linkTarget = LinkTarget(header);
     entries_.push_back(std::move(entry));
     refItems_.back().entryCount++;
 }
@@ -622,8 +640,8 @@ private:
         return true;
     }
 
-    // The next header of a listed item in sequence, across volume ends; service headers,
-    // unlisted redirections and continuations of split files are passed over.
+    // The next header of an item in sequence, across volume ends; service headers and
+    // continuations of split files are passed over.
     bool NextItemHeader() {
         bool haveHeader = false;
         for (;;) {
@@ -635,7 +653,7 @@ private:
                 haveHeader = true;
                 continue;
             }
-            if (type == HEAD_FILE && IsListed(archive_.FileHead) && !archive_.FileHead.SplitBefore) return true;
+            if (type == HEAD_FILE && !archive_.FileHead.SplitBefore) return true;
             archive_.SeekToNext();
         }
     }

@@ -30,6 +30,8 @@ public:
 // Results of SetOperationResult, as the engine's extraction callback knows them.
 enum OperationResult : std::int32_t { kResultOk = 0, kResultUnsupported = 1, kResultDataError = 2, kResultCrcError = 3 };
 
+enum class LinkKind : std::uint8_t { None, Symbolic, Hard };
+
 struct EntryInfo {
     std::int64_t headerPosition = 0;
     // FILETIME values; 0 when not stored.
@@ -42,6 +44,12 @@ struct EntryInfo {
     std::wstring name;
     bool isDirectory = false;
     bool isEncrypted = false;
+    // The header's file attributes: a POSIX mode when unixAttributes, Windows attributes otherwise.
+    std::uint32_t attributes = 0;
+    bool unixAttributes = false;
+    // A symbolic or hard link has no data; its target is stored with "/" between components.
+    LinkKind link = LinkKind::None;
+    std::wstring linkTarget;
 };
 
 struct RefItem {

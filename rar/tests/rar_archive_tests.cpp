@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <numeric>
 
+#include <sys/stat.h>
+
+#include <map>
+#include <tuple>
+
+#include "Zorvik/PosixProperties.h"
 #include "archive/tests/ExtractionTesting.h"
 #include "rar/RarArchive.h"
 
@@ -239,19 +245,43 @@ TEST_F(RarArchives, VolumeSetsOpenFromAnyVolumeAndSplitFilesAreOneItem) {
     }
 }
 
-TEST_F(RarArchives, EmptyItemsAreListedAndSymbolicLinksAreNot) {
+TEST_F(RarArchives, EmptyItemsAndLinksAreListedWithTheirModesAndTargets) {
     fs::create_symlink("a/b.txt", Path("tree/link"));
-    Run("rar a -idq -ol links.rar tree");
+    fs::create_hard_link(Path("tree/noise.bin"), Path("tree/hard.bin"));
+    fs::permissions(Path("tree/zero.txt"), fs::perms(0640));
+    Run("rar a -idq -ol -oh links.rar tree");
     auto archive = Opened("links.rar");
     ASSERT_TRUE(InProcess(archive));
     auto tree = FolderNamed(RootOf(archive.get()), L"tree");
-    EXPECT_EQ(NamesOf(FilesOf(tree)), (std::vector<std::wstring>{L"noise.bin", L"zero.txt"}));
     EXPECT_TRUE(FilesOf(FolderNamed(tree, L"empty")).empty());
+
+    // Mode, symbolic target and hard target of each file, as the extension tells them.
+    std::map<std::wstring, std::tuple<std::uint32_t, std::wstring, std::wstring>> posix;
+    for (const auto& file : FilesOf(tree)) {
+        const auto properties = PropertiesOf(file).as<IPosixEntryProperties>();
+        std::uint32_t mode = 0;
+        zorvik::rt::hstring symbolic, hard;
+        zorvik::rt::check_hresult(properties->get_Mode(&mode));
+        zorvik::rt::check_hresult(properties->get_SymbolicLinkTarget(symbolic.put()));
+        zorvik::rt::check_hresult(properties->get_HardLinkTarget(hard.put()));
+        // The type of a link and a copy; the whole mode of a plain file.
+        if (!symbolic.empty() || !hard.empty()) mode &= S_IFMT;
+        posix[NameOf(file)] = {mode, std::wstring(symbolic.view()), std::wstring(hard.view())};
+    }
+    using Posix = std::tuple<std::uint32_t, std::wstring, std::wstring>;
+    EXPECT_EQ(posix.size(), 4u) << "links are entries";
+    EXPECT_EQ(posix[L"link"], Posix(S_IFLNK, L"a/b.txt", L""));
+    // rar stores the second of two hard-linked names, in the order it met them, as a link.
+    const bool hardIsTheLink = !std::get<2>(posix[L"hard.bin"]).empty();
+    EXPECT_EQ(posix[hardIsTheLink ? L"hard.bin" : L"noise.bin"], Posix(S_IFREG, L"", hardIsTheLink ? L"tree/noise.bin" : L"tree/hard.bin"));
+    EXPECT_EQ(posix[L"zero.txt"], Posix(S_IFREG | 0640, L"", L""));
 
     Heard heard;
     ASSERT_TRUE(Extract(archive, {Item(tree)}, heard));
     EXPECT_EQ(heard.Content("tree\\zero.txt"), "");
     EXPECT_TRUE(heard.Succeeded("zero.txt"));
+    EXPECT_TRUE(heard.Succeeded("link")) << "a link has no data to fail";
+    EXPECT_EQ(heard.Content("tree\\link"), "");
     EXPECT_NE(std::find(heard.folders.begin(), heard.folders.end(), "tree\\empty"), heard.folders.end());
 }
 

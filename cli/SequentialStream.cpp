@@ -1,8 +1,13 @@
-#include "cli/DiscardStream.h"
+#include "cli/SequentialStream.h"
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "zorvik/runtime/async.h"
+#include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Cli {
 
@@ -12,61 +17,77 @@ using ABI::Windows::Storage::Streams::IInputStream;
 using ABI::Windows::Storage::Streams::IOutputStream;
 using ABI::Windows::Storage::Streams::IRandomAccessStream;
 
-HRESULT DiscardStream::get_Size(std::uint64_t* size) {
+SequentialStream::SequentialStream() : sink_([](std::span<const std::uint8_t>) {}) {}
+
+SequentialStream::SequentialStream(Sink sink) : sink_(std::move(sink)) {}
+
+SequentialStream::Sink SequentialStream::WriteTo(int fd) {
+    return [fd](std::span<const std::uint8_t> bytes) {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) throw std::system_error(errno, std::generic_category(), "write");
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+        }
+    };
+}
+
+HRESULT SequentialStream::get_Size(std::uint64_t* size) {
     if (!size) return E_POINTER;
     *size = size_.load();
     return S_OK;
 }
 
-HRESULT DiscardStream::put_Size(std::uint64_t size) {
+HRESULT SequentialStream::put_Size(std::uint64_t size) {
     size_.store(size);
     return S_OK;
 }
 
-HRESULT DiscardStream::GetInputStreamAt(std::uint64_t, IInputStream** stream) {
+HRESULT SequentialStream::GetInputStreamAt(std::uint64_t, IInputStream** stream) {
     if (stream) *stream = nullptr;
     return E_NOTIMPL;
 }
 
-HRESULT DiscardStream::GetOutputStreamAt(std::uint64_t, IOutputStream** stream) {
+HRESULT SequentialStream::GetOutputStreamAt(std::uint64_t, IOutputStream** stream) {
     if (stream) *stream = nullptr;
     return E_NOTIMPL;
 }
 
-HRESULT DiscardStream::get_Position(std::uint64_t* position) {
+HRESULT SequentialStream::get_Position(std::uint64_t* position) {
     if (!position) return E_POINTER;
     *position = position_.load();
     return S_OK;
 }
 
-HRESULT DiscardStream::Seek(std::uint64_t position) {
+HRESULT SequentialStream::Seek(std::uint64_t position) {
     position_.store(position);
     return S_OK;
 }
 
-HRESULT DiscardStream::CloneStream(IRandomAccessStream** stream) {
+HRESULT SequentialStream::CloneStream(IRandomAccessStream** stream) {
     if (stream) *stream = nullptr;
     return E_NOTIMPL;
 }
 
-HRESULT DiscardStream::get_CanRead(bool* canRead) {
+HRESULT SequentialStream::get_CanRead(bool* canRead) {
     if (!canRead) return E_POINTER;
     *canRead = false;
     return S_OK;
 }
 
-HRESULT DiscardStream::get_CanWrite(bool* canWrite) {
+HRESULT SequentialStream::get_CanWrite(bool* canWrite) {
     if (!canWrite) return E_POINTER;
     *canWrite = true;
     return S_OK;
 }
 
-HRESULT DiscardStream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) {
+HRESULT SequentialStream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) {
     if (!buffer || !operation) return E_POINTER;
     *operation = nullptr;
     return zorvik::rt::boundary([&] {
         std::uint32_t length = 0;
         zorvik::rt::check_hresult(buffer->get_Length(&length));
+        sink_({zorvik::rt::buffer_data(buffer), length});
         const std::uint64_t end = position_.fetch_add(length) + length;
         std::uint64_t size = size_.load();
         while (size < end && !size_.compare_exchange_weak(size, end)) {
@@ -75,12 +96,12 @@ HRESULT DiscardStream::WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t
     });
 }
 
-HRESULT DiscardStream::FlushAsync(IAsyncOperation<bool>** operation) {
+HRESULT SequentialStream::FlushAsync(IAsyncOperation<bool>** operation) {
     if (!operation) return E_POINTER;
     *operation = nullptr;
     return zorvik::rt::boundary([&] { *operation = zorvik::rt::completed_async<bool>(true).detach(); });
 }
 
-HRESULT DiscardStream::Close() { return S_OK; }
+HRESULT SequentialStream::Close() { return S_OK; }
 
 }  // namespace Zorvik::Cli

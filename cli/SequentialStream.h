@@ -1,19 +1,31 @@
-// A destination that takes every byte and keeps none: "test" decodes entries into it, so that
-// the engine checks their data without anything being written.
+// A destination whose bytes go, in the order they are written, to a sink: nowhere for "test"
+// (the engine checks the data without anything being written), standard output, or memory.
+// Seeking moves the position reported, not the data: extraction writes each entry from its
+// start to its end.
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <span>
 
 #include "zorvik/runtime/implements.h"
 #include "zorvik/runtime/streams_abi.h"
 
 namespace Zorvik::Cli {
 
-class DiscardStream final
-    : public zorvik::rt::implements<DiscardStream, ABI::Windows::Storage::Streams::IRandomAccessStream,
+class SequentialStream final
+    : public zorvik::rt::implements<SequentialStream, ABI::Windows::Storage::Streams::IRandomAccessStream,
                                     ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable> {
 public:
-    static constexpr const char* runtime_class_name = "Zorvik.Cli.DiscardStream";
+    static constexpr const char* runtime_class_name = "Zorvik.Cli.SequentialStream";
+
+    // Takes every byte written; raises to fail the write.
+    using Sink = std::function<void(std::span<const std::uint8_t>)>;
+    // Drops every byte.
+    SequentialStream();
+    explicit SequentialStream(Sink sink);
+    // Appends every byte to fd.
+    static Sink WriteTo(int fd);
 
     HRESULT get_Size(std::uint64_t* size) override;
     HRESULT put_Size(std::uint64_t size) override;
@@ -31,6 +43,7 @@ public:
     HRESULT Close() override;
 
 private:
+    Sink sink_;
     std::atomic<std::uint64_t> size_{0};
     std::atomic<std::uint64_t> position_{0};
 };
