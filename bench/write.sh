@@ -7,7 +7,8 @@
 #
 #   bench/write.sh [path/to/zorvik]      (default: build/bin/zorvik)
 #
-# ZORVIK_BENCH_RUNS (default 5) timed runs of each command, ZORVIK_BENCH_PEAK_RUNS (default 3) runs
+# ZORVIK_BENCH_RUNS (default 5) timed runs of each command after ZORVIK_BENCH_WARMUP (default 1)
+# untimed ones, ZORVIK_BENCH_PEAK_RUNS (default 3) runs
 # for its peak memory.
 #
 # The inputs (extract.sh's mixed data: random bytes and this machine's own libraries and shared
@@ -57,7 +58,7 @@ peak_kib() {
 # run after PREPARE; the reference (copying the archive, say) is timed beside them.
 compare() {
     local label=$1 prepare=$2 peer=$3 ours=$4 reference=${5:-}
-    hyperfine --style none --warmup 1 --runs "${ZORVIK_BENCH_RUNS:-5}" --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
+    hyperfine --style none --warmup "${ZORVIK_BENCH_WARMUP:-1}" --runs "${ZORVIK_BENCH_RUNS:-5}" --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
     local times
     mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$out/times.csv")
     [[ -n $reference ]] && printf '%-8s %s: %.3fs\n' "" "$reference" "${times[2]}"

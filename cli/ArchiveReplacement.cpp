@@ -103,13 +103,15 @@ std::uint64_t ArchiveReplacement::WrittenSize() const {
 void ArchiveReplacement::Commit(bool replaceExisting) {
     // A Ctrl-C that came once the archive was written still keeps the old one.
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
-    if (::fsync(temporary_.get()) != 0) throw CommandError(ExitCode::Failed, name_, "cannot write it: " + DescribeErrno(errno));
     if (original_) {
         // Where the ownership cannot be kept (not root), the file stays the writer's.
         [[maybe_unused]] const int owned = ::fchown(temporary_.get(), original_->st_uid, original_->st_gid);
     }
     const mode_t mode = original_ ? original_->st_mode & 07777 : ModeForNewFiles();
     if (::fchmod(temporary_.get(), mode) != 0) throw CommandError(ExitCode::Failed, name_, "cannot set its mode: " + DescribeErrno(errno));
+    // The sync comes after the mode, so that a crash after the rename cannot leave the archive
+    // with the temporary file's owner-only mode.
+    if (::fsync(temporary_.get()) != 0) throw CommandError(ExitCode::Failed, name_, "cannot write it: " + DescribeErrno(errno));
 
     const std::string fileName = std::filesystem::path(realPath_).filename().string();
     if (original_ || replaceExisting) {
