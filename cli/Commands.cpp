@@ -172,7 +172,7 @@ ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archi
     Chosen chosen = Choose(archive, selection, writesFiles);
     const bool unmatched = ReportUnmatched(selection, archive, console);
     if (chosen.nodes.empty()) return ExitCode::Failed;
-    settings.selection = &selection;
+    if (!options.excludes.empty()) settings.selection = &selection;
     settings.linkPaths = std::move(chosen.linkPaths);
     std::optional<JsonRunReport> json;
     if (options.json) {
