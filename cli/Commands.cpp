@@ -59,11 +59,8 @@ Statistics ReadStatistics(IArchive* archive) {
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
 
-// One value on one line, for output written piece by piece; as PrintJson, it replaces bytes
-// that are not UTF-8.
-std::string OneLine(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
-std::string TargetJson(const std::wstring& target) { return target.empty() ? "null" : OneLine(JsonText(zorvik::rt::to_utf8(target))); }
+// A JSON string, or null for no text, for output written piece by piece.
+std::string NullableJson(std::string_view utf8) { return utf8.empty() ? "null" : JsonString(utf8); }
 
 // Reports, once for each folder, entries too deep to list; false for those (and nothing below
 // them is walked).
@@ -144,13 +141,13 @@ Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks
 class JsonRunReport {
 public:
     explicit JsonRunReport(const OpenedArchive& archive) {
-        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", OneLine(archive.Name()), OneLine(FormatJson(archive.FormatName())));
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", JsonString(archive.Name()), NullableJson(archive.FormatName()));
     }
 
     void Add(const ItemResult& result) {
         static constexpr const char* kResults[] = {"ok", "skipped", "failed"};
-        fmt::print("{}    {{\"path\": {}, \"folder\": {}, \"result\": \"{}\", \"error\": {}}}", separator_, OneLine(JsonText(result.path)),
-                   result.folder, kResults[static_cast<int>(result.kind)], result.reason.empty() ? "null" : OneLine(JsonText(result.reason)));
+        fmt::print("{}    {{\"path\": {}, \"folder\": {}, \"result\": \"{}\", \"error\": {}}}", separator_, JsonString(result.path),
+                   result.folder, kResults[static_cast<int>(result.kind)], NullableJson(result.reason));
         separator_ = ",\n";
     }
 
@@ -172,7 +169,7 @@ ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archi
     Chosen chosen = Choose(archive, selection, writesFiles);
     const bool unmatched = ReportUnmatched(selection, archive, console);
     if (chosen.nodes.empty()) return ExitCode::Failed;
-    settings.selection = &selection;
+    if (!options.excludes.empty()) settings.selection = &selection;
     settings.linkPaths = std::move(chosen.linkPaths);
     std::optional<JsonRunReport> json;
     if (options.json) {
@@ -269,8 +266,8 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
     };
     // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
-        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", OneLine(archive.Name()),
-                   OneLine(FormatJson(archive.FormatName())));
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", JsonString(archive.Name()),
+                   NullableJson(archive.FormatName()));
         const char* separator = "\n";
         const ExitCode code = walk([&](const Entry& entry) {
             const auto modified = IsoUtc(entry.modified);
@@ -278,9 +275,9 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                 "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
                 "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
                 "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}",
-                separator, OneLine(JsonText(entry.path)), entry.folder, entry.implicit, entry.size, entry.packedSize,
-                modified ? OneLine(*modified) : "null", entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
-                TargetJson(entry.symbolicLinkTarget), TargetJson(entry.hardLinkTarget));
+                separator, JsonString(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                NullableJson(modified.value_or("")), entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
+                NullableJson(zorvik::rt::to_utf8(entry.symbolicLinkTarget)), NullableJson(zorvik::rt::to_utf8(entry.hardLinkTarget)));
             separator = ",\n";
         });
         fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");

@@ -105,11 +105,32 @@ std::string NormalizedPath(std::string_view path) {
     return result;
 }
 
-std::string JsonText(std::string_view utf8) {
-    std::wstring text = zorvik::rt::to_wide(utf8);
-    for (wchar_t& c : text)
-        if (IsEscapedByte(c)) c = 0xFFFD;
-    return zorvik::rt::to_utf8(text);
+std::string JsonString(std::string_view utf8) {
+    std::string literal;
+    literal.reserve(utf8.size() + 2);
+    literal.push_back('"');
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x20 && byte < 0x80) {
+            if (byte == '"' || byte == '\\') literal.push_back('\\');
+            literal.push_back(static_cast<char>(byte));
+            ++i;
+        } else if (byte < 0x20) {
+            static constexpr std::string_view kShort[] = {"\\b", "\\t", "\\n", "", "\\f", "\\r"};
+            const std::string_view shortForm = byte >= 8 && byte <= 13 ? kShort[byte - 8] : "";
+            literal += shortForm.empty() ? fmt::format("\\u{:04x}", byte) : std::string(shortForm);
+            ++i;
+        } else {
+            const Decoded decoded = DecodeOne(utf8.substr(i));
+            if (decoded.length == 0 || IsEscapedByte(static_cast<wchar_t>(decoded.code)))
+                literal += "\xEF\xBF\xBD";  // U+FFFD
+            else
+                literal.append(utf8.substr(i, decoded.length));
+            i += std::max<std::size_t>(decoded.length, 1);
+        }
+    }
+    literal.push_back('"');
+    return literal;
 }
 
 }  // namespace Zorvik::Cli

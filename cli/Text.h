@@ -17,8 +17,9 @@ std::wstring WideName(std::string_view bytes);
 // are written as \n, \t, \r or \xHH, so that a name can neither forge lines nor steer a
 // terminal.
 std::string Printable(std::string_view utf8);
-// UTF-8 for JSON: escaped bytes become U+FFFD (JSON escapes control characters itself).
-std::string JsonText(std::string_view utf8);
+// UTF-8 as a JSON string literal, quotes included: escaped bytes and bytes that are not UTF-8
+// become U+FFFD. Written directly, as a listing writes one per entry.
+std::string JsonString(std::string_view utf8);
 // A path as the item tree and the file system read it: "./dir//sub/", "/dir/sub" and "dir/sub"
 // are one path, since "." components and doubled or leading separators stand for nothing.
 std::string NormalizedPath(std::string_view path);

@@ -259,7 +259,7 @@ TEST_F(Updating, EveryCatalogueChoiceIsWhat7zzReads) {
         const auto listed = SevenZipList(Path(choice.file), password);
         ASSERT_EQ(listed.size(), items.size());
         EXPECT_TRUE(SevenZipTests(Path(choice.file), password));
-        EXPECT_EQ(listed[0].method.rfind(choice.shownMethod, 0), 0u) << listed[0].method;
+        EXPECT_NE(listed[0].method.find(choice.shownMethod), std::string::npos) << listed[0].method;  // after any filter the engine chose
         EXPECT_EQ(listed[0].encrypted, choice.cipher.has_value());
         if (choice.cipher) {
             EXPECT_FALSE(SevenZipTests(Path(choice.file), "wrong"));

@@ -1,10 +1,10 @@
 // What users expect of the command line around the archive itself: data on standard output,
 // an archive from a pipe, the versions, a closing line, manual pages and completion.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "cli/tests/ToolTesting.h"
 
@@ -68,7 +68,8 @@ TEST_F(ToolTest, VersionsAndTheClosingLineOfARun) {
     const ToolResult version = Run({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(Run({"version"}).out, version.out);
-    EXPECT_TRUE(std::regex_match(version.out, std::regex("zorvik [0-9]+\\.[0-9]+\\.[0-9]+\ncomponent [0-9.]+\narchive engine ([0-9]+\\.[0-9]+)\n")))
+    // fnmatch, not std::regex: g++ 12 warns inside <regex> under the sanitizers.
+    EXPECT_EQ(::fnmatch("zorvik [0-9]*.[0-9]*.[0-9]*\ncomponent [0-9]*\narchive engine [0-9]*.[0-9]*\n", version.out.c_str(), 0), 0)
         << version.out;
     if (HaveProgram("7zz")) {
         // The engine is built from the source 7zz comes from.
@@ -79,7 +80,7 @@ TEST_F(ToolTest, VersionsAndTheClosingLineOfARun) {
 
     Shell("7z a -bd ../tree.7z .", "src");
     const ToolResult extracted = Run({"extract", "tree.7z", "-o", "out"});
-    EXPECT_TRUE(std::regex_match(extracted.out, std::regex("tree\\.7z: OK, 4 files extracted, 73\\.3 KiB, [0-9]+\\.[0-9] s\n"))) << extracted.out;
+    EXPECT_EQ(::fnmatch("tree.7z: OK, 4 files extracted, 73.3 KiB, [0-9]*.[0-9] s\n", extracted.out.c_str(), 0), 0) << extracted.out;
     EXPECT_EQ(Run({"test", "-q", "tree.7z"}).out, "") << "--quiet silences it";
 }
 

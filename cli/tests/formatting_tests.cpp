@@ -1,8 +1,11 @@
-// Times and progress as the tool prints them.
+// Times, progress and JSON text as the tool prints them.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/FileTime.h"
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 namespace {
@@ -37,6 +40,25 @@ TEST(ProgressBar, FitsTheWidthAndShowsRateAndTimeLeft) {
     for (std::size_t width : {20u, 70u, 80u, 200u}) EXPECT_LE(RenderProgress(7, 100 << 20, 0.5, width).size(), width);
     EXPECT_EQ(RenderProgress(10, 100, 1.0, 80).find('['), RenderProgress(90, 100, 1.0, 80).find('[')) << "the bar stays put";
     EXPECT_EQ(RenderProgress(200, 100, 1.0, 120).rfind("100% ", 0), 0u) << "never beyond the total";
+}
+
+TEST(JsonString, AJsonParserReadsBackTheTextWithUnreadableBytesReplaced) {
+    const struct {
+        std::string text;
+        std::string parsed;
+    } cases[] = {
+        {"plain/name.txt", "plain/name.txt"},
+        {"quote\" back\\slash", "quote\" back\\slash"},
+        {std::string("ctl\b\t\n\f\r\x01\x1F\x7F", 14), std::string("ctl\b\t\n\f\r\x01\x1F\x7F", 14)},
+        {std::string("nul\0end", 7), std::string("nul\0end", 7)},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"bad\xFF\xC3", "bad\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"escaped\xEE\xBF\xBF", "escaped\xEF\xBF\xBD"},  // U+EFFF: a byte kept from a name that is not UTF-8
+    };
+    for (const auto& [text, parsed] : cases) {
+        const std::string literal = JsonString(text);
+        EXPECT_EQ(nlohmann::json::parse(literal).get<std::string>(), parsed) << literal;
+    }
 }
 
 }  // namespace
