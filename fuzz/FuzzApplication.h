@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,11 +34,16 @@ inline constexpr std::uint64_t kOutputLimit = 64u << 20;
 inline constexpr int kPasswordAnswers = 3;
 inline constexpr std::wstring_view kPassword = L"password";
 
-// The spill files and the temporary folder of every run go to one private folder.
+// The spill files of every run go to one private folder, removed when the process ends.
 inline void UsePrivateTemporaryFolder() {
     static const bool done = [] {
-        std::string pattern = "/tmp/zorvik-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data())) ::setenv("ZORVIK_TEMP", pattern.c_str(), 1);
+        static std::string folder = "/tmp/zorvik-fuzz-XXXXXX";
+        if (!::mkdtemp(folder.data())) return false;
+        ::setenv("ZORVIK_TEMP", folder.c_str(), 1);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
         return true;
     }();
     (void)done;

@@ -43,6 +43,10 @@ const Scratch& TheScratch() {
         Scratch made{pattern, fs::path(pattern) / "destination", fs::path(pattern) / "outside", fs::path(pattern) / "outside" / "victim"};
         fs::create_directory(made.outside);
         std::ofstream(made.victim) << kVictimContent;
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(TheScratch().top, ignored);
+        });
         return made;
     }();
     return scratch;
