@@ -134,7 +134,12 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFol
         for (std::size_t i = 0; i < links.size(); ++i) {
             if (done[i]) continue;
             try {
-                waiting.emplace(DestinationFolder::Names(links[i].destination), i);
+                // A link must have a name of its own, as a file must: the walk starts from its
+                // folder.
+                const std::vector<std::wstring>& destination = links[i].destination;
+                if (destination.empty() || destination.back().empty() || destination.back() == L".")
+                    throw RefusedName("invalid file name");
+                waiting.emplace(DestinationFolder::Names(destination), i);
             } catch (const RefusedName& error) {
                 fail(links[i], std::string("refused: ") + error.what());
                 done[i] = true;

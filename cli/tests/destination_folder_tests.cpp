@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
 
 namespace Zorvik::Cli {
@@ -50,6 +52,19 @@ TEST_F(Destination, CreatesFoldersOnTheWayAndSkipsEmptyAndDotNames) {
     EXPECT_THROW(destination.CreateFolder({L"..", L"x"}), RefusedName);
     EXPECT_THROW(destination.CreateFile({std::wstring(L"a\0b", 3)}, ExistingFiles::Fail), RefusedName);
     EXPECT_FALSE(fs::exists(root_ / "out/x"));
+}
+
+TEST_F(Destination, ALinkWithoutANameOfItsOwnIsRefusedAndTheOthersAreMade) {
+    const DestinationFolder destination((root_ / "out").string());
+    DeferredLinks links(&destination, false);
+    const std::vector<std::vector<std::wstring>> nameless = {{L"."}, {L""}, {L"a", L"."}, {}};
+    for (std::size_t i = 0; i < nameless.size(); ++i) links.AddSymbolic({i}, nameless[i], "x", ExistingFiles::Fail);
+    links.AddSymbolic({nameless.size()}, {L"made"}, "x", ExistingFiles::Fail);
+    std::vector<std::optional<std::string>> failures(nameless.size() + 1);
+    links.Create([](DestinationFolder::FileIdentity) { return false; }, [&](std::size_t tag, const DeferredLinks::Outcome& outcome) { failures.at(tag) = outcome.failure; });
+    for (std::size_t i = 0; i < nameless.size(); ++i) EXPECT_EQ(failures[i], "refused: invalid file name") << i;
+    EXPECT_FALSE(failures.back());
+    EXPECT_TRUE(fs::is_symlink(root_ / "out/made"));
 }
 
 TEST_F(Destination, NeverGoesThroughALink) {

@@ -797,10 +797,19 @@ private:
     // than its own size, so a header asking for more (up to 4 GiB, which the library allocates
     // and clears at once, even for a file of a few bytes) is held to the file's size.
     std::size_t Dictionary(const FileHeader& header) const {
-        if (archive_.Solid || header.Solid || header.UnknownUnpSize) return header.WinSize;
+        if (header.UnknownUnpSize) return header.WinSize;
+        // A window never holds more than what passes through it: a file its own size, a solid
+        // stream every file of the archive. The library fills the whole window when it makes it.
+        const std::uint64_t content = archive_.Solid || header.Solid ? ContentSize() : static_cast<std::uint64_t>(header.UnpSize);
         std::size_t size = kSmallestDictionary;
-        while (size < header.WinSize && size < static_cast<std::uint64_t>(header.UnpSize)) size <<= 1;
+        while (size < header.WinSize && size < content) size <<= 1;
         return size;
+    }
+
+    std::uint64_t ContentSize() const {
+        std::uint64_t total = 0;
+        for (const EntryInfo& entry : reader_.entries_) total = SaturatingAdd(total, static_cast<std::uint64_t>(entry.unpackedSize));
+        return total;
     }
 
     void CopyStored(std::int64_t remaining) {
