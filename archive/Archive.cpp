@@ -329,7 +329,7 @@ HRESULT Archive::get_CanUpdate(bool* value) {
     return Member([&] {
         CheckOut(value);
         std::lock_guard lock(Lock);
-        *value = Format && !IsMultiVolume && !IsNested && Format->CanUpdate;
+        *value = MayBeWrittenBack();
     });
 }
 

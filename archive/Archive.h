@@ -88,6 +88,8 @@ public:
     // The archive was found inside another's single stream (a tar in a gzip): the engine would
     // write it back without that outer compression, so it is not written at all.
     bool IsNested = false;
+    // Whether the open archive's handler may write it back as it is; Lock held.
+    bool MayBeWrittenBack() const { return Format && !IsMultiVolume && !IsNested && Format->CanUpdate; }
     std::optional<std::wstring> Password;
     zorvik::rt::com_ptr<ICompressionOptions> Options;
     // Statistics of the tree, computed on first use after it is built.

@@ -26,7 +26,7 @@ constexpr std::uint32_t kUnknownItemCount = 0xFFFFFFFF;
 // Something is open that this update may write.
 bool IsWritable(Archive& archive) {
     std::lock_guard lock(archive.Lock);
-    return archive.InArchive && archive.FileLock && !archive.IsNested;
+    return archive.InArchive && archive.FileLock && archive.MayBeWrittenBack();
 }
 
 void SetItemCount(IUpdateCallback& callback, std::size_t count) {
