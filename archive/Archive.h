@@ -9,14 +9,14 @@
 #include <string>
 #include <utility>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/OpenedArchiveInfo.h"
-#include "Zorvik/Compression.h"
-#include "Zorvik/Items.h"
 #include "archive/FileLock.h"
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
-#include "engine/FormatRecord.h"
-#include "module/ComponentObject.h"
+#include "model/FormatRecord.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Compression.h"
+#include "zorvik/Items.h"
+#include "zorvik/OpenedArchiveInfo.h"
 
 namespace Zorvik {
 

@@ -2,7 +2,7 @@
 // caller gave the operation.
 #pragma once
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Impl {

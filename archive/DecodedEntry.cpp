@@ -1,7 +1,7 @@
 #include "archive/DecodedEntry.h"
 
+#include "base/ComponentObject.h"
 #include "engine/InputStreamAdapter.h"
-#include "module/ComponentObject.h"
 #include "zorvik/runtime/storage.h"
 #include "zorvik/runtime/win32.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/FormatRecord.h"
+#include "model/FormatRecord.h"
 
 namespace Zorvik::Impl {
 

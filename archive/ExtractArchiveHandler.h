@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "Zorvik/Extraction.h"
 #include "archive/OutputStreamAdapter.h"
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "model/ArchiveEntryProperties.h"
 #include "model/PackedTree.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Extraction.h"
 #include "zorvik/runtime/async.h"
 
 namespace Zorvik::Impl {

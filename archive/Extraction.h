@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "Zorvik/Extraction.h"
 #include "archive/EngineOutcome.h"
+#include "zorvik/Extraction.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/com_ptr.h"
 

@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "engine/FormatRecord.h"
 #include "engine/OpenArchiveHandler.h"
+#include "model/FormatRecord.h"
 
 namespace Zorvik::Impl {
 

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
-#include "module/ComponentObject.h"
 #include "zorvik/runtime/async_abi.h"
 #include "zorvik/runtime/streams_abi.h"
 

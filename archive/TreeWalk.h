@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "Zorvik/Items.h"
 #include "model/ArchiveEntryProperties.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Impl {

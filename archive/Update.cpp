@@ -7,10 +7,10 @@
 #include "archive/EngineReference.h"
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
+#include "archive/RootFolder.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
 #include "model/CompressionProperties.h"
-#include "model/TreeBuilder.h"
 
 namespace Zorvik::Impl {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Zorvik/Update.h"
+#include "zorvik/Update.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/com_ptr.h"
 

@@ -9,8 +9,8 @@
 
 #include "archive/CallerProgress.h"
 #include "archive/UpdatePlan.h"
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
-#include "module/ComponentObject.h"
 #include "zorvik/runtime/async.h"
 
 namespace Zorvik::Impl {

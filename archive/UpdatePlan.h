@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Zorvik/Update.h"
 #include "model/FileSystemProperties.h"
+#include "zorvik/Update.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/com_ptr.h"
 

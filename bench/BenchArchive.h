@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/ArchiveSource.h"
+#include "zorvik/Archive.h"
+#include "zorvik/ArchiveSource.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/streams.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "BenchArchive.h"
-#include "Zorvik/ExtractionCallback.h"
-#include "Zorvik/Items.h"
+#include "zorvik/ExtractionCallback.h"
+#include "zorvik/Items.h"
 
 using zorvik::rt::com_ptr;
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "BenchArchive.h"
-#include "Zorvik/Items.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/collections.h"
 
 using zorvik::rt::com_ptr;

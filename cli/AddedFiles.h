@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "Zorvik/UpdateCallback.h"
 #include "cli/Console.h"
+#include "zorvik/UpdateCallback.h"
 
 namespace Zorvik::Cli {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 #include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/unique_fd.h"
 

@@ -8,7 +8,6 @@
 #include <optional>
 #include <set>
 
-#include "Zorvik/ComponentVersions.h"
 #include "cli/Component.h"
 #include "cli/EntryList.h"
 #include "cli/ExtractionRun.h"
@@ -18,6 +17,7 @@
 #include "cli/ProgressBar.h"
 #include "cli/Selection.h"
 #include "cli/Text.h"
+#include "zorvik/ComponentVersions.h"
 
 namespace Zorvik::Cli {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Formats.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Formats.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {

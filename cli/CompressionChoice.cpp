@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "Zorvik/Compression.h"
 #include "cli/ExitCode.h"
+#include "zorvik/Compression.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {

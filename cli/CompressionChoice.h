@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 
 namespace Zorvik::Cli {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Zorvik/PosixProperties.h"
+#include "zorvik/PosixProperties.h"
 
 namespace Zorvik::Cli {
 

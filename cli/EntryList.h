@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "Zorvik/Items.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {

@@ -15,7 +15,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Zorvik/ExtractionCallback.h"
 #include "cli/Console.h"
 #include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
@@ -25,6 +24,7 @@
 #include "cli/PasswordSource.h"
 #include "cli/Selection.h"
 #include "cli/StandardOutput.h"
+#include "zorvik/ExtractionCallback.h"
 
 namespace Zorvik::Cli {
 

@@ -12,10 +12,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "Zorvik/ArchiveSource.h"
-#include "Zorvik/Compression.h"
-#include "Zorvik/ExtractionCallback.h"
-#include "Zorvik/OpenedArchiveInfo.h"
 #include "cli/AsyncWait.h"
 #include "cli/Component.h"
 #include "cli/ExitCode.h"
@@ -23,8 +19,12 @@
 #include "cli/Interrupt.h"
 #include "cli/TemporaryFile.h"
 #include "cli/Text.h"
-#include "zorvik/runtime/unique_fd.h"
+#include "zorvik/ArchiveSource.h"
+#include "zorvik/Compression.h"
+#include "zorvik/ExtractionCallback.h"
+#include "zorvik/OpenedArchiveInfo.h"
 #include "zorvik/runtime/streams.h"
+#include "zorvik/runtime/unique_fd.h"
 
 namespace Zorvik::Cli {
 

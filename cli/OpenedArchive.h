@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Items.h"
 #include "cli/PasswordSource.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {

@@ -5,7 +5,7 @@
 
 #include <deque>
 
-#include "Zorvik/Items.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/streams_abi.h"
 #include "zorvik/runtime/unique_fd.h"

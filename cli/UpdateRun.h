@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "Zorvik/UpdateCallback.h"
 #include "cli/Console.h"
+#include "zorvik/UpdateCallback.h"
 
 namespace Zorvik::Cli {
 

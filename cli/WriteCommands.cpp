@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "Zorvik/ArchiveSource.h"
 #include "cli/AddedFiles.h"
 #include "cli/ArchiveReplacement.h"
 #include "cli/AsyncWait.h"
@@ -21,6 +20,7 @@
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
 #include "cli/UpdateRun.h"
+#include "zorvik/ArchiveSource.h"
 
 namespace Zorvik::Cli {
 

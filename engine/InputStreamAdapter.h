@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "engine/SeekTarget.h"
-#include "module/ComponentObject.h"
 #include "zorvik/runtime/streams_abi.h"
 #include "zorvik/runtime/win32.h"
 

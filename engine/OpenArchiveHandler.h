@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "Zorvik/Archive.h"
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "engine/InputStreamAdapter.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Archive.h"
 
 namespace Zorvik::Impl {
 

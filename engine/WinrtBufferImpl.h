@@ -2,7 +2,7 @@
 // platform ReadAsync, so that the bytes land where the engine wants them without a copy.
 #pragma once
 
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
 #include "zorvik/runtime/streams_abi.h"
 
 namespace Zorvik::Impl {

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Zorvik/ArchiveSource.h"
-#include "Zorvik/ExtractionCallback.h"
-#include "Zorvik/Items.h"
 #include "cli/Component.h"
+#include "zorvik/ArchiveSource.h"
+#include "zorvik/ExtractionCallback.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/streams.h"
 

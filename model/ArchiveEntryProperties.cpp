@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "archive/Archive.h"
-#include "archive/EngineReference.h"
 #include "engine/EngineText.h"
 #include "model/AbiValues.h"
 #include "model/PackedTree.h"
@@ -81,8 +79,6 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
 
 ArchiveEntryProperties::ArchiveEntryProperties(std::shared_ptr<PackedTree> tree, std::uint32_t node) : tree_(std::move(tree)), node_(node) {}
 
-ArchiveEntryProperties::ArchiveEntryProperties(Archive& archive, std::uint32_t index)
-    : ArchiveEntryProperties(DetachedTree(Impl::EngineReference(archive).get(), index), kDetachedNode) {}  // raises when nothing is open
 
 ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index)
     : ArchiveEntryProperties(DetachedTree(handler, index), kDetachedNode) {}

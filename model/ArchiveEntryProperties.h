@@ -5,15 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "Zorvik/Items.h"
-#include "Zorvik/PosixProperties.h"
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "model/TextArena.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Items.h"
+#include "zorvik/PosixProperties.h"
 
 namespace Zorvik {
-
-class Archive;
 
 namespace Impl {
 
@@ -51,8 +49,6 @@ public:
 
     // The properties of a node of tree that stands for an entry.
     ArchiveEntryProperties(std::shared_ptr<Impl::PackedTree> tree, std::uint32_t node);
-    // Reads entry `index` of the archive's open handler (taken under its Lock).
-    ArchiveEntryProperties(Archive& archive, std::uint32_t index);
     // Reads entry `index` of `handler`; failed reads leave their field at its default.
     ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index);
     ~ArchiveEntryProperties() override;

@@ -1,9 +1,9 @@
 // The ArchiveFile runtime class: a file node of the tree.
 #pragma once
 
-#include "Zorvik/Items.h"
+#include "base/ComponentObject.h"
 #include "model/ArchiveItem.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

@@ -1,10 +1,10 @@
 // The ArchiveFolder runtime class: a folder node of the tree.
 #pragma once
 
-#include "Zorvik/Items.h"
+#include "base/ComponentObject.h"
 #include "model/ArchiveItem.h"
 #include "model/FolderItems.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "Zorvik/Items.h"
 #include "model/PackedTree.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

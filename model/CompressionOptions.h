@@ -3,8 +3,8 @@
 
 #include <atomic>
 
-#include "Zorvik/Compression.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "zorvik/Compression.h"
 
 namespace Zorvik {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "Zorvik/Compression.h"
+#include "zorvik/Compression.h"
 
 namespace Zorvik::Impl {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Zorvik/Compression.h"
+#include "base/ComponentObject.h"
 #include "model/CompressionOptions.h"
-#include "module/ComponentObject.h"
+#include "zorvik/Compression.h"
 
 namespace Zorvik {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "Zorvik/Items.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

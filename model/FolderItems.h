@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "Zorvik/Items.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {

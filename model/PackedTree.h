@@ -14,10 +14,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Zorvik/Items.h"
 #include "model/ArchiveEntryProperties.h"
 #include "model/NameOrder.h"
 #include "model/TextArena.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 class ArchiveFile;

@@ -1,8 +1,8 @@
 // The Sorter runtime class: a stable sort of a vector of items in the caller's order.
 #pragma once
 
-#include "Zorvik/Items.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

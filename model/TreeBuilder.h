@@ -1,34 +1,28 @@
-// Builds an Archive's item tree from the flat list of entries its handler reports.
+// Builds an archive's item tree from the flat list of its entries.
 #pragma once
 
-#include <memory>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Items.h"
-#include "engine/EngineInterfaces.h"
 #include "model/PackedTree.h"
+#include "zorvik/Archive.h"
 #include "zorvik/runtime/async.h"
-
-namespace Zorvik {
-class Archive;
-}  // namespace Zorvik
 
 namespace Zorvik::Impl {
 
-// The body of GetRootFolderAsync: the tree already built (waiting for a build in progress), or
-// a new one stored in the Archive's RootFolder before its entries are added, so that a cancel
-// or a failure leaves the part built so far. Raises E_ILLEGAL_METHOD_CALL when nothing is open.
-zorvik::rt::com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* progress,
-                                                  const zorvik::rt::cancellation_token& cancellation);
+// Reads entry `index` into `properties`, its path stored in `text` and never empty; false
+// skips an entry that has no name to take.
+using EntryReader = std::function<bool(std::uint32_t index, TextArena& text, EntryProperties& properties)>;
+
+// Tells the caller's progress how many entries a build will read; its answer 1 cancels.
+void ReportEntryCount(IOperationProgress& progress, std::uint32_t count);
 
 class TreeBuilder {
 public:
-    // handler is the archive's, held by the caller for the builder's lifetime.
-    TreeBuilder(Archive& archive, Engine::IInArchive* handler, PackedTree& tree, zorvik::rt::com_ptr<IOperationProgress> progress);
+    TreeBuilder(PackedTree& tree, EntryReader readEntry, zorvik::rt::com_ptr<IOperationProgress> progress);
 
-    // Adds the entries in handler order, reporting each index handled.
+    // Adds the entries in archive order, reporting each index handled.
     void AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation);
 
 private:
@@ -54,9 +48,8 @@ private:
     // keeps its name and takes the properties only if it had none.
     void AddFolder(std::uint32_t parent, PackedText name, const EntryProperties& properties);
 
-    Archive& archive_;
-    Engine::IInArchive* handler_;
     PackedTree& tree_;
+    EntryReader readEntry_;
     zorvik::rt::com_ptr<IOperationProgress> progress_;
     std::unordered_map<FolderKey, std::uint32_t, FolderKeyHash, FolderKeyEqual> folders_;
     std::vector<PackedText> components_;  // reused for every path

@@ -1,15 +1,8 @@
 // The module's two exports.
 #include <algorithm>
 
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
 #include "module/Registration.h"
-
-namespace Zorvik::Impl {
-std::atomic<long>& LiveObjectCount() noexcept {
-    static std::atomic<long> count{0};
-    return count;
-}
-}  // namespace Zorvik::Impl
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetActivationFactory(HSTRING activatableClassId,
                                                                                   IActivationFactory** factory) {

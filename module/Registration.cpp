@@ -1,15 +1,15 @@
 #include "module/Registration.h"
 
 #include "archive/Archive.h"
-#include "engine/ArchiveFormat.h"
-#include "engine/ArchiveInfo.h"
+#include "base/ActivationFactory.h"
 #include "model/ArchiveEntryProperties.h"
 #include "model/ArchiveFile.h"
 #include "model/ArchiveFolder.h"
+#include "model/ArchiveFormat.h"
+#include "model/ArchiveInfo.h"
 #include "model/CompressionOptions.h"
 #include "model/CompressorDescription.h"
 #include "model/Sorter.h"
-#include "module/ActivationFactory.h"
 
 namespace Zorvik::Impl {
 

@@ -4,8 +4,8 @@
 
 #include <memory>
 
+#include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
-#include "module/ComponentObject.h"
 
 namespace UnRAR {
 class Reader;

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "Zorvik/ArchiveSource.h"
 #include "archive/Archive.h"
+#include "zorvik/ArchiveSource.h"
 #include "zorvik/runtime/storage.h"
 
 namespace Zorvik::Testing {

@@ -12,10 +12,10 @@
 #include <mutex>
 #include <thread>
 
-#include "Zorvik/ExtractionCallback.h"
 #include "archive/Extraction.h"
 #include "archive/tests/ArchiveTesting.h"
 #include "model/tests/TreeTesting.h"
+#include "zorvik/ExtractionCallback.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Testing {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <sstream>
 
-#include "Zorvik/UpdateCallback.h"
 #include "archive/tests/ExtractionTesting.h"
+#include "zorvik/UpdateCallback.h"
 
 namespace Zorvik::Testing {
 

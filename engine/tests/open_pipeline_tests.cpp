@@ -5,11 +5,11 @@
 #include <fstream>
 #include <thread>
 
-#include "Zorvik/ArchiveSource.h"
 #include "engine/EngineModule.h"
 #include "engine/InputStreamAdapter.h"
 #include "engine/OpenArchiveHandler.h"
 #include "engine/tests/TestStreams.h"
+#include "zorvik/ArchiveSource.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Impl::Testing {

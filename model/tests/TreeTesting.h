@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Items.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Items.h"
 #include "zorvik/runtime/async.h"
 #include "zorvik/runtime/collections.h"
 

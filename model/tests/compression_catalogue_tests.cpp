@@ -2,9 +2,9 @@
 // them through the ABI.
 #include <gtest/gtest.h>
 
+#include "base/ActivationFactory.h"
 #include "model/CompressionOptions.h"
 #include "model/CompressorDescription.h"
-#include "module/ActivationFactory.h"
 
 namespace Zorvik::Testing {
 namespace {

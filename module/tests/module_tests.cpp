@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Compression.h"
-#include "Zorvik/Formats.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Compression.h"
+#include "zorvik/Formats.h"
 #include "zorvik/runtime/com_ptr.h"
 
 using zorvik::rt::com_ptr;

@@ -8,9 +8,9 @@
 #include <map>
 #include <tuple>
 
-#include "Zorvik/PosixProperties.h"
 #include "archive/tests/ExtractionTesting.h"
 #include "rar/RarArchive.h"
+#include "zorvik/PosixProperties.h"
 
 namespace Zorvik::Testing {
 namespace {

@@ -16,9 +16,9 @@
 #include <string>
 #include <utility>
 
-#include "Zorvik/ArchiveSource.h"
-#include "Zorvik/ProgressHooks.h"
-#include "Zorvik/Update.h"
+#include "zorvik/ArchiveSource.h"
+#include "zorvik/ProgressHooks.h"
+#include "zorvik/Update.h"
 
 namespace Zorvik {
 

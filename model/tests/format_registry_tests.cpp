@@ -7,9 +7,9 @@
 #include <map>
 #include <set>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/ArchiveInfo.h"
-#include "engine/FormatRecord.h"
+#include "model/ArchiveFormat.h"
+#include "model/ArchiveInfo.h"
+#include "model/FormatRecord.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl::Testing {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 
 namespace Zorvik::detail {
 

@@ -3,8 +3,8 @@
 // IUpdatePasswordProvider and IOperationProgress.
 #pragma once
 
-#include "Zorvik/Archive.h"
-#include "Zorvik/Items.h"
+#include "zorvik/Archive.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

@@ -1,4 +1,4 @@
-#include "engine/FormatRecord.h"
+#include "model/FormatRecord.h"
 
 #include <algorithm>
 #include <cstring>

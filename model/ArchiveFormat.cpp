@@ -1,8 +1,8 @@
-#include "engine/ArchiveFormat.h"
+#include "model/ArchiveFormat.h"
 
 #include <algorithm>
 
-#include "module/ActivationFactory.h"
+#include "base/ActivationFactory.h"
 
 namespace Zorvik {
 

@@ -1,7 +1,7 @@
 // The activation factory of a runtime class without statics.
 #pragma once
 
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
 
 namespace Zorvik::Impl {
 

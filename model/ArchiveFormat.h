@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "Zorvik/Formats.h"
-#include "engine/FormatRecord.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "model/FormatRecord.h"
+#include "zorvik/Formats.h"
 
 namespace Zorvik {
 

@@ -3,7 +3,7 @@
 // QueryInterface.
 #pragma once
 
-#include "Zorvik/Formats.h"
+#include "zorvik/Formats.h"
 
 namespace Zorvik {
 

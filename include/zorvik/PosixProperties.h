@@ -3,7 +3,7 @@
 // callers ask for it with QueryInterface.
 #pragma once
 
-#include "Zorvik/Items.h"
+#include "zorvik/Items.h"
 
 namespace Zorvik {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Zorvik/Compression.h"
 #include "engine/EngineModule.h"
+#include "zorvik/Compression.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Impl {

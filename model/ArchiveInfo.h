@@ -2,9 +2,9 @@
 // formats as ArchiveFormat objects.
 #pragma once
 
-#include "Zorvik/ComponentVersions.h"
-#include "Zorvik/Formats.h"
-#include "module/ComponentObject.h"
+#include "base/ComponentObject.h"
+#include "zorvik/ComponentVersions.h"
+#include "zorvik/Formats.h"
 
 namespace Zorvik::Impl {
 

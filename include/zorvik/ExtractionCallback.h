@@ -14,9 +14,9 @@
 #include <string_view>
 #include <utility>
 
-#include "Zorvik/ArchiveSource.h"
-#include "Zorvik/Extraction.h"
-#include "Zorvik/ProgressHooks.h"
+#include "zorvik/ArchiveSource.h"
+#include "zorvik/Extraction.h"
+#include "zorvik/ProgressHooks.h"
 
 namespace Zorvik {
 

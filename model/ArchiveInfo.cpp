@@ -1,8 +1,8 @@
-#include "engine/ArchiveInfo.h"
+#include "model/ArchiveInfo.h"
 
-#include "engine/ArchiveFormat.h"
-#include "engine/FormatRecord.h"
 #include "model/AbiValues.h"
+#include "model/ArchiveFormat.h"
+#include "model/FormatRecord.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {

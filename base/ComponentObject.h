@@ -8,7 +8,10 @@
 
 namespace Zorvik::Impl {
 
-std::atomic<long>& LiveObjectCount() noexcept;
+inline std::atomic<long>& LiveObjectCount() noexcept {
+    static std::atomic<long> count{0};
+    return count;
+}
 
 class ModuleReference {
 public:

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <utility>
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 #include "zorvik/runtime/implements.h"
 
 namespace Zorvik {

@@ -4,7 +4,7 @@
 // QueryInterface.
 #pragma once
 
-#include "Zorvik/Archive.h"
+#include "zorvik/Archive.h"
 
 namespace Zorvik {
 
