@@ -10,6 +10,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../scripts/setup" --bench >/dev/null
 bin=$(realpath "${1:-$here/../build/bin}")
 for tool in 7zz zip python3 hyperfine /usr/bin/time "$bin/zorvik" "$bin/bench_tree"; do
     command -v "$tool" >/dev/null || { echo "list.sh: $tool is missing" >&2; exit 1; }

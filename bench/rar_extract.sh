@@ -12,6 +12,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../scripts/setup" --bench >/dev/null
 bench_extract=$(realpath "${1:-$here/../build/bin/bench_extract}")
 for tool in rar unrar hyperfine /usr/bin/time "$bench_extract"; do
     command -v "$tool" >/dev/null || { echo "rar_extract.sh: $tool is missing" >&2; exit 1; }

@@ -19,6 +19,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
 for tool in 7zz hyperfine /usr/bin/time "$zorvik"; do
     command -v "$tool" >/dev/null || { echo "write.sh: $tool is missing" >&2; exit 1; }
