@@ -12,6 +12,10 @@
 // Exported from libzorvik-runtime.so; everything else in it stays hidden.
 #define ZORVIK_RT_EXPORT __attribute__((visibility("default")))
 #define ZORVIK_RUNTIME_API extern "C" ZORVIK_RT_EXPORT
+// The platform's C functions keep their names in source but are zorvik_<name> at the symbol
+// level, so they never meet another library's function of the same name (SysAllocString of
+// a COM compatibility layer, say) in a process that loads both.
+#define ZORVIK_RUNTIME_SYMBOL(name) __asm__("zorvik_" #name)
 
 using HRESULT = std::int32_t;
 
@@ -167,12 +171,12 @@ struct IClosable : IInspectable {
 
 // ---- HSTRING: immutable, reference-counted wchar_t text; nullptr is the empty string --------
 
-ZORVIK_RUNTIME_API HRESULT WindowsCreateString(const wchar_t* text, std::uint32_t length, HSTRING* string);
-ZORVIK_RUNTIME_API HRESULT WindowsDuplicateString(HSTRING string, HSTRING* newString);
-ZORVIK_RUNTIME_API HRESULT WindowsDeleteString(HSTRING string);
-ZORVIK_RUNTIME_API const wchar_t* WindowsGetStringRawBuffer(HSTRING string, std::uint32_t* length);
-ZORVIK_RUNTIME_API std::uint32_t WindowsGetStringLen(HSTRING string);
+ZORVIK_RUNTIME_API HRESULT WindowsCreateString(const wchar_t* text, std::uint32_t length, HSTRING* string) ZORVIK_RUNTIME_SYMBOL(WindowsCreateString);
+ZORVIK_RUNTIME_API HRESULT WindowsDuplicateString(HSTRING string, HSTRING* newString) ZORVIK_RUNTIME_SYMBOL(WindowsDuplicateString);
+ZORVIK_RUNTIME_API HRESULT WindowsDeleteString(HSTRING string) ZORVIK_RUNTIME_SYMBOL(WindowsDeleteString);
+ZORVIK_RUNTIME_API const wchar_t* WindowsGetStringRawBuffer(HSTRING string, std::uint32_t* length) ZORVIK_RUNTIME_SYMBOL(WindowsGetStringRawBuffer);
+ZORVIK_RUNTIME_API std::uint32_t WindowsGetStringLen(HSTRING string) ZORVIK_RUNTIME_SYMBOL(WindowsGetStringLen);
 
 // Task memory, as used by IInspectable::GetIids.
-ZORVIK_RUNTIME_API void* CoTaskMemAlloc(std::size_t size);
-ZORVIK_RUNTIME_API void CoTaskMemFree(void* memory);
+ZORVIK_RUNTIME_API void* CoTaskMemAlloc(std::size_t size) ZORVIK_RUNTIME_SYMBOL(CoTaskMemAlloc);
+ZORVIK_RUNTIME_API void CoTaskMemFree(void* memory) ZORVIK_RUNTIME_SYMBOL(CoTaskMemFree);

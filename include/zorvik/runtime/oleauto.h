@@ -80,22 +80,22 @@ static_assert(sizeof(PROPVARIANT) == 16 && offsetof(PROPVARIANT, bstrVal) == 8, 
 
 // nullptr (out of memory, or a length of 4 GiB or more) on failure. A null source leaves the
 // text zero-filled. SysAllocString(nullptr) is nullptr.
-ZORVIK_RUNTIME_API BSTR SysAllocString(const OLECHAR* text);
-ZORVIK_RUNTIME_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+ZORVIK_RUNTIME_API BSTR SysAllocString(const OLECHAR* text) ZORVIK_RUNTIME_SYMBOL(SysAllocString);
+ZORVIK_RUNTIME_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length) ZORVIK_RUNTIME_SYMBOL(SysAllocStringLen);
 // Any number of bytes, odd ones included; the text is followed by a whole zero character.
-ZORVIK_RUNTIME_API BSTR SysAllocStringByteLen(const char* bytes, UINT byteLength);
-ZORVIK_RUNTIME_API void SysFreeString(BSTR string);
+ZORVIK_RUNTIME_API BSTR SysAllocStringByteLen(const char* bytes, UINT byteLength) ZORVIK_RUNTIME_SYMBOL(SysAllocStringByteLen);
+ZORVIK_RUNTIME_API void SysFreeString(BSTR string) ZORVIK_RUNTIME_SYMBOL(SysFreeString);
 // Both are 0 for nullptr, the empty string.
-ZORVIK_RUNTIME_API UINT SysStringLen(BSTR string);
-ZORVIK_RUNTIME_API UINT SysStringByteLen(BSTR string);
+ZORVIK_RUNTIME_API UINT SysStringLen(BSTR string) ZORVIK_RUNTIME_SYMBOL(SysStringLen);
+ZORVIK_RUNTIME_API UINT SysStringByteLen(BSTR string) ZORVIK_RUNTIME_SYMBOL(SysStringByteLen);
 
 // Frees a VT_BSTR value and sets VT_EMPTY. E_INVALIDARG for nullptr.
-ZORVIK_RUNTIME_API HRESULT VariantClear(VARIANTARG* variant);
+ZORVIK_RUNTIME_API HRESULT VariantClear(VARIANTARG* variant) ZORVIK_RUNTIME_SYMBOL(VariantClear);
 // Clears the destination, then copies; strings are copied deeply. Copying a variant onto
 // itself does nothing. E_OUTOFMEMORY leaves the destination VT_EMPTY.
-ZORVIK_RUNTIME_API HRESULT VariantCopy(VARIANTARG* destination, const VARIANTARG* source);
+ZORVIK_RUNTIME_API HRESULT VariantCopy(VARIANTARG* destination, const VARIANTARG* source) ZORVIK_RUNTIME_SYMBOL(VariantCopy);
 // VariantClear that also zeroes the reserved words and the value.
-ZORVIK_RUNTIME_API HRESULT PropVariantClear(PROPVARIANT* variant);
+ZORVIK_RUNTIME_API HRESULT PropVariantClear(PROPVARIANT* variant) ZORVIK_RUNTIME_SYMBOL(PropVariantClear);
 
 namespace zorvik::rt {
 

@@ -11,7 +11,7 @@
 
 #include "zorvik/runtime/streams.h"
 
-ZORVIK_RUNTIME_API HRESULT GetApplicationData(ABI::Windows::Storage::IApplicationData** data);
+ZORVIK_RUNTIME_API HRESULT GetApplicationData(ABI::Windows::Storage::IApplicationData** data) ZORVIK_RUNTIME_SYMBOL(GetApplicationData);
 
 namespace zorvik::rt {
 

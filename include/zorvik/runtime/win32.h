@@ -85,13 +85,13 @@ inline constexpr DWORD ERROR_DISK_QUOTA_EXCEEDED = 1295;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
-ZORVIK_RUNTIME_API DWORD GetLastError();
-ZORVIK_RUNTIME_API void SetLastError(DWORD error);
-ZORVIK_RUNTIME_API DWORD GetCurrentProcessId();
-ZORVIK_RUNTIME_API DWORD GetCurrentThreadId();
+ZORVIK_RUNTIME_API DWORD GetLastError() ZORVIK_RUNTIME_SYMBOL(GetLastError);
+ZORVIK_RUNTIME_API void SetLastError(DWORD error) ZORVIK_RUNTIME_SYMBOL(SetLastError);
+ZORVIK_RUNTIME_API DWORD GetCurrentProcessId() ZORVIK_RUNTIME_SYMBOL(GetCurrentProcessId);
+ZORVIK_RUNTIME_API DWORD GetCurrentThreadId() ZORVIK_RUNTIME_SYMBOL(GetCurrentThreadId);
 
 // Closes a file or mutex handle; FALSE with ERROR_INVALID_HANDLE for anything else.
-ZORVIK_RUNTIME_API BOOL CloseHandle(HANDLE handle);
+ZORVIK_RUNTIME_API BOOL CloseHandle(HANDLE handle) ZORVIK_RUNTIME_SYMBOL(CloseHandle);
 
 // ---- Files -------------------------------------------------------------------------------
 
@@ -141,18 +141,18 @@ struct OVERLAPPED {
 // CREATE_ALWAYS and OPEN_ALWAYS set ERROR_ALREADY_EXISTS when the file was there, else
 // ERROR_SUCCESS. Directories cannot be opened (ERROR_ACCESS_DENIED).
 ZORVIK_RUNTIME_API HANDLE CreateFile2(LPCWSTR path, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
-                                      CREATEFILE2_EXTENDED_PARAMETERS* parameters);
+                                      CREATEFILE2_EXTENDED_PARAMETERS* parameters) ZORVIK_RUNTIME_SYMBOL(CreateFile2);
 // Short only at the end of the file; *bytesRead is 0 at the end.
-ZORVIK_RUNTIME_API BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, OVERLAPPED* overlapped);
+ZORVIK_RUNTIME_API BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, OVERLAPPED* overlapped) ZORVIK_RUNTIME_SYMBOL(ReadFile);
 // Writes everything or fails; *bytesWritten tells how much reached the file either way.
 ZORVIK_RUNTIME_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
-                                  OVERLAPPED* overlapped);
-ZORVIK_RUNTIME_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod);
-ZORVIK_RUNTIME_API BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+                                  OVERLAPPED* overlapped) ZORVIK_RUNTIME_SYMBOL(WriteFile);
+ZORVIK_RUNTIME_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod) ZORVIK_RUNTIME_SYMBOL(SetFilePointerEx);
+ZORVIK_RUNTIME_API BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) ZORVIK_RUNTIME_SYMBOL(GetFileSizeEx);
 // Truncates or extends the file to the file pointer.
-ZORVIK_RUNTIME_API BOOL SetEndOfFile(HANDLE file);
-ZORVIK_RUNTIME_API BOOL FlushFileBuffers(HANDLE file);
-ZORVIK_RUNTIME_API BOOL DeleteFileW(LPCWSTR path);
+ZORVIK_RUNTIME_API BOOL SetEndOfFile(HANDLE file) ZORVIK_RUNTIME_SYMBOL(SetEndOfFile);
+ZORVIK_RUNTIME_API BOOL FlushFileBuffers(HANDLE file) ZORVIK_RUNTIME_SYMBOL(FlushFileBuffers);
+ZORVIK_RUNTIME_API BOOL DeleteFileW(LPCWSTR path) ZORVIK_RUNTIME_SYMBOL(DeleteFileW);
 
 // ---- Named mutexes -----------------------------------------------------------------------
 //
@@ -177,12 +177,12 @@ inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // Sets ERROR_ALREADY_EXISTS when the name was open somewhere (the initial-owner flag is then
 // ignored), else ERROR_SUCCESS. nullptr on failure.
-ZORVIK_RUNTIME_API HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD desiredAccess);
+ZORVIK_RUNTIME_API HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD desiredAccess) ZORVIK_RUNTIME_SYMBOL(CreateMutexExW);
 // nullptr with ERROR_FILE_NOT_FOUND when no process has the name open.
-ZORVIK_RUNTIME_API HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
-ZORVIK_RUNTIME_API DWORD WaitForSingleObjectEx(HANDLE handle, DWORD milliseconds, BOOL alertable);
+ZORVIK_RUNTIME_API HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) ZORVIK_RUNTIME_SYMBOL(OpenMutexW);
+ZORVIK_RUNTIME_API DWORD WaitForSingleObjectEx(HANDLE handle, DWORD milliseconds, BOOL alertable) ZORVIK_RUNTIME_SYMBOL(WaitForSingleObjectEx);
 // FALSE with ERROR_NOT_OWNER unless the calling thread owns the mutex.
-ZORVIK_RUNTIME_API BOOL ReleaseMutex(HANDLE mutex);
+ZORVIK_RUNTIME_API BOOL ReleaseMutex(HANDLE mutex) ZORVIK_RUNTIME_SYMBOL(ReleaseMutex);
 
 namespace zorvik::rt {
 
