@@ -18,6 +18,7 @@
 #include "cli/Selection.h"
 #include "cli/Text.h"
 #include "zorvik/ComponentVersions.h"
+#include "zorvik/Version.h"
 
 namespace Zorvik::Cli {
 

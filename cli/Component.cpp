@@ -2,9 +2,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
-
-// Exported by libZorvik.UWP.so.
-extern "C" HRESULT DllGetActivationFactory(HSTRING activatableClassId, IActivationFactory** factory);
+#include "zorvik/Activation.h"
 
 namespace Zorvik::Cli {
 
@@ -14,24 +12,19 @@ using zorvik::rt::hstring;
 
 namespace {
 
-com_ptr<IActivationFactory> Factory(std::wstring_view className) {
-    com_ptr<IActivationFactory> factory;
-    check_hresult(DllGetActivationFactory(hstring(className).get(), factory.put()));
-    return factory;
-}
-
 std::string Utf8(const hstring& text) { return zorvik::rt::to_utf8(text.view()); }
 
 }  // namespace
 
 com_ptr<IArchive> NewArchive() {
-    com_ptr<IInspectable> instance;
-    const HRESULT hr = Factory(L"Zorvik.Archive")->ActivateInstance(instance.put());
-    if (FAILED(hr)) throw CommandError(ExitCode::Failed, "component", "cannot start the archive engine: " + Describe(hr));
-    return instance.as<IArchive>();
+    try {
+        return ActivateInstance<IArchive>(L"Zorvik.Archive");
+    } catch (const zorvik::rt::hresult_error& error) {
+        throw CommandError(ExitCode::Failed, "component", "cannot start the archive engine: " + Describe(error.code()));
+    }
 }
 
-com_ptr<__IArchiveInfoStatics> ArchiveInfoStatics() { return Factory(L"Zorvik.ArchiveInfo").as<__IArchiveInfoStatics>(); }
+com_ptr<__IArchiveInfoStatics> ArchiveInfoStatics() { return GetActivationFactory<__IArchiveInfoStatics>(L"Zorvik.ArchiveInfo"); }
 
 std::vector<FormatInfo> Formats() {
     const auto statics = ArchiveInfoStatics();

@@ -9,6 +9,7 @@
 #include "cli/ManPageFormatter.h"
 #include "cli/Manuals.h"
 #include "cli/WriteCommandLine.h"
+#include "zorvik/Version.h"
 #include "zorvik/runtime/errors.h"
 
 namespace {

@@ -16,20 +16,23 @@ namespace Zorvik::Engine {
 
 namespace {
 
-constexpr char kEngineFileName[] = "lib7z.UWP.so";
+// The engine's place relative to the component's own folder: a private folder of the library
+// folder, off the public search path (where CMakeLists.txt installs it).
+constexpr char kEngineFileName[] = "zorvik/lib7z.UWP.so";
 constexpr char kEnginePathVariable[] = "ZORVIK_ENGINE";
 constexpr std::uint32_t kErrorModNotFound = 126;
 constexpr std::uint32_t kErrorProcNotFound = 127;
 
 std::string EnginePath() {
     if (const char* path = std::getenv(kEnginePathVariable); path && *path) return path;
+    // Never a path relative to the working folder: that would load whatever lies there.
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&EngineModule::Get), &info) && info.dli_fname) {
-        std::string self = info.dli_fname;
-        const auto slash = self.rfind('/');
-        return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" + kEngineFileName;
-    }
-    return kEngineFileName;
+    const bool located = dladdr(reinterpret_cast<void*>(&EngineModule::Get), &info) && info.dli_fname;
+    const std::string self = located ? info.dli_fname : "";
+    const auto slash = self.rfind('/');
+    if (slash == std::string::npos)
+        throw zorvik::rt::hresult_error(HRESULT_FROM_WIN32(kErrorModNotFound), "cannot tell where the component lies; set ZORVIK_ENGINE");
+    return self.substr(0, slash + 1) + kEngineFileName;
 }
 
 template <typename Function>

@@ -1,4 +1,5 @@
-// The archive engine module, loaded once from beside the component (or from $ZORVIK_ENGINE).
+// The archive engine module, loaded once from the zorvik/ folder beside the component (or from
+// $ZORVIK_ENGINE).
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #include "model/AbiValues.h"
 #include "model/ArchiveFormat.h"
 #include "model/FormatRecord.h"
+#include "zorvik/Version.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {

@@ -1,8 +1,9 @@
-// The module's two exports.
+// The module's two exports, declared for applications in zorvik/Activation.h.
 #include <algorithm>
 
 #include "base/ComponentObject.h"
 #include "module/Registration.h"
+#include "zorvik/Activation.h"
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetActivationFactory(HSTRING activatableClassId,
                                                                                   IActivationFactory** factory) {

@@ -3,6 +3,15 @@
 // name asks an open callback for its stream. This header takes the place of the library's own
 // file.hpp in the library build, and is self-contained so that code which must not see the
 // library's headers can use the stream interfaces.
+//
+// It modifies the UnRAR library, whose licence asks for this paragraph here:
+//   UnRAR source code may be used in any software to handle RAR archives without limitations
+//   free of charge, but cannot be used to develop RAR (WinRAR) compatible archiver and to
+//   re-create RAR compression algorithm, which is proprietary. Distribution of modified UnRAR
+//   source code in separate form or as a part of other software is permitted, provided that
+//   full text of this paragraph, starting from "UnRAR source code" words, is included in
+//   license, or in documentation if license is not available, and in source code comments of
+//   resulting package.
 #ifndef _RAR_FILE_
 #define _RAR_FILE_
 
