@@ -56,7 +56,10 @@ void ExtractArchiveHandler::FinishCurrent() {
     DropTaken();
     // Handlers such as tar's give no result for an entry the caller skipped: skipping it is
     // all that was asked, so it succeeded.
-    for (const TakenEntry& taken : unfinished) check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), taken.Skipped));
+    for (const TakenEntry& taken : unfinished) {
+        check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), taken.Skipped));
+        map_->Entries.erase(taken.Index);
+    }
 }
 
 std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::int32_t opRes) {

@@ -37,7 +37,8 @@ struct MappedEntry {
     std::shared_ptr<const ExtractItem> Visited;
 };
 
-// Engine index to entry, in ascending index order; the operation fills it, the handler empties it.
+// Engine index to entry, in ascending index order; the operation fills it, the handler empties it
+// as the caller hears of each entry.
 struct ExtractionMap {
     // The tree of the entries kept as nodes, with its root held, so that every node stays
     // reachable and a path made late is the one the node had when it was chosen.

@@ -99,6 +99,9 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
     handler->FinishCurrent();
     // Data that never reached its stream fails the operation as the engine's own error would.
     if (SUCCEEDED(result) && FAILED(handler->WriteFailure())) result = handler->WriteFailure();
+    // So does an engine that stopped early without an error (a tar or RAR archive whose data
+    // ends before its entries do): the entries it never reached were not extracted.
+    if (SUCCEEDED(result) && !map->Entries.empty()) result = E_FAIL;
     return EngineSucceeded(result);
 }
 

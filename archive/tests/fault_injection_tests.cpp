@@ -1,0 +1,132 @@
+// Streams that fail part-way, at every read or write in turn: the archive's N-th read fails, ends
+// early or comes back short, its N-th seek fails, or a destination's N-th write fails. Whatever
+// the step, open, tree and extraction end (no crash, no hang), an extraction that succeeds reports
+// every entry, and an entry reported as extracted holds exactly its source bytes.
+#include "archive/tests/ExtractionTesting.h"
+
+namespace Zorvik::Testing {
+namespace {
+
+enum class Fault { None, ReadFails, ReadEnds, ReadShort, SeekFails, WriteFails };
+
+struct Injection {
+    Fault fault = Fault::None;
+    int at = 0;  // 1-based count of the calls of that kind
+    std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+
+    bool Fires(Fault kind) const { return fault == kind && ++*calls == at; }
+    bool Counts(std::initializer_list<Fault> kinds) const { return std::find(kinds.begin(), kinds.end(), fault) != kinds.end(); }
+};
+
+// The archive as the component sees it; reads and seeks go wrong as injected.
+class FaultyArchive final : public ForwardingStream<FaultyArchive, IInputStream> {
+public:
+    FaultyArchive(com_ptr<IRandomAccessStream> inner, Injection injection)
+        : ForwardingStream(std::move(inner)), input_(inner_.as<IInputStream>()), injection_(std::move(injection)) {}
+
+    HRESULT Seek(std::uint64_t position) override {
+        if (injection_.Fires(Fault::SeekFails)) return E_FAIL;
+        return inner_->Seek(position);
+    }
+    HRESULT ReadAsync(IBuffer* buffer, std::uint32_t count, InputStreamOptions options, IAsyncOperation<IBuffer*>** operation) override {
+        if (injection_.Counts({Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort}) && ++*injection_.calls == injection_.at) {
+            if (injection_.fault == Fault::ReadFails) return E_FAIL;
+            count = injection_.fault == Fault::ReadEnds ? 0 : count / 2;  // a short read is allowed with Partial
+        }
+        return input_->ReadAsync(buffer, count, options, operation);
+    }
+
+private:
+    com_ptr<IInputStream> input_;
+    Injection injection_;
+};
+
+// A destination whose N-th write, counted over every destination, fails.
+class FaultyDestination final : public ForwardingStream<FaultyDestination, IOutputStream> {
+public:
+    FaultyDestination(com_ptr<IRandomAccessStream> inner, Injection injection)
+        : ForwardingStream(std::move(inner)), output_(inner_.as<IOutputStream>()), injection_(std::move(injection)) {}
+
+    HRESULT WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) override {
+        if (injection_.Fires(Fault::WriteFails)) return E_FAIL;
+        return output_->WriteAsync(buffer, operation);
+    }
+    HRESULT FlushAsync(IAsyncOperation<bool>** operation) override { return output_->FlushAsync(operation); }
+
+private:
+    com_ptr<IOutputStream> output_;
+    Injection injection_;
+};
+
+struct Outcome {
+    int calls = 0;           // of the kind injected, up to the end or the fault
+    bool succeeded = false;  // opened, tree built, every file extracted
+};
+
+struct Made {
+    const char* file;
+    const char* command;
+};
+
+class FaultInjection : public Extraction, public ::testing::WithParamInterface<Made> {
+protected:
+    // Opens, builds the tree and extracts everything with the fault injected (at 0, it only
+    // counts), checking what the caller heard against the sources.
+    Outcome Attempt(Fault fault, int at) {
+        const Injection injection{fault, at};
+        const auto path = Path(GetParam().file);
+        auto archive = NewArchive();
+        com_ptr<IAsyncOperation<bool>> opening;
+        zorvik::rt::check_hresult(
+            archive->OpenAsync(zorvik::rt::make<FaultyArchive>(OpenFile(path), injection).get(), SourceFor(path).get(), opening.put()));
+        if (EndOf(opening) != AsyncStatus::Completed || !zorvik::rt::get(opening)) return {*injection.calls, false};
+        com_ptr<IAsyncOperation<IArchiveFolder*>> building;
+        zorvik::rt::check_hresult(archive->GetRootFolderAsync(nullptr, building.put()));
+        if (EndOf(building) != AsyncStatus::Completed) return {*injection.calls, false};
+
+        Heard heard;
+        auto callback = Recorder(heard, {.get_file_stream = [&](IArchiveItem*, std::wstring_view entry) {
+                                             return file_stream_answer::into(
+                                                 zorvik::rt::make<FaultyDestination>(heard.Destination(Utf8(entry)), injection));
+                                         }});
+        const auto extraction = ExtractAsync(archive.get(), {Item(zorvik::rt::get(building))}, callback.get());
+        // False: the engine stopped, and the entries it did not reach are not reported.
+        const bool completed = EndOf(extraction) == AsyncStatus::Completed && zorvik::rt::get(extraction);
+        if (completed) {
+            EXPECT_EQ(heard.completed.size(), heard.itemCount) << "every entry is reported once";
+        }
+        std::size_t extracted = 0;
+        for (const char* source : kTreeFiles) {
+            if (!heard.Succeeded(fs::path(source).filename().string())) continue;
+            ++extracted;
+            EXPECT_EQ(heard.Content(KeyOf(source)), OnDisk(source)) << source << " reported extracted";
+        }
+        return {*injection.calls, completed && extracted == std::size(kTreeFiles)};
+    }
+};
+
+TEST_P(FaultInjection, AFailingReadSeekOrWriteNeverCrashesHangsOrPassesForData) {
+    Run(GetParam().command);
+    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
+        const Outcome clean = Attempt(fault, 0);
+        ASSERT_TRUE(clean.succeeded);
+        for (int at = 1; at <= clean.calls; ++at) {
+            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(at) + " of " +
+                         std::to_string(clean.calls));
+            const Outcome outcome = Attempt(fault, at);
+            if (fault == Fault::ReadShort) {
+                EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
+            } else if (fault == Fault::WriteFails) {
+                EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Archivers, FaultInjection,
+                         ::testing::Values(Made{"t.7z", "7zz a -bd t.7z tree"}, Made{"t.zip", "zip -qr t.zip tree"},
+                                           Made{"t.tar", "tar cf t.tar tree"}, Made{"t.rar", "rar a -ma5 -idq t.rar tree"}),
+                         [](const auto& info) { return std::string(fs::path(info.param.file).extension().string()).substr(1); });
+
+}  // namespace
+}  // namespace Zorvik::Testing
