@@ -1,8 +1,9 @@
 // Streams that fail part-way, at every read or write in turn: the archive's N-th read fails, ends
 // early or comes back short, its N-th seek fails, or a destination's N-th write fails. Whatever
-// the step, open, tree and extraction end (no crash, no hang), an extraction that succeeds reports
-// every entry, and an entry reported as extracted holds exactly its source bytes.
-#include "archive/tests/ExtractionTesting.h"
+// the step, every operation ends (no crash, no hang); an extraction that succeeds reports every
+// entry, an entry reported as extracted holds exactly its source bytes, and an update that
+// succeeds wrote an archive that 7zz tests sound and that holds what was asked.
+#include "archive/tests/UpdateTesting.h"
 
 namespace Zorvik::Testing {
 namespace {
@@ -127,6 +128,58 @@ INSTANTIATE_TEST_SUITE_P(Archivers, FaultInjection,
                          ::testing::Values(Made{"t.7z", "7zz a -bd t.7z tree"}, Made{"t.zip", "zip -qr t.zip tree"},
                                            Made{"t.tar", "tar cf t.tar tree"}, Made{"t.rar", "rar a -ma5 -idq t.rar tree"}),
                          [](const auto& info) { return std::string(fs::path(info.param.file).extension().string()).substr(1); });
+
+class UpdateFaultInjection : public Updating, public ::testing::WithParamInterface<const char*> {
+protected:
+    // Adds a file to the base archive, read through the fault, into a fresh file through it (at 0,
+    // it only counts); checks what a success wrote.
+    Outcome Attempt(Fault fault, int at) {
+        const Injection injection{fault, at};
+        const auto base = Path(GetParam());
+        auto archive = NewArchive();
+        com_ptr<IAsyncOperation<bool>> opening;
+        zorvik::rt::check_hresult(
+            archive->OpenAsync(zorvik::rt::make<FaultyArchive>(OpenFile(base), injection).get(), SourceFor(base).get(), opening.put()));
+        if (EndOf(opening) != AsyncStatus::Completed || !zorvik::rt::get(opening)) return {*injection.calls, false};
+
+        const std::string out = std::string("out") + base.extension().string();
+        const auto destination = zorvik::rt::make<FaultyDestination>(
+            zorvik::rt::open_file_stream(Path(out).wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite,
+                                         ABI::Windows::Storage::FileCreationDisposition::CreateAlways),
+            injection);
+        UpdateHeard heard;
+        const auto callback = UpdateRecorder(heard);
+        const auto operation = Add(archive.get(), {Addable(L"added.txt", std::string(200000, 'a'))}, callback.get())(destination.get());
+        if (EndOf(operation) != AsyncStatus::Completed || zorvik::rt::get(operation) != UpdateResult::Success)
+            return {*injection.calls, false};
+        EXPECT_TRUE(SevenZipTests(Path(out))) << "an update that succeeded wrote a sound archive";
+        const auto paths = PathsOf(SevenZipList(Path(out)));
+        for (const char* kept : {"a/b.txt", "noise.bin", "imp/deep/only.txt", "added.txt"})
+            EXPECT_NE(std::find(paths.begin(), paths.end(), kept), paths.end()) << kept << " is in what an update that succeeded wrote";
+        return {*injection.calls, true};
+    }
+};
+
+TEST_P(UpdateFaultInjection, AFailingReadSeekOrWriteNeverPassesForAWrittenArchive) {
+    MakeBase(GetParam());
+    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
+        const Outcome clean = Attempt(fault, 0);
+        ASSERT_TRUE(clean.succeeded);
+        for (int at = 1; at <= clean.calls; ++at) {
+            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(at) + " of " +
+                         std::to_string(clean.calls));
+            const Outcome outcome = Attempt(fault, at);
+            if (fault == Fault::ReadShort) {
+                EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
+            } else if (fault == Fault::WriteFails) {
+                EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Archivers, UpdateFaultInjection, ::testing::Values("base.7z", "base.zip"),
+                         [](const auto& info) { return fs::path(info.param).extension().string().substr(1); });
 
 }  // namespace
 }  // namespace Zorvik::Testing
