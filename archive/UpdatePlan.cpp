@@ -135,7 +135,7 @@ NewArchiveItem::NewArchiveItem(com_ptr<IArchiveAddable> source) : source_(std::m
     if (target.empty() && !S_ISLNK(mode_)) return;
     // Formats keep the target as a C string (tar) or hand it to extract as one.
     if (target.empty() || target.view().find(L'\0') != std::wstring_view::npos)
-        throw zorvik::rt::invalid_argument_error("a symbolic link needs a target without NUL characters");
+        throw zorvik::rt::invalid_argument_error("a symbolic link needs a target, without NUL characters");
     if (properties_->IsFolder()) throw zorvik::rt::invalid_argument_error("a folder cannot be a symbolic link");
     linkTarget_ = zorvik::rt::to_utf8(target.view());
     mode_ = S_IFLNK | 0777;

@@ -42,8 +42,9 @@ using RemovalSet = std::set<std::uint32_t>;
 class NewArchiveItem final : public IUpdateItem {
 public:
     // Raises when the addable has no IFileSystemProperties, when its path leaves the archive
-    // (a ".." component), or when it is a folder or a mode of type S_IFLNK with no target
-    // (E_INVALIDARG). A link's mode is S_IFLNK | 0777, as links have no permissions of their own.
+    // (a ".." component), or when it is a link that cannot be (E_INVALIDARG): a folder with a
+    // target, a mode of type S_IFLNK without one, a target holding NUL. A link's mode is
+    // S_IFLNK | 0777, as links have no permissions of their own.
     explicit NewArchiveItem(zorvik::rt::com_ptr<IArchiveAddable> source);
 
     std::uint32_t IndexInArchive() const override { return kNewItem; }
