@@ -1,6 +1,9 @@
 #include "archive/UpdateArchiveHandler.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "archive/CallerProgress.h"
@@ -20,13 +23,9 @@ namespace {
 constexpr std::uint32_t kAttributeReadOnly = 0x1;
 constexpr std::uint32_t kAttributeDirectory = 0x10;
 constexpr std::uint32_t kAttributeArchive = 0x20;
-constexpr std::uint32_t kModeTypeMask = 0170000;
-constexpr std::uint32_t kModeDirectory = 0040000;
-constexpr std::uint32_t kModeRegular = 0100000;
 
 std::uint32_t AttributesFromMode(std::uint32_t mode) {
-    const bool folder = (mode & kModeTypeMask) == kModeDirectory;
-    std::uint32_t attributes = folder ? kAttributeDirectory : kAttributeArchive;
+    std::uint32_t attributes = S_ISDIR(mode) ? kAttributeDirectory : kAttributeArchive;
     if ((mode & 0222) == 0) attributes |= kAttributeReadOnly;
     return attributes | Engine::kAttribUnixExtension | (mode & 0xFFFF) << 16;
 }
@@ -40,13 +39,36 @@ std::wstring EnginePath(std::wstring path) {
     return path;
 }
 
+// The engine reads a link's target, where it is the entry's data, from here.
+class BytesInStream final : public ComponentObject<BytesInStream, Engine::ISequentialInStream> {
+public:
+    explicit BytesInStream(std::string bytes) : bytes_(std::move(bytes)) {}
+
+    HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override {
+        const std::size_t count = std::min<std::size_t>(size, bytes_.size() - position_);
+        if (count != 0) std::memcpy(data, bytes_.data() + position_, count);
+        position_ += count;
+        if (processedSize) *processedSize = static_cast<std::uint32_t>(count);
+        return S_OK;
+    }
+
+private:
+    const std::string bytes_;
+    std::size_t position_ = 0;
+};
+
 prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
     const auto& properties = *item.Properties();
+    const std::string linkTarget = item.SymbolicLinkTarget();
     prop_variant value;
     switch (id) {
     case Engine::kpidPath: value.set_string(EnginePath(properties.RenderedPath())); break;
     case Engine::kpidIsDir: value.set_bool(properties.IsFolder()); break;
-    case Engine::kpidSize: value.set_uint64(properties.Size()); break;
+    // A link's data, where the format keeps no link header, is its target.
+    case Engine::kpidSize: value.set_uint64(linkTarget.empty() ? properties.Size() : linkTarget.size()); break;
+    case Engine::kpidSymLink:
+        if (!linkTarget.empty()) value.set_string(zorvik::rt::to_wide(linkTarget));
+        break;
     case Engine::kpidMTime:
         // An entry without a time gets none, rather than 1601-01-01.
         if (const std::int64_t ticks = properties.Modified(); ticks != 0) {
@@ -59,7 +81,7 @@ prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
         break;
     case Engine::kpidPosixAttrib:
         // Without a mode from the caller the engine's default is 0777; owner-writable is safer.
-        value.set_uint32(item.Mode() != 0 ? item.Mode() : properties.IsFolder() ? kModeDirectory | 0755 : kModeRegular | 0644);
+        value.set_uint32(item.Mode() != 0 ? item.Mode() : properties.IsFolder() ? S_IFDIR | 0755 : S_IFREG | 0644);
         break;
     default: break;
     }
@@ -131,6 +153,10 @@ HRESULT UpdateArchiveHandler::GetStream(std::uint32_t index, Engine::ISequential
     if (!item || !item->HasNewData()) return E_FAIL;
     return zorvik::rt::boundary([&] {
         if (item->Properties()->IsFolder()) return S_OK;
+        if (const std::string target = item->SymbolicLinkTarget(); !target.empty()) {
+            *inStream = com_ptr<Engine::ISequentialInStream>(zorvik::rt::make<BytesInStream>(target)).detach();
+            return S_OK;
+        }
         auto content = item->ContentStream();
         if (!content) return E_FAIL;
         *inStream = com_ptr<Engine::ISequentialInStream>(zorvik::rt::make<InputStreamAdapter>(std::move(content), ReadFailure::Reported)).detach();

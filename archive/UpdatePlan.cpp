@@ -1,5 +1,7 @@
 #include "archive/UpdatePlan.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 
@@ -125,7 +127,18 @@ NewArchiveItem::NewArchiveItem(com_ptr<IArchiveAddable> source) : source_(std::m
     properties_ = zorvik::rt::make<FileSystemProperties>(source_.as<IFileSystemProperties>().get());
     for (const std::wstring_view component : SplitPath(properties_->RenderedPath()))
         if (component == L"..") throw zorvik::rt::invalid_argument_error("a path of the archive cannot lead out of it");
-    if (const auto posix = source_.try_as<IPosixFileProperties>()) check_hresult(posix->get_Mode(&mode_));
+    const auto posix = source_.try_as<IPosixFileProperties>();
+    if (!posix) return;
+    check_hresult(posix->get_Mode(&mode_));
+    hstring target;
+    check_hresult(posix->get_SymbolicLinkTarget(target.put()));
+    if (target.empty() && !S_ISLNK(mode_)) return;
+    // Formats keep the target as a C string (tar) or hand it to extract as one.
+    if (target.empty() || target.view().find(L'\0') != std::wstring_view::npos)
+        throw zorvik::rt::invalid_argument_error("a symbolic link needs a target, without NUL characters");
+    if (properties_->IsFolder()) throw zorvik::rt::invalid_argument_error("a folder cannot be a symbolic link");
+    linkTarget_ = zorvik::rt::to_utf8(target.view());
+    mode_ = S_IFLNK | 0777;
 }
 
 com_ptr<IRandomAccessStream> NewArchiveItem::ContentStream() const {

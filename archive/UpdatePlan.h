@@ -30,6 +30,8 @@ public:
     virtual zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const = 0;
     // POSIX type and permission bits the caller gave; 0 when unknown.
     virtual std::uint32_t Mode() const = 0;
+    // The target, UTF-8, of a symbolic link the caller adds; empty otherwise.
+    virtual std::string SymbolicLinkTarget() const = 0;
     virtual ~IUpdateItem() = default;
 };
 
@@ -39,8 +41,10 @@ using RemovalSet = std::set<std::uint32_t>;
 // Content offered by the caller.
 class NewArchiveItem final : public IUpdateItem {
 public:
-    // Raises when the addable has no IFileSystemProperties, or when its path leaves the archive
-    // (a ".." component).
+    // Raises when the addable has no IFileSystemProperties, when its path leaves the archive
+    // (a ".." component), or when it is a link that cannot be (E_INVALIDARG): a folder with a
+    // target, a mode of type S_IFLNK without one, a target holding NUL. A link's mode is
+    // S_IFLNK | 0777, as links have no permissions of their own.
     explicit NewArchiveItem(zorvik::rt::com_ptr<IArchiveAddable> source);
 
     std::uint32_t IndexInArchive() const override { return kNewItem; }
@@ -49,11 +53,13 @@ public:
     zorvik::rt::com_ptr<FileSystemProperties> Properties() const override { return properties_; }
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override;
     std::uint32_t Mode() const override { return mode_; }
+    std::string SymbolicLinkTarget() const override { return linkTarget_; }
 
 private:
     zorvik::rt::com_ptr<IArchiveAddable> source_;
     zorvik::rt::com_ptr<FileSystemProperties> properties_;
     std::uint32_t mode_ = 0;
+    std::string linkTarget_;
 };
 
 // An entry of the open archive that keeps its data under a new path.
@@ -67,6 +73,8 @@ public:
     zorvik::rt::com_ptr<FileSystemProperties> Properties() const override { return properties_; }
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override { return nullptr; }
     std::uint32_t Mode() const override { return 0; }
+    // Kept from the open archive, as its other properties are.
+    std::string SymbolicLinkTarget() const override { return {}; }
 
 private:
     zorvik::rt::com_ptr<IArchiveItem> source_;

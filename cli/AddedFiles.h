@@ -23,16 +23,23 @@ struct AddedFile {
     std::uint64_t size = 0;
     std::int64_t modified = 0;  // ticks since 1601 UTC
     std::uint32_t mode = 0;     // type and permission bits
+    std::string linkTarget;     // a symbolic link stored as one: where it points
+};
+
+enum class SymbolicLinks {
+    Stored,    // as links, whatever they point to
+    Followed,  // what they point to is stored in their place
 };
 
 class AddedFiles {
 public:
     // Every path with what is below it, stored as given (relative, without a leading "/" or
     // "./") below prefix. A path with a ".." component is a usage error (CommandError).
-    // Symbolic links to files are followed; what cannot be stored (links to folders, special
-    // files, what is gone or unreadable) is reported and left out. leaveOut names files never to
-    // add (the archive being written).
-    AddedFiles(const std::vector<std::string>& paths, const std::string& prefix, Console& console,
+    // Symbolic links, the paths given included, are stored or followed as links says; what
+    // cannot be stored (special files, what is gone or unreadable, a followed link to nothing or
+    // to a folder that holds it) is reported and left out. leaveOut names files never to add
+    // (the archive being written).
+    AddedFiles(const std::vector<std::string>& paths, const std::string& prefix, SymbolicLinks links, Console& console,
                const std::function<bool(const struct stat&)>& leaveOut);
 
     const std::vector<AddedFile>& Files() const noexcept { return files_; }
@@ -47,11 +54,21 @@ public:
     static std::optional<std::string> StoredName(const std::string& path);
 
 private:
+    // The folders a folder is reached through, itself first: a followed link to one of them
+    // would lead round in a circle.
+    struct FolderChain {
+        dev_t device;
+        ino_t inode;
+        std::shared_ptr<const FolderChain> parent;
+        bool Holds(const struct stat& info) const;
+    };
+
     // False when the name was taken already (by this file from another path given, or by another).
     bool Add(const std::string& source, const std::string& stored, const struct stat& info);
-    void AddFolderContent(const std::string& source, const std::string& stored);
+    void AddFolderContent(const std::string& source, const std::string& stored, const struct stat& info);
     void LeaveOut(const std::string& source, const std::string& reason);
 
+    SymbolicLinks links_;
     Console& console_;
     std::function<bool(const struct stat&)> leaveOut_;
     std::vector<AddedFile> files_;

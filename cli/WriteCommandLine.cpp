@@ -31,7 +31,7 @@ const char* const kCompression =
 
 WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& page) {
     CLI::App* create = Command(app, "create", "Write a new archive of files and folders.", quiet);
-    create->add_option("PATH", options_.paths, "Files and folders to add; folders with everything below them.")->required();
+    AddPathOptions(create);
     create->add_option("-f,--format", options_.format, "The format (see zorvik formats). Default: the one the archive's extension names.")
         ->option_text("NAME");
     create->add_flag("--force", options_.force, "Replace the archive when it exists.");
@@ -39,17 +39,22 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
     create->formatter(std::make_shared<ManPageFormatter>(page(
         "create", "write a new archive",
         "zorvik create ARCHIVE [--format NAME] [--method M] [--level 0..9] [--password PW] [--encryption E] [--encrypt-headers] "
-        "[--solid | --no-solid] [--force] [--json] PATH...",
-        "Writes ARCHIVE holding the PATHs, folders with everything below them. Each is stored under the path as given, relative, "
-        "without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. A symbolic link to a file is stored as the "
-        "file; links to folders, special files and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold "
-        "exactly one file. An existing ARCHIVE is an error unless --force is given.\n\n" +
+        "[--solid | --no-solid] [--dereference] [--force] [--json] PATH...",
+        "Writes ARCHIVE holding the PATHs, folders with everything below them, with their permission bits. Each is stored under "
+        "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
+        "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
+        "is an error unless --force is given.\n\n"
+        "A symbolic link, a PATH given included, is stored as a link, wherever it points (extract decides which links it makes): "
+        "in tar as a link entry, in 7z and zip as 7zz -snl stores it, its target as the entry's data. With --dereference what "
+        "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
+        "holds it, is then reported and left out. A PATH written \"link/\" is followed either way, and gzip, bzip2 and xz, which "
+        "hold no links, follow a link given.\n\n" +
             std::string(kCompression) + "\n\n" + kReplacing,
         "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
         "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private")));
 
     CLI::App* add = Command(app, "add", "Add files and folders to an archive.", quiet);
-    add->add_option("PATH", options_.paths, "Files and folders to add; folders with everything below them.")->required();
+    AddPathOptions(add);
     add->add_option("--to", to_, "The folder of the archive to add them below; created when missing. Default: the root.")->option_text("FOLDER");
     add->add_option("--on-conflict", options_.onConflict, "What to do when the archive holds an entry of the same name.")
         ->check(CLI::IsMember({"replace", "skip", "rename", "ask"}))
@@ -58,7 +63,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
     add->formatter(std::make_shared<ManPageFormatter>(page(
         "add", "add files and folders to an archive",
         "zorvik add ARCHIVE [--to FOLDER] [--on-conflict replace|skip|rename|ask] [--password PW] [--method M] [--level 0..9] "
-        "[--json] PATH...",
+        "[--dereference] [--json] PATH...",
         "Writes ARCHIVE anew with the PATHs added, stored as create stores them, below FOLDER when --to is given. Entries already "
         "there are copied as they are, not compressed again. An ARCHIVE that does not exist is created.\n\n"
         "When a file is to be stored where the archive holds an entry of that name: replace it, skip the file, store it as "
@@ -104,6 +109,11 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "zorvik move photos.7z 2024/a.jpg 2024/b.jpg --to best\nzorvik move docs.zip docs/old --to /")));
 
     commands_ = {{create, RunCreate}, {add, RunAdd}, {remove, RunRemove}, {rename, RunRename}, {move, RunMove}};
+}
+
+void WriteCommandLine::AddPathOptions(CLI::App* command) {
+    command->add_option("PATH", options_.paths, "Files and folders to add; folders with everything below them.")->required();
+    command->add_flag("-L,--dereference", options_.dereference, "Store what symbolic links point to, not the links.");
 }
 
 CLI::App* WriteCommandLine::Command(CLI::App& app, const char* name, const char* help, bool& quiet) {

@@ -27,6 +27,8 @@ public:
 
 private:
     CLI::App* Command(CLI::App& app, const char* name, const char* help, bool& quiet);
+    // PATH and how symbolic links among them are stored (create, add).
+    void AddPathOptions(CLI::App* command);
     void AddCompressionOptions(CLI::App* command);
 
     WriteOptions options_;

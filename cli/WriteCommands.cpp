@@ -137,7 +137,9 @@ std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) 
 // A new archive of the named format (or the one its name tells) holding the paths.
 ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacement& target, const std::string& prefix, const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
-    AddedFiles files(options.paths, prefix, console, LeaveOutArchive(target));
+    // A compressed single file has no way to be a link.
+    const bool followLinks = options.dereference || format.keepsName;
+    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, LeaveOutArchive(target));
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
     if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
 
@@ -282,7 +284,8 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     bool keepsName = false;
     check_hresult(rewrite.archive.Archive()->get_KeepsName(&keepsName));
     if (keepsName) SingleFileOnly(options.archive, rewrite.archive.FormatName());
-    AddedFiles files(options.paths, *prefix, console, LeaveOutArchive(target));
+    const SymbolicLinks links = options.dereference ? SymbolicLinks::Followed : SymbolicLinks::Stored;
+    AddedFiles files(options.paths, *prefix, links, console, LeaveOutArchive(target));
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
     UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));

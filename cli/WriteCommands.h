@@ -21,6 +21,7 @@ struct WriteOptions {
     std::string format;                   // create: empty takes it from the archive's name
     std::string onConflict;               // add: empty asks on a terminal and fails elsewhere
     bool force = false;                   // create: replace an archive that exists
+    bool dereference = false;             // create and add: store what symbolic links point to
     bool json = false;
     std::optional<std::string> password;  // --password
     CompressionChoice compression;

@@ -348,6 +348,37 @@ TEST_F(Updating, WhatNoOneAskedToChangeStaysAsItWas) {
     EXPECT_EQ(modes[1].attributes, "-rw-r--r--") << "no mode given: owner-writable, not 0777";
 }
 
+TEST_F(Updating, ALinkIsStoredAsALinkKeptSoByARenameAndWhatCannotBeOneIsRefused) {
+    auto tar = NewArchive();
+    com_ptr<IAsyncOperation<bool>> creation;
+    ASSERT_EQ(tar->CreateAsync(zorvik::rt::make_in_memory_stream().get(), SourceFor(Path("links.tar")).get(), creation.put()), S_OK);
+    ASSERT_TRUE(zorvik::rt::get(creation));
+    UpdateHeard heard;
+    const auto callback = UpdateRecorder(heard);
+    const auto link = make_archive_addable({.path = L"link", .modified = 133000000000000000, .symbolic_link_target = L"a/b.txt"});
+    ASSERT_EQ(WriteInto("links.tar", Add(tar.get(), {link}, callback.get())), UpdateResult::Success);
+    auto archive = Opened("links.tar");
+    ASSERT_EQ(WriteInto("renamed.tar", Rename(archive.get(), Node(archive.get(), "link"), L"moved", callback.get())), UpdateResult::Success);
+    const std::string listed = Capture("tar -tvf '" + Path("renamed.tar").string() + "'").first;
+    EXPECT_EQ(listed.rfind("lrwxrwxrwx ", 0), 0u) << listed;
+    EXPECT_NE(listed.find(" moved -> a/b.txt\n"), std::string::npos) << listed;
+
+    struct NoLink {
+        const char* label;
+        addable_description description;
+    };
+    const NoLink refused[] = {
+        {"a link mode without a target", {.path = L"x", .mode = S_IFLNK | 0777}},
+        {"a folder with a target", {.path = L"x", .is_folder = true, .symbolic_link_target = L"a"}},
+        {"a target with a NUL", {.path = L"x", .symbolic_link_target = std::wstring(L"a\0b", 3)}},
+    };
+    for (const NoLink& noLink : refused) {
+        SCOPED_TRACE(noLink.label);
+        EXPECT_THROW(WriteInto("refused.tar", Add(archive.get(), {make_archive_addable(noLink.description)}, callback.get())),
+                     zorvik::rt::invalid_argument_error);
+    }
+}
+
 TEST_F(Updating, UnreadableContentOrACancelWritesNoArchive) {
     Run("cd tree && 7zz a -bd ../base.7z a");
     auto archive = Opened("base.7z");

@@ -1,7 +1,9 @@
-// Modes and links as extract restores them, side by side with the peers on the same archives,
-// and links that would lead outside the destination, whatever the order of the entries.
+// Modes and links as extract restores them and as create stores them, side by side with the
+// peers on the same archives and trees, and links that would lead outside the destination,
+// whatever the order of the entries.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "cli/tests/ToolTesting.h"
 
@@ -115,6 +117,70 @@ INSTANTIATE_TEST_SUITE_P(
                       Maker{"Rar", "rar", "a.rar", "rar a -r -ol -oh -inul ../a.rar .", true, false},
                       Maker{"RockRidge", "xorriso", "a.iso", "xorriso -as mkisofs -quiet -R -o ../a.iso .", false, true}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// What `7zz l -slt` tells of each entry: "path: size, attributes (or tar's mode) -> link target".
+std::map<std::string, std::string> SevenZipListing(const fs::path& archive) {
+    std::map<std::string, std::string> listing;
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("7zz l -slt -ba '" + archive.string() + "'").c_str(), "r"), ::pclose);
+    std::string path;
+    char line[4096];
+    while (pipe && std::fgets(line, sizeof line, pipe.get())) {
+        std::string text(line);
+        text.erase(text.find_last_not_of('\n') + 1);
+        const auto equals = text.find(" = ");
+        if (equals == std::string::npos) continue;
+        const std::string key = text.substr(0, equals), value = text.substr(equals + 3);
+        if (key == "Path") path = value;
+        if (key == "Size") listing[path] += value + ",";
+        if (key == "Attributes" || key == "Mode") listing[path] += " " + value;
+        if (key == "Symbolic Link" && !value.empty()) listing[path] += " -> " + value;
+    }
+    return listing;
+}
+
+class CreatedLinks : public Links, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        Links::SetUp();
+        if (!HaveProgram("7zz")) GTEST_SKIP() << "7zz is not installed";
+    }
+    std::string Archive(const std::string& name) const { return name + "." + GetParam(); }
+};
+
+TEST_P(CreatedLinks, KeepModesAndLinksAs7zzSnlStoresThemAndThePeersExtractThem) {
+    const std::string ours = Archive("ours"), peer = Archive("peer");
+    const ToolResult created = Run({"create", "-q", ours, "tree"});
+    ASSERT_EQ(created.code, 0) << created.err;
+    Shell("7zz a -snl -bd " + peer + " tree");
+    EXPECT_EQ(SevenZipListing(Path(ours)), SevenZipListing(Path(peer)));
+
+    // A second name of one file is stored as a copy, as 7zz stores it without -snh.
+    const auto expected = Expected(false);
+    Shell("7zz x -snl -bd -y -oby-7zz " + ours);
+    EXPECT_EQ(Described(Path("by-7zz/tree"), false), expected) << "as 7zz extracts it";
+    if (HaveProgram("bsdtar")) {
+        fs::create_directories(Path("by-bsdtar"));
+        Shell("bsdtar -xf " + ours + " --no-same-permissions -C by-bsdtar");
+        EXPECT_EQ(Described(Path("by-bsdtar/tree"), false), expected) << "as bsdtar extracts it";
+    }
+}
+
+TEST_P(CreatedLinks, DereferenceStoresWhatLinksPointToAs7zzDoesByDefault) {
+    const std::string ours = Archive("ours"), peer = Archive("peer");
+    const ToolResult created = Run({"create", "-q", "--dereference", ours, "tree"});
+    ASSERT_EQ(created.code, 0) << created.err;
+    Shell("7zz a -bd " + peer + " tree");
+    EXPECT_EQ(SevenZipListing(Path(ours)), SevenZipListing(Path(peer))) << "files and folders in the links' places";
+
+    // 7zz follows a link to a folder that holds it until the names grow too long.
+    fs::create_directory_symlink("..", Path("tree/bin/up"));
+    const ToolResult looped = Run({"create", "-q", "-L", Archive("looped"), "tree"});
+    EXPECT_EQ(looped.code, 1);
+    EXPECT_EQ(looped.err, "zorvik: tree/bin/up: left out: a symbolic link to a folder that holds it\n"
+                          "zorvik: tree/tools/up: left out: a symbolic link to a folder that holds it\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CreatedLinks, ::testing::Values("7z", "zip", "tar"), [](const auto& info) { return std::string(info.param); });
 
 TEST_F(Links, PreservePermissionsGivesTheArchivesBitsExactlyAndLinksAsFilesMakesNone) {
     ::chmod(Path("tree/bin/run.sh").c_str(), 04755);

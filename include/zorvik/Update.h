@@ -40,12 +40,18 @@ struct IArchiveAddable : IInspectable {
     virtual HRESULT GetContentStream(IRandomAccessStream** stream) = 0;
 };
 
-// Optional on an IArchiveAddable: the POSIX mode the entry keeps (type and permission bits).
+// Optional on an IArchiveAddable: the POSIX mode the entry keeps (type and permission bits),
+// and whether it is a symbolic link. A link is stored as the format keeps links: in tar as a
+// link header, in 7z and zip as an entry whose data is the target and whose mode says S_IFLNK.
+// Its content stream is never asked for.
 struct IPosixFileProperties : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IPosixFileProperties");
     static constexpr const char* name = "Zorvik.IPosixFileProperties";
-    // 0 when unknown: the format's own default applies.
+    // 0 when unknown: the format's own default applies. A mode of type S_IFLNK needs a target.
     virtual HRESULT get_Mode(std::uint32_t* value) = 0;
+    // The target of a symbolic link as it is to be stored ("/" between components); empty for
+    // an entry that is no link. A target makes the entry a link whatever Mode says.
+    virtual HRESULT get_SymbolicLinkTarget(HSTRING* value) = 0;
 };
 
 struct IUpdateCallback : IInspectable {

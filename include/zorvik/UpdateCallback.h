@@ -82,12 +82,13 @@ struct addable_description {
     std::int64_t accessed = 0;
     bool is_folder = false;
     std::uint32_t mode = 0;  // POSIX type and permission bits; 0 when unknown
+    std::wstring symbolic_link_target;  // non-empty: the entry is a symbolic link to it, and has no content
 };
 
 class archive_addable final
     : public zorvik::rt::implements<archive_addable, IArchiveAddable, IFileSystemProperties, IPosixFileProperties> {
 public:
-    // content opens the data each time the component asks for it; folders need none.
+    // content opens the data each time the component asks for it; folders and links need none.
     archive_addable(addable_description description, std::function<zorvik::rt::com_ptr<IRandomAccessStream>()> content)
         : description_(std::move(description)), content_(std::move(content)) {}
 
@@ -99,17 +100,14 @@ public:
         });
     }
 
-    HRESULT get_Path(HSTRING* value) override {
-        if (!value) return E_POINTER;
-        *value = nullptr;
-        return zorvik::rt::boundary([&] { *value = zorvik::rt::hstring(description_.path).detach(); });
-    }
+    HRESULT get_Path(HSTRING* value) override { return give(description_.path, value); }
     HRESULT get_Size(std::uint64_t* value) override { return give(description_.size, value); }
     HRESULT get_DateModified(DateTime* value) override { return give(DateTime{description_.modified}, value); }
     HRESULT get_DateCreated(DateTime* value) override { return give(DateTime{description_.created}, value); }
     HRESULT get_DateAccessed(DateTime* value) override { return give(DateTime{description_.accessed}, value); }
     HRESULT get_IsFolder(bool* value) override { return give(description_.is_folder, value); }
     HRESULT get_Mode(std::uint32_t* value) override { return give(description_.mode, value); }
+    HRESULT get_SymbolicLinkTarget(HSTRING* value) override { return give(description_.symbolic_link_target, value); }
 
 private:
     template <typename T>
@@ -117,6 +115,11 @@ private:
         if (!out) return E_POINTER;
         *out = value;
         return S_OK;
+    }
+    static HRESULT give(const std::wstring& text, HSTRING* out) noexcept {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        return zorvik::rt::boundary([&] { *out = zorvik::rt::hstring(text).detach(); });
     }
 
     const addable_description description_;
