@@ -69,6 +69,25 @@ struct Made {
     const char* command;
 };
 
+// Every fault at every call of its kind that a clean run makes; attempt(fault, 0) is that run.
+template <typename Attempt>
+void Sweep(const Attempt& attempt) {
+    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
+        const Outcome clean = attempt(fault, 0);
+        ASSERT_TRUE(clean.succeeded);
+        for (int at = 1; at <= clean.calls; ++at) {
+            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(at) + " of " +
+                         std::to_string(clean.calls));
+            const Outcome outcome = attempt(fault, at);
+            if (fault == Fault::ReadShort) {
+                EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
+            } else if (fault == Fault::WriteFails) {
+                EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
+            }
+        }
+    }
+}
+
 class FaultInjection : public Extraction, public ::testing::WithParamInterface<Made> {
 protected:
     // Opens, builds the tree and extracts everything with the fault injected (at 0, it only
@@ -108,20 +127,7 @@ protected:
 
 TEST_P(FaultInjection, AFailingReadSeekOrWriteNeverCrashesHangsOrPassesForData) {
     Run(GetParam().command);
-    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
-        const Outcome clean = Attempt(fault, 0);
-        ASSERT_TRUE(clean.succeeded);
-        for (int at = 1; at <= clean.calls; ++at) {
-            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(at) + " of " +
-                         std::to_string(clean.calls));
-            const Outcome outcome = Attempt(fault, at);
-            if (fault == Fault::ReadShort) {
-                EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
-            } else if (fault == Fault::WriteFails) {
-                EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
-            }
-        }
-    }
+    Sweep([this](Fault fault, int at) { return Attempt(fault, at); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Archivers, FaultInjection,
@@ -162,20 +168,7 @@ protected:
 
 TEST_P(UpdateFaultInjection, AFailingReadSeekOrWriteNeverPassesForAWrittenArchive) {
     MakeBase(GetParam());
-    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
-        const Outcome clean = Attempt(fault, 0);
-        ASSERT_TRUE(clean.succeeded);
-        for (int at = 1; at <= clean.calls; ++at) {
-            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(at) + " of " +
-                         std::to_string(clean.calls));
-            const Outcome outcome = Attempt(fault, at);
-            if (fault == Fault::ReadShort) {
-                EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
-            } else if (fault == Fault::WriteFails) {
-                EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
-            }
-        }
-    }
+    Sweep([this](Fault fault, int at) { return Attempt(fault, at); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Archivers, UpdateFaultInjection, ::testing::Values("base.7z", "base.zip"),
