@@ -32,7 +32,7 @@ const std::vector<std::pair<std::string, std::string>> kEnvironment = {
      "The password, when --password is not given. Without either, the password is asked for on the terminal (without echo) "
      "when stdin is one, and asked for again at most twice when it is wrong; otherwise it is missing. A wrong password from "
      "--password or ZORVIK_PASSWORD ends the command at once."},
-    {"ZORVIK_ENGINE", "The archive engine module to load instead of the one beside the component."},
+    {"ZORVIK_ENGINE", "The archive engine module to load instead of the component's own (zorvik/lib7z.UWP.so in its folder)."},
     {"ZORVIK_TEMP", "The folder for the component's temporary files."},
 };
 
