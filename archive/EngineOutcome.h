@@ -11,14 +11,16 @@ inline constexpr HRESULT kArchiveInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
 inline constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
 // Raises the four outcomes that end an operation as an error or cancelled rather than as an
-// ordinary failure; returns whether the engine succeeded.
+// ordinary failure; returns whether the engine succeeded. S_FALSE is no success: it is a read or
+// seek of the archive that failed (the adapter's answer, so that a probe only fails to open),
+// passed up by the engine as it gave up.
 inline bool EngineSucceeded(HRESULT result) {
     switch (result) {
     case E_NOTIMPL: throw zorvik::rt::not_implemented_error();
     case E_ABORT: throw zorvik::rt::canceled_error();
     case E_OUTOFMEMORY: throw zorvik::rt::out_of_memory_error();
     case kDiskFull: zorvik::rt::throw_hresult(kDiskFull);
-    default: return SUCCEEDED(result);
+    default: return result == S_OK;
     }
 }
 

@@ -105,9 +105,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     // The tail of the archive lands, or its loss is known, before the result is given; a loss
     // the engine never saw ends the operation with its error.
     if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
-    // S_FALSE is a read or seek of the archive that failed (the adapter's answer, so that a probe
-    // only fails to open), passed up by the engine as it gave up: what it wrote lacks the rest.
-    return EngineSucceeded(result) && result != S_FALSE ? UpdateResult::Success : UpdateResult::Failure;
+    return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
 }
 
 // The conflict check against the archive's tree, then the engine run.

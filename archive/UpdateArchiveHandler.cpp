@@ -59,7 +59,7 @@ private:
 
 prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
     const auto& properties = *item.Properties();
-    const std::string linkTarget = item.SymbolicLinkTarget();
+    const std::string_view linkTarget = item.SymbolicLinkTarget();
     prop_variant value;
     switch (id) {
     case Engine::kpidPath: value.set_string(EnginePath(properties.RenderedPath())); break;
@@ -153,8 +153,8 @@ HRESULT UpdateArchiveHandler::GetStream(std::uint32_t index, Engine::ISequential
     if (!item || !item->HasNewData()) return E_FAIL;
     return zorvik::rt::boundary([&] {
         if (item->Properties()->IsFolder()) return S_OK;
-        if (const std::string target = item->SymbolicLinkTarget(); !target.empty()) {
-            *inStream = com_ptr<Engine::ISequentialInStream>(zorvik::rt::make<BytesInStream>(target)).detach();
+        if (const std::string_view target = item->SymbolicLinkTarget(); !target.empty()) {
+            *inStream = com_ptr<Engine::ISequentialInStream>(zorvik::rt::make<BytesInStream>(std::string(target))).detach();
             return S_OK;
         }
         auto content = item->ContentStream();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/FileSystemProperties.h"
@@ -31,7 +32,7 @@ public:
     // POSIX type and permission bits the caller gave; 0 when unknown.
     virtual std::uint32_t Mode() const = 0;
     // The target, UTF-8, of a symbolic link the caller adds; empty otherwise.
-    virtual std::string SymbolicLinkTarget() const = 0;
+    virtual std::string_view SymbolicLinkTarget() const = 0;
     virtual ~IUpdateItem() = default;
 };
 
@@ -53,7 +54,7 @@ public:
     zorvik::rt::com_ptr<FileSystemProperties> Properties() const override { return properties_; }
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override;
     std::uint32_t Mode() const override { return mode_; }
-    std::string SymbolicLinkTarget() const override { return linkTarget_; }
+    std::string_view SymbolicLinkTarget() const override { return linkTarget_; }
 
 private:
     zorvik::rt::com_ptr<IArchiveAddable> source_;
@@ -74,7 +75,7 @@ public:
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override { return nullptr; }
     std::uint32_t Mode() const override { return 0; }
     // Kept from the open archive, as its other properties are.
-    std::string SymbolicLinkTarget() const override { return {}; }
+    std::string_view SymbolicLinkTarget() const override { return {}; }
 
 private:
     zorvik::rt::com_ptr<IArchiveItem> source_;
