@@ -159,7 +159,10 @@ HRESULT UpdateArchiveHandler::GetStream(std::uint32_t index, Engine::ISequential
         }
         auto content = item->ContentStream();
         if (!content) return E_FAIL;
-        *inStream = com_ptr<Engine::ISequentialInStream>(zorvik::rt::make<InputStreamAdapter>(std::move(content), ReadFailure::Reported)).detach();
+        // Content that ends before the size its item gave fails the update: it is not stored short.
+        *inStream = com_ptr<Engine::ISequentialInStream>(
+                        zorvik::rt::make<InputStreamAdapter>(std::move(content), ReadFailure::Reported, item->Properties()->Size()))
+                        .detach();
         return S_OK;
     });
 }

@@ -27,8 +27,8 @@ std::uint32_t CopyFromOtherBuffer(IBuffer* result, void* data, std::uint32_t siz
 
 }  // namespace
 
-InputStreamAdapter::InputStreamAdapter(com_ptr<IRandomAccessStream> stream, ReadFailure readFailure)
-    : stream_(std::move(stream)), input_(stream_.try_as<IInputStream>()), readFailure_(readFailure) {}
+InputStreamAdapter::InputStreamAdapter(com_ptr<IRandomAccessStream> stream, ReadFailure readFailure, std::uint64_t leastSize)
+    : stream_(std::move(stream)), input_(stream_.try_as<IInputStream>()), readFailure_(readFailure), leastSize_(leastSize) {}
 
 std::uint64_t InputStreamAdapter::Size() const {
     std::uint64_t size = 0;
@@ -85,6 +85,7 @@ HRESULT InputStreamAdapter::Read(void* data, std::uint32_t size, std::uint32_t* 
             std::memcpy(out + done, ahead_.data(), more);
             done += more;
         }
+        if (done == 0 && position < leastSize_) return kEndedShort;
         position_ = position + done;
         if (processedSize) *processedSize = done;
         return S_OK;

@@ -21,10 +21,14 @@ enum class ReadFailure {
     Reported,   // the failure itself: content being archived must never end short unnoticed
 };
 
+// What a read gives when the data ends before the size it was said to have.
+inline constexpr HRESULT kEndedShort = HRESULT_FROM_WIN32(38);  // ERROR_HANDLE_EOF
+
 class InputStreamAdapter final : public ComponentObject<InputStreamAdapter, Engine::IInStream, Engine::IStreamGetSize> {
 public:
+    // The data must hold at least leastSize bytes: the end of it before that is kEndedShort.
     explicit InputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
-                                ReadFailure readFailure = ReadFailure::EndOfData);
+                                ReadFailure readFailure = ReadFailure::EndOfData, std::uint64_t leastSize = 0);
 
     // The stream's size; raises the platform's error.
     std::uint64_t Size() const;
@@ -48,6 +52,7 @@ private:
     // Queried once: Read is called for every block the engine decodes.
     zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IInputStream> input_;
     ReadFailure readFailure_;
+    std::uint64_t leastSize_;
     std::optional<std::uint64_t> position_;
     std::optional<std::uint64_t> streamPosition_;  // where the last platform read left the stream
     std::vector<std::uint8_t> ahead_;              // the stream's bytes from aheadStart_ on

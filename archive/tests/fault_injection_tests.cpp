@@ -1,14 +1,15 @@
-// Streams that fail part-way, at every read or write in turn: the archive's N-th read fails, ends
-// early or comes back short, its N-th seek fails, or a destination's N-th write fails. Whatever
-// the step, every operation ends (no crash, no hang); an extraction that succeeds reports every
-// entry, an entry reported as extracted holds exactly its source bytes, and an update that
-// succeeds wrote an archive that 7zz tests sound and that holds what was asked.
+// Streams that fail part-way, at every read or write in turn: the N-th read of the archive (or of
+// content added to it) fails, ends early or comes back short, its N-th seek fails, or a
+// destination's N-th write or flush fails. Whatever the step, every operation ends (no crash, no
+// hang); an extraction that succeeds reports every entry, an entry reported as extracted holds
+// exactly its source bytes, and an update that succeeds wrote an archive that 7zz tests sound and
+// that holds what was asked, the added content whole.
 #include "archive/tests/UpdateTesting.h"
 
 namespace Zorvik::Testing {
 namespace {
 
-enum class Fault { None, ReadFails, ReadEnds, ReadShort, SeekFails, WriteFails };
+enum class Fault { None, ReadFails, ReadEnds, ReadShort, SeekFails, WriteFails, FlushFails };
 
 struct Injection {
     Fault fault = Fault::None;
@@ -19,7 +20,8 @@ struct Injection {
     bool Counts(std::initializer_list<Fault> kinds) const { return std::find(kinds.begin(), kinds.end(), fault) != kinds.end(); }
 };
 
-// The archive as the component sees it; reads and seeks go wrong as injected.
+// An input as the component sees it (the archive, or content to add); reads and seeks go wrong
+// as injected.
 class FaultyArchive final : public ForwardingStream<FaultyArchive, IInputStream> {
 public:
     FaultyArchive(com_ptr<IRandomAccessStream> inner, Injection injection)
@@ -42,7 +44,7 @@ private:
     Injection injection_;
 };
 
-// A destination whose N-th write, counted over every destination, fails.
+// A destination whose N-th write or flush, counted over every destination, fails.
 class FaultyDestination final : public ForwardingStream<FaultyDestination, IOutputStream> {
 public:
     FaultyDestination(com_ptr<IRandomAccessStream> inner, Injection injection)
@@ -52,7 +54,10 @@ public:
         if (injection_.Fires(Fault::WriteFails)) return E_FAIL;
         return output_->WriteAsync(buffer, operation);
     }
-    HRESULT FlushAsync(IAsyncOperation<bool>** operation) override { return output_->FlushAsync(operation); }
+    HRESULT FlushAsync(IAsyncOperation<bool>** operation) override {
+        if (injection_.Fires(Fault::FlushFails)) return E_FAIL;
+        return output_->FlushAsync(operation);
+    }
 
 private:
     com_ptr<IOutputStream> output_;
@@ -72,7 +77,7 @@ struct Made {
 // Every fault at every call of its kind that a clean run makes; attempt(fault, 0) is that run.
 template <typename Attempt>
 void Sweep(const Attempt& attempt) {
-    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails}) {
+    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails, Fault::FlushFails}) {
         const Outcome clean = attempt(fault, 0);
         ASSERT_TRUE(clean.succeeded);
         for (int at = 1; at <= clean.calls; ++at) {
@@ -81,7 +86,7 @@ void Sweep(const Attempt& attempt) {
             const Outcome outcome = attempt(fault, at);
             if (fault == Fault::ReadShort) {
                 EXPECT_TRUE(outcome.succeeded) << "a short read is no failure";
-            } else if (fault == Fault::WriteFails) {
+            } else if (fault == Fault::WriteFails || fault == Fault::FlushFails) {
                 EXPECT_FALSE(outcome.succeeded) << "a lost write never passes for success";
             }
         }
@@ -137,8 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Archivers, FaultInjection,
 
 class UpdateFaultInjection : public Updating, public ::testing::WithParamInterface<const char*> {
 protected:
-    // Adds a file to the base archive, read through the fault, into a fresh file through it (at 0,
-    // it only counts); checks what a success wrote.
+    // Adds a file to the base archive, both read through the fault, into a fresh file through it
+    // (at 0, it only counts); checks what a success wrote.
     Outcome Attempt(Fault fault, int at) {
         const Injection injection{fault, at};
         const auto base = Path(GetParam());
@@ -155,10 +160,14 @@ protected:
             injection);
         UpdateHeard heard;
         const auto callback = UpdateRecorder(heard);
-        const auto operation = Add(archive.get(), {Addable(L"added.txt", std::string(200000, 'a'))}, callback.get())(destination.get());
+        const std::string content(200000, 'a');
+        const auto added = make_archive_addable({.path = L"added.txt", .size = content.size()},
+                                                [&] { return zorvik::rt::make<FaultyArchive>(MemoryStreamOf(content), injection); });
+        const auto operation = Add(archive.get(), {added}, callback.get())(destination.get());
         if (EndOf(operation) != AsyncStatus::Completed || zorvik::rt::get(operation) != UpdateResult::Success)
             return {*injection.calls, false};
         EXPECT_TRUE(SevenZipTests(Path(out))) << "an update that succeeded wrote a sound archive";
+        EXPECT_EQ(Capture("7zz e -so " + Path(out).string() + " added.txt").first, content) << "the added content is whole";
         const auto paths = PathsOf(SevenZipList(Path(out)));
         for (const char* kept : {"a/b.txt", "noise.bin", "imp/deep/only.txt", "added.txt"})
             EXPECT_NE(std::find(paths.begin(), paths.end(), kept), paths.end()) << kept << " is in what an update that succeeded wrote";
