@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "zorvik/Items.h"
+
 namespace Zorvik::Cli {
 
 std::string Describe(HRESULT hr) {
@@ -15,6 +17,11 @@ std::string Describe(HRESULT hr) {
     case static_cast<std::uint32_t>(E_INVALIDARG): return "invalid argument";
     case static_cast<std::uint32_t>(kArchiveBusy): return "archive busy: another operation is working on it";
     case static_cast<std::uint32_t>(kDiskFull): return "disk full";
+    case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(38)): return "the data ended before its size (a file changed while it was read?)";
+    case static_cast<std::uint32_t>(kTooManyEntries):
+        return fmt::format("the archive holds more than {} entries and folders, the most Zorvik accepts", kMostTreeNodes);
+    case static_cast<std::uint32_t>(kPathTooLong):
+        return fmt::format("an entry's path is longer than {} characters, the most Zorvik accepts", kLongestEntryPath);
     case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(2)): return "no such file";
     case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(3)): return "no such folder";
     case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(126)): return "a module is missing";

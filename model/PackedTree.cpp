@@ -13,7 +13,7 @@ PackedTree::PackedTree() { Add(kNoNode, {}, kFolder); }
 PackedTree::~PackedTree() = default;
 
 std::uint32_t PackedTree::Add(std::uint32_t parent, PackedText name, std::uint8_t flags) {
-    if (nodes_.size() >= kNoNode) throw zorvik::rt::out_of_memory_error();
+    if (nodes_.size() >= kMostTreeNodes) zorvik::rt::throw_hresult(kTooManyEntries);
     const auto index = static_cast<std::uint32_t>(nodes_.size());
     Node& node = nodes_.emplace_back();
     node.text = name.Data();

@@ -64,6 +64,7 @@ bool TreeBuilder::AddEntry(std::uint32_t index) {
     EntryProperties properties;
     if (!readEntry_(index, tree_.Text(), properties)) return false;
     const PackedText path = properties.Path;
+    if (path.size() > kLongestEntryPath) zorvik::rt::throw_hresult(kPathTooLong);
 
     SplitPath(path, components_);
     const auto firstNamed = std::find_if(components_.begin(), components_.end(), [](PackedText c) { return !c.empty(); });

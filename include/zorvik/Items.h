@@ -18,6 +18,15 @@ using ABI::Windows::Foundation::DateTime;
 using ABI::Windows::Foundation::Collections::IObservableVector;
 using ABI::Windows::Foundation::Collections::IVector;
 
+// What an archive's tree holds at most. Beyond it, GetRootFolderAsync fails: with kTooManyEntries
+// when the entries and the folders their paths imply number more than kMostTreeNodes, with
+// kPathTooLong when an entry's path is longer than kLongestEntryPath characters. Folder depth
+// has no limit of its own: a path of kLongestEntryPath characters names at most half as many.
+inline constexpr std::uint32_t kMostTreeNodes = 1u << 26;
+inline constexpr std::uint32_t kLongestEntryPath = 1u << 20;
+inline constexpr HRESULT kTooManyEntries = HRESULT_FROM_WIN32(1816);  // ERROR_NOT_ENOUGH_QUOTA
+inline constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(206);      // ERROR_FILENAME_EXCED_RANGE
+
 // File-system style description of an archive entry, or of something a caller adds.
 struct IFileSystemProperties : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IFileSystemProperties");

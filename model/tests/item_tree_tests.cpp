@@ -194,6 +194,13 @@ TEST(ItemTree, AVeryDeepPathBuildsAndIsReleasedWithoutRecursion) {
     EXPECT_FALSE(parent) << "a child does not keep its folder alive";
 }
 
+TEST(ItemTree, APathLongerThanTheLimitFailsTheTree) {
+    const std::wstring longest(kLongestEntryPath, L'n');
+    EXPECT_EQ(TreeFailure(ArchiveOver(make<FakeHandler>(std::vector{FileEntry(longest)})).get()), S_OK);
+    auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"a"), FileEntry(L"d/" + longest)}));
+    EXPECT_EQ(TreeFailure(archive.get()), kPathTooLong);
+}
+
 TEST(ItemTree, CloseDropsTheTreeAndItsStatistics) {
     auto handler = make<FakeHandler>(std::vector{FileEntry(L"a", 10), FolderEntry(L"b")});
     auto archive = ArchiveOver(handler);
