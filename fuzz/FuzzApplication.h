@@ -132,28 +132,42 @@ inline void Walk(IArchiveFolder* folder, std::vector<com_ptr<IArchiveItem>>& ite
     }
 }
 
-// Opens stream under name, builds the tree and extracts every item into discarding streams.
-// getVolume answers volume requests (none: unavailable). Failures of the component are results,
-// not findings: they end the run quietly.
-inline void OpenWalkExtract(com_ptr<IRandomAccessStream> stream, const std::wstring& name, bool givePassword,
-                            std::function<volume_answer(std::wstring_view)> getVolume = nullptr) {
+// An archive opened as an application opens it, with its tree built.
+struct OpenedArchive {
+    com_ptr<IArchive> archive;
+    com_ptr<IArchiveFolder> root;
+};
+
+// Opens stream under name and builds the tree; empty when the component does not open it. asked
+// counts the passwords given, shared with what the run asks later. getVolume answers volume
+// requests (none: unavailable).
+inline OpenedArchive Open(com_ptr<IRandomAccessStream> stream, const std::wstring& name, bool givePassword,
+                          const std::shared_ptr<int>& asked, std::function<volume_answer(std::wstring_view)> getVolume = nullptr) {
     UsePrivateTemporaryFolder();
-    auto asked = std::make_shared<int>(0);
     archive_source_hooks hooks;
     hooks.request_password = [givePassword, asked] { return AnswerPassword(givePassword, asked); };
     hooks.get_volume = std::move(getVolume);
     const auto source = make_archive_source(name, std::move(hooks));
-    try {
-        const auto archive = Cli::NewArchive();
-        com_ptr<IAsyncOperation<bool>> opening;
-        check_hresult(archive->OpenAsync(stream.get(), source.get(), opening.put()));
-        if (!zorvik::rt::get(opening)) return;
+    OpenedArchive opened{Cli::NewArchive(), nullptr};
+    com_ptr<IAsyncOperation<bool>> opening;
+    check_hresult(opened.archive->OpenAsync(stream.get(), source.get(), opening.put()));
+    if (!zorvik::rt::get(opening)) return {};
+    com_ptr<IAsyncOperation<IArchiveFolder*>> building;
+    check_hresult(opened.archive->GetRootFolderAsync(nullptr, building.put()));
+    opened.root = zorvik::rt::get(building);
+    return opened;
+}
 
-        com_ptr<IAsyncOperation<IArchiveFolder*>> building;
-        check_hresult(archive->GetRootFolderAsync(nullptr, building.put()));
-        const com_ptr<IArchiveFolder> root = zorvik::rt::get(building);
+// Opens stream under name, builds the tree and extracts every item into discarding streams.
+// Failures of the component are results, not findings: they end the run quietly.
+inline void OpenWalkExtract(com_ptr<IRandomAccessStream> stream, const std::wstring& name, bool givePassword,
+                            std::function<volume_answer(std::wstring_view)> getVolume = nullptr) {
+    auto asked = std::make_shared<int>(0);
+    try {
+        const OpenedArchive opened = Open(std::move(stream), name, givePassword, asked, std::move(getVolume));
+        if (!opened.root) return;
         std::vector<com_ptr<IArchiveItem>> items;
-        Walk(root.get(), items);
+        Walk(opened.root.get(), items);
         if (items.empty()) return;
 
         auto budget = std::make_shared<std::uint64_t>(kOutputLimit);
@@ -165,7 +179,7 @@ inline void OpenWalkExtract(com_ptr<IRandomAccessStream> stream, const std::wstr
         std::vector<IArchiveItem*> raw;
         for (const auto& item : items) raw.push_back(item.get());
         com_ptr<IAsyncOperation<bool>> extraction;
-        check_hresult(archive->ExtractAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback.get(), extraction.put()));
+        check_hresult(opened.archive->ExtractAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback.get(), extraction.put()));
         zorvik::rt::get(extraction);
     } catch (const zorvik::rt::hresult_error&) {
     }

@@ -7,11 +7,13 @@
 #   destination_fuzzer: a byte (policy | 0x04: links as files) + entry lines
 #   rar_reader_fuzzer:  a byte (read size; 0xff: whole reads) + an archive, a second volume
 #                       after its marker
+#   update_fuzzer:      a byte (extension index | change << 3 | 0x20 to give the password) +
+#                       an archive of a format the engine writes
 set -eu
 out=$(realpath -m "${1:-seeds}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$out/archive_fuzzer" "$out/volumes_fuzzer" "$out/destination_fuzzer" "$out/rar_reader_fuzzer"
+mkdir -p "$out/archive_fuzzer" "$out/volumes_fuzzer" "$out/destination_fuzzer" "$out/rar_reader_fuzzer" "$out/update_fuzzer"
 cd "$work"
 mkdir -p src/sub/deeper src/empty
 seq 1 300 > src/text.txt
@@ -29,13 +31,27 @@ ext_index() {
     001) echo 15 ;; *) echo 0 ;;
     esac
 }
-# archive_seed name file [password]: the file under its extension's index.
+# Extension indexes of update_fuzzer.cpp's table, for the formats the engine writes.
+update_ext_index() {
+    case $1 in
+    7z) echo 1 ;; zip) echo 2 ;; tar) echo 3 ;; wim) echo 4 ;; gz) echo 5 ;; bz2) echo 6 ;; xz) echo 7 ;;
+    esac
+}
+# archive_seed name file [password]: the file under its extension's index; for the formats the
+# engine writes, also an update seed for each change (add, remove, rename, move).
 archive_seed() {
     flags=$(ext_index "${2##*.}")
     [ $# -ge 3 ] && flags=$((flags | 16))
     { printf "\\$(printf %o "$flags")"; cat "$2"; } > "$out/archive_fuzzer/$1"
     # The same without its extension, found by its signature alone.
     { printf '\0'; cat "$2"; } > "$out/archive_fuzzer/$1-probed"
+    index=$(update_ext_index "${2##*.}")
+    [ -n "$index" ] || return 0
+    for change in 0 1 2 3; do
+        flags=$((index | change << 3 | change << 6))
+        [ $# -ge 3 ] && flags=$((flags | 32))
+        { printf "\\$(printf %o "$flags")"; cat "$2"; } > "$out/update_fuzzer/$1-$change"
+    done
 }
 make_archive() { # name command...
     name=$1; shift
@@ -140,6 +156,6 @@ rar_seed header-password -m3 -s -hppassword
 rar_seed volumes -m0 -v4k
 { printf '\003'; tail -c +2 "$out/rar_reader_fuzzer/fast"; } > "$out/rar_reader_fuzzer/fast-short-reads"
 rm -f r*.rar
-for target in archive_fuzzer volumes_fuzzer destination_fuzzer rar_reader_fuzzer; do
+for target in archive_fuzzer volumes_fuzzer destination_fuzzer rar_reader_fuzzer update_fuzzer; do
     echo "$target: $(ls "$out/$target" | wc -l) seeds"
 done
