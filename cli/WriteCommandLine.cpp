@@ -16,8 +16,8 @@ const char* const kReplacing =
     "archive was written. A failure, Ctrl-C (exit 130) or a full disk leaves the archive as it was and removes the temporary "
     "file; only a process killed outright can leave one behind. From the moment the archive is opened until it is replaced, "
     "another writing command on it fails with exit code 5, and so does one while an extraction of it runs.\n\n"
-    "A progress bar is shown on stderr when it is a terminal; --quiet silences it. On success one line on stdout says what was "
-    "written; with --json it is an object {\"archive\", \"operation\", \"format\", \"result\": \"written\" or "
+    "A progress bar is shown on stderr when it is a terminal. On success one line on stdout says what was written; --quiet "
+    "silences both. With --json it is an object {\"archive\", \"operation\", \"format\", \"result\": \"written\" or "
     "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}.";
 
 const char* const kCompression =
@@ -121,7 +121,7 @@ CLI::App* WriteCommandLine::Command(CLI::App& app, const char* name, const char*
     command->add_option("ARCHIVE", options_.archive, "The archive file.")->required();
     passwordOptions_.push_back(command->add_option("-p,--password", password_, kPasswordOption)->option_text("PW"));
     command->add_flag("--json", options_.json, "Print the result as JSON.");
-    command->add_flag("-q,--quiet", quiet, "No progress bar.");
+    command->add_flag("-q,--quiet", quiet, "No progress bar, nor the closing line.");
     return command;
 }
 
@@ -139,7 +139,8 @@ bool WriteCommandLine::Parsed() const {
     return std::any_of(commands_.begin(), commands_.end(), [](const auto& command) { return command.first->parsed(); });
 }
 
-ExitCode WriteCommandLine::Run(Console& console) {
+ExitCode WriteCommandLine::Run(Console& console, bool quiet) {
+    options_.quiet = quiet;
     for (const CLI::Option* option : passwordOptions_)
         if (option->count() > 0) options_.password = password_;
     if (solid_ || notSolid_) options_.compression.solid = solid_;

@@ -23,7 +23,7 @@ public:
 
     // Whether one of them was given.
     bool Parsed() const;
-    ExitCode Run(Console& console);
+    ExitCode Run(Console& console, bool quiet);
 
 private:
     CLI::App* Command(CLI::App& app, const char* name, const char* help, bool& quiet);

@@ -47,9 +47,9 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
         for (const auto& [name, count] : written.counts) report[name] = count;
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
         fmt::print("{}\n", report.dump(2, ' ', false, Json::error_handler_t::replace));
-    } else if (!wrote) {
+    } else if (!wrote && !options.quiet) {
         fmt::print("{}: nothing to update\n", options.archive);
-    } else {
+    } else if (!options.quiet) {
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);

@@ -23,6 +23,7 @@ struct WriteOptions {
     bool force = false;                   // create: replace an archive that exists
     bool dereference = false;             // create and add: store what symbolic links point to
     bool json = false;
+    bool quiet = false;                   // no closing line (the --json object stays)
     std::optional<std::string> password;  // --password
     CompressionChoice compression;
 };

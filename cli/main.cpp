@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
         if (list->parsed()) code = RunList(options, console);
         if (extractCommand->parsed()) code = RunExtract(options, extract, console);
         if (test->parsed()) code = RunTest(options, console);
-        if (writeCommands.Parsed()) code = writeCommands.Run(console);
+        if (writeCommands.Parsed()) code = writeCommands.Run(console, quiet);
         if (version->parsed() || showVersion) code = RunVersion();
     } catch (const CommandError& error) {
         console.EndProgress();

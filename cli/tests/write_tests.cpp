@@ -121,8 +121,10 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         {"a RAR archive", {"add", "base.rar", "new.txt"}, 1, "cannot be written: Rar", false},
         {"a tar in a gzip", {"add", "base.tar.gz", "new.txt"}, 1, "cannot be written: a tar inside gzip", false},
         {"a tar in an xz", {"remove", "base.txz", "readme.txt"}, 1, "cannot be written: a tar inside xz", false},
+        {"an archive of volumes", {"add", "vol.7z.001", "new.txt"}, 1, "cannot be written: an archive of several volumes", false},
     };
     Shell("tar -czf ../base.tar.gz readme.txt && tar -cJf ../base.txz readme.txt", "src");
+    Shell("head -c 5000 /dev/urandom > noise.bin && 7zz a -bd -v2k vol.7z noise.bin >/dev/null");
     for (const ContractCase& contract : cases) {
         SCOPED_TRACE(contract.label);
         if (contract.args[1] == "base.rar" && !fs::exists(Path("base.rar"))) continue;
@@ -133,6 +135,7 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         EXPECT_EQ(ReadFile(Path(contract.args[1])) != before, contract.archiveChanges);
         EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
     }
+    EXPECT_EQ(Run({"rename", "base.7z", "zero.txt", "nil.txt", "-q"}).out, "") << "--quiet leaves out the closing line";
     EXPECT_TRUE(SevenZip("t base.7z", root_));
 
     for (const char* command : {"create", "add", "remove", "rename", "move"}) {
