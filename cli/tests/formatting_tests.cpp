@@ -49,7 +49,7 @@ TEST(JsonString, AJsonParserReadsBackTheTextWithUnreadableBytesReplaced) {
     } cases[] = {
         {"plain/name.txt", "plain/name.txt"},
         {"quote\" back\\slash", "quote\" back\\slash"},
-        {std::string("ctl\b\t\n\f\r\x01\x1F\x7F", 14), std::string("ctl\b\t\n\f\r\x01\x1F\x7F", 14)},
+        {"ctl\b\t\n\f\r\x01\x1F\x7F", "ctl\b\t\n\f\r\x01\x1F\x7F"},
         {std::string("nul\0end", 7), std::string("nul\0end", 7)},
         {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
         {"bad\xFF\xC3", "bad\xEF\xBF\xBD\xEF\xBF\xBD"},
