@@ -24,6 +24,8 @@ Zorvik::UpdateResult Update(const Zorvik::Fuzz::OpenedArchive& opened, Change ch
     const auto callback = Zorvik::make_update_callback({
         .resolve_conflict = [](Zorvik::IFileSystemProperties*, Zorvik::IArchiveItem*) { return Zorvik::ConflictAnswer::AddUnderOtherName; },
         .get_password = [givePassword, asked] { return Zorvik::Fuzz::AnswerPassword(givePassword, asked); },
+        // A solid block is decoded whole to be written again: a bomb is cancelled at the output limit.
+        .set_completed = [](std::uint64_t completed) { return completed > Zorvik::Fuzz::kOutputLimit ? 1 : 0; },
     });
     com_ptr<Zorvik::Fuzz::IAsyncOperation<Zorvik::UpdateResult>> operation;
     if (change == Change::Add || items.empty()) {
