@@ -17,7 +17,6 @@ struct IRandom : ISequential {
 };
 struct IGreeter : IInspectable {
     static constexpr GUID iid = guid_from_name("Test.IGreeter");
-    static constexpr const char* name = "Test.IGreeter";
     virtual int Greet() = 0;
 };
 
