@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Extraction against `7zz x`, side by side on the same archives: `zorvik extract` on a mixed data
 # set of $ZORVIK_BENCH_MIB MiB (default 256) as 7z LZMA2 and as 7z Copy (stored), and on 20,000
-# small files (1 to 4 KiB) as 7z and as zip. Medians come from hyperfine, peak memory from
-# /usr/bin/time -v.
+# small files (1 to 4 KiB) as 7z and as zip. The tools run in turn, into a fresh folder each
+# time; medians of wall time and peak memory (/usr/bin/time).
 #
 #   bench/extract.sh [path/to/zorvik]      (default: build/bin/zorvik)
 #
@@ -14,7 +14,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
-for tool in 7zz zip python3 hyperfine /usr/bin/time "$zorvik"; do
+for tool in 7zz zip python3 /usr/bin/time "$zorvik"; do
     command -v "$tool" >/dev/null || { echo "extract.sh: $tool is missing" >&2; exit 1; }
 done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")

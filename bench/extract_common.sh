@@ -1,5 +1,6 @@
-# Shared by the extraction benchmarks (sourced): the data sets, and one side-by-side comparison
-# of a peer's extraction command with ours on the same archive.
+# Shared by the extraction and writing benchmarks (sourced): the data sets, commands run in
+# turn with their medians, and one side-by-side comparison of a peer's extraction command with
+# ours on the same archive.
 #
 # Expects: $work (scratch folder, removed by the caller). Sets $out, the folder both tools
 # extract into: $work/out, or a folder below $ZORVIK_BENCH_OUT when that is set. A
@@ -42,29 +43,41 @@ for i in range(count):
 PYTHON
 }
 
-# Peak resident set in KiB of a shell command, the median of three runs; $out is emptied before each.
-peak_kib() {
-    for _ in 1 2 3; do
-        rm -rf "$out" && mkdir -p "$out"
-        /usr/bin/time -v sh -c "exec $1" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-    done | sort -n | sed -n 2p
+# alternate PREPARE COMMAND...: runs the commands in turn, each after PREPARE, round after round
+# ($ZORVIK_BENCH_WARMUP untimed rounds, default 1, then $ZORVIK_BENCH_RUNS, default 5), so that a
+# machine whose speed drifts slows them alike. Each timed run adds "INDEX SECONDS PEAK-KIB" to
+# $runs (default $work/runs).
+alternate() {
+    local prepare=$1 warmup=${ZORVIK_BENCH_WARMUP:-1} rounds=$((${ZORVIK_BENCH_WARMUP:-1} + ${ZORVIK_BENCH_RUNS:-5})) round i start
+    shift
+    runs=${runs:-$work/runs}
+    : >"$runs"
+    for ((round = 0; round < rounds; round++)); do
+        for ((i = 1; i <= $#; i++)); do
+            sh -c "$prepare"
+            start=$EPOCHREALTIME
+            /usr/bin/time -f %M -o "$runs.peak" sh -c "${!i}" >/dev/null
+            ((round < warmup)) || echo "$((i - 1)) $(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') $(<"$runs.peak")" >>"$runs"
+        done
+    done
+    rm -f "$runs.peak"
 }
 
-# compare LABEL PEER PEER-COMMAND OURS OUR-COMMAND: hyperfine medians (a fresh output folder
-# before every run of either) and peak memory of both commands, each extracting into $out.
+# median INDEX FIELD: the median over the last alternate of one command's seconds (field 2) or
+# peak resident set in KiB (field 3).
+median() {
+    awk -v i="$1" -v f="$2" '$1 == i { print $f }' "$runs" | sort -g | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'
+}
+
+# compare LABEL PEER PEER-COMMAND OURS OUR-COMMAND: medians of time and peak memory of both
+# commands, alternating, each extracting into a fresh $out.
 compare() {
     local label=$1 peer=$2 peer_command=$3 ours=$4 our_command=$5
-    hyperfine -N --style none --warmup 1 --min-runs 5 --prepare "sh -c 'rm -rf $out && mkdir -p $out'" \
-        --export-csv "$work/times.csv" "$peer_command" "$our_command" >/dev/null
-    local times
-    mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$work/times.csv")
-    local peak_peer peak_ours
-    peak_peer=$(peak_kib "$peer_command")
-    peak_ours=$(peak_kib "$our_command")
+    alternate "rm -rf $out && mkdir -p $out" "$peer_command" "$our_command"
     mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
-    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$peer" "${times[0]}" "$(mib "$peak_peer")"
-    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$ours" "${times[1]}" "$(mib "$peak_ours")"
+    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$peer" "$(median 0 2)" "$(mib "$(median 0 3)")"
+    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$ours" "$(median 1 2)" "$(mib "$(median 1 3)")"
     # Speed as the peer's time over ours: at least 1 means ours is at least as fast.
-    awk -v a="${times[1]}" -v b="${times[0]}" -v m="$peak_ours" -v n="$peak_peer" -v p="$peer" \
+    awk -v a="$(median 1 2)" -v b="$(median 0 2)" -v m="$(median 1 3)" -v n="$(median 0 3)" -v p="$peer" \
         'BEGIN { printf "           speed %.2fx of %s   memory %.2fx of %s\n", b / a, p, m / n, p }'
 }

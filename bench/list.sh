@@ -2,7 +2,7 @@
 # Listing against `7zz l`, side by side on the same archives: `zorvik list` and `zorvik list --json`
 # (and bench_tree, which only opens the archive and builds its item tree through the component)
 # on a zip and a 7z of 100,000 and of 1,000,000 entries (empty files in 500 folders, stored).
-# Medians come from hyperfine, peak memory from /usr/bin/time -v (median of three runs).
+# The commands run in turn; medians of wall time and peak memory (/usr/bin/time).
 #
 #   bench/list.sh [path/to/build/bin]      (default: build/bin)
 #
@@ -12,7 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 bin=$(realpath "${1:-$here/../build/bin}")
-for tool in 7zz zip python3 hyperfine /usr/bin/time "$bin/zorvik" "$bin/bench_tree"; do
+for tool in 7zz zip python3 /usr/bin/time "$bin/zorvik" "$bin/bench_tree"; do
     command -v "$tool" >/dev/null || { echo "list.sh: $tool is missing" >&2; exit 1; }
 done
 # Memory-backed when the machine has it: a million files take minutes to create on a disk.
@@ -20,6 +20,7 @@ scratch=${TMPDIR:-/tmp}
 [[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
 work=$(mktemp -d "$scratch/zorvik-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+source "$here/extract_common.sh"
 
 # $1 entries: 500 folders and empty files spread over them, as a zip and a 7z.
 make_archives() {
@@ -35,13 +36,6 @@ PYTHON
     rm -rf "$work/source"
 }
 
-# Peak resident set in KiB, the median of three runs.
-peak_kib() {
-    for _ in 1 2 3; do
-        /usr/bin/time -v sh -c "exec $1 >/dev/null" 2>&1 | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-    done | sort -n | sed -n 2p
-}
-
 echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-14s %-18s %9s %9s %12s %8s %11s\n' archive command median speed "peak memory" memory "per entry"
 declare -A per_entry
@@ -52,14 +46,11 @@ for count in "${counts[@]}"; do
         archive=$work/$count.$format
         commands=("7zz l $archive" "$bin/zorvik list $archive" "$bin/zorvik list --json $archive" "$bin/bench_tree $archive")
         labels=("7zz l" "zorvik list" "zorvik list --json" "bench_tree")
-        hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$work/times.csv" "${commands[@]}" >/dev/null
-        mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$work/times.csv")
-        peak_peer=$(peak_kib "${commands[0]}")
+        alternate true "${commands[@]}"
         for i in "${!commands[@]}"; do
-            peak=$([[ $i == 0 ]] && echo "$peak_peer" || peak_kib "${commands[$i]}")
-            per_entry[$format${labels[$i]}$count]=$(awk -v s="${times[$i]}" -v n="$count" 'BEGIN { printf "%.2f", s * 1e6 / n }')
+            per_entry[$format${labels[$i]}$count]=$(awk -v s="$(median "$i" 2)" -v n="$count" 'BEGIN { printf "%.2f", s * 1e6 / n }')
             # Speed as 7zz's time over this command's, memory as this command's peak over 7zz's.
-            awk -v a="$count.$format" -v l="${labels[$i]}" -v s="${times[$i]}" -v p="${times[0]}" -v m="$peak" -v n="$peak_peer" \
+            awk -v a="$count.$format" -v l="${labels[$i]}" -v s="$(median "$i" 2)" -v p="$(median 0 2)" -v m="$(median "$i" 3)" -v n="$(median 0 3)" \
                 -v e="${per_entry[$format${labels[$i]}$count]}" \
                 'BEGIN { printf "%-14s %-18s %8.3fs %8.2fx %8.1f MiB %7.2fx %8s us\n", a, l, s, p / s, m / 1024, m / n, e }'
         done

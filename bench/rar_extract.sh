@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Extracting a 1 GiB RAR 5 archive (-m3, solid and not) to files: `unrar x` against
 # bench_extract, which opens the archive and extracts every entry through the component (its
-# in-process RAR reader, on the same decompression library). Both write to the same disk;
-# medians come from hyperfine, peak memory from /usr/bin/time -v.
+# in-process RAR reader, on the same decompression library). Both write to the same disk, in
+# turn; medians of wall time and peak memory (/usr/bin/time).
 #
 #   bench/rar_extract.sh [path/to/bench_extract]      (default: build/bin/bench_extract)
 #
@@ -14,7 +14,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 bench_extract=$(realpath "${1:-$here/../build/bin/bench_extract}")
-for tool in rar unrar hyperfine /usr/bin/time "$bench_extract"; do
+for tool in rar unrar /usr/bin/time "$bench_extract"; do
     command -v "$tool" >/dev/null || { echo "rar_extract.sh: $tool is missing" >&2; exit 1; }
 done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")

@@ -2,14 +2,13 @@
 # Writing 7z archives: `zorvik create` of a 256 MiB mixed payload (LZMA2, level 5, solid, both
 # with the engine's default thread count) against `7zz a`; and renaming one entry of a 1 GiB
 # non-solid 7z, adding one small file to it, and removing one entry of a 1 GiB solid 7z, against
-# `7zz rn`, `7zz a` and `7zz d`. Medians come from hyperfine (the archive copied afresh before
-# every run), peak memory from /usr/bin/time -v (median of three runs).
+# `7zz rn`, `7zz a` and `7zz d`. The tools run in turn, the archive copied afresh before every
+# run; medians of wall time and peak memory (/usr/bin/time).
 #
 #   bench/write.sh [path/to/zorvik]      (default: build/bin/zorvik)
 #
 # ZORVIK_BENCH_RUNS (default 5) timed runs of each command after ZORVIK_BENCH_WARMUP (default 1)
-# untimed ones, ZORVIK_BENCH_PEAK_RUNS (default 3) runs
-# for its peak memory.
+# untimed ones.
 #
 # The inputs (extract.sh's mixed data: random bytes and this machine's own libraries and shared
 # data) take a while to make; they are made once in $ZORVIK_BENCH_DATA (default
@@ -21,7 +20,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
-for tool in 7zz hyperfine /usr/bin/time "$zorvik"; do
+for tool in 7zz /usr/bin/time "$zorvik"; do
     command -v "$tool" >/dev/null || { echo "write.sh: $tool is missing" >&2; exit 1; }
 done
 data=${ZORVIK_BENCH_DATA:-/var/tmp/zorvik-bench-write}
@@ -30,6 +29,7 @@ work=$data
 source "$here/extract_common.sh"
 out=$(mktemp -d "${ZORVIK_BENCH_OUT:-$data}/zorvik-bench-out-XXXXXX")
 trap 'rm -rf "$out"' EXIT
+runs=$out/runs
 if [[ ! -f $data/solid.7z ]]; then
     rm -rf "$data/source" && make_mixed_source 1024
     (cd "$data/source" && 7zz a -bd -bso0 -mx1 -ms=off "$data/nonsolid.7z" . && 7zz a -bd -bso0 "$data/solid.7z" .)
@@ -45,28 +45,15 @@ renamed=$(middle "$data/nonsolid.7z")
 removed=$(middle "$data/solid.7z")
 echo "payload $(du -sh --apparent-size "$data/payload" | cut -f1); nonsolid.7z $(du -h "$data/nonsolid.7z" | cut -f1), solid.7z $(du -h "$data/solid.7z" | cut -f1); $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# Peak resident set in KiB of a command, the median of three runs, each after prepare.
-peak_kib() {
-    local prepare=$1
-    shift
-    for _ in $(seq "${ZORVIK_BENCH_PEAK_RUNS:-3}"); do
-        sh -c "$prepare"
-        /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-    done | sort -n | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'
-}
-
-# compare LABEL PREPARE PEER-COMMAND OUR-COMMAND [REFERENCE-COMMAND]: medians and peak memory, each
-# run after PREPARE; the reference (copying the archive, say) is timed beside them.
+# compare LABEL PREPARE PEER-COMMAND OUR-COMMAND [REFERENCE-COMMAND]: medians of time and peak
+# memory, the commands run in turn, each after PREPARE; the reference (copying the archive, say)
+# is timed beside them.
 compare() {
-    local label=$1 prepare=$2 peer=$3 ours=$4 reference=${5:-}
-    hyperfine --style none --warmup "${ZORVIK_BENCH_WARMUP:-1}" --runs "${ZORVIK_BENCH_RUNS:-5}" --prepare "$prepare" --export-csv "$out/times.csv" "$peer" "$ours" ${reference:+"$reference"} >/dev/null
-    local times
-    mapfile -t times < <(awk -F, 'NR > 1 { print $4 }' "$out/times.csv")
-    [[ -n $reference ]] && printf '%-8s %s: %.3fs\n' "" "$reference" "${times[2]}"
-    local peak_peer peak_ours
-    peak_peer=$(peak_kib "$prepare" sh -c "$peer")
-    peak_ours=$(peak_kib "$prepare" sh -c "$ours")
-    awk -v l="$label" -v a="${times[1]}" -v b="${times[0]}" -v m="$peak_ours" -v n="$peak_peer" 'BEGIN {
+    local label=$1 prepare=$2
+    shift 2
+    alternate "$prepare" "$@"
+    (($# < 3)) || printf '%-8s %s: %.3fs\n' "" "$3" "$(median 2 2)"
+    awk -v l="$label" -v b="$(median 0 2)" -v a="$(median 1 2)" -v n="$(median 0 3)" -v m="$(median 1 3)" 'BEGIN {
         printf "%-8s 7zz %8.3fs %9.1f MiB   zorvik %8.3fs %9.1f MiB   speed %.2fx   memory %.2fx\n", l, b, n / 1024, a, m / 1024, b / a, m / n }'
 }
 
