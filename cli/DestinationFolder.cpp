@@ -121,9 +121,10 @@ DestinationFolder::DestinationFolder(const std::string& path, bool preservePermi
     std::error_code error;
     created_ = MissingFolders(path);
     std::filesystem::create_directories(path, error);
-    root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    zorvik::rt::unique_fd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The reason it could not be made says more than that it is missing.
-    if (!root_) Fail("cannot open the destination folder", error ? error.value() : errno);
+    if (!root) Fail("cannot open the destination folder", error ? error.value() : errno);
+    root_ = std::make_shared<const zorvik::rt::unique_fd>(std::move(root));
 }
 
 void DestinationFolder::RemoveCreatedFolders() const noexcept {
@@ -143,16 +144,15 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
     return names;
 }
 
-zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
+DestinationFolder::Folder DestinationFolder::OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const {
     std::size_t shared = 0;
     while (shared < opened_.size() && shared < count && opened_[shared].name == names[shared]) ++shared;
     // Folders below a path that continues elsewhere are of no further use.
     if (shared < count) opened_.resize(shared);
-    zorvik::rt::unique_fd deeper;  // below the kept depth, each folder replaces the one above
-    const auto current = [&] { return deeper ? deeper.get() : shared == 0 ? root_.get() : opened_[shared - 1].folder.get(); };
-    for (std::size_t i = shared; i < count; ++i, ++shared) {
+    Folder current = shared == 0 ? root_ : opened_[shared - 1].folder;
+    for (std::size_t i = shared; i < count; ++i) {
         const std::string& name = names[i];
-        const int parent = current();
+        const int parent = current->get();
         zorvik::rt::unique_fd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next && errno == ENOENT && create) {
             if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) Fail("cannot create folder " + name, errno);
@@ -164,15 +164,11 @@ zorvik::rt::unique_fd DestinationFolder::OpenFolder(const std::vector<std::strin
             if (error == ENOTDIR) throw ItemWriteError("a file is in the way of folder " + name);
             Fail("cannot open folder " + name, error);
         }
-        if (!deeper && opened_.size() < kKeptDepth)
-            opened_.push_back({name, std::move(next)});
-        else
-            deeper = std::move(next);
+        current = std::make_shared<const zorvik::rt::unique_fd>(std::move(next));
+        // Kept for the next item down to a depth; below it, each folder replaces the one above.
+        if (opened_.size() == i && i < kKeptDepth) opened_.push_back({name, current});
     }
-    if (deeper) return deeper;
-    zorvik::rt::unique_fd folder(::fcntl(current(), F_DUPFD_CLOEXEC, 0));
-    if (!folder) Fail("cannot open the destination folder", errno);
-    return folder;
+    return current;
 }
 
 std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
@@ -184,7 +180,7 @@ std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(cons
     created.folder = OpenFolder(names, names.size() - 1, true);
     created.name = names.back();
     created.policy = policy;
-    const int folder = created.folder.get();
+    const int folder = created.folder->get();
     if (!MayTake(folder, created.name, created.policy, created.replaces, replaceable)) return std::nullopt;
     // Owner-only until it is whole; O_EXCL never follows a symbolic link.
     created.temporaryName = MakeTemporary(created.name, [&](const char* temporary) {
@@ -205,19 +201,19 @@ void DestinationFolder::Commit(CreatedFile& file) const {
         Remove(file);
         Fail("cannot write it", error);
     }
-    GiveName(file.folder.get(), std::exchange(file.temporaryName, {}), file.name, file.policy);
+    GiveName(file.folder->get(), std::exchange(file.temporaryName, {}), file.name, file.policy);
 }
 
 bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& components, const std::string& target, ExistingFiles policy,
                                            const std::optional<timespec>& modified, const Replaceable& replaceable) const {
     const std::vector<std::string> names = Names(components);
     if (names.empty()) throw RefusedName("invalid file name");
-    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    if (!PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) { return ::symlinkat(target.c_str(), folder.get(), name); }))
+    const Folder folder = OpenFolder(names, names.size() - 1, true);
+    if (!PlaceNew(folder->get(), names.back(), policy, replaceable, [&](const char* name) { return ::symlinkat(target.c_str(), folder->get(), name); }))
         return false;
     if (modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *modified};
-        if (::utimensat(folder.get(), names.back().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot set its time", errno);
+        if (::utimensat(folder->get(), names.back().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot set its time", errno);
     }
     return true;
 }
@@ -227,26 +223,26 @@ bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& componen
     const std::vector<std::string> names = Names(components);
     const std::vector<std::string> existingNames = Names(existing);
     if (names.empty() || existingNames.empty()) throw RefusedName("invalid file name");
-    const zorvik::rt::unique_fd existingFolder = OpenFolder(existingNames, existingNames.size() - 1, false);
+    const Folder existingFolder = OpenFolder(existingNames, existingNames.size() - 1, false);
     struct stat target {};
-    if (::fstatat(existingFolder.get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
+    if (::fstatat(existingFolder->get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
     if (!S_ISREG(target.st_mode)) throw ItemWriteError("its target is not a regular file");
-    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, true);
-    return PlaceNew(folder.get(), names.back(), policy, replaceable, [&](const char* name) {
-        return ::linkat(existingFolder.get(), existingNames.back().c_str(), folder.get(), name, 0);
+    const Folder folder = OpenFolder(names, names.size() - 1, true);
+    return PlaceNew(folder->get(), names.back(), policy, replaceable, [&](const char* name) {
+        return ::linkat(existingFolder->get(), existingNames.back().c_str(), folder->get(), name, 0);
     });
 }
 
 std::optional<std::string> DestinationFolder::SymbolicLinkAt(const std::vector<std::string>& names) const {
     if (names.empty()) return std::nullopt;
-    zorvik::rt::unique_fd folder;
+    Folder folder;
     try {
         folder = OpenFolder(names, names.size() - 1, false);
     } catch (const ItemWriteError&) {
         return std::nullopt;  // nothing there
     }
     std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlinkat(folder.get(), names.back().c_str(), target.data(), target.size());
+    const ssize_t length = ::readlinkat(folder->get(), names.back().c_str(), target.data(), target.size());
     if (length < 0) return std::nullopt;
     target.resize(static_cast<std::size_t>(length));
     return target;
@@ -255,8 +251,8 @@ std::optional<std::string> DestinationFolder::SymbolicLinkAt(const std::vector<s
 zorvik::rt::unique_fd DestinationFolder::OpenFile(const std::vector<std::wstring>& components) const {
     const std::vector<std::string> names = Names(components);
     if (names.empty()) throw RefusedName("invalid file name");
-    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size() - 1, false);
-    zorvik::rt::unique_fd file(::openat(folder.get(), names.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const Folder folder = OpenFolder(names, names.size() - 1, false);
+    zorvik::rt::unique_fd file(::openat(folder->get(), names.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!file || ::fstat(file.get(), &info) != 0) Fail("cannot open " + names.back(), errno);
     if (!S_ISREG(info.st_mode)) throw ItemWriteError(names.back() + " is not a regular file");
@@ -270,15 +266,15 @@ void DestinationFolder::CreateFolder(const std::vector<std::wstring>& components
 
 void DestinationFolder::SetFolderModified(const std::vector<std::wstring>& components, const timespec& modified) const {
     const std::vector<std::string> names = Names(components);
-    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size(), false);
+    const Folder folder = OpenFolder(names, names.size(), false);
     const timespec times[2] = {{0, UTIME_OMIT}, modified};
-    if (::futimens(folder.get(), times) != 0) Fail("cannot set its time", errno);
+    if (::futimens(folder->get(), times) != 0) Fail("cannot set its time", errno);
 }
 
 void DestinationFolder::SetFolderMode(const std::vector<std::wstring>& components, mode_t mode) const {
     const std::vector<std::string> names = Names(components);
-    const zorvik::rt::unique_fd folder = OpenFolder(names, names.size(), false);
-    if (::fchmod(folder.get(), Permitted(mode)) != 0) Fail("cannot set its mode", errno);
+    const Folder folder = OpenFolder(names, names.size(), false);
+    if (::fchmod(folder->get(), Permitted(mode)) != 0) Fail("cannot set its mode", errno);
 }
 
 DestinationFolder::FileIdentity DestinationFolder::Identity(int file) {
@@ -299,7 +295,7 @@ bool DestinationFolder::IsFull(const CreatedFile& file) noexcept {
 
 void DestinationFolder::Remove(CreatedFile& file) noexcept {
     file.file.reset();
-    if (!file.temporaryName.empty()) ::unlinkat(file.folder.get(), file.temporaryName.c_str(), 0);
+    if (!file.temporaryName.empty()) ::unlinkat(file.folder->get(), file.temporaryName.c_str(), 0);
     file.temporaryName.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -39,11 +40,16 @@ enum class ExistingFiles { Fail, Overwrite, Skip };
 
 class DestinationFolder {
 public:
+    // An open folder, shared by whoever still needs it (the folders of the current path, the
+    // file being written in one), so that no item opens or duplicates a folder the one before
+    // it had open.
+    using Folder = std::shared_ptr<const zorvik::rt::unique_fd>;
+
     // A new file under a temporary name, open for writing, with what is needed to give it its
     // name or to remove it again.
     struct CreatedFile {
         zorvik::rt::unique_fd file;
-        zorvik::rt::unique_fd folder;
+        Folder folder;
         std::string name;
         std::string temporaryName;
         ExistingFiles policy = ExistingFiles::Fail;
@@ -107,18 +113,18 @@ public:
 private:
     struct OpenedFolder {
         std::string name;
-        zorvik::rt::unique_fd folder;
+        Folder folder;
     };
     // Folders kept open from the top, at most this deep: deeper ones are opened for each item.
     static constexpr std::size_t kKeptDepth = 32;
 
     // Opens (creating when asked) each folder of names in turn, starting below the folders that
     // the previous item's path shares.
-    zorvik::rt::unique_fd OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
+    Folder OpenFolder(const std::vector<std::string>& names, std::size_t count, bool create) const;
     // What the umask and the setting leave of an archive's mode.
     mode_t Permitted(mode_t mode) const noexcept;
 
-    zorvik::rt::unique_fd root_;
+    Folder root_;
     std::vector<std::filesystem::path> created_;  // deepest first
     mode_t creationMask_ = 022;
     bool preservePermissions_ = false;
