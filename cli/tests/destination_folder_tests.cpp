@@ -54,6 +54,27 @@ TEST_F(Destination, CreatesFoldersOnTheWayAndSkipsEmptyAndDotNames) {
     EXPECT_FALSE(fs::exists(root_ / "out/x"));
 }
 
+// A file keeps its folder open while later items walk elsewhere, above and below the depth of
+// folders kept open between items.
+TEST_F(Destination, AFileIsNamedInItsOwnFolderWhateverTheItemsAfterItOpened) {
+    const DestinationFolder destination((root_ / "out").string());
+    std::vector<std::wstring> deep(40, L"d");
+    deep.push_back(L"deep.txt");
+    auto first = destination.CreateFile(deep, ExistingFiles::Fail);
+    auto second = destination.CreateFile({L"e", L"shallow.txt"}, ExistingFiles::Fail);
+    auto third = destination.CreateFile({L"shallow.txt"}, ExistingFiles::Fail);
+    for (auto* file : {&first, &second, &third}) {
+        ASSERT_TRUE(*file);
+        Write(**file, "x");
+        destination.Commit(**file);
+    }
+    fs::path path = root_ / "out";
+    for (int i = 0; i < 40; ++i) path /= "d";
+    EXPECT_EQ(Read(path / "deep.txt"), "x");
+    EXPECT_EQ(Read(root_ / "out/e/shallow.txt"), "x");
+    EXPECT_EQ(Read(root_ / "out/shallow.txt"), "x");
+}
+
 TEST_F(Destination, ALinkWithoutANameOfItsOwnIsRefusedAndTheOthersAreMade) {
     const DestinationFolder destination((root_ / "out").string());
     DeferredLinks links(&destination, false);
