@@ -2,13 +2,14 @@
 # turn with their medians, and one side-by-side comparison of a peer's extraction command with
 # ours on the same archive.
 #
-# Expects: $work (scratch folder, removed by the caller). Sets $out, the folder both tools
-# extract into: $work/out, or a folder below $ZORVIK_BENCH_OUT when that is set. A
-# memory-backed one (/dev/shm) takes the disk's own noise out of the comparison: on ext4 a
-# folder emptied just before a run slows file creation for a minute or more afterwards, as the
-# file system avoids reusing the inodes it just freed.
+# Expects: $work (scratch folder, removed by the caller). Sets $runs, the record of timed runs
+# ($work/runs), and $out, the folder both tools extract into: $work/out, or a folder below
+# $ZORVIK_BENCH_OUT when that is set. A memory-backed one (/dev/shm) takes the disk's own noise
+# out of the comparison: on ext4 a folder emptied just before a run slows file creation for a
+# minute or more afterwards, as the file system avoids reusing the inodes it just freed.
 
 out=$work/out
+runs=$work/runs
 [[ -n ${ZORVIK_BENCH_OUT:-} ]] && out=$(mktemp -d "$ZORVIK_BENCH_OUT/zorvik-bench-out-XXXXXX")
 
 # $1 MiB in $work/source: a quarter random bytes in four files, the rest this machine's own
@@ -46,13 +47,12 @@ PYTHON
 # alternate PREPARE COMMAND...: runs the commands in turn, each after PREPARE, round after round
 # ($ZORVIK_BENCH_WARMUP untimed rounds, default 1, then $ZORVIK_BENCH_RUNS, default 5), so that a
 # machine whose speed drifts slows them alike. Each timed run adds "INDEX SECONDS PEAK-KIB" to
-# $runs (default $work/runs).
+# $runs.
 alternate() {
-    local prepare=$1 warmup=${ZORVIK_BENCH_WARMUP:-1} rounds=$((${ZORVIK_BENCH_WARMUP:-1} + ${ZORVIK_BENCH_RUNS:-5})) round i start
+    local prepare=$1 warmup=${ZORVIK_BENCH_WARMUP:-1} round i start
     shift
-    runs=${runs:-$work/runs}
     : >"$runs"
-    for ((round = 0; round < rounds; round++)); do
+    for ((round = 0; round < warmup + ${ZORVIK_BENCH_RUNS:-5}; round++)); do
         for ((i = 1; i <= $#; i++)); do
             sh -c "$prepare"
             start=$EPOCHREALTIME
