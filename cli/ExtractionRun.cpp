@@ -27,6 +27,7 @@ ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passw
       passwords_(passwords),
       console_(console),
       settings_(std::move(settings)),
+      commits_(settings_.destination),
       links_(settings_.destination, settings_.linksAsFiles) {}
 
 ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
@@ -79,6 +80,7 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
                                                    callback.as<IExtractionCallback>().get(), extraction.put()));
     bool result = false;
     const HRESULT failure = AwaitOutcome(extraction.get(), result);
+    Settle(true);
     console_.EndProgress();
     ReportUnexplainedFailure();
     DropUnfinishedOutput();
@@ -142,6 +144,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
         std::vector<std::wstring> destination = DestinationOf(item);
         if (item.IsSymbolicLink() || item.IsHardLink()) return LinkStream(std::move(item), std::move(destination), settings_.existing);
         links_.Forget(destination);
+        SettleCommitsOn(destination);
         // A file this run wrote is one the archive holds twice: the later entry takes its place.
         // Flattened, two names meeting are two files, as with a file already there.
         const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
@@ -205,7 +208,9 @@ void ExtractionRun::Folder(IArchiveItem* node) {
         return;
     }
     try {
-        settings_.destination->CreateFolder(Components(item.path));
+        const std::vector<std::wstring> components = Components(item.path);
+        SettleCommitsOn(components);
+        settings_.destination->CreateFolder(components);
         if (item.mode == 0 && item.modified == 0) {
             Tell(item, ItemResult::Kind::Done);
             return;
@@ -283,11 +288,48 @@ void ExtractionRun::Finish(Current& current) {
     }
     if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
     if (current.file) {
-        settings_.destination->Commit(*current.file);
-        written_.insert(DestinationFolder::Identity(current.file->file.get()));
-        if (item.modified != 0) DestinationFolder::SetModified(*current.file, ToTimespec(item.modified));
+        commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
+        std::wstring key;
+        for (const std::wstring& name : current.destination) AppendCommitKey(key, name);
+        committingKeys_.insert(key);
+        committing_.push_back({std::move(item), std::move(key)});
+        return;
     }
     Tell(item, ItemResult::Kind::Done);
+}
+
+void ExtractionRun::Settle(bool wait) {
+    if (settling_ || commits_.Pending() == 0) return;
+    // What it reports waits for nothing: it is next in order.
+    settling_ = true;
+    for (CommitQueue::Outcome& outcome : commits_.Take(wait)) {
+        Committing committed = std::move(committing_.front());
+        committing_.pop_front();
+        committingKeys_.erase(committingKeys_.find(committed.key));
+        if (outcome.failure) {
+            ReportItem(committed.item, *outcome.failure, ExitCode::Failed);
+        } else {
+            written_.insert(outcome.identity);
+            Tell(committed.item, ItemResult::Kind::Done);
+        }
+    }
+    settling_ = false;
+}
+
+void ExtractionRun::SettleCommitsOn(const std::vector<std::wstring>& destination) {
+    Settle(false);
+    std::wstring key;
+    for (const std::wstring& name : destination) {
+        if (committingKeys_.empty()) return;
+        AppendCommitKey(key, name);
+        if (committingKeys_.count(key)) return Settle(true);
+    }
+}
+
+void ExtractionRun::AppendCommitKey(std::wstring& key, std::wstring_view name) {
+    if (name.empty() || name == L".") return;  // the folder that holds it, as for the file system
+    if (!key.empty()) key += L'/';
+    for (const wchar_t c : name) key += c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
 void ExtractionRun::CreateLinks() {
@@ -378,15 +420,18 @@ std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
     return components;
 }
 
-void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) const {
+// Reports keep the order of the items: files waiting for their names are told of first.
+void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) {
+    Settle(true);
     if (settings_.report) settings_.report(ItemResult{Readable(path), folder, kind, reason});
 }
 
-void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) const {
+void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) {
     if (!item.implicit) Tell(item.path, item.folder, kind);
 }
 
 void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
+    Settle(true);
     if (!reported_.emplace(item.item.get(), item.item).second) return;
     if (code == ExitCode::Password)
         passwordFailed_ = true;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "cli/CommitQueue.h"
 #include "cli/Console.h"
 #include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
@@ -125,8 +127,8 @@ private:
     std::optional<std::string> Refusal(const Item& item) const;
     std::vector<std::wstring> DestinationOf(const Item& item) const;
     // Tells settings_.report how an entry fared.
-    void Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason = {}) const;
-    void Tell(const Item& item, ItemResult::Kind kind) const;
+    void Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason = {});
+    void Tell(const Item& item, ItemResult::Kind kind);
     // Reports an item's failure once.
     void ReportItem(const Item& item, const std::string& reason, ExitCode code);
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
@@ -136,6 +138,14 @@ private:
     // Reports every file below the chosen nodes that the run said nothing about: a run that
     // extracted or tested nothing of what it was asked for is no success.
     void ReportUnheard(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
+    // Reports the files whose commit has ended (waiting for every one when wait), in order.
+    void Settle(bool wait);
+    // Waits for the commits of files at destination or at a folder on its way, which a new
+    // item there must find in place.
+    void SettleCommitsOn(const std::vector<std::wstring>& destination);
+    // Extends the key under which a destination path waits for its commit by one name: names
+    // that differ only in case share one, as a file system may take them for one.
+    static void AppendCommitKey(std::wstring& key, std::wstring_view name);
     // A write failure after which no other file can be written either ends the run.
     void StopOnFullOrReadOnly(int error);
     // Modes and times of the folders, once nothing more is written into them.
@@ -145,6 +155,7 @@ private:
     PasswordSource& passwords_;
     Console& console_;
     const ExtractionSettings settings_;
+    CommitQueue commits_;
 
     // Outputs open for entries whose result has not come yet: one decode may feed several
     // entries (copies of one file in a RAR archive).
@@ -152,6 +163,15 @@ private:
     // The files this run wrote: a later entry of the same name replaces the earlier one, as it
     // would in the file system the archive was made from.
     std::unordered_set<DestinationFolder::FileIdentity, FileIdentityHash> written_;
+    // Files written whole, waiting for their names, in the order of commits_, with the commit key
+    // of each; an item is reported only after those before it, whatever it is.
+    struct Committing {
+        Item item;
+        std::wstring key;
+    };
+    std::deque<Committing> committing_;
+    std::unordered_multiset<std::wstring> committingKeys_;
+    bool settling_ = false;
     DeferredLinks links_;
     std::vector<Item> linkItems_;  // the entries of links_, by tag
     StandardOutput standardOutput_;

@@ -28,6 +28,16 @@ TEST_F(ToolTest, ANameHeldTwiceKeepsTheLaterEntry) {
     EXPECT_EQ(result.code, 0);
     EXPECT_EQ(result.err, "zorvik: a.txt: the archive holds this name more than once; the later entry replaces the earlier\n");
     EXPECT_EQ(ReadFile(Path("out/a.txt")), "second\n");
+
+    // A file, then a folder of its name: the file is in place when the folder is wanted.
+    fs::remove(Path("twice/a.txt"));
+    WriteFile(Path("twice/a.txt/b"), "below\n");
+    Shell("tar -rf ../twice.tar a.txt/b", "twice");
+    const ToolResult below = Run({"extract", "twice.tar", "-o", "again"});
+    EXPECT_EQ(below.code, 1);
+    EXPECT_EQ(below.err, "zorvik: a.txt: the archive holds this name more than once; the later entry replaces the earlier\n"
+                         "zorvik: a.txt/b: a file is in the way of folder a.txt\n");
+    EXPECT_EQ(ReadFile(Path("again/a.txt")), "second\n");
 }
 
 TEST_F(ToolTest, AFullOrReadOnlyFileSystemIsSaidAndEndsTheRun) {
