@@ -1,5 +1,5 @@
 // Presents a platform random-access stream to the engine as an output stream, with write-behind:
-// engine writes gather in a 256 KiB buffer, and each full buffer goes to the platform in one
+// engine writes gather in a 128 KiB buffer, and each full buffer goes to the platform in one
 // asynchronous write while the engine fills a second one. That is far more than a write needs
 // to be cheap, and little next to what the engine itself takes.
 #pragma once
@@ -33,7 +33,7 @@ private:
 
 class OutputStreamAdapter final : public ComponentObject<OutputStreamAdapter, Engine::IOutStream> {
 public:
-    static constexpr std::uint32_t kBufferSize = 0x40000;
+    static constexpr std::uint32_t kBufferSize = 0x20000;
 
     // Buffers come from buffers when given, else from a set of the adapter's own.
     explicit OutputStreamAdapter(zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream,
