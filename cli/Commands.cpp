@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include <chrono>
@@ -273,9 +274,9 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         const ExitCode code = walk([&](const Entry& entry) {
             const auto modified = IsoUtc(entry.modified);
             fmt::print(
-                "{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
+                FMT_COMPILE("{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
                 "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
-                "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}",
+                "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}"),
                 separator, JsonString(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
                 NullableJson(modified.value_or("")), entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
                 NullableJson(zorvik::rt::to_utf8(entry.symbolicLinkTarget)), NullableJson(zorvik::rt::to_utf8(entry.hardLinkTarget)));
@@ -294,10 +295,10 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                                    : entry.IsHardLink()              ? " link to " + Printable(zorvik::rt::to_utf8(entry.hardLinkTarget))
                                                                      : std::string();
         if (entry.folder) {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}/\n", TableTime(entry.modified, options.localTime), "", "", attributes, Printable(entry.path));
+            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}/\n"), TableTime(entry.modified, options.localTime), "", "", attributes, Printable(entry.path));
             ++folders;
         } else {
-            fmt::print("{}  {:>12}  {:>12}  {:<4}  {}{}\n", TableTime(entry.modified, options.localTime), entry.size, entry.packedSize, attributes,
+            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}{}\n"), TableTime(entry.modified, options.localTime), entry.size, entry.packedSize, attributes,
                        Printable(entry.path), target);
             ++files;
             size += entry.size;

@@ -1,6 +1,6 @@
 #include "cli/FileTime.h"
 
-#include <fmt/format.h>
+#include <fmt/compile.h>
 
 namespace Zorvik::Cli {
 
@@ -18,11 +18,12 @@ std::pair<std::int64_t, std::int64_t> Split(std::int64_t ticks) {
     return {seconds - kSecondsFrom1601To1970, rest};
 }
 
-std::string Format(std::int64_t ticks, const char* pattern, bool local = false) {
+template <typename Pattern>
+std::string Format(std::int64_t ticks, const Pattern& pattern, bool local = false) {
     const time_t seconds = static_cast<time_t>(Split(ticks).first);
     tm parts{};
     if (!(local ? localtime_r(&seconds, &parts) : gmtime_r(&seconds, &parts))) return {};
-    return fmt::format(fmt::runtime(pattern), parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+    return fmt::format(pattern, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
                        parts.tm_sec);
 }
 
@@ -30,12 +31,12 @@ std::string Format(std::int64_t ticks, const char* pattern, bool local = false) 
 
 std::optional<std::string> IsoUtc(std::int64_t ticks) {
     if (ticks == 0) return std::nullopt;
-    return Format(ticks, "{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z");
+    return Format(ticks, FMT_COMPILE("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z"));
 }
 
 std::string TableTime(std::int64_t ticks, bool local) {
     if (ticks == 0) return std::string(19, ' ');
-    return Format(ticks, "{:04}-{:02}-{:02} {:02}:{:02}:{:02}", local);
+    return Format(ticks, FMT_COMPILE("{:04}-{:02}-{:02} {:02}:{:02}:{:02}"), local);
 }
 
 timespec ToTimespec(std::int64_t ticks) {

@@ -58,6 +58,10 @@ std::wstring WideName(std::string_view bytes) {
     std::wstring name;
     name.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            name.push_back(static_cast<wchar_t>(bytes[i++]));
+            continue;
+        }
         const Decoded decoded = DecodeOne(bytes.substr(i));
         if (decoded.length == 0) {
             name.push_back(static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
@@ -71,6 +75,7 @@ std::wstring WideName(std::string_view bytes) {
 }
 
 std::string Printable(std::string_view utf8) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) return std::string(utf8);
     const std::wstring name = WideName(utf8);
     std::string text;
     text.reserve(utf8.size());

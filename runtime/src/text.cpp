@@ -1,4 +1,6 @@
 // UTF-8 and wchar_t (UTF-32 on Linux) text at the edges.
+#include <algorithm>
+
 #include "zorvik/runtime/com_ptr.h"
 
 namespace zorvik::rt {
@@ -45,9 +47,12 @@ std::wstring to_wide(std::string_view utf8) {
 }
 
 std::string to_utf8(std::wstring_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // Names are mostly ASCII: that leading part is copied whole.
+    const auto ascii = std::find_if(text.begin(), text.end(), [](wchar_t c) { return static_cast<std::uint32_t>(c) >= 0x80; });
+    std::string result(text.begin(), ascii);
+    if (ascii == text.end()) return result;
+    result.reserve(text.size() + 8);
+    for (auto i = static_cast<std::size_t>(ascii - text.begin()); i < text.size(); ++i) {
         auto code = static_cast<std::uint32_t>(text[i]);
         // Text from the archive engine holds characters beyond the BMP as UTF-16 pairs.
         if (IsHighSurrogate(code) && i + 1 < text.size() && IsLowSurrogate(static_cast<std::uint32_t>(text[i + 1])))
