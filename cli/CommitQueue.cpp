@@ -1,5 +1,7 @@
 #include "cli/CommitQueue.h"
 
+#include <iterator>
+
 namespace Zorvik::Cli {
 
 CommitQueue::~CommitQueue() {
@@ -31,7 +33,9 @@ std::vector<CommitQueue::Outcome> CommitQueue::Take(bool wait) {
         changed_.wait(lock, [&] { return done_.size() == pending_; });
         awaited_ = false;
     }
-    outcomes.swap(done_);
+    // Moved out rather than swapped, so that done_ keeps the room it grew to.
+    outcomes.assign(std::make_move_iterator(done_.begin()), std::make_move_iterator(done_.end()));
+    done_.clear();
     pending_ -= outcomes.size();
     return outcomes;
 }

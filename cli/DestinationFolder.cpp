@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include <cerrno>
@@ -38,7 +39,7 @@ mode_t CreationMask() {
 // A name of our own beside the file's, hidden and unlikely to be taken.
 std::string TemporaryName(const std::string& name) {
     static std::mt19937_64 random{std::random_device{}()};
-    return fmt::format(".{}.{:016x}.zorvik-part", name.substr(0, 200), random());
+    return fmt::format(FMT_COMPILE(".{}.{:016x}.zorvik-part"), name.substr(0, 200), random());
 }
 
 // The folders of path that do not exist yet, deepest first.

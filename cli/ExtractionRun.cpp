@@ -288,9 +288,9 @@ void ExtractionRun::Finish(Current& current) {
     }
     if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
     if (current.file) {
-        commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
         std::wstring key;
         for (const std::wstring& name : current.destination) AppendCommitKey(key, name);
+        commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
         committingKeys_.insert(key);
         committing_.push_back({std::move(item), std::move(key)});
         return;
@@ -302,16 +302,21 @@ void ExtractionRun::Settle(bool wait) {
     if (settling_ || commits_.Pending() == 0) return;
     // What it reports waits for nothing: it is next in order.
     settling_ = true;
-    for (CommitQueue::Outcome& outcome : commits_.Take(wait)) {
-        Committing committed = std::move(committing_.front());
-        committing_.pop_front();
-        committingKeys_.erase(committingKeys_.find(committed.key));
-        if (outcome.failure) {
-            ReportItem(committed.item, *outcome.failure, ExitCode::Failed);
-        } else {
-            written_.insert(outcome.identity);
-            Tell(committed.item, ItemResult::Kind::Done);
+    try {
+        for (CommitQueue::Outcome& outcome : commits_.Take(wait)) {
+            Committing committed = std::move(committing_.front());
+            committing_.pop_front();
+            committingKeys_.erase(committingKeys_.find(committed.key));
+            if (outcome.failure) {
+                ReportItem(committed.item, *outcome.failure, ExitCode::Failed);
+            } else {
+                written_.insert(outcome.identity);
+                Tell(committed.item, ItemResult::Kind::Done);
+            }
         }
+    } catch (...) {
+        settling_ = false;
+        throw;
     }
     settling_ = false;
 }
