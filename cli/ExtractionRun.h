@@ -144,7 +144,7 @@ private:
     // item there must find in place.
     void SettleCommitsOn(const std::vector<std::wstring>& destination);
     // Extends the key under which a destination path waits for its commit by one name: names
-    // that differ only in case share one, as a file system may take them for one.
+    // that differ only in ASCII case share one, as a file system may take them for one.
     static void AppendCommitKey(std::wstring& key, std::wstring_view name);
     // A write failure after which no other file can be written either ends the run.
     void StopOnFullOrReadOnly(int error);
