@@ -38,8 +38,6 @@ public:
     void Push(DestinationFolder::CreatedFile&& file, std::optional<timespec> modified);
     // The outcomes of the commits done since the last call; of every commit queued, when wait.
     std::vector<Outcome> Take(bool wait);
-    // Commits queued whose outcome has not been taken.
-    std::size_t Pending() const noexcept { return pending_; }
 
 private:
     struct Job {

@@ -144,7 +144,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
         std::vector<std::wstring> destination = DestinationOf(item);
         if (item.IsSymbolicLink() || item.IsHardLink()) return LinkStream(std::move(item), std::move(destination), settings_.existing);
         links_.Forget(destination);
-        SettleCommitsOn(destination);
+        std::wstring commitKey = SettleCommitsOn(destination);
         // A file this run wrote is one the archive holds twice: the later entry takes its place.
         // Flattened, two names meeting are two files, as with a file already there.
         const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
@@ -160,7 +160,9 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
         }
         if (item.mode != 0) created->mode = item.mode;
         auto stream = zorvik::rt::open_file_stream_on(created->file.get(), FileAccessMode::ReadWrite);
-        open_.push_back(Current{std::move(item), std::move(created), std::move(destination)});
+        Current current{std::move(item), std::move(created), std::move(destination)};
+        current.commitKey = std::move(commitKey);
+        open_.push_back(std::move(current));
         return file_stream_answer::into(std::move(stream));
     } catch (const RefusedName& error) {
         ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
@@ -288,18 +290,16 @@ void ExtractionRun::Finish(Current& current) {
     }
     if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
     if (current.file) {
-        std::wstring key;
-        for (const std::wstring& name : current.destination) AppendCommitKey(key, name);
         commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
-        committingKeys_.insert(key);
-        committing_.push_back({std::move(item), std::move(key)});
+        committingKeys_.insert(current.commitKey);
+        committing_.push_back({std::move(item), std::move(current.commitKey)});
         return;
     }
     Tell(item, ItemResult::Kind::Done);
 }
 
 void ExtractionRun::Settle(bool wait) {
-    if (settling_ || commits_.Pending() == 0) return;
+    if (settling_ || committing_.empty()) return;
     // What it reports waits for nothing: it is next in order.
     settling_ = true;
     try {
@@ -321,14 +321,14 @@ void ExtractionRun::Settle(bool wait) {
     settling_ = false;
 }
 
-void ExtractionRun::SettleCommitsOn(const std::vector<std::wstring>& destination) {
+std::wstring ExtractionRun::SettleCommitsOn(const std::vector<std::wstring>& destination) {
     Settle(false);
     std::wstring key;
     for (const std::wstring& name : destination) {
-        if (committingKeys_.empty()) return;
         AppendCommitKey(key, name);
-        if (committingKeys_.count(key)) return Settle(true);
+        if (!committingKeys_.empty() && committingKeys_.count(key)) Settle(true);
     }
+    return key;
 }
 
 void ExtractionRun::AppendCommitKey(std::wstring& key, std::wstring_view name) {

@@ -83,6 +83,7 @@ private:
         bool link = false;
         // What a symbolic link's data holds: its target, for the formats that keep it so.
         std::shared_ptr<std::string> linkData;
+        std::wstring commitKey;  // of a file, see AppendCommitKey
     };
     struct Failure {
         Item item;
@@ -141,8 +142,8 @@ private:
     // Reports the files whose commit has ended (waiting for every one when wait), in order.
     void Settle(bool wait);
     // Waits for the commits of files at destination or at a folder on its way, which a new
-    // item there must find in place.
-    void SettleCommitsOn(const std::vector<std::wstring>& destination);
+    // item there must find in place; the destination's commit key.
+    std::wstring SettleCommitsOn(const std::vector<std::wstring>& destination);
     // Extends the key under which a destination path waits for its commit by one name: names
     // that differ only in ASCII case share one, as a file system may take them for one.
     static void AppendCommitKey(std::wstring& key, std::wstring_view name);
