@@ -1,6 +1,5 @@
-# Shared by the extraction and writing benchmarks (sourced): the data sets, commands run in
-# turn with their medians, and one side-by-side comparison of a peer's extraction command with
-# ours on the same archive.
+# Shared by the benchmarks (sourced): the data sets, commands run in turn with their medians,
+# and one side-by-side comparison of a peer's extraction command with ours on the same archive.
 #
 # Expects: $work (scratch folder, removed by the caller). Sets $runs, the record of timed runs
 # ($work/runs), and $out, the folder both tools extract into: $work/out, or a folder below
