@@ -1,7 +1,9 @@
 // HSTRING, task memory and name-based GUIDs.
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "zorvik/runtime/implements.h"
 
@@ -54,9 +56,19 @@ namespace zorvik::rt {
 
 namespace detail {
 HSTRING make_class_name(const char* name) {
-    const std::wstring wide = to_wide(name);
+    // Components tell their objects apart by class name, so it is asked for often; each name is
+    // made once and shared (names are static text, so their address is their key). Kept to the
+    // end of the process, reachable.
+    static std::mutex mutex;
+    static auto& made = *new std::unordered_map<const char*, HSTRING>();
+    std::lock_guard lock(mutex);
+    HSTRING& shared = made[name];
+    if (!shared) {
+        const std::wstring wide = to_wide(name);
+        check_hresult(WindowsCreateString(wide.data(), static_cast<std::uint32_t>(wide.size()), &shared));
+    }
     HSTRING result = nullptr;
-    check_hresult(WindowsCreateString(wide.data(), static_cast<std::uint32_t>(wide.size()), &result));
+    check_hresult(WindowsDuplicateString(shared, &result));
     return result;
 }
 }  // namespace detail
