@@ -74,9 +74,9 @@ compare() {
     local label=$1 peer=$2 peer_command=$3 ours=$4 our_command=$5
     alternate "rm -rf $out && mkdir -p $out" "$peer_command" "$our_command"
     mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
-    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$peer" "$(median 0 2)" "$(mib "$(median 0 3)")"
-    printf '%-10s %-14s %8.3fs %12s\n' "$label" "$ours" "$(median 1 2)" "$(mib "$(median 1 3)")"
+    printf '%-11s %-14s %8.3fs %12s\n' "$label" "$peer" "$(median 0 2)" "$(mib "$(median 0 3)")"
+    printf '%-11s %-14s %8.3fs %12s\n' "$label" "$ours" "$(median 1 2)" "$(mib "$(median 1 3)")"
     # Speed as the peer's time over ours: at least 1 means ours is at least as fast.
     awk -v a="$(median 1 2)" -v b="$(median 0 2)" -v m="$(median 1 3)" -v n="$(median 0 3)" -v p="$peer" \
-        'BEGIN { printf "           speed %.2fx of %s   memory %.2fx of %s\n", b / a, p, m / n, p }'
+        'BEGIN { printf "            speed %.2fx of %s   memory %.2fx of %s\n", b / a, p, m / n, p }'
 }
