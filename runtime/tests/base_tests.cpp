@@ -56,6 +56,14 @@ TEST(Implements, InspectableReportsClassNameIidsAndTrust) {
     hstring name;
     ASSERT_EQ(inspectable->GetRuntimeClassName(name.put()), S_OK);
     EXPECT_EQ(name, L"Test.Greeter");
+    {
+        hstring released;  // each name handed out is the caller's to release
+        ASSERT_EQ(make<Greeter>().as<IInspectable>()->GetRuntimeClassName(released.put()), S_OK);
+    }
+    hstring again;
+    ASSERT_EQ(inspectable->GetRuntimeClassName(again.put()), S_OK);
+    EXPECT_EQ(again, name);
+    EXPECT_EQ(name, L"Test.Greeter");
     std::uint32_t count = 0;
     GUID* iids = nullptr;
     ASSERT_EQ(inspectable->GetIids(&count, &iids), S_OK);
