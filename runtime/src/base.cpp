@@ -1,9 +1,10 @@
 // HSTRING, task memory and name-based GUIDs.
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 
 #include "zorvik/runtime/implements.h"
 
@@ -56,19 +57,20 @@ namespace zorvik::rt {
 
 namespace detail {
 HSTRING make_class_name(const char* name) {
-    // Components tell their objects apart by class name, so it is asked for often; each name is
-    // made once and shared (names are static text, so their address is their key). Kept to the
-    // end of the process, reachable.
+    // Components tell their objects apart by class name, so it is asked for often: each name is
+    // made once and shared, kept (reachable) to the end of the process. Keyed by its text, not
+    // its address, which a module loaded later may reuse.
     static std::mutex mutex;
-    static auto& made = *new std::unordered_map<const char*, HSTRING>();
+    static auto& made = *new std::map<std::string, HSTRING, std::less<>>();
     std::lock_guard lock(mutex);
-    HSTRING& shared = made[name];
-    if (!shared) {
+    auto found = made.find(std::string_view(name));
+    if (found == made.end()) found = made.emplace(name, nullptr).first;
+    if (!found->second) {
         const std::wstring wide = to_wide(name);
-        check_hresult(WindowsCreateString(wide.data(), static_cast<std::uint32_t>(wide.size()), &shared));
+        check_hresult(WindowsCreateString(wide.data(), static_cast<std::uint32_t>(wide.size()), &found->second));
     }
     HSTRING result = nullptr;
-    check_hresult(WindowsDuplicateString(shared, &result));
+    check_hresult(WindowsDuplicateString(found->second, &result));
     return result;
 }
 }  // namespace detail

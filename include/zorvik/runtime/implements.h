@@ -40,7 +40,7 @@ struct first_inspectable<Last> {
     using type = std::conditional_t<std::is_base_of_v<IInspectable, Last>, Last, void>;
 };
 
-// A new reference to the class name; name must be static text.
+// A new reference to the class name.
 ZORVIK_RT_EXPORT HSTRING make_class_name(const char* name);
 
 // Shared between an object and its weak references; outlives the object while any weak
