@@ -425,10 +425,12 @@ std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
     return components;
 }
 
-// Reports keep the order of the items: files waiting for their names are told of first.
+// Reports keep the order of the items: files waiting for their names are told of first. Without
+// a report nothing waits for them here.
 void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) {
+    if (!settings_.report) return;
     Settle(true);
-    if (settings_.report) settings_.report(ItemResult{Readable(path), folder, kind, reason});
+    settings_.report(ItemResult{Readable(path), folder, kind, reason});
 }
 
 void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) {
