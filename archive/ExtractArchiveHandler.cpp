@@ -1,5 +1,6 @@
 #include "archive/ExtractArchiveHandler.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "archive/CallerProgress.h"
@@ -22,7 +23,49 @@ constexpr std::int32_t kResultOk = 0;
 constexpr std::int32_t kResultUnsupportedMethod = 1;
 constexpr std::int32_t kResultCrcError = 3;
 
+// The slot of index not yet removed, or null.
+template <class Slots>
+auto* SlotOf(Slots& slots, std::uint32_t index) noexcept {
+    const auto found = std::lower_bound(slots.begin(), slots.end(), index, [](const auto& slot, std::uint32_t i) { return slot.Index < i; });
+    return found != slots.end() && found->Index == index && !found->Removed ? &*found : nullptr;
+}
+
 }  // namespace
+
+void ExtractionMap::Seal() {
+    // Stable, so that of equal indices the later addition comes last and is the one kept.
+    std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) { return a.Index < b.Index; });
+    const auto kept = std::unique(slots_.rbegin(), slots_.rend(), [](const Slot& a, const Slot& b) { return a.Index == b.Index; });
+    slots_.erase(slots_.begin(), kept.base());
+    slots_.shrink_to_fit();
+    remaining_ = slots_.size();
+}
+
+const MappedEntry* ExtractionMap::Find(std::uint32_t index) const noexcept {
+    const auto* const slot = SlotOf(slots_, index);
+    return slot ? &slot->Entry : nullptr;
+}
+
+const MappedEntry* ExtractionMap::First() const noexcept {
+    const auto found = std::find_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.Removed; });
+    return found != slots_.end() ? &found->Entry : nullptr;
+}
+
+std::vector<std::uint32_t> ExtractionMap::RemainingIndices() const {
+    std::vector<std::uint32_t> indices;
+    indices.reserve(remaining_);
+    for (const Slot& slot : slots_)
+        if (!slot.Removed) indices.push_back(slot.Index);
+    return indices;
+}
+
+void ExtractionMap::Remove(std::uint32_t index) noexcept {
+    if (auto* const slot = SlotOf(slots_, index)) {
+        slot->Removed = true;
+        slot->Entry = {};  // a visited item's objects go now
+        --remaining_;
+    }
+}
 
 ExtractItem ExtractionMap::Resolve(const MappedEntry& entry) const {
     if (entry.Visited) return *entry.Visited;
@@ -34,10 +77,7 @@ ExtractArchiveHandler::ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map,
     : map_(std::move(map)), callback_(std::move(callback)) {}
 
 const std::vector<std::uint32_t>& ExtractArchiveHandler::Indices() {
-    if (indices_.size() != map_->Entries.size()) {
-        indices_.clear();
-        for (const auto& [index, entry] : map_->Entries) indices_.push_back(index);
-    }
+    if (indices_.size() != map_->Remaining()) indices_ = map_->RemainingIndices();
     return indices_;
 }
 
@@ -58,7 +98,7 @@ void ExtractArchiveHandler::FinishCurrent() {
     // all that was asked, so it succeeded.
     for (const TakenEntry& taken : unfinished) {
         check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), taken.Skipped));
-        map_->Entries.erase(taken.Index);
+        map_->Remove(taken.Index);
     }
 }
 
@@ -89,9 +129,9 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         // Entries the engine left without a result are not complete: the caller hears so.
         if (!prepared_) FinishCurrent();
         if (Canceled()) return E_ABORT;
-        const auto found = map_->Entries.find(index);
-        if (found == map_->Entries.end() || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
-        TakenEntry& taken = taken_.emplace_back(TakenEntry{index, map_->Resolve(found->second)});
+        const MappedEntry* const found = map_->Find(index);
+        if (!found || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
+        TakenEntry& taken = taken_.emplace_back(TakenEntry{index, map_->Resolve(*found)});
         // The engine only checks a requested entry that it already knows to be damaged (a wrong
         // password does this to a whole solid block): no destination, but the caller must still
         // hear that the entry failed.
@@ -153,7 +193,7 @@ HRESULT ExtractArchiveHandler::Complete(TakenEntry& taken, std::int32_t opRes, b
     // Data lost on the way to a stream is final only once the entry leaves the map; a retry
     // may still deliver it.
     if (FAILED(delivery) && SUCCEEDED(writeFailure_)) writeFailure_ = delivery;
-    map_->Entries.erase(taken.Index);
+    map_->Remove(taken.Index);
     return S_OK;
 }
 
@@ -164,8 +204,8 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
         com_ptr<IArchiveItem> item;
         if (!taken_.empty())
             item = taken_.front().Entry.Item;
-        else if (!map_->Entries.empty())
-            item = map_->Resolve(map_->Entries.begin()->second).Item;
+        else if (const MappedEntry* const first = map_->First())
+            item = map_->Resolve(*first).Item;
         const auto provider = callback_.as<IExtractionPasswordProvider>();
         hstring given;
         std::int32_t answer = ExtractionAnswer::Continue;

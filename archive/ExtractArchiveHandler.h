@@ -3,7 +3,6 @@
 // entry that is done with from the map, so that a retry reruns the engine for the rest only.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,15 +36,38 @@ struct MappedEntry {
     std::shared_ptr<const ExtractItem> Visited;
 };
 
-// Engine index to entry, in ascending index order; the operation fills it, the handler empties it
-// as the caller hears of each entry.
-struct ExtractionMap {
+// Engine index to entry, in ascending index order. The operation adds the chosen entries and
+// seals the map; the handler then removes each entry as the caller hears of it. One flat array,
+// so that the map of a million entries costs 32 bytes an entry.
+class ExtractionMap {
+public:
     // The tree of the entries kept as nodes, with its root held, so that every node stays
     // reachable and a path made late is the one the node had when it was chosen.
     zorvik::rt::com_ptr<IArchiveFolder> Root;
-    std::map<std::uint32_t, MappedEntry> Entries;
+
+    // Before Seal; of two entries of one index, the one added later is kept.
+    void Add(std::uint32_t index, MappedEntry entry) { slots_.push_back({index, false, std::move(entry)}); }
+    void Seal();
+
+    // The entries not yet removed.
+    std::size_t Remaining() const noexcept { return remaining_; }
+    const MappedEntry* Find(std::uint32_t index) const noexcept;
+    const MappedEntry* First() const noexcept;
+    std::uint32_t LastIndex() const noexcept { return slots_.empty() ? 0 : slots_.back().Index; }
+    std::vector<std::uint32_t> RemainingIndices() const;
+    void Remove(std::uint32_t index) noexcept;
 
     ExtractItem Resolve(const MappedEntry& entry) const;
+
+private:
+    struct Slot {
+        std::uint32_t Index;
+        bool Removed;
+        MappedEntry Entry;
+    };
+
+    std::vector<Slot> slots_;
+    std::size_t remaining_ = 0;
 };
 
 class ExtractArchiveHandler final

@@ -26,7 +26,7 @@ void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IA
         PackedTree& tree = ours->Tree();
         if (!tree.HasProperties(ours->Node())) return;
         if (!map.Root) map.Root = tree.Folder(PackedTree::kRoot);
-        map.Entries[tree.EntryIndex(ours->Node())] = MappedEntry{ours->Node(), baseNode ? baseNode->Node() : kNoNode, nullptr};
+        map.Add(tree.EntryIndex(ours->Node()), MappedEntry{ours->Node(), baseNode ? baseNode->Node() : kNoNode, nullptr});
         return;
     }
     auto properties = EntryPropertiesOf(*node);
@@ -34,7 +34,7 @@ void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IA
     zorvik::rt::hstring path;
     check_hresult(node->GetRelativePath(base.get(), path.put()));
     const std::uint32_t index = properties->Index();
-    map.Entries[index] = MappedEntry{kNoNode, kNoNode, std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})};
+    map.Add(index, MappedEntry{kNoNode, kNoNode, std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})});
 }
 
 // chosen and everything below it, each node before its children, keyed by entry index; a later
@@ -60,7 +60,7 @@ HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const Extrac
     // handler does not have; the engine would index past its tables.
     std::uint32_t count = 0;
     check_hresult(engine->GetNumberOfItems(&count));
-    if (map.Entries.rbegin()->first >= count) throw zorvik::rt::invalid_argument_error();
+    if (map.LastIndex() >= count) throw zorvik::rt::invalid_argument_error();
     constexpr std::int32_t kExtractMode = 0;  // not test mode
     return engine->Extract(indices.data(), static_cast<std::uint32_t>(indices.size()), kExtractMode,
                            static_cast<Engine::IArchiveExtractCallback*>(&handler));
@@ -79,7 +79,8 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
         if (!chosen) throw zorvik::rt::invalid_argument_error();
         AddChosen(*map, chosen);
     }
-    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->Entries.size())));
+    map->Seal();
+    check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->Remaining())));
 
     auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
     if (cancellation) handler->StopWhenCanceled(*cancellation);
@@ -101,7 +102,7 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
     if (SUCCEEDED(result) && FAILED(handler->WriteFailure())) result = handler->WriteFailure();
     // So does an engine that stopped early without an error (a tar or RAR archive whose data
     // ends before its entries do): the entries it never reached were not extracted.
-    if (SUCCEEDED(result) && !map->Entries.empty()) result = E_FAIL;
+    if (SUCCEEDED(result) && map->Remaining() > 0) result = E_FAIL;
     return EngineSucceeded(result);
 }
 
