@@ -105,14 +105,11 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
     if (!nested) damagedFormat = Impl::FormatAtStart(formats, stream.get());
     return nested;
 }
-// The handler says (as an error or a warning of the open) that a header failed its checks.
-bool ReportsDamagedHeaders(Engine::IInArchive* handler) {
-    for (const Engine::PROPID flags : {Engine::kpidErrorFlags, Engine::kpidWarningFlags}) {
-        zorvik::rt::prop_variant value;
-        if (handler->GetArchiveProperty(flags, value.put()) == S_OK && (value.as_uint64().value_or(0) & Engine::kErrorFlagsHeadersError))
-            return true;
-    }
-    return false;
+// What the handler says went wrong in the open (kpidErrorFlags) or did not stop it
+// (kpidWarningFlags).
+std::uint64_t OpenFlags(Engine::IInArchive* handler, Engine::PROPID which) {
+    zorvik::rt::prop_variant value;
+    return handler->GetArchiveProperty(which, value.put()) == S_OK ? value.as_uint64().value_or(0) : 0;
 }
 }  // namespace
 
@@ -154,6 +151,7 @@ bool Archive::CloseArchive() {
     ArchiveName.clear();
     DamagedFormat.clear();
     HasDamagedHeaders = false;
+    IsCutShort = false;
     IsNew = false;
     IsNested = false;
     PackedSize = 0;
@@ -211,7 +209,10 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     std::lock_guard lock(Lock);
     PackedSize = packedSize;
     DamagedFormat = std::move(damagedNested);
-    HasDamagedHeaders = ReportsDamagedHeaders(opened->Handler.get()) || ReportsDamagedHeaders(InArchive.get());
+    // Of the handler that opened the file and of the one of the archive nested in it.
+    const auto flags = [&](Engine::PROPID which) { return OpenFlags(opened->Handler.get(), which) | OpenFlags(InArchive.get(), which); };
+    HasDamagedHeaders = ((flags(Engine::kpidErrorFlags) | flags(Engine::kpidWarningFlags)) & Engine::kErrorFlagsHeadersError) != 0;
+    IsCutShort = (flags(Engine::kpidErrorFlags) & Engine::kErrorFlagsUnexpectedEnd) != 0;
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
@@ -291,6 +292,14 @@ HRESULT Archive::get_HasDamagedHeaders(bool* value) {
         CheckOut(value);
         std::lock_guard lock(Lock);
         *value = HasDamagedHeaders;
+    });
+}
+
+HRESULT Archive::get_IsCutShort(bool* value) {
+    return Member([&] {
+        CheckOut(value);
+        std::lock_guard lock(Lock);
+        *value = IsCutShort;
     });
 }
 

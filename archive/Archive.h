@@ -65,6 +65,7 @@ public:
     HRESULT get_FormatName(HSTRING* value) override;
     HRESULT get_DamagedFormatName(HSTRING* value) override;
     HRESULT get_HasDamagedHeaders(bool* value) override;
+    HRESULT get_IsCutShort(bool* value) override;
 
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
@@ -83,6 +84,7 @@ public:
     std::wstring DamagedFormat;
     // The handler found headers that failed their checks.
     bool HasDamagedHeaders = false;
+    bool IsCutShort = false;
     bool IsNew = false;
     bool IsMultiVolume = false;
     // The archive was found inside another's single stream (a tar in a gzip): the engine would

@@ -89,8 +89,8 @@ private:
 };
 
 // What the open found wrong, said after the command's own output. A command that ran over an
-// archive with a volume missing read only part of it and fails; damaged headers fail the
-// commands that decode (checksums are what they are for).
+// archive with a volume missing, or cut short, read only part of it and fails; damaged headers
+// fail the commands that decode (checksums are what they are for).
 ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCode code, bool decoded) {
     bool failed = false;
     if (archive.HasDamagedHeaders()) {
@@ -99,6 +99,9 @@ ExitCode WithOpenProblems(const OpenedArchive& archive, Console& console, ExitCo
     }
     if (!archive.MissingVolume().empty()) {
         console.Error(archive.Name(), "volume " + archive.MissingVolume() + " is missing: what it holds cannot be read");
+        failed = true;
+    } else if (archive.IsCutShort()) {
+        console.Error(archive.Name(), "unexpected end of archive: what lay past it is missing");
         failed = true;
     }
     return failed && code == ExitCode::Success ? ExitCode::Failed : code;

@@ -228,6 +228,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     multiVolume_ = log->volumeGiven;
     formatName_ = AskFormatName(archive_, &IOpenedArchiveInfo::get_FormatName);
     check_hresult(archive_.as<IOpenedArchiveInfo>()->get_HasDamagedHeaders(&damagedHeaders_));
+    check_hresult(archive_.as<IOpenedArchiveInfo>()->get_IsCutShort(&cutShort_));
 
     // The first one only: a handler may ask for the same volume under another naming scheme.
     const auto missing = std::find_if(log->volumesNotFound.begin(), log->volumesNotFound.end(), [&](const std::string& volume) {

@@ -32,6 +32,8 @@ public:
     const std::string& MissingVolume() const noexcept { return missingVolume_; }
     // Some headers failed their checksums; they were used as read.
     bool HasDamagedHeaders() const noexcept { return damagedHeaders_; }
+    // The archive ends early: what lay past its end is missing.
+    bool IsCutShort() const noexcept { return cutShort_; }
 
 private:
     void Open(PasswordSource& passwords);
@@ -42,6 +44,7 @@ private:
     bool multiVolume_ = false;
     std::string missingVolume_;
     bool damagedHeaders_ = false;
+    bool cutShort_ = false;
     zorvik::rt::com_ptr<IArchive> archive_;
     zorvik::rt::com_ptr<IArchiveFolder> root_;
 };

@@ -18,8 +18,8 @@ using namespace Zorvik::Cli;
 
 const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"0", "Success."},
-    {"1", "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, or headers are "
-          "damaged (test and extract)."},
+    {"1", "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, the archive ends "
+          "before its last entry, or headers are damaged (test and extract)."},
     {"2", "Usage error."},
     {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},

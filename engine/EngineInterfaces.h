@@ -41,8 +41,10 @@ enum : PROPID {
 // (FILE_ATTRIBUTE_UNIX_EXTENSION).
 inline constexpr std::uint32_t kAttribUnixExtension = 0x8000;
 
-// A bit of kpidErrorFlags and kpidWarningFlags: a header failed its checks.
+// Bits of kpidErrorFlags and kpidWarningFlags: a header failed its checks; the data ended
+// before the archive did.
 inline constexpr std::uint32_t kErrorFlagsHeadersError = 1u << 1;
+inline constexpr std::uint32_t kErrorFlagsUnexpectedEnd = 1u << 5;
 
 // Handler property IDs of GetHandlerProperty2.
 enum : PROPID {

@@ -70,6 +70,30 @@ TEST_F(ToolTest, AMissingVolumeIsAnErrorThatNamesIt) {
     EXPECT_GE(nlohmann::json::parse(listed.out)["entries"].size(), 2u);
 }
 
+TEST_F(ToolTest, AnArchiveThatOpensButEndsEarlyFailsEveryCommand) {
+    WriteFile(Path("src/docs/big.bin"), Noise(300000, 7));
+    Shell("tar -cf ../tree.tar . && zip -qr ../tree.zip .", "src");
+    const std::string tar = ReadFile(Path("tree.tar")), zip = ReadFile(Path("tree.zip"));
+    // The tar in its second header, after a whole first entry (its folder "./"); the zip in its
+    // central directory, so that its entries are found by their local headers. Every entry
+    // listed is whole: only the archive can say that others are lost.
+    WriteFile(Path("cut.tar"), tar.substr(0, 612));
+    WriteFile(Path("cut.zip"), zip.substr(0, zip.size() - 200));
+    for (const char* archive : {"cut.tar", "cut.zip"}) {
+        for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", std::string("out/") + archive}}) {
+            SCOPED_TRACE(std::string(archive) + " " + command[0]);
+            std::vector<std::string> args{command[0], archive};
+            args.insert(args.end(), command.begin() + 1, command.end());
+            const ToolResult result = Run(args);
+            EXPECT_EQ(result.code, 1);
+            EXPECT_EQ(result.err, "zorvik: " + std::string(archive) + ": unexpected end of archive: what lay past it is missing\n");
+            if (command[0] != "list") {
+                EXPECT_EQ(result.out, "") << "no success line";
+            }
+        }
+    }
+}
+
 TEST_F(ToolTest, AnArchiveCutShortIsCalledDamagedNotANonArchive) {
     Shell("7z a -bd ../tree.7z .", "src");
     const std::string whole = ReadFile(Path("tree.7z"));
