@@ -1,8 +1,7 @@
 // What IArchive does not tell about the last open: the format whose handler opened the archive,
-// the format of data that no handler could open, headers that failed their checks and an end that
-// came too early. The
-// Archive runtime class implements this interface beside IArchive; callers ask for it with
-// QueryInterface.
+// the format of data that no handler could open, headers that failed their checks, and an end
+// that came too early. The Archive runtime class implements this interface beside IArchive;
+// callers ask for it with QueryInterface.
 #pragma once
 
 #include "zorvik/Archive.h"
@@ -23,7 +22,7 @@ struct IOpenedArchiveInfo : IInspectable {
     // The archive opened, but some of its headers failed their checksums and were used as read.
     virtual HRESULT get_HasDamagedHeaders(bool* value) = 0;
     // The archive opened, but it ends in the middle of an entry or of its headers: what lay
-    // past the end is missing, and the entries it held are not in the tree.
+    // past the end is missing.
     virtual HRESULT get_IsCutShort(bool* value) = 0;
 };
 
