@@ -112,7 +112,11 @@ HRESULT Archive::GetArchiveProperty(Engine::PROPID propID, PROPVARIANT* value) {
     if (!value) return E_POINTER;
     return zorvik::rt::boundary([&] {
         zorvik::rt::prop_variant result;
-        if (propID == Engine::kpidErrorFlags && reader_->HeadersDamaged()) result.set_uint32(Engine::kErrorFlagsHeadersError);
+        if (propID == Engine::kpidErrorFlags) {
+            const std::uint32_t flags = (reader_->HeadersDamaged() ? Engine::kErrorFlagsHeadersError : 0) |
+                                        (reader_->CutShort() ? Engine::kErrorFlagsUnexpectedEnd : 0);
+            if (flags != 0) result.set_uint32(flags);
+        }
         result.detach_to(value);
         return S_OK;
     });

@@ -72,14 +72,16 @@ TEST_F(ToolTest, AMissingVolumeIsAnErrorThatNamesIt) {
 
 TEST_F(ToolTest, AnArchiveThatOpensButEndsEarlyFailsEveryCommand) {
     WriteFile(Path("src/docs/big.bin"), Noise(300000, 7));
-    Shell("tar -cf ../tree.tar . && zip -qr ../tree.zip .", "src");
-    const std::string tar = ReadFile(Path("tree.tar")), zip = ReadFile(Path("tree.zip"));
+    Shell("tar -cf ../tree.tar . && zip -qr ../tree.zip . && rar a -r -inul ../tree.rar .", "src");
+    const std::string tar = ReadFile(Path("tree.tar")), zip = ReadFile(Path("tree.zip")), rar = ReadFile(Path("tree.rar"));
     // The tar in its second header, after a whole first entry (its folder "./"); the zip in its
-    // central directory, so that its entries are found by their local headers. Every entry
-    // listed is whole: only the archive can say that others are lost.
+    // central directory, so that its entries are found by their local headers; the RAR in its
+    // end-of-archive header. Every entry listed is whole: only the archive can say that others
+    // are lost.
     WriteFile(Path("cut.tar"), tar.substr(0, 612));
     WriteFile(Path("cut.zip"), zip.substr(0, zip.size() - 200));
-    for (const char* archive : {"cut.tar", "cut.zip"}) {
+    WriteFile(Path("cut.rar"), rar.substr(0, rar.size() - 1));
+    for (const char* archive : {"cut.tar", "cut.zip", "cut.rar"}) {
         for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", std::string("out/") + archive}}) {
             SCOPED_TRACE(std::string(archive) + " " + command[0]);
             std::vector<std::string> args{command[0], archive};

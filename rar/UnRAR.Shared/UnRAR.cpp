@@ -191,6 +191,7 @@ void Reader::Close() {
     refItems_.clear();
     entries_.clear();
     headersDamaged_ = false;
+    cutShort_ = false;
 }
 
 std::uint64_t Reader::PackedSize(std::uint32_t index) const {
@@ -255,12 +256,14 @@ HRESULT_t Reader::OpenVolumes() {
 
         bool lastSplitAfter = false;
         bool nextVolume = false;
+        bool ended = false;
         while (archive.ReadHeader() != 0) {
             // The library keeps the flag until the next volume's check.
             headersDamaged_ = headersDamaged_ || archive.BrokenHeader;
             const HEADER_TYPE type = archive.GetHeaderType();
             if (type == HEAD_ENDARC) {
                 nextVolume = archive.EndArcHead.NextVolume;
+                ended = true;
                 break;
             }
             if (type == HEAD_FILE) {
@@ -269,6 +272,8 @@ HRESULT_t Reader::OpenVolumes() {
             }
             archive.SeekToNext();
         }
+        // Every RAR 5 volume closes with an end-of-archive header.
+        cutShort_ = cutShort_ || !ended;
         if (!(lastSplitAfter || nextVolume) || !archive.Volume) break;
         if (!MergeArchive(archive, nullptr, false, 'L')) break;
         archive.Seek(0, SEEK_SET);

@@ -84,6 +84,8 @@ public:
     std::uint64_t PackedSize(std::uint32_t index) const;
     // A header failed its checksum while the archive was opened; it was used as read.
     bool HeadersDamaged() const { return headersDamaged_; }
+    // A volume's headers ran out before its end-of-archive header: the archive was cut.
+    bool CutShort() const { return cutShort_; }
 
 private:
     struct ExtractPlanItem {
@@ -100,6 +102,7 @@ private:
     std::vector<RefItem> refItems_;
     std::vector<EntryInfo> entries_;
     bool headersDamaged_ = false;
+    bool cutShort_ = false;
 };
 
 }  // namespace UnRAR
