@@ -12,6 +12,14 @@ EngineReference::EngineReference(Archive& archive) : archive_(archive) {
     handler_ = archive.InArchive;
 }
 
+void* EngineReference::Query(const GUID& iid) const {
+    std::lock_guard lock(archive_.Lock);
+    void* other = nullptr;
+    if (FAILED(handler_->QueryInterface(iid, &other)) || !other) return nullptr;
+    static_cast<IUnknown*>(other)->Release();
+    return other;
+}
+
 EngineReference::~EngineReference() {
     std::lock_guard lock(archive_.Lock);
     handler_ = nullptr;

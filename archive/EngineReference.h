@@ -23,7 +23,17 @@ public:
     Engine::IInArchive* get() const noexcept { return handler_.get(); }
     Engine::IInArchive* operator->() const noexcept { return handler_.get(); }
 
+    // The handler as another of its interfaces, or null: valid while this reference lives. The
+    // count the query adds is dropped again under the Lock, so that no reference is held
+    // beyond this one.
+    template <typename Interface>
+    Interface* As() const {
+        return static_cast<Interface*>(Query(Interface::iid));
+    }
+
 private:
+    void* Query(const GUID& iid) const;
+
     Archive& archive_;
     zorvik::rt::com_ptr<Engine::IInArchive> handler_;
 };

@@ -34,7 +34,7 @@ void SetItemCount(IUpdateCallback& callback, std::size_t count) {
 }
 
 // The archive's options as engine write properties, set on the handler that writes.
-void ApplyOptions(Archive& archive, IUnknown* writer) {
+void ApplyOptions(Archive& archive, Engine::ISetProperties* writer) {
     com_ptr<ICompressorDescription> description;
     com_ptr<ICompressionOptions> options;
     std::wstring formatName;
@@ -82,8 +82,8 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
     const HeldFileLock fileLock(archive);
     const EngineReference engine(archive);
-    com_ptr<Engine::IOutArchive> writer;
-    if (FAILED(engine->QueryInterface(Engine::IOutArchive::iid, writer.put_void())) || !writer) return UpdateResult::Failure;
+    Engine::IOutArchive* const writer = engine.As<Engine::IOutArchive>();
+    if (!writer) return UpdateResult::Failure;
 
     const std::uint32_t count = EntryCount(archive, engine.get());
     ExtendCopySet(plan, removal);
@@ -94,7 +94,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     for (std::uint32_t index = 0; index < count; ++index)
         if (!removal.count(index)) kept.push_back(index);
 
-    ApplyOptions(archive, writer.get());
+    ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
     const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
     handler->StopWhenCanceled(cancellation);

@@ -95,7 +95,7 @@ std::wstring_view EngineCipherName(EncryptionMethod cipher) noexcept {
 }
 
 void ApplyCompressionOptions(ICompressorDescription* description, ICompressionOptions* options, std::wstring_view formatName,
-                             IUnknown* outputHandler) {
+                             Engine::ISetProperties* outputHandler) {
     if (!description || !options) return;
     constexpr auto kNoMethod = static_cast<CompressionMethod>(-1);
     constexpr auto kNoCipher = static_cast<EncryptionMethod>(-1);
@@ -121,9 +121,7 @@ void ApplyCompressionOptions(ICompressorDescription* description, ICompressionOp
     if (Get(description, &ICompressorDescription::get_SupportsSolid))
         properties.AddBool(L"s", Get(options, &ICompressionOptions::get_IsSolid));
 
-    if (!outputHandler) return;
-    zorvik::rt::com_ptr<Engine::ISetProperties> setter;
-    if (SUCCEEDED(outputHandler->QueryInterface(Engine::ISetProperties::iid, setter.put_void())) && setter) properties.SetOn(*setter);
+    if (outputHandler) properties.SetOn(*outputHandler);
 }
 
 }  // namespace Zorvik::Impl

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "engine/EngineInterfaces.h"
 #include "zorvik/Compression.h"
 
 namespace Zorvik::Impl {
@@ -11,11 +12,10 @@ namespace Zorvik::Impl {
 std::wstring_view EngineMethodName(CompressionMethod method) noexcept;
 std::wstring_view EngineCipherName(EncryptionMethod cipher) noexcept;
 
-// Sets the write properties that the description allows on the engine's output handler
-// through its ISetProperties, in one call. Without a description or options nothing is set.
-// Neither the query's nor the engine's answer is examined; reading the description or the
-// options may raise.
+// Sets the write properties that the description allows through the engine's output handler's
+// ISetProperties (null: none), in one call. Without a description or options nothing is set.
+// The engine's answer is not examined; reading the description or the options may raise.
 void ApplyCompressionOptions(ICompressorDescription* description, ICompressionOptions* options, std::wstring_view formatName,
-                             IUnknown* outputHandler);
+                             Engine::ISetProperties* outputHandler);
 
 }  // namespace Zorvik::Impl
