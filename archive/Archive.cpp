@@ -211,8 +211,9 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     DamagedFormat = std::move(damagedNested);
     // Of the handler that opened the file and of the one of the archive nested in it.
     const auto flags = [&](Engine::PROPID which) { return OpenFlags(opened->Handler.get(), which) | OpenFlags(InArchive.get(), which); };
-    HasDamagedHeaders = ((flags(Engine::kpidErrorFlags) | flags(Engine::kpidWarningFlags)) & Engine::kErrorFlagsHeadersError) != 0;
-    IsCutShort = (flags(Engine::kpidErrorFlags) & Engine::kErrorFlagsUnexpectedEnd) != 0;
+    const std::uint64_t errors = flags(Engine::kpidErrorFlags);
+    HasDamagedHeaders = ((errors | flags(Engine::kpidWarningFlags)) & Engine::kErrorFlagsHeadersError) != 0;
+    IsCutShort = (errors & Engine::kErrorFlagsUnexpectedEnd) != 0;
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
