@@ -130,6 +130,9 @@ HRESULT OutputStreamAdapter::Finish() noexcept {
         Flush(false);
         Wait();
     });
+    (void)Guarded([&] { Wait(); });
+    buffers_->Give(std::move(buffer_));
+    buffers_->Give(std::move(writing_));
     return failure_;
 }
 

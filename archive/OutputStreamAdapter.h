@@ -51,7 +51,8 @@ public:
     HRESULT SetSize(std::uint64_t newSize) override;
 
     // Hands over the buffered tail, waits for every platform write and reports the first failure
-    // of any of them (S_OK when all the data landed). Writing may go on afterwards.
+    // of any of them (S_OK when all the data landed). The buffers go back to where they came
+    // from; writing may go on afterwards, in buffers taken anew.
     HRESULT Finish() noexcept;
 
 private:
