@@ -468,7 +468,22 @@ HRESULT Archive::UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, s
     return Member([&] {
         StartUpdate(*this, callback, destination, operation,
                     [removed = ListOf(removeCount, remove), added = ListOf(addCount, add)](UpdateArguments arguments) {
-                        return Impl::Update(arguments.archive, removed, added, arguments.callback, arguments.destination, arguments.cancellation);
+                        return Impl::Update(arguments.archive, removed, added, arguments.callback, {arguments.destination}, arguments.cancellation);
+                    });
+    });
+}
+
+HRESULT Archive::UpdateInVolumesAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
+                                      IUpdateCallback* callback, std::uint64_t volumeSize, IRandomAccessStream* firstVolume,
+                                      IAsyncOperation<UpdateResult>** operation) {
+    return Member([&] {
+        // Refused at once rather than once a volume is full.
+        if (volumeSize == 0 || (callback && !com_ptr<IUpdateCallback>::copy_from(callback).try_as<IUpdateVolumeProvider>()))
+            zorvik::rt::throw_hresult(E_INVALIDARG);
+        StartUpdate(*this, callback, firstVolume, operation,
+                    [removed = ListOf(removeCount, remove), added = ListOf(addCount, add), volumeSize](UpdateArguments arguments) {
+                        return Impl::Update(arguments.archive, removed, added, arguments.callback, {arguments.destination, volumeSize},
+                                            arguments.cancellation);
                     });
     });
 }

@@ -17,10 +17,12 @@
 #include "zorvik/Compression.h"
 #include "zorvik/Items.h"
 #include "zorvik/OpenedArchiveInfo.h"
+#include "zorvik/VolumeUpdate.h"
 
 namespace Zorvik {
 
-class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo> {
+class Archive final
+    : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo, IVolumeUpdate> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -66,6 +68,11 @@ public:
     HRESULT get_DamagedFormatName(HSTRING* value) override;
     HRESULT get_HasDamagedHeaders(bool* value) override;
     HRESULT get_IsCutShort(bool* value) override;
+
+    // IVolumeUpdate
+    HRESULT UpdateInVolumesAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
+                                 IUpdateCallback* callback, std::uint64_t volumeSize, IRandomAccessStream* firstVolume,
+                                 IAsyncOperation<UpdateResult>** operation) override;
 
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.

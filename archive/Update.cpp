@@ -10,7 +10,9 @@
 #include "archive/RootFolder.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
+#include "archive/VolumeOutStream.h"
 #include "model/CompressionProperties.h"
+#include "zorvik/VolumeUpdate.h"
 
 namespace Zorvik::Impl {
 
@@ -76,9 +78,30 @@ void CheckIndices(const RemovalSet& removal, const UpdatePlan& plan, std::uint32
     if (outside) throw zorvik::rt::invalid_argument_error("an item of another archive");
 }
 
+// The operation's result from the engine's and from the delivery of the archive's tail: a loss
+// the engine never saw ends the operation with its error.
+UpdateResult Outcome(HRESULT result, HRESULT delivery) {
+    if (SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
+    return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
+}
+
+// Further volumes, asked of the caller one at a time. A cancel of the operation stops the asking.
+VolumeOutStream::VolumeSource VolumeRequests(const com_ptr<IUpdateCallback>& callback, const cancellation_token& cancellation) {
+    return [callback, cancellation](std::uint32_t number) -> VolumeOutStream::Stream {
+        cancellation.check();
+        std::int32_t answer = VolumeAnswer::NoMore;
+        com_ptr<IRandomAccessStream> volume;
+        check_hresult(callback.as<IUpdateVolumeProvider>()->GetVolume(number, &answer, volume.put()));
+        if (answer == VolumeAnswer::Cancel) throw zorvik::rt::canceled_error();
+        if (answer != VolumeAnswer::Use) return nullptr;
+        if (!volume) throw zorvik::rt::invalid_argument_error("a volume to use without a stream");
+        return volume;
+    };
+}
+
 // The engine run: entries not in removal are copied unchanged, then the plan items follow.
 UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
-                          const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+                          const UpdateDestination& destination, const cancellation_token& cancellation) {
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
     const HeldFileLock fileLock(archive);
     const EngineReference engine(archive);
@@ -95,22 +118,33 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
         if (!removal.count(index)) kept.push_back(index);
 
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
-    const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
-    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
-    handler->StopWhenCanceled(cancellation);
-    const std::size_t itemCount = kept.size() + plan.size();
-    SetItemCount(*callback, itemCount);
-    const HRESULT result = writer->UpdateItems(output.get(), static_cast<std::uint32_t>(itemCount),
-                                         static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
-    // The tail of the archive lands, or its loss is known, before the result is given; a loss
-    // the engine never saw ends the operation with its error.
-    if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
-    return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
+    // The handler goes before the output, whose release hands over what it still holds.
+    const auto run = [&](Engine::ISequentialOutStream* output) {
+        const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
+        handler->StopWhenCanceled(cancellation);
+        const std::size_t itemCount = kept.size() + plan.size();
+        SetItemCount(*callback, itemCount);
+        return writer->UpdateItems(output, static_cast<std::uint32_t>(itemCount), static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
+    };
+    if (destination.volumeSize == 0) {
+        const auto output = zorvik::rt::make<OutputStreamAdapter>(destination.stream);
+        const HRESULT result = run(output.get());
+        return Outcome(result, output->Finish());
+    }
+
+    const auto output = zorvik::rt::make<VolumeOutStream>(destination.volumeSize, destination.stream, VolumeRequests(callback, cancellation));
+    const HRESULT result = run(output.get());
+    const HRESULT delivery = output->Finish();
+    // The caller's answer, or its failure, ends the operation as from any other of its members.
+    check_hresult(output->RequestFailure());
+    const UpdateResult outcome = Outcome(result, delivery);
+    if (outcome == UpdateResult::Success) check_hresult(callback.as<IUpdateVolumeProvider>()->SetVolumeCount(output->VolumeCount()));
+    return outcome;
 }
 
 // The conflict check against the archive's tree, then the engine run.
 UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
-                           const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+                           const UpdateDestination& destination, const cancellation_token& cancellation) {
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     if (!CheckConflicts(root.get(), plan, removal, *callback, cancellation)) return UpdateResult::Failure;
     return WriteArchive(archive, plan, removal, callback, destination, cancellation);
@@ -119,8 +153,7 @@ UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& remov
 }  // namespace
 
 UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& remove, const std::vector<com_ptr<IArchiveAddable>>& add,
-                    const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
-                    const cancellation_token& cancellation) {
+                    const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination, const cancellation_token& cancellation) {
     RemovalSet removal;
     PlanRemove(remove, removal);
     SetItemCount(*callback, add.size());
@@ -136,7 +169,7 @@ UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::ws
     if (plan.empty() || !IsWritable(archive)) return UpdateResult::Failure;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, plan, removal, callback, {destination}, cancellation);
 }
 
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
@@ -148,7 +181,7 @@ UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& it
     if (plan.empty()) return UpdateResult::NothingToUpdate;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, plan, removal, callback, {destination}, cancellation);
 }
 
 }  // namespace Zorvik::Impl

@@ -16,6 +16,13 @@ class Archive;
 
 namespace Zorvik::Impl {
 
+// Where an update writes the new archive: all into stream, or, with a volume size, in volumes of
+// that size, the first into stream and the others asked of the callback's IUpdateVolumeProvider.
+struct UpdateDestination {
+    zorvik::rt::com_ptr<IRandomAccessStream> stream;
+    std::uint64_t volumeSize = 0;  // 0: one stream
+};
+
 // The bodies of UpdateAsync (RemoveAsync and AddAsync with one list empty), RenameAsync and
 // MoveAsync, run on the operation's thread, with a callback and a destination. Failure when
 // nothing is open or the format cannot write; kArchiveInUse is raised when another operation
@@ -23,7 +30,7 @@ namespace Zorvik::Impl {
 // as cancelled (E_ABORT).
 UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,
                     const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& add, const zorvik::rt::com_ptr<IUpdateCallback>& callback,
-                    const zorvik::rt::com_ptr<IRandomAccessStream>& destination, const zorvik::rt::cancellation_token& cancellation);
+                    const UpdateDestination& destination, const zorvik::rt::cancellation_token& cancellation);
 UpdateResult Rename(Archive& archive, const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName,
                     const zorvik::rt::com_ptr<IUpdateCallback>& callback, const zorvik::rt::com_ptr<IRandomAccessStream>& destination,
                     const zorvik::rt::cancellation_token& cancellation);

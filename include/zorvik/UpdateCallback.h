@@ -19,21 +19,27 @@
 #include "zorvik/ArchiveSource.h"
 #include "zorvik/ProgressHooks.h"
 #include "zorvik/Update.h"
+#include "zorvik/VolumeUpdate.h"
 
 namespace Zorvik {
 
 // Every hook is optional: without one, a conflict cancels the update, a blocked path is only
-// heard about, no password is given, and progress lets the update go on.
+// heard about, no password is given, there is no further volume, and progress lets the update
+// go on.
 struct update_callback_hooks {
     std::function<std::int32_t(IFileSystemProperties* item, IArchiveItem* existing)> resolve_conflict;
     std::function<void(IArchiveItem* existing)> path_blocked;
     std::function<password_answer()> get_password;
+    // Volume number of an update written in volumes (2 for the second); unavailable is no more.
+    std::function<volume_answer(std::uint32_t number)> get_volume;
+    std::function<void(std::uint32_t count)> set_volume_count;
     std::function<void(std::uint32_t count)> set_item_count;
     std::function<std::int32_t(std::uint64_t total)> set_total;
     std::function<std::int32_t(std::uint64_t completed)> set_completed;
 };
 
-class update_callback final : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress> {
+class update_callback final
+    : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress, IUpdateVolumeProvider> {
 public:
     explicit update_callback(update_callback_hooks hooks) : hooks_(std::move(hooks)) {}
 
@@ -56,6 +62,22 @@ public:
             const password_answer result = hooks_.get_password ? hooks_.get_password() : password_answer::declined();
             *password = zorvik::rt::hstring(result.password).detach();
             *answer = result.status;
+        });
+    }
+
+    HRESULT GetVolume(std::uint32_t number, std::int32_t* answer, IRandomAccessStream** volume) override {
+        if (!answer || !volume) return E_POINTER;
+        *volume = nullptr;
+        return zorvik::rt::boundary([&] {
+            volume_answer given = hooks_.get_volume ? hooks_.get_volume(number) : volume_answer::unavailable();
+            *volume = given.volume.detach();
+            *answer = given.status;
+        });
+    }
+
+    HRESULT SetVolumeCount(std::uint32_t count) override {
+        return zorvik::rt::boundary([&] {
+            if (hooks_.set_volume_count) hooks_.set_volume_count(count);
         });
     }
 
