@@ -59,6 +59,19 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
         blocked_ = zorvik::rt::to_utf8(path.view());
     };
     hooks.get_password = [this] { return Interrupt::Requested() ? password_answer::canceled() : password_(); };
+    hooks.get_volume = [this](std::uint32_t number) {
+        if (Interrupt::Requested()) return volume_answer::canceled();
+        if (!nextVolume_) return volume_answer::unavailable();
+        try {
+            return volume_answer::given(nextVolume_(number));
+        } catch (const CommandError& error) {
+            volumeFailure_ = error;
+            return volume_answer::unavailable();
+        }
+    };
+    hooks.set_volume_count = [this](std::uint32_t count) {
+        if (volumeCount_) volumeCount_(count);
+    };
     hooks.set_total = [this](std::uint64_t total) { return Progress(total, true); };
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_update_callback(std::move(hooks));
@@ -68,6 +81,7 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     const HRESULT failure = AwaitOutcome(operation.get(), result);
     console_.EndProgress();
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, archiveName_, "interrupted");
+    if (volumeFailure_) throw *volumeFailure_;
     if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
     if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
@@ -77,6 +91,12 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     }
     if (result == UpdateResult::Failure) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the archive engine failed to write it");
     return result;
+}
+
+void UpdateRun::TakeVolumesFrom(std::function<zorvik::rt::com_ptr<IRandomAccessStream>(std::uint32_t)> next,
+                                std::function<void(std::uint32_t)> count) {
+    nextVolume_ = std::move(next);
+    volumeCount_ = std::move(count);
 }
 
 std::int32_t UpdateRun::Conflict(IFileSystemProperties* item) {

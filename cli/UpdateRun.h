@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/Console.h"
+#include "cli/ExitCode.h"
 #include "zorvik/UpdateCallback.h"
 
 namespace Zorvik::Cli {
@@ -34,6 +35,11 @@ public:
     // contentFailure when the component could not read what was to be added.
     UpdateResult Run(const Start& start, const std::string& contentFailure = {});
 
+    // For an update written in volumes: next gives each volume after the first (a CommandError
+    // it raises ends the update with its message), count hears how many the archive fills.
+    void TakeVolumesFrom(std::function<zorvik::rt::com_ptr<IRandomAccessStream>(std::uint32_t number)> next,
+                         std::function<void(std::uint32_t count)> count);
+
     std::size_t Replaced() const noexcept { return replaced_; }
     std::size_t Renamed() const noexcept { return renamed_; }
     std::size_t Skipped() const noexcept { return skipped_; }
@@ -52,6 +58,9 @@ private:
     ConflictPolicy policy_;
     std::function<password_answer()> password_;
     std::optional<std::string> blocked_;  // the file in the way of a folder
+    std::function<zorvik::rt::com_ptr<IRandomAccessStream>(std::uint32_t)> nextVolume_;
+    std::function<void(std::uint32_t)> volumeCount_;
+    std::optional<CommandError> volumeFailure_;
     std::size_t replaced_ = 0;
     std::size_t renamed_ = 0;
     std::size_t skipped_ = 0;

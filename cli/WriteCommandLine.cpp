@@ -1,6 +1,8 @@
 #include "cli/WriteCommandLine.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 
 namespace Zorvik::Cli {
 
@@ -27,6 +29,42 @@ const char* const kCompression =
     "usage error. 7z is written as 7zz writes it by default: LZMA2, level 5, solid. Data is encrypted when a password is given "
     "with --password or ZORVIK_PASSWORD.";
 
+const char* const kVolumes =
+    "With --volume-size SIZE the archive is written in volumes of SIZE bytes each, the last one shorter: ARCHIVE.001, "
+    "ARCHIVE.002, ... (three digits at least), as 7zz -v writes them, for any format; SIZE is a number with an optional "
+    "suffix b, k, m, g or t (powers of 1024, either case: 100M, 4g). The set is read back from its first volume "
+    "(zorvik list ARCHIVE.001) by zorvik and by 7zz. Each volume is written under a temporary name beside it "
+    "(\".ARCHIVE.001.zorvik-XXXXXX\"); only when the whole set was written are they synced and given their names, one right "
+    "after the other. A failure, Ctrl-C or a full disk removes every one of them, so that no part of a set is left. A "
+    "volume name that is taken, or the name of the volume after the last (which readers would take for more of the set), "
+    "is an error unless create --force is given, which replaces those volumes and removes the old set's later ones. A set "
+    "of volumes is read whole, never written anew: add to one is an error. add to an ARCHIVE of one file writes it anew "
+    "as a set, and removes the one file once the set has its names. With --json the object also holds \"volumes\", their "
+    "number, and \"archiveSize\" is their sum. Zip is split the same way, not into its own \".z01\" form, which Zorvik does "
+    "not write.";
+
+// A size as 7zz -v takes it: digits, then b, k, m, g or t (powers of 1024) or nothing for bytes.
+std::string ParseVolumeSize(std::string& text) {
+    const std::string malformed = "a size is a number with one of b, k, m, g, t after it, or none: " + text;
+    std::size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    const std::string suffix = text.substr(digits);
+    int shift = 0;
+    if (suffix.size() > 1) return malformed;
+    if (!suffix.empty()) {
+        const std::string units = "bkmgt";
+        const std::size_t unit = units.find(static_cast<char>(std::tolower(static_cast<unsigned char>(suffix[0]))));
+        if (unit == std::string::npos) return malformed;
+        shift = 10 * static_cast<int>(unit);
+    }
+    if (digits == 0 || digits > 19) return malformed;
+    const std::uint64_t number = std::stoull(text.substr(0, digits));
+    if (number == 0) return "a volume holds at least one byte";
+    if (shift != 0 && number >= (std::uint64_t{1} << (64 - shift))) return "too large a size: " + text;
+    text = std::to_string(number << shift);
+    return {};
+}
+
 }  // namespace
 
 WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& page) {
@@ -36,10 +74,11 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         ->option_text("NAME");
     create->add_flag("--force", options_.force, "Replace the archive when it exists.");
     AddCompressionOptions(create);
+    AddVolumeOption(create);
     create->formatter(std::make_shared<ManPageFormatter>(page(
         "create", "write a new archive",
         "zorvik create ARCHIVE [--format NAME] [--method M] [--level 0..9] [--password PW] [--encryption E] [--encrypt-headers] "
-        "[--solid | --no-solid] [--dereference] [--force] [--json] PATH...",
+        "[--solid | --no-solid] [--volume-size SIZE] [--dereference] [--force] [--json] PATH...",
         "Writes ARCHIVE holding the PATHs, folders with everything below them, with their permission bits. Each is stored under "
         "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
         "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
@@ -49,9 +88,9 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
         "holds it, is then reported and left out. A PATH written \"link/\" is followed either way, and gzip, bzip2 and xz, which "
         "hold no links, follow a link given.\n\n" +
-            std::string(kCompression) + "\n\n" + kReplacing,
+            std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
         "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
-        "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private")));
+        "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private\nzorvik create --volume-size 100M backup.7z home")));
 
     CLI::App* add = Command(app, "add", "Add files and folders to an archive.", quiet);
     AddPathOptions(add);
@@ -60,10 +99,11 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         ->check(CLI::IsMember({"replace", "skip", "rename", "ask"}))
         ->option_text("replace|skip|rename|ask");
     AddCompressionOptions(add);
+    AddVolumeOption(add);
     add->formatter(std::make_shared<ManPageFormatter>(page(
         "add", "add files and folders to an archive",
         "zorvik add ARCHIVE [--to FOLDER] [--on-conflict replace|skip|rename|ask] [--password PW] [--method M] [--level 0..9] "
-        "[--dereference] [--json] PATH...",
+        "[--volume-size SIZE] [--dereference] [--json] PATH...",
         "Writes ARCHIVE anew with the PATHs added, stored as create stores them, below FOLDER when --to is given. Entries already "
         "there are copied as they are, not compressed again. An ARCHIVE that does not exist is created.\n\n"
         "When a file is to be stored where the archive holds an entry of that name: replace it, skip the file, store it as "
@@ -73,7 +113,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "nothing (exit 1).\n\n"
         "An archive that was opened with a password gets its new data encrypted with it, and a 7z whose names were encrypted "
         "keeps them so.\n\n" +
-            std::string(kCompression) + "\n\n" + kReplacing,
+            std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
         "zorvik add photos.7z new/*.jpg --to 2024\nzorvik add --on-conflict rename notes.zip notes.txt")));
 
     CLI::App* remove = Command(app, "remove", "Remove entries from an archive.", quiet);
@@ -133,6 +173,12 @@ void WriteCommandLine::AddCompressionOptions(CLI::App* command) {
     command->add_flag("--encrypt-headers", choice.encryptHeaders, "Encrypt the names too (7z).");
     auto* solid = command->add_flag("--solid", solid_, "Compress the files as one block (7z).");
     command->add_flag("--no-solid", notSolid_, "Compress each file on its own (7z).")->excludes(solid);
+}
+
+void WriteCommandLine::AddVolumeOption(CLI::App* command) {
+    command->add_option("--volume-size", options_.volumeSize, "Write the archive in volumes of this size: ARCHIVE.001, ARCHIVE.002, ...")
+        ->transform(CLI::Validator(ParseVolumeSize, "SIZE"))
+        ->option_text("SIZE");
 }
 
 bool WriteCommandLine::Parsed() const {

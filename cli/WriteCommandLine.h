@@ -30,6 +30,8 @@ private:
     // PATH and how symbolic links among them are stored (create, add).
     void AddPathOptions(CLI::App* command);
     void AddCompressionOptions(CLI::App* command);
+    // --volume-size (create, add).
+    void AddVolumeOption(CLI::App* command);
 
     WriteOptions options_;
     std::string password_;

@@ -20,7 +20,9 @@
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
 #include "cli/UpdateRun.h"
+#include "cli/VolumeSet.h"
 #include "zorvik/ArchiveSource.h"
+#include "zorvik/VolumeUpdate.h"
 
 namespace Zorvik::Cli {
 
@@ -37,6 +39,7 @@ struct Written {
     UpdateResult result;
     std::vector<std::pair<const char*, std::uint64_t>> counts;
     std::uint64_t archiveSize;
+    std::uint32_t volumes = 0;  // 0: one file
 };
 
 ExitCode Report(const WriteOptions& options, const Written& written, bool anyItemFailed) {
@@ -46,6 +49,7 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
                     {"result", wrote ? "written" : "nothingToUpdate"}};
         for (const auto& [name, count] : written.counts) report[name] = count;
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
+        if (written.volumes != 0) report["volumes"] = wrote ? Json(written.volumes) : Json(nullptr);
         fmt::print("{}\n", report.dump(2, ' ', false, Json::error_handler_t::replace));
     } else if (!wrote && !options.quiet) {
         fmt::print("{}: nothing to update\n", options.archive);
@@ -53,7 +57,8 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);
-        fmt::print("{}: {}; {} written\n", options.archive, counts, ReadableSize(written.archiveSize));
+        const std::string volumes = written.volumes == 0 ? "" : fmt::format(" in {} volume{}", written.volumes, written.volumes == 1 ? "" : "s");
+        fmt::print("{}: {}; {} written{}\n", options.archive, counts, ReadableSize(written.archiveSize), volumes);
     }
     return anyItemFailed ? ExitCode::Failed : ExitCode::Success;
 }
@@ -114,19 +119,70 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
     throw CommandError(ExitCode::Usage, archiveName, format + " holds exactly one file (to pack more, make a tar of them first)");
 }
 
-std::function<bool(const struct stat&)> LeaveOutArchive(const ArchiveReplacement& target) {
-    return [&target](const struct stat& file) { return target.IsArchiveOrTemporary(file); };
-}
+// Where a command's new archive goes: over the archive's file, or, with --volume-size, into a set
+// of volumes named after it.
+class Output {
+public:
+    Output(ArchiveReplacement& file, const WriteOptions& options) : file_(file), archive_(options.archive), volumeSize_(options.volumeSize) {
+        if (volumeSize_ != 0) volumes_.emplace(options.archive);
+    }
 
-UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, const com_ptr<IRandomAccessStream>& destination) {
-    return [=](IUpdateCallback* callback) {
-        std::vector<IArchiveAddable*> raw;
-        for (const auto& addable : addables) raw.push_back(addable.get());
-        com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(archive->AddAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback, destination.get(), operation.put()));
-        return operation;
-    };
-}
+    // The archive's file, or the set's first volume.
+    bool Exists() const { return volumes_ ? volumes_->Exists() : file_.Exists(); }
+    bool VolumesExist() const { return volumes_ && volumes_->Exists(); }
+    const std::string& LockPath() const { return volumes_ ? volumes_->FirstVolumePath() : file_.RealPath(); }
+    com_ptr<IRandomAccessStream> Stream() const { return volumes_ ? volumes_->Stream() : file_.Stream(); }
+    std::function<bool(const struct stat&)> LeaveOut() const {
+        return [this](const struct stat& file) { return file_.IsArchiveOrTemporary(file) || (volumes_ && volumes_->IsVolume(file)); };
+    }
+
+    // The operation adding the addables; with volumes, run takes each further one from the set.
+    UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run) {
+        if (volumes_)
+            run.TakeVolumesFrom([this](std::uint32_t number) { return volumes_->Add(number); },
+                                [this](std::uint32_t count) { volumes_->SetCount(count); });
+        return [this, archive, addables, destination = Stream()](IUpdateCallback* callback) {
+            std::vector<IArchiveAddable*> raw;
+            for (const auto& addable : addables) raw.push_back(addable.get());
+            const auto count = static_cast<std::uint32_t>(raw.size());
+            com_ptr<IAsyncOperation<UpdateResult>> operation;
+            if (volumes_)
+                check_hresult(com_ptr<IArchive>::copy_from(archive).as<IVolumeUpdate>()->UpdateInVolumesAsync(
+                    0, nullptr, count, raw.data(), callback, volumeSize_, destination.get(), operation.put()));
+            else
+                check_hresult(archive->AddAsync(count, raw.data(), callback, destination.get(), operation.put()));
+            return operation;
+        };
+    }
+
+    // A new archive takes its name (or names).
+    void Commit(bool replaceExisting) {
+        if (volumes_)
+            volumes_->Commit(replaceExisting);
+        else
+            file_.Commit(replaceExisting);
+    }
+    // The archive written anew replaces the one it was made from. A set of volumes takes the
+    // place of the archive's one file (or of the link to it), which goes once the set has its names.
+    void Replace() {
+        if (!volumes_) {
+            file_.Commit(true);
+            return;
+        }
+        volumes_->Commit(false);
+        struct stat info {};
+        if (::lstat(archive_.c_str(), &info) == 0 && (S_ISLNK(info.st_mode) || file_.IsArchiveOrTemporary(info))) ::unlink(archive_.c_str());
+    }
+
+    std::uint64_t WrittenSize() const { return volumes_ ? volumes_->WrittenSize() : file_.WrittenSize(); }
+    std::uint32_t Volumes() const { return volumes_ ? volumes_->Count() : 0; }
+
+private:
+    ArchiveReplacement& file_;
+    const std::string archive_;
+    const std::uint64_t volumeSize_;
+    std::optional<VolumeSet> volumes_;
+};
 
 std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) {
     std::vector<IArchiveItem*> raw;
@@ -135,20 +191,19 @@ std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) 
 }
 
 // A new archive of the named format (or the one its name tells) holding the paths.
-ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacement& target, const std::string& prefix, const char* operation) {
+ExitCode WriteNew(const WriteOptions& options, Console& console, Output& target, const std::string& prefix, const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
     // A compressed single file has no way to be a link.
     const bool followLinks = options.dereference || format.keepsName;
-    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, LeaveOutArchive(target));
+    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, target.LeaveOut());
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
     if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
 
     const auto archive = NewArchive();
-    const auto destination = target.Stream();
     const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType), zorvik::rt::to_wide(std::filesystem::path(options.archive).filename().string()),
-                                                          zorvik::rt::to_wide(target.RealPath()));
+                                                          zorvik::rt::to_wide(target.LockPath()));
     com_ptr<IAsyncOperation<bool>> creation;
-    check_hresult(archive->CreateAsync(destination.get(), source.get(), creation.put()));
+    check_hresult(archive->CreateAsync(target.Stream().get(), source.get(), creation.put()));
     if (!Await(creation.get())) throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format.name);
     CompressionChoice choice = options.compression;
     choice.passwordGiven = PasswordGiven(options);
@@ -157,9 +212,10 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacem
     PasswordSource passwords(options.password, console);
     UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven));
     const auto addables = files.Addables();
-    const UpdateResult result = run.Run(Adding(archive.get(), addables, destination), files.ReadFailure());
+    const UpdateResult result = run.Run(target.Adding(archive.get(), addables, run), files.ReadFailure());
     if (result == UpdateResult::Success) target.Commit(options.force);
-    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize()}, files.AnyLeftOut());
+    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize(), target.Volumes()},
+                  files.AnyLeftOut());
 }
 
 // An existing archive opened for writing, once target has locked it against other writers.
@@ -270,31 +326,42 @@ std::vector<com_ptr<IArchiveItem>> Chosen(const Rewrite& rewrite, const WriteOpt
 
 ExitCode RunCreate(const WriteOptions& options, Console& console) {
     FormatForNewArchive(options);  // a wrong name is a usage error before anything is touched
-    ArchiveReplacement target(options.archive);
-    if (target.Exists() && !options.force) throw CommandError(ExitCode::Failed, options.archive, "exists (give --force to replace it)");
+    ArchiveReplacement file(options.archive);
+    Output target(file, options);
+    if (target.Exists() && !options.force)
+        throw CommandError(ExitCode::Failed, options.volumeSize != 0 ? VolumeSet::VolumeName(options.archive, 1) : options.archive,
+                           "exists (give --force to replace it)");
     return WriteNew(options, console, target, "", "create");
 }
 
 ExitCode RunAdd(const WriteOptions& options, Console& console) {
     const auto prefix = AddedFiles::StoredName(options.to.value_or(""));
     if (!prefix) throw CommandError(ExitCode::Usage, *options.to, "a folder of the archive has no \"..\"");
-    ArchiveReplacement target(options.archive);
-    if (!target.Exists()) return WriteNew(options, console, target, *prefix, "add");
-    Rewrite rewrite(target, options, console);
+    ArchiveReplacement file(options.archive);
+    Output target(file, options);
+    if (!file.Exists()) {
+        // A set of volumes is read whole, never written anew in part.
+        if (target.VolumesExist())
+            throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1), "exists: an archive in volumes is not written anew");
+        return WriteNew(options, console, target, *prefix, "add");
+    }
+    Rewrite rewrite(file, options, console);
     bool keepsName = false;
     check_hresult(rewrite.archive.Archive()->get_KeepsName(&keepsName));
     if (keepsName) SingleFileOnly(options.archive, rewrite.archive.FormatName());
+    if (target.VolumesExist()) throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1), "exists (remove it first)");
     const SymbolicLinks links = options.dereference ? SymbolicLinks::Followed : SymbolicLinks::Stored;
-    AddedFiles files(options.paths, *prefix, links, console, LeaveOutArchive(target));
+    AddedFiles files(options.paths, *prefix, links, console, target.LeaveOut());
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
     UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));
     const auto addables = files.Addables();
-    const auto destination = target.Stream();
-    const UpdateResult result = run.Run(Adding(rewrite.archive.Archive(), addables, destination), files.ReadFailure());
-    return rewrite.Finish(options, "add", result,
-                          {{"added", files.Files().size() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}},
-                          files.AnyLeftOut() || run.AnyItemFailed());
+    const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive(), addables, run), files.ReadFailure());
+    if (result == UpdateResult::Success) target.Replace();
+    const std::vector<std::pair<const char*, std::uint64_t>> counts{
+        {"added", files.Files().size() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}};
+    return Report(options, {"add", rewrite.archive.FormatName(), result, counts, target.WrittenSize(), target.Volumes()},
+                  files.AnyLeftOut() || run.AnyItemFailed());
 }
 
 ExitCode RunRemove(const WriteOptions& options, Console& console) {

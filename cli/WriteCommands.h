@@ -25,6 +25,7 @@ struct WriteOptions {
     bool json = false;
     bool quiet = false;                   // no closing line (the --json object stays)
     std::optional<std::string> password;  // --password
+    std::uint64_t volumeSize = 0;         // create and add: 0 writes one file, else volumes NAME.001, ... of this size
     CompressionChoice compression;
 };
 
