@@ -30,12 +30,12 @@ struct update_callback_hooks {
     std::function<std::int32_t(IFileSystemProperties* item, IArchiveItem* existing)> resolve_conflict;
     std::function<void(IArchiveItem* existing)> path_blocked;
     std::function<password_answer()> get_password;
-    // Volume number of an update written in volumes (2 for the second); unavailable is no more.
-    std::function<volume_answer(std::uint32_t number)> get_volume;
-    std::function<void(std::uint32_t count)> set_volume_count;
     std::function<void(std::uint32_t count)> set_item_count;
     std::function<std::int32_t(std::uint64_t total)> set_total;
     std::function<std::int32_t(std::uint64_t completed)> set_completed;
+    // Volume number of an update written in volumes (2 for the second); unavailable is no more.
+    std::function<volume_answer(std::uint32_t number)> get_volume;
+    std::function<void(std::uint32_t count)> set_volume_count;
 };
 
 class update_callback final
