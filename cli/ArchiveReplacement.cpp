@@ -103,16 +103,26 @@ std::uint64_t ArchiveReplacement::WrittenSize() const {
 void ArchiveReplacement::Commit(bool replaceExisting) {
     // A Ctrl-C that came once the archive was written still keeps the old one.
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
+    Prepare();
+    Sync();
+    Name(replaceExisting);
+    SyncFolder();
+}
+
+void ArchiveReplacement::Prepare() {
     if (original_) {
         // Where the ownership cannot be kept (not root), the file stays the writer's.
         [[maybe_unused]] const int owned = ::fchown(temporary_.get(), original_->st_uid, original_->st_gid);
     }
     const mode_t mode = original_ ? original_->st_mode & 07777 : ModeForNewFiles();
     if (::fchmod(temporary_.get(), mode) != 0) throw CommandError(ExitCode::Failed, name_, "cannot set its mode: " + DescribeErrno(errno));
-    // The sync comes after the mode, so that a crash after the rename cannot leave the archive
-    // with the temporary file's owner-only mode.
-    if (::fsync(temporary_.get()) != 0) throw CommandError(ExitCode::Failed, name_, "cannot write it: " + DescribeErrno(errno));
+}
 
+void ArchiveReplacement::Sync() const {
+    if (::fsync(temporary_.get()) != 0) throw CommandError(ExitCode::Failed, name_, "cannot write it: " + DescribeErrno(errno));
+}
+
+void ArchiveReplacement::Name(bool replaceExisting) {
     const std::string fileName = std::filesystem::path(realPath_).filename().string();
     if (original_ || replaceExisting) {
         if (::renameat(folder_.get(), temporaryName_.c_str(), folder_.get(), fileName.c_str()) != 0)
@@ -122,8 +132,9 @@ void ArchiveReplacement::Commit(bool replaceExisting) {
         throw CommandError(ExitCode::Failed, name_, "cannot create it: " + DescribeErrno(errno));
     }
     committed_ = true;
-    // The rename itself reaches the disk with the folder.
-    ::fsync(folder_.get());
 }
+
+// The rename itself reaches the disk with the folder.
+void ArchiveReplacement::SyncFolder() const { ::fsync(folder_.get()); }
 
 }  // namespace Zorvik::Cli

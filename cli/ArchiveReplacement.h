@@ -39,6 +39,14 @@ public:
     // Syncs the temporary file and renames it over the archive. A new archive is never put
     // over a file that appeared meanwhile unless replaceExisting.
     void Commit(bool replaceExisting);
+    // Commit in its steps, for files named together (a set of volumes): the temporary file given
+    // the mode and owner it keeps; synced (after the mode, so that a crash after the rename cannot
+    // leave the archive owner-only); renamed; the rename synced with the folder. Only Sync may
+    // run beside the others' (Prepare reads the umask by setting it).
+    void Prepare();
+    void Sync() const;
+    void Name(bool replaceExisting);
+    void SyncFolder() const;
 
 private:
     std::string name_;  // as the user gave it, for messages

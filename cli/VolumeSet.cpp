@@ -4,9 +4,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+
 #include "cli/ExitCode.h"
 #include "cli/Interrupt.h"
-#include "zorvik/runtime/async.h"
 
 namespace Zorvik::Cli {
 
@@ -19,6 +23,30 @@ void AllowAllOpenFiles() {
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// Runs step for indices 0 to count - 1 on a few threads; the first failure is raised once all end.
+template <typename Step>
+void EachAtOnce(std::size_t count, const Step& step) {
+    constexpr std::size_t kThreads = 16;
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        for (std::size_t index; (index = next++) < count;) {
+            try {
+                step(index);
+            } catch (...) {
+                std::lock_guard lock(mutex);
+                if (!failure) failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < std::min(count, kThreads); ++i) threads.emplace_back(work);
+    work();
+    for (auto& thread : threads) thread.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 bool IsFile(const std::string& path, struct stat& info) { return ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode); }
@@ -66,21 +94,21 @@ void VolumeSet::Commit(bool replaceExisting) {
             throw CommandError(ExitCode::Failed, next, "exists, and would be read as the next volume of " + archive_ + " (give --force to remove it)");
     }
 
-    // The data reaches the disk first, so that the names below follow each other at once.
-    for (const auto& volume : volumes_) {
-        zorvik::rt::com_ptr<IAsyncOperation<bool>> flush;
-        zorvik::rt::check_hresult(volume->Stream().as<ABI::Windows::Storage::Streams::IOutputStream>()->FlushAsync(flush.put()));
-        zorvik::rt::get(flush);
-    }
+    // Every volume reaches the disk before any is named, so that the names follow each other
+    // at once; the syncs run side by side, which the file system takes in far fewer commits.
+    for (const auto& volume : volumes_) volume->Prepare();
+    EachAtOnce(volumes_.size(), [&](std::size_t index) { volumes_[index]->Sync(); });
+    if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, archive_, "interrupted");
     std::size_t named = 0;
     try {
-        for (; named < volumes_.size(); ++named) volumes_[named]->Commit(replaceExisting);
+        for (; named < volumes_.size(); ++named) volumes_[named]->Name(replaceExisting);
     } catch (...) {
         // A set that was not there before is not left in part; one replaced cannot be had back.
         if (!replaceExisting)
             for (std::size_t index = 0; index < named; ++index) ::unlink(volumes_[index]->RealPath().c_str());
         throw;
     }
+    volumes_.front()->SyncFolder();
     if (replaceExisting) {
         struct stat info {};
         for (std::uint32_t number = count_ + 1; IsFile(VolumeName(archive_, number), info); ++number) ::unlink(VolumeName(archive_, number).c_str());
