@@ -15,7 +15,9 @@ namespace {
 
 constexpr Engine::PROPID kpidBlock = 27;  // the solid block (7z folder, cab folder) an entry's data is in
 
-// Formats whose entries decode on their own, or by blocks the handler names.
+// Formats whose entries decode on their own, or by blocks the handler names. RAR is not among
+// them: the RAR library keeps its error count and progress for the whole process, so two readers
+// at once would fail each other's entries, and its own decoder already runs on every core.
 struct IndependentFormat {
     std::wstring_view Name;
     bool ByBlock;
