@@ -1,6 +1,9 @@
 #include "archive/Archive.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "archive/DecodedEntry.h"
 #include "archive/EntryNaming.h"
@@ -126,6 +129,7 @@ void Archive::Dispose() noexcept {
     if (disposed_.exchange(true)) return;
     std::lock_guard lock(Lock);
     FileLock.reset();
+    Origin.reset();
     Options = nullptr;
     Password.reset();
     ArchiveName.clear();
@@ -156,6 +160,7 @@ bool Archive::CloseArchive() {
     IsNested = false;
     PackedSize = 0;
     FileLock.reset();
+    Origin.reset();
     return true;
 }
 
@@ -195,12 +200,20 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
 
     // Volumes come only with the outer archive; the nested step must not change the sum.
     const std::uint64_t packedSize = handler->TotalSize();
+    auto origin = std::make_shared<ArchiveOrigin>();
+    origin->Stream = com_ptr<IRandomAccessStream>::copy_from(stream);
+    origin->Volumes = handler->GivenVolumes();
+    origin->ClassId = opened->Format.ClassId;
+    origin->Name = name.view();
+    origin->Password = handler->CachedPassword();
+    if (opened->Handler->GetNumberOfItems(&origin->ItemCount) != S_OK) origin = nullptr;
     std::wstring damagedNested;
     if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, damagedNested)) {
         AdoptFormat(nested->Format);
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;
         IsNested = true;
+        origin = nullptr;  // its handler opened a stream of the outer one, not the caller's
     }
 
     zorvik::rt::hstring path;
@@ -217,6 +230,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
+    Origin = std::move(origin);
     return true;
 }
 
@@ -310,6 +324,24 @@ HRESULT Archive::get_DamagedFormatName(HSTRING* value) {
         std::lock_guard lock(Lock);
         *value = zorvik::rt::hstring(DamagedFormat).detach();
     });
+}
+
+std::uint32_t Archive::ExtractionThreadCount() const noexcept {
+    if (const std::uint32_t set = extractionThreads_.load()) return set;
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0) return static_cast<std::uint32_t>(std::max(1, CPU_COUNT(&cores)));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+HRESULT Archive::get_ExtractionThreads(std::uint32_t* value) {
+    return Member([&] {
+        CheckOut(value);
+        *value = ExtractionThreadCount();
+    });
+}
+
+HRESULT Archive::put_ExtractionThreads(std::uint32_t value) {
+    return Member([&] { extractionThreads_.store(value); });
 }
 
 HRESULT Archive::get_CompressorDescription(ICompressorDescription** value) {

@@ -9,12 +9,14 @@
 #include <string>
 #include <utility>
 
+#include "archive/ArchiveOrigin.h"
 #include "archive/FileLock.h"
 #include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "model/FormatRecord.h"
 #include "zorvik/Archive.h"
 #include "zorvik/Compression.h"
+#include "zorvik/ExtractionThreads.h"
 #include "zorvik/Items.h"
 #include "zorvik/OpenedArchiveInfo.h"
 #include "zorvik/VolumeUpdate.h"
@@ -22,7 +24,8 @@
 namespace Zorvik {
 
 class Archive final
-    : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo, IVolumeUpdate> {
+    : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo, IVolumeUpdate,
+                                   IExtractionThreads> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -74,6 +77,12 @@ public:
                                  IUpdateCallback* callback, std::uint64_t volumeSize, IRandomAccessStream* firstVolume,
                                  IAsyncOperation<UpdateResult>** operation) override;
 
+    // IExtractionThreads
+    HRESULT get_ExtractionThreads(std::uint32_t* value) override;
+    HRESULT put_ExtractionThreads(std::uint32_t value) override;
+    // What an extraction started now may use; at least 1.
+    std::uint32_t ExtractionThreadCount() const noexcept;
+
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
     std::recursive_mutex Lock;
@@ -109,6 +118,9 @@ public:
     std::uint64_t PackedSize = 0;
     // Shared, so that an operation holding the lock keeps it alive through a Close.
     std::shared_ptr<Impl::FileLock> FileLock;
+    // What the open archive was opened from, for extractions on several threads; null when it
+    // cannot be opened again as it is (an archive found inside another, a new one).
+    std::shared_ptr<const Impl::ArchiveOrigin> Origin;
 
 private:
     // Runs a public member's body: raises ObjectDisposedException after dispose, and turns
@@ -134,6 +146,7 @@ private:
     void DropRootFolder();
 
     std::atomic<bool> disposed_{false};
+    std::atomic<std::uint32_t> extractionThreads_{0};  // 0: one a core
 };
 
 }  // namespace Zorvik

@@ -67,14 +67,22 @@ void ExtractionMap::Remove(std::uint32_t index) noexcept {
     }
 }
 
+std::shared_ptr<ExtractionMap> ExtractionMap::Part(std::size_t first, std::size_t last) const {
+    auto part = std::make_shared<ExtractionMap>();
+    part->Root = Root;
+    part->slots_.assign(slots_.begin() + static_cast<std::ptrdiff_t>(first), slots_.begin() + static_cast<std::ptrdiff_t>(last));
+    part->remaining_ = part->slots_.size();
+    return part;
+}
+
 ExtractItem ExtractionMap::Resolve(const MappedEntry& entry) const {
     if (entry.Visited) return *entry.Visited;
     PackedTree& tree = ArchiveItem::Of(Root.get())->Tree();
     return {tree.RelativePathBelow(entry.Node, entry.Base), tree.Item(entry.Node), tree.Properties(entry.Node)};
 }
 
-ExtractArchiveHandler::ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, com_ptr<IExtractionCallback> callback)
-    : map_(std::move(map)), callback_(std::move(callback)) {}
+ExtractArchiveHandler::ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, std::shared_ptr<ExtractionCaller> caller, std::size_t run)
+    : map_(std::move(map)), caller_(std::move(caller)), callback_(caller_->Callback()), run_(run) {}
 
 const std::vector<std::uint32_t>& ExtractArchiveHandler::Indices() {
     if (indices_.size() != map_->Remaining()) indices_ = map_->RemainingIndices();
@@ -92,8 +100,14 @@ void ExtractArchiveHandler::DropTaken() noexcept {
 }
 
 void ExtractArchiveHandler::FinishCurrent() {
+    // Declared first, so that the outputs let go of their streams after the caller's turn.
     std::vector<TakenEntry> unfinished = std::move(taken_);
     DropTaken();
+    const auto turn = caller_->Turn();
+    FinishTaken(unfinished);
+}
+
+void ExtractArchiveHandler::FinishTaken(std::vector<TakenEntry>& unfinished) {
     // Handlers such as tar's give no result for an entry the caller skipped: skipping it is
     // all that was asked, so it succeeded.
     for (const TakenEntry& taken : unfinished) {
@@ -113,21 +127,31 @@ std::int32_t ExtractArchiveHandler::FailureKind(const ExtractItem& entry, std::i
 
 HRESULT ExtractArchiveHandler::SetTotal(std::uint64_t total) {
     if (Canceled()) return E_ABORT;
-    return ForwardProgress(callback_, &IOperationProgress::SetTotal, total);
+    const auto turn = caller_->Turn();
+    const HRESULT result = caller_->SetTotal(run_, total);
+    return result == E_ABORT ? Canceling() : result;
 }
 
 HRESULT ExtractArchiveHandler::SetCompleted(const std::uint64_t* completeValue) {
     if (Canceled()) return E_ABORT;
     if (!completeValue) return S_OK;
-    return ForwardProgress(callback_, &IOperationProgress::SetCompleted, *completeValue);
+    const auto turn = caller_->Turn();
+    const HRESULT result = caller_->SetCompleted(run_, *completeValue);
+    return result == E_ABORT ? Canceling() : result;
 }
 
 HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentialOutStream** outStream, std::int32_t askExtractMode) {
     if (!outStream) return E_POINTER;
     *outStream = nullptr;
+    std::vector<TakenEntry> unfinished;  // let go of after the caller's turn
     return zorvik::rt::boundary([&] {
         // Entries the engine left without a result are not complete: the caller hears so.
-        if (!prepared_) FinishCurrent();
+        if (!prepared_) {
+            unfinished = std::move(taken_);
+            DropTaken();
+        }
+        const auto turn = caller_->Turn();
+        FinishTaken(unfinished);
         if (Canceled()) return E_ABORT;
         const MappedEntry* const found = map_->Find(index);
         if (!found || (askExtractMode != kAskExtract && askExtractMode != kAskTest)) return S_OK;
@@ -148,7 +172,7 @@ HRESULT ExtractArchiveHandler::GetStream(std::uint32_t index, Engine::ISequentia
         }
         com_ptr<IRandomAccessStream> stream;
         check_hresult(callback_->GetFileStream(taken.Entry.Item.get(), path.get(), stream.put(), &answer));
-        if (answer == ExtractionAnswer::Cancel) return E_ABORT;
+        if (answer == ExtractionAnswer::Cancel) return Canceling();
         taken.Skipped = answer != ExtractionAnswer::Continue || !stream;
         if (taken.Skipped) return S_OK;
         taken.Output = zorvik::rt::make<OutputStreamAdapter>(std::move(stream), buffers_);
@@ -169,22 +193,34 @@ HRESULT ExtractArchiveHandler::SetOperationResult(std::int32_t opRes) {
     if (finished.empty()) return S_OK;
     const bool declined = std::exchange(passwordDeclined_, false);
     return zorvik::rt::boundary([&] {
+        // The tail of the data lands outside the caller's turn, while other runs go on.
+        std::vector<HRESULT> deliveries;
+        deliveries.reserve(finished.size());
         for (TakenEntry& taken : finished) {
-            if (const HRESULT hr = Complete(taken, opRes, declined); hr != S_OK) return hr;
+            deliveries.push_back(taken.Output ? taken.Output->Finish() : S_OK);
+            taken.Output = nullptr;
+        }
+        const auto turn = caller_->Turn();
+        // Another run ended the extraction while these entries decoded: they are left
+        // unfinished, as entries the engine stopped inside are.
+        if (caller_->StopRequested()) {
+            FinishTaken(finished);
+            return E_ABORT;
+        }
+        for (std::size_t i = 0; i < finished.size(); ++i) {
+            if (const HRESULT hr = Complete(finished[i], opRes, declined, deliveries[i]); hr != S_OK) return hr;
         }
         return S_OK;
     });
 }
 
-HRESULT ExtractArchiveHandler::Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined) {
-    const HRESULT delivery = taken.Output ? taken.Output->Finish() : S_OK;
-    taken.Output = nullptr;
+HRESULT ExtractArchiveHandler::Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined, HRESULT delivery) {
     const bool succeeded = opRes == kResultOk && !taken.OnlyTested && SUCCEEDED(delivery);
     check_hresult(callback_->ItemCompleted(taken.Entry.Item.get(), succeeded));
     if (!succeeded && !passwordDeclined) {
         std::int32_t answer = ExtractionAnswer::Continue;
         check_hresult(callback_->ItemFailed(taken.Entry.Item.get(), FailureKind(taken.Entry, opRes), &answer));
-        if (answer == ExtractionAnswer::Cancel) return E_ABORT;
+        if (answer == ExtractionAnswer::Cancel) return Canceling();
         if (answer == ExtractionAnswer::Retry) {
             retryRequested_ = true;
             return E_FAIL;
@@ -201,22 +237,24 @@ HRESULT ExtractArchiveHandler::CryptoGetTextPassword(BSTR* password) {
     if (!password) return E_POINTER;
     *password = nullptr;
     return zorvik::rt::boundary([&] {
+        const auto turn = caller_->Turn();
         com_ptr<IArchiveItem> item;
         if (!taken_.empty())
             item = taken_.front().Entry.Item;
         else if (const MappedEntry* const first = map_->First())
             item = map_->Resolve(*first).Item;
-        const auto provider = callback_.as<IExtractionPasswordProvider>();
+        const auto provider = caller_->CallbackReference().as<IExtractionPasswordProvider>();
         hstring given;
         std::int32_t answer = ExtractionAnswer::Continue;
         check_hresult(provider->GetPassword(item.get(), given.put(), &answer));
+        std::wstring& stored = caller_->Password();
         if (answer == ExtractionAnswer::Continue)
-            password_ = given.view();
+            stored = given.view();
         else if (answer == ExtractionAnswer::Cancel)
-            return E_ABORT;
+            return Canceling();
         else if (answer == ExtractionAnswer::NoPassword)
             passwordDeclined_ = true;
-        const std::wstring text = ToEngineText(password_);
+        const std::wstring text = ToEngineText(stored);
         *password = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *password ? S_OK : E_OUTOFMEMORY;
     });

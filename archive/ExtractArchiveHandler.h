@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ExtractionCaller.h"
 #include "archive/OutputStreamAdapter.h"
 #include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
@@ -49,6 +50,12 @@ public:
     void Add(std::uint32_t index, MappedEntry entry) { slots_.push_back({index, false, std::move(entry)}); }
     void Seal();
 
+    // After Seal, before anything is removed: the entries in ascending order, and a sealed map of
+    // those from first to last (exclusive), with the same root, for a run of their own.
+    std::uint32_t IndexAt(std::size_t position) const noexcept { return slots_[position].Index; }
+    const MappedEntry& EntryAt(std::size_t position) const noexcept { return slots_[position].Entry; }
+    std::shared_ptr<ExtractionMap> Part(std::size_t first, std::size_t last) const;
+
     // The entries not yet removed.
     std::size_t Remaining() const noexcept { return remaining_; }
     const MappedEntry* Find(std::uint32_t index) const noexcept;
@@ -73,7 +80,8 @@ private:
 class ExtractArchiveHandler final
     : public ComponentObject<ExtractArchiveHandler, Engine::IArchiveExtractCallback, Engine::ICryptoGetTextPassword> {
 public:
-    ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, zorvik::rt::com_ptr<IExtractionCallback> callback);
+    // run is the slot of this handler's progress in caller.
+    ExtractArchiveHandler(std::shared_ptr<ExtractionMap> map, std::shared_ptr<ExtractionCaller> caller, std::size_t run = 0);
 
     // Before each engine run: the keys of the map when their number changed. The map only loses
     // entries during a run, so a change of size is a change of content.
@@ -83,9 +91,6 @@ public:
     bool RetryRequested() const noexcept { return retryRequested_; }
     // After the last run: an entry the engine stopped inside is reported as not completed.
     void FinishCurrent();
-    // A cancel of the operation itself reaches the engine as the caller's cancel answer would,
-    // at its next progress report or entry.
-    void StopWhenCanceled(zorvik::rt::cancellation_token cancellation) { cancellation_ = std::move(cancellation); }
     // The first failure to hand an entry's data to its stream, which the engine never saw.
     HRESULT WriteFailure() const noexcept { return writeFailure_; }
 
@@ -114,25 +119,35 @@ private:
     };
 
     void DropTaken() noexcept;
-    // Reports one entry's result; E_ABORT or E_FAIL (retry) end the run.
-    HRESULT Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined);
+    // In the caller's turn.
+    void FinishTaken(std::vector<TakenEntry>& unfinished);
+    // Reports one entry's result in the caller's turn, its data delivered as delivery says;
+    // E_ABORT or E_FAIL (retry) end the run.
+    HRESULT Complete(TakenEntry& taken, std::int32_t opRes, bool passwordDeclined, HRESULT delivery);
     static std::int32_t FailureKind(const ExtractItem& entry, std::int32_t opRes);
-    bool Canceled() const noexcept { return cancellation_ && cancellation_->canceled(); }
+    // A cancel of the operation itself, or another run's end, reaches the engine as the caller's
+    // cancel answer would, at its next progress report or entry.
+    bool Canceled() const noexcept { return caller_->Stopped(); }
+    // The caller's cancel answer stops every run.
+    HRESULT Canceling() noexcept {
+        caller_->Stop();
+        return E_ABORT;
+    }
 
     std::vector<std::uint32_t> indices_;
     std::shared_ptr<ExtractionMap> map_;
-    zorvik::rt::com_ptr<IExtractionCallback> callback_;
+    const std::shared_ptr<ExtractionCaller> caller_;
+    IExtractionCallback* const callback_;
+    const std::size_t run_;
     // Usually one entry. A handler that decodes once into several entries (a file and its
     // copies) asks for all their streams after PrepareOperation, and one result covers them all.
     std::vector<TakenEntry> taken_;
     // Shared by the entries' output streams in turn.
     const std::shared_ptr<OutputBuffers> buffers_ = std::make_shared<OutputBuffers>();
     bool prepared_ = false;
-    std::wstring password_;
     bool passwordDeclined_ = false;
     bool retryRequested_ = false;
     HRESULT writeFailure_ = S_OK;
-    std::optional<zorvik::rt::cancellation_token> cancellation_;
 };
 
 }  // namespace Zorvik::Impl

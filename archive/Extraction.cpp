@@ -7,6 +7,7 @@
 #include "archive/EngineOutcome.h"
 #include "archive/ExtractArchiveHandler.h"
 #include "archive/HeldFileLock.h"
+#include "archive/ParallelExtraction.h"
 #include "archive/TreeWalk.h"
 #include "model/ArchiveFolder.h"
 
@@ -51,9 +52,8 @@ void CheckOpen(Archive& archive) {
 }
 
 // One engine run over the entries still in the map.
-HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const ExtractionMap& map) {
+HRESULT RunEngine(Engine::IInArchive* engine, ExtractArchiveHandler& handler, const ExtractionMap& map) {
     handler.StartRun();
-    const EngineReference engine(archive);
     const auto& indices = handler.Indices();
     if (indices.empty()) return S_OK;
     // Items of an earlier tree of this Archive, or of another one, may name entries this
@@ -66,10 +66,62 @@ HRESULT RunEngine(Archive& archive, ExtractArchiveHandler& handler, const Extrac
                            static_cast<Engine::IArchiveExtractCallback*>(&handler));
 }
 
+HRESULT RunEngine(Archive& archive, Engine::IInArchive* engine, ExtractArchiveHandler& handler, const ExtractionMap& map) {
+    if (engine) return RunEngine(engine, handler, map);
+    const EngineReference own(archive);
+    return RunEngine(own.get(), handler, map);
+}
+
+// limits as given, or else by the archive's thread count.
+RunLimits LimitsOf(Archive& archive, const std::optional<RunLimits>& given) {
+    RunLimits limits = given.value_or(RunLimits{});
+    if (!given) limits.Threads = archive.ExtractionThreadCount();
+    return limits;
+}
+
+// The runs an extraction of map may make.
+std::vector<PlannedRun> Plan(Archive& archive, const ExtractionMap& map, const RunLimits& limits) {
+    std::shared_ptr<const ArchiveOrigin> origin;
+    std::wstring format;
+    {
+        std::lock_guard lock(archive.Lock);
+        origin = archive.Origin;
+        if (archive.Format) format = archive.Format->Name;
+    }
+    const std::vector<PlannedRun> one{{0, map.Remaining(), 0}};
+    if (limits.Threads < 2 || !origin || map.Remaining() == 0) return one;
+    const EngineReference engine(archive);
+    std::uint32_t count = 0;
+    if (engine->GetNumberOfItems(&count) != S_OK || count != origin->ItemCount || map.LastIndex() >= count) return one;
+    return PlanRuns(engine.get(), format, count, map, limits);
+}
+
 }  // namespace
 
+HRESULT ExtractEntries(Archive& archive, Engine::IInArchive* engine, ExtractArchiveHandler& handler, const ExtractionMap& map) {
+    HRESULT result = S_OK;
+    try {
+        do {
+            result = RunEngine(archive, engine, handler, map);
+        } while (FAILED(result) && handler.RetryRequested());
+    } catch (...) {
+        try {
+            handler.FinishCurrent();
+        } catch (...) {
+        }
+        throw;
+    }
+    handler.FinishCurrent();
+    // Data that never reached its stream fails the operation as the engine's own error would.
+    if (SUCCEEDED(result) && FAILED(handler.WriteFailure())) result = handler.WriteFailure();
+    // So does an engine that stopped early without an error (a tar or RAR archive whose data
+    // ends before its entries do): the entries it never reached were not extracted.
+    if (SUCCEEDED(result) && map.Remaining() > 0) result = E_FAIL;
+    return result;
+}
+
 bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr<IExtractionCallback> callback,
-             std::optional<zorvik::rt::cancellation_token> cancellation) {
+             std::optional<zorvik::rt::cancellation_token> cancellation, std::optional<RunLimits> limits) {
     if (items.empty()) return false;
     if (!callback) throw zorvik::rt::invalid_argument_error();
     CheckOpen(archive);  // nothing open: fail before the caller hears anything
@@ -82,28 +134,14 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
     map->Seal();
     check_hresult(callback.as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(map->Remaining())));
 
-    auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, callback);
-    if (cancellation) handler->StopWhenCanceled(*cancellation);
     const HeldFileLock fileLock(archive);
-    HRESULT result = S_OK;
-    try {
-        do {
-            result = RunEngine(archive, *handler, *map);
-        } while (FAILED(result) && handler->RetryRequested());
-    } catch (...) {
-        try {
-            handler->FinishCurrent();
-        } catch (...) {
-        }
-        throw;
-    }
-    handler->FinishCurrent();
-    // Data that never reached its stream fails the operation as the engine's own error would.
-    if (SUCCEEDED(result) && FAILED(handler->WriteFailure())) result = handler->WriteFailure();
-    // So does an engine that stopped early without an error (a tar or RAR archive whose data
-    // ends before its entries do): the entries it never reached were not extracted.
-    if (SUCCEEDED(result) && map->Remaining() > 0) result = E_FAIL;
-    return EngineSucceeded(result);
+    const RunLimits spread = LimitsOf(archive, limits);
+    const std::vector<PlannedRun> runs = Plan(archive, *map, spread);
+    if (runs.size() > 1)
+        return EngineSucceeded(ExtractInParallel(archive, *map, runs, spread.Threads, std::move(callback), std::move(cancellation)));
+    auto caller = std::make_shared<ExtractionCaller>(std::move(callback), std::move(cancellation));
+    auto handler = zorvik::rt::make<ExtractArchiveHandler>(map, caller);
+    return EngineSucceeded(ExtractEntries(archive, nullptr, *handler, *map));
 }
 
 }  // namespace Zorvik::Impl

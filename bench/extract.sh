@@ -32,7 +32,7 @@ make_small_files 20000
 rm -rf "$work/small"
 echo "extracting into $out; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 
-printf '%-11s %-14s %9s %12s\n' archive tool median "peak memory"
+printf '%-11s %-14s %9s %12s %9s\n' archive tool median "peak memory" "cpu"
 for archive in lzma2.7z lzma2-1t.7z stored.7z small.7z small.zip; do
     compare "$archive" 7zz "7zz x -bd -bso0 -y $work/$archive -o$out" zorvik "$zorvik extract -q $work/$archive -o $out"
 done

@@ -45,8 +45,8 @@ PYTHON
 
 # alternate PREPARE COMMAND...: runs the commands in turn, each after PREPARE, round after round
 # ($ZORVIK_BENCH_WARMUP untimed rounds, default 1, then $ZORVIK_BENCH_RUNS, default 5), so that a
-# machine whose speed drifts slows them alike. Each timed run adds "INDEX SECONDS PEAK-KIB" to
-# $runs.
+# machine whose speed drifts slows them alike. Each timed run adds "INDEX SECONDS PEAK-KIB
+# CPU-SECONDS" (user and system) to $runs.
 alternate() {
     local prepare=$1 warmup=${ZORVIK_BENCH_WARMUP:-1} round i start
     shift
@@ -55,15 +55,15 @@ alternate() {
         for ((i = 1; i <= $#; i++)); do
             sh -c "$prepare"
             start=$EPOCHREALTIME
-            /usr/bin/time -f %M -o "$runs.peak" sh -c "${!i}" >/dev/null
-            ((round < warmup)) || echo "$((i - 1)) $(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') $(<"$runs.peak")" >>"$runs"
+            /usr/bin/time -f '%M %U %S' -o "$runs.peak" sh -c "${!i}" >/dev/null
+            ((round < warmup)) || echo "$((i - 1)) $(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') $(awk '{ print $1, $2 + $3 }' "$runs.peak")" >>"$runs"
         done
     done
     rm -f "$runs.peak"
 }
 
-# median INDEX FIELD: the median over the last alternate of one command's seconds (field 2) or
-# peak resident set in KiB (field 3).
+# median INDEX FIELD: the median over the last alternate of one command's seconds (field 2),
+# peak resident set in KiB (field 3) or CPU seconds (field 4).
 median() {
     awk -v i="$1" -v f="$2" '$1 == i { print $f }' "$runs" | sort -g | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'
 }
@@ -74,8 +74,8 @@ compare() {
     local label=$1 peer=$2 peer_command=$3 ours=$4 our_command=$5
     alternate "rm -rf $out && mkdir -p $out" "$peer_command" "$our_command"
     mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
-    printf '%-11s %-14s %8.3fs %12s\n' "$label" "$peer" "$(median 0 2)" "$(mib "$(median 0 3)")"
-    printf '%-11s %-14s %8.3fs %12s\n' "$label" "$ours" "$(median 1 2)" "$(mib "$(median 1 3)")"
+    printf '%-11s %-14s %8.3fs %12s %8.2fs\n' "$label" "$peer" "$(median 0 2)" "$(mib "$(median 0 3)")" "$(median 0 4)"
+    printf '%-11s %-14s %8.3fs %12s %8.2fs\n' "$label" "$ours" "$(median 1 2)" "$(mib "$(median 1 3)")" "$(median 1 4)"
     # Speed as the peer's time over ours: at least 1 means ours is at least as fast.
     awk -v a="$(median 1 2)" -v b="$(median 0 2)" -v m="$(median 1 3)" -v n="$(median 0 3)" -v p="$peer" \
         'BEGIN { printf "            speed %.2fx of %s   memory %.2fx of %s\n", b / a, p, m / n, p }'

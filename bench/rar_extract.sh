@@ -26,7 +26,7 @@ make_mixed_source 1024
 rm -rf "$work/source"
 echo "archives: plain $(du -h "$work/plain.rar" | cut -f1), solid $(du -h "$work/solid.rar" | cut -f1); $(nproc) cores"
 
-printf '%-8s %-14s %9s %12s\n' archive tool median "peak memory"
+printf '%-8s %-14s %9s %12s %9s\n' archive tool median "peak memory" "cpu"
 for name in plain solid; do
     compare "$name" unrar "unrar x -idq -y $work/$name.rar $out/" bench_extract "$bench_extract $work/$name.rar $out"
 done

@@ -176,6 +176,7 @@ ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archi
     if (chosen.nodes.empty()) return ExitCode::Failed;
     if (!options.excludes.empty()) settings.selection = &selection;
     settings.linkPaths = std::move(chosen.linkPaths);
+    settings.threads = options.threads;
     std::optional<JsonRunReport> json;
     if (options.json) {
         json.emplace(archive);

@@ -20,6 +20,7 @@ struct ArchiveOptions {
     std::vector<std::string> paths;     // patterns of the entries to work on; empty: every entry
     std::vector<std::string> excludes;  // patterns of entries to leave out
     bool localTime = false;             // list's times in the local zone
+    std::uint32_t threads = 0;          // extract's and test's most threads; 0: the component's default
 };
 
 struct ExtractOptions {

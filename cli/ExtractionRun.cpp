@@ -14,6 +14,8 @@
 #include "cli/Interrupt.h"
 #include "cli/SequentialStream.h"
 #include "cli/Text.h"
+#include "zorvik/EntryIndex.h"
+#include "zorvik/ExtractionThreads.h"
 #include "zorvik/runtime/streams.h"
 
 namespace Zorvik::Cli {
@@ -41,6 +43,7 @@ ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
     zorvik::rt::hstring entryPath;
     check_hresult(properties->get_Path(entryPath.put()));
     item.entryPath = entryPath.view();
+    if (const auto index = properties.try_as<IArchiveEntryIndex>()) check_hresult(index->get_Index(&item.index));
     return item;
 }
 
@@ -73,6 +76,15 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_extraction_callback(std::move(hooks));
 
+    // Entries decoded on several threads end in any order: what is said of them waits for the
+    // end, to be said in the archive's order, as one thread says it.
+    std::uint32_t threads = 1;
+    if (const auto spread = com_ptr<IArchive>::copy_from(archive_.Archive()).try_as<IExtractionThreads>()) {
+        if (settings_.threads != 0) check_hresult(spread->put_ExtractionThreads(settings_.threads));
+        check_hresult(spread->get_ExtractionThreads(&threads));
+    }
+    if (threads > 1) held_.emplace();
+
     std::vector<IArchiveItem*> items;
     for (const auto& item : chosen) items.push_back(item.get());
     com_ptr<IAsyncOperation<bool>> extraction;
@@ -81,6 +93,7 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     bool result = false;
     const HRESULT failure = AwaitOutcome(extraction.get(), result);
     Settle(true);
+    SayHeld();
     console_.EndProgress();
     ReportUnexplainedFailure();
     DropUnfinishedOutput();
@@ -149,8 +162,9 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
         // Flattened, two names meeting are two files, as with a file already there.
         const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
             if (settings_.flat || !written_.count(file)) return false;
-            console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath),
-                           "the archive holds this name more than once; the later entry replaces the earlier");
+            Say(item.index, [this, name = Readable(item.entryPath.empty() ? item.path : item.entryPath)] {
+                console_.Error(name, "the archive holds this name more than once; the later entry replaces the earlier");
+            });
             return true;
         };
         auto created = settings_.destination->CreateFile(destination, settings_.existing, writtenBefore);
@@ -218,7 +232,7 @@ void ExtractionRun::Folder(IArchiveItem* node) {
             return;
         }
         const auto depth = static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\'));
-        folders_.push_back({std::move(item.path), depth, item.mode, item.modified});
+        folders_.push_back({std::move(item.path), depth, item.mode, item.modified, item.index});
     } catch (const RefusedName& error) {
         ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const ItemWriteError& error) {
@@ -242,14 +256,12 @@ void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     if (succeeded) {
         ++filesDone_;
         bytesDone_ += current.item.size;
-        try {
-            Finish(current);
-        } catch (const RefusedName& error) {
-            ReportItem(current.item, std::string("refused: ") + error.what(), ExitCode::Failed);
-        } catch (const std::exception& error) {
-            if (current.file) DestinationFolder::Remove(*current.file);
-            ReportItem(current.item, error.what(), ExitCode::Failed);
-        }
+        // Links are made in the order they were added: out of order, they wait to be added in
+        // the archive's.
+        if (current.link && held_)
+            heldLinks_.push_back(std::move(current));
+        else
+            FinishWhole(current);
         return;
     }
     if (current.toStandardOutput) {
@@ -265,6 +277,17 @@ void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     if (removed) DestinationFolder::Remove(*current.file);
     if (diskFull) StopOnFullOrReadOnly(ENOSPC);
     unexplained_ = Failure{std::move(current.item), removed, diskFull};
+}
+
+void ExtractionRun::FinishWhole(Current& current) {
+    try {
+        Finish(current);
+    } catch (const RefusedName& error) {
+        ReportItem(current.item, std::string("refused: ") + error.what(), ExitCode::Failed);
+    } catch (const std::exception& error) {
+        if (current.file) DestinationFolder::Remove(*current.file);
+        ReportItem(current.item, error.what(), ExitCode::Failed);
+    }
 }
 
 void ExtractionRun::Finish(Current& current) {
@@ -427,14 +450,32 @@ std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
 
 // Reports keep the order of the items: files waiting for their names are told of first. Without
 // a report nothing waits for them here.
-void ExtractionRun::Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) {
+void ExtractionRun::Tell(std::uint32_t index, std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) {
     if (!settings_.report) return;
     Settle(true);
-    settings_.report(ItemResult{Readable(path), folder, kind, reason});
+    Say(index, [this, result = ItemResult{Readable(path), folder, kind, reason}] { settings_.report(result); });
 }
 
 void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) {
-    if (!item.implicit) Tell(item.path, item.folder, kind);
+    if (!item.implicit) Tell(item.index, item.path, item.folder, kind);
+}
+
+void ExtractionRun::Say(std::uint32_t index, std::function<void()> line) {
+    if (held_)
+        held_->push_back({index, std::move(line)});
+    else
+        line();
+}
+
+void ExtractionRun::SayHeld() {
+    if (!held_) return;
+    std::stable_sort(heldLinks_.begin(), heldLinks_.end(), [](const Current& a, const Current& b) { return a.item.index < b.item.index; });
+    for (Current& link : std::exchange(heldLinks_, {})) FinishWhole(link);
+    std::vector<HeldLine> lines = std::move(*held_);
+    held_.reset();
+    // Lines about one entry keep the order they were said in.
+    std::stable_sort(lines.begin(), lines.end(), [](const HeldLine& a, const HeldLine& b) { return a.index < b.index; });
+    for (const HeldLine& line : lines) line.say();
 }
 
 void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
@@ -445,8 +486,8 @@ void ExtractionRun::ReportItem(const Item& item, const std::string& reason, Exit
     else
         anyFailed_ = true;
     // The entry as the archive names it, with "/" between components whatever the format's separator.
-    console_.Error(Readable(item.entryPath.empty() ? item.path : item.entryPath), reason);
-    if (!item.implicit) Tell(item.path, item.folder, ItemResult::Kind::Failed, reason);
+    Say(item.index, [this, name = Readable(item.entryPath.empty() ? item.path : item.entryPath), reason] { console_.Error(name, reason); });
+    if (!item.implicit) Tell(item.index, item.path, item.folder, ItemResult::Kind::Failed, reason);
 }
 
 void ExtractionRun::ReportUnexplainedFailure() {
@@ -510,7 +551,8 @@ void ExtractionRun::DropUnfinishedOutput() {
 
 void ExtractionRun::FinishFolders() {
     // Deepest first, and only now that nothing more is written into them: a folder's mode may
-    // forbid writing.
+    // forbid writing. Of one depth, in the archive's order, however their entries ended.
+    std::stable_sort(folders_.begin(), folders_.end(), [](const FolderState& a, const FolderState& b) { return a.index < b.index; });
     std::stable_sort(folders_.begin(), folders_.end(), [](const FolderState& a, const FolderState& b) { return a.depth > b.depth; });
     for (const FolderState& folder : folders_) {
         const std::vector<std::wstring> components = Components(folder.path);
@@ -519,10 +561,10 @@ void ExtractionRun::FinishFolders() {
             if (folder.mode != 0 && !DestinationFolder::Names(components).empty())
                 settings_.destination->SetFolderMode(components, folder.mode);
             if (folder.modified != 0) settings_.destination->SetFolderModified(components, ToTimespec(folder.modified));
-            Tell(folder.path, true, ItemResult::Kind::Done);
+            Tell(UINT32_MAX, folder.path, true, ItemResult::Kind::Done);
         } catch (const std::exception& error) {
             console_.Error(Readable(folder.path), error.what());
-            Tell(folder.path, true, ItemResult::Kind::Failed, error.what());
+            Tell(UINT32_MAX, folder.path, true, ItemResult::Kind::Failed, error.what());
             anyFailed_ = true;
         }
     }

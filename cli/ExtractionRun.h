@@ -54,6 +54,8 @@ struct ExtractionSettings {
     std::set<std::string> linkPaths;
     // Told of every entry but implicit folders.
     std::function<void(const ItemResult&)> report;
+    // The most threads the component may decode on; 0 leaves its default (one a core).
+    std::uint32_t threads = 0;
 };
 
 class ExtractionRun {
@@ -73,6 +75,12 @@ private:
         zorvik::rt::com_ptr<IArchiveItem> item;
         std::wstring path;       // node names from the root down to the item, joined with backslashes
         std::wstring entryPath;  // the path as the archive holds it; empty for implicit folders
+        std::uint32_t index = UINT32_MAX;  // the entry's number in the archive; none for implicit folders
+    };
+    // A line about an item, said while entries may end out of the archive's order.
+    struct HeldLine {
+        std::uint32_t index;
+        std::function<void()> say;
     };
     struct Current {
         Item item;
@@ -96,6 +104,7 @@ private:
         std::size_t depth = 0;
         std::uint32_t mode = 0;
         std::int64_t modified = 0;
+        std::uint32_t index = UINT32_MAX;
     };
     struct FileIdentityHash {
         std::size_t operator()(const DestinationFolder::FileIdentity& file) const noexcept {
@@ -114,6 +123,8 @@ private:
     file_stream_answer LinkStream(Item item, std::vector<std::wstring> destination, ExistingFiles existing);
     // What becomes of an entry whose data is all there.
     void Finish(Current& current);
+    // Finish, with its failure reported.
+    void FinishWhole(Current& current);
     void CreateLinks();
 
     static Item Identify(IArchiveItem* item);
@@ -128,10 +139,14 @@ private:
     std::optional<std::string> Refusal(const Item& item) const;
     std::vector<std::wstring> DestinationOf(const Item& item) const;
     // Tells settings_.report how an entry fared.
-    void Tell(std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason = {});
+    void Tell(std::uint32_t index, std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason = {});
     void Tell(const Item& item, ItemResult::Kind kind);
     // Reports an item's failure once.
     void ReportItem(const Item& item, const std::string& reason, ExitCode code);
+    // Says a line about the entry of index now, or holds it while entries may end out of order.
+    void Say(std::uint32_t index, std::function<void()> line);
+    // Says the lines held, in the archive's order, and holds no more.
+    void SayHeld();
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
     void ReportUnexplainedFailure();
     // Removes the output of every entry whose result never came.
@@ -191,6 +206,9 @@ private:
     std::optional<std::string> stopped_;
     std::size_t filesDone_ = 0;
     std::uint64_t bytesDone_ = 0;
+    // While the component runs on several threads: what is said about items, said once it ends.
+    std::optional<std::vector<HeldLine>> held_;
+    std::vector<Current> heldLinks_;  // links whose data is there, while lines are held
 };
 
 }  // namespace Zorvik::Cli

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     extractCommand->formatter(std::make_shared<ManPageFormatter>(CommandPage(
         "extract", "extract entries of an archive",
         "zorvik extract ARCHIVE [-o DIR | -O] [-j] [--overwrite | --skip-existing] [--preserve-permissions]\n"
-        "               [--links-as-files] [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
+        "               [--links-as-files] [--password PW] [--json] [--threads N] [--exclude PATTERN ...] [PATH ...]",
         "Writes the chosen entries of ARCHIVE (default: all) below DIR, keeping their paths inside the archive (or none, with "
         "--flat), creating folders and setting modification times and permission bits. The archive's permission bits are masked "
         "by the umask, without setuid, setgid and sticky bits, as tar does for a user other than root; --preserve-permissions "
@@ -198,7 +198,8 @@ int main(int argc, char** argv) {
         "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
         "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", \"items\": "
         "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
-        "\"seconds\"}, each item written as soon as its outcome is known (folders and links last). A "
+        "\"seconds\"}, each item written as soon as its outcome is known (folders and links last; with --threads above 1, once "
+        "every entry has ended, in the archive's order). A "
         "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
         "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
@@ -209,7 +210,7 @@ int main(int argc, char** argv) {
     AddSelection(test, options, "Entries to test, as list shows their paths; a folder brings everything below it.");
     test->formatter(std::make_shared<ManPageFormatter>(CommandPage(
         "test", "check the entries of an archive",
-        "zorvik test ARCHIVE [--password PW] [--json] [--exclude PATTERN ...] [PATH ...]",
+        "zorvik test ARCHIVE [--password PW] [--json] [--threads N] [--exclude PATTERN ...] [PATH ...]",
         "Decodes the chosen entries of ARCHIVE (default: all) without writing anything and checks their data (CRC and the "
         "like). Each damaged entry is reported on stderr; when all are sound, one line on stdout says how many files were "
         "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
@@ -232,6 +233,14 @@ int main(int argc, char** argv) {
 
     for (CLI::App* command : {formats, info, list, extractCommand, test})
         command->add_flag("-q,--quiet", quiet, "No progress bar (nor, for extract and test, the closing line).");
+    for (CLI::App* command : {extractCommand, test})
+        command
+            ->add_option("--threads", options.threads,
+                         "The most threads to decode on (default: one a core). Entries that decode independently (zip, ISO, cab "
+                         "folders, 7z blocks) are then decoded on several at once; with more than one, what is said of each entry "
+                         "comes once all have ended, in the archive's order. 1 decodes on one thread and says it as it goes.")
+            ->option_text("N")
+            ->check(CLI::Range(1u, 1024u));
 
     const auto usageError = [](const std::string& reason) {
         fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", reason);

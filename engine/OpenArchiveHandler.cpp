@@ -66,9 +66,11 @@ HRESULT OpenArchiveHandler::GetStream(const wchar_t* name, Engine::IInStream** i
     return zorvik::rt::boundary([&] {
         std::int32_t status = kGiven;
         com_ptr<IRandomAccessStream> volume;
-        check_hresult(source_->GetVolume(hstring(FromEngineText(name ? name : L"")).get(), &status, volume.put()));
+        std::wstring volumeName = FromEngineText(name ? name : L"");
+        check_hresult(source_->GetVolume(hstring(volumeName).get(), &status, volume.put()));
         if (status == kCancel) return E_ABORT;
         if (status != kGiven || !volume) return S_FALSE;
+        givenVolumes_.emplace_back(std::move(volumeName), volume);
         auto adapter = zorvik::rt::make<InputStreamAdapter>(std::move(volume));
         totalSize_ += adapter->Size();
         currentStream_ = adapter;

@@ -4,6 +4,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
@@ -25,6 +27,10 @@ public:
     void SetTotalSize(std::uint64_t size) noexcept { totalSize_ = size; }
     // The engine asked for another volume (never set in sub-archive mode).
     bool VolumeRequested() const noexcept { return volumeRequested_; }
+    // Every volume the caller gave, by the name the engine asked for, so that the archive can be
+    // opened again without asking the caller.
+    using GivenVolume = std::pair<std::wstring, zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream>>;
+    const std::vector<GivenVolume>& GivenVolumes() const noexcept { return givenVolumes_; }
     const std::optional<std::wstring>& CachedPassword() const noexcept { return cachedPassword_; }
     void ClearCachedPassword() noexcept { cachedPassword_.reset(); }
     // After the last "." of the sub-archive name in sub-archive mode, else the source's FileType
@@ -53,6 +59,7 @@ private:
     bool subArchiveMode_ = false;
     std::wstring subArchiveName_;
     bool volumeRequested_ = false;
+    std::vector<GivenVolume> givenVolumes_;
     std::optional<std::wstring> cachedPassword_;
     std::uint64_t totalSize_ = 0;
 };

@@ -112,5 +112,6 @@ HRESULT ArchiveEntryProperties::get_IsEncrypted(bool* value) { return GiveValue(
 HRESULT ArchiveEntryProperties::get_Mode(std::uint32_t* value) { return GiveValue(std::uint32_t{tree_->Mode(node_)}, value); }
 HRESULT ArchiveEntryProperties::get_SymbolicLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Symbolic, value); }
 HRESULT ArchiveEntryProperties::get_HardLinkTarget(HSTRING* value) { return Impl::GiveText(tree_->Links(node_).Hard, value); }
+HRESULT ArchiveEntryProperties::get_Index(std::uint32_t* value) { return GiveValue(Index(), value); }
 
 }  // namespace Zorvik

@@ -8,6 +8,7 @@
 #include "base/ComponentObject.h"
 #include "engine/EngineInterfaces.h"
 #include "model/TextArena.h"
+#include "zorvik/EntryIndex.h"
 #include "zorvik/Items.h"
 #include "zorvik/PosixProperties.h"
 
@@ -42,7 +43,7 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
 
 class ArchiveEntryProperties final
     : public Impl::ComponentObject<ArchiveEntryProperties, IArchiveEntryProperties, IFileSystemProperties,
-                                   __IArchiveEntryPropertiesPublicNonVirtuals, IPosixEntryProperties> {
+                                   __IArchiveEntryPropertiesPublicNonVirtuals, IPosixEntryProperties, IArchiveEntryIndex> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.ArchiveEntryProperties";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveEntryPropertiesActivationFactory";
@@ -64,6 +65,7 @@ public:
     HRESULT get_Mode(std::uint32_t* value) override;
     HRESULT get_SymbolicLinkTarget(HSTRING* value) override;
     HRESULT get_HardLinkTarget(HSTRING* value) override;
+    HRESULT get_Index(std::uint32_t* value) override;
 
     // For extraction and update.
     std::uint32_t Index() const noexcept;

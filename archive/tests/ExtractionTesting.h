@@ -143,28 +143,67 @@ private:
     }
 };
 
-// Records everything; each answer can be changed through the hooks given.
-inline com_ptr<extraction_callback> Recorder(Heard& heard, extraction_callback_hooks overrides = {}) {
+// Whether the caller was ever called by two threads at once, and by which threads. Its counter
+// is relaxed, so that it orders nothing: a race between calls stays visible to TSan.
+struct CallWatch {
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<std::thread::id> threads;  // written in the calls, as the caller's own state is
+
+    struct Call {
+        CallWatch* watch;
+        explicit Call(CallWatch* watched) : watch(watched) {
+            if (!watch) return;
+            if (watch->inside.fetch_add(1, std::memory_order_relaxed) != 0) watch->overlapped.store(true, std::memory_order_relaxed);
+            if (std::find(watch->threads.begin(), watch->threads.end(), std::this_thread::get_id()) == watch->threads.end())
+                watch->threads.push_back(std::this_thread::get_id());
+        }
+        ~Call() {
+            if (watch) watch->inside.fetch_sub(1, std::memory_order_relaxed);
+        }
+    };
+};
+
+// Records everything; each answer can be changed through the hooks given. Every call is watched
+// when a watch is given.
+inline com_ptr<extraction_callback> Recorder(Heard& heard, extraction_callback_hooks overrides = {}, CallWatch* watch = nullptr) {
+    using Call = CallWatch::Call;
     extraction_callback_hooks hooks;
-    hooks.set_item_count = [&heard](std::uint32_t count) { heard.itemCount = count; };
-    hooks.set_total = [&heard, answer = overrides.set_total](std::uint64_t total) {
+    hooks.set_item_count = [&heard, watch](std::uint32_t count) {
+        const Call call(watch);
+        heard.itemCount = count;
+    };
+    hooks.set_total = [&heard, watch, answer = overrides.set_total](std::uint64_t total) {
+        const Call call(watch);
         heard.total = total;
         return answer ? answer(total) : 0;
     };
-    hooks.set_completed = overrides.set_completed;
-    hooks.get_file_stream = [&heard, choose = overrides.get_file_stream](IArchiveItem* item, std::wstring_view path) {
+    hooks.set_completed = [watch, answer = overrides.set_completed](std::uint64_t completed) {
+        const Call call(watch);
+        return answer ? answer(completed) : 0;
+    };
+    hooks.get_file_stream = [&heard, watch, choose = overrides.get_file_stream](IArchiveItem* item, std::wstring_view path) {
+        const Call call(watch);
         const std::string key = Utf8(path);
         heard.fileRequests.push_back(key);
         if (choose) return choose(item, path);
         return file_stream_answer::into(heard.Destination(key));
     };
-    hooks.create_folder = [&heard](IArchiveItem*, std::wstring_view path) { heard.folders.push_back(Utf8(path)); };
-    hooks.item_completed = [&heard](IArchiveItem* item, bool succeeded) { heard.completed.emplace_back(NameOfItem(item), succeeded); };
-    hooks.item_failed = [&heard, answer = overrides.item_failed](IArchiveItem* item, std::int32_t kind) {
+    hooks.create_folder = [&heard, watch](IArchiveItem*, std::wstring_view path) {
+        const Call call(watch);
+        heard.folders.push_back(Utf8(path));
+    };
+    hooks.item_completed = [&heard, watch](IArchiveItem* item, bool succeeded) {
+        const Call call(watch);
+        heard.completed.emplace_back(NameOfItem(item), succeeded);
+    };
+    hooks.item_failed = [&heard, watch, answer = overrides.item_failed](IArchiveItem* item, std::int32_t kind) {
+        const Call call(watch);
         heard.failed.emplace_back(NameOfItem(item), kind);
         return answer ? answer(item, kind) : 0;
     };
-    hooks.get_password = [&heard, answer = overrides.get_password](IArchiveItem* item) {
+    hooks.get_password = [&heard, watch, answer = overrides.get_password](IArchiveItem* item) {
+        const Call call(watch);
         heard.passwordItemGiven.push_back(item != nullptr);
         return answer ? answer(item) : password_answer::declined();
     };
@@ -177,6 +216,19 @@ inline com_ptr<IAsyncOperation<bool>> StartExtract(const com_ptr<IArchive>& arch
     return zorvik::rt::run_async<bool>([archive, items = std::move(items), callback]() mutable {
         return Impl::Extract(*static_cast<Archive*>(archive.get()), std::move(items), std::move(callback));
     });
+}
+
+// The whole archive on up to threads threads, however small the extraction.
+inline com_ptr<IAsyncOperation<bool>> StartSpreadExtract(const com_ptr<IArchive>& archive, std::vector<com_ptr<IArchiveItem>> items,
+                                                         com_ptr<IExtractionCallback> callback, std::uint32_t threads) {
+    Impl::RunLimits limits;
+    limits.Threads = threads;
+    limits.LeastWork = 0;
+    limits.OpenWorkPerArchiveEntry = 0;
+    return zorvik::rt::run_async<bool>(
+        [archive, items = std::move(items), callback, limits](const zorvik::rt::cancellation_token& cancellation) mutable {
+            return Impl::Extract(*static_cast<Archive*>(archive.get()), std::move(items), std::move(callback), cancellation, limits);
+        });
 }
 
 // Through the public member.

@@ -100,5 +100,80 @@ TEST_F(ExtractionMatrix, DataLargerThanTheWriteBufferArrivesWhole) {
     }
 }
 
+// What a caller hears of an extraction, whatever order its entries end in.
+struct Outcome {
+    bool result = false;
+    std::uint32_t itemCount = 0;
+    std::vector<std::string> requests;
+    std::vector<std::pair<std::string, bool>> completed;
+    std::vector<std::pair<std::string, std::int32_t>> failed;
+    std::vector<std::string> folders;
+    std::map<std::string, std::string> contents;
+    std::size_t passwordsAsked = 0;
+    bool operator==(const Outcome&) const = default;
+};
+
+TEST_F(ExtractionMatrix, SeveralThreadsGiveWhatOneGives) {
+    for (const auto& made : kTreeArchives) Run(made.command);
+    fs::create_directories(Path("extra"));
+    Write("extra/other.txt", std::string(5000, 'o'));
+    // A zip whose entries are under one password but one under another, a 7z whose headers are
+    // encrypted, and a zip in volumes: the runs open them again with what the first open was given.
+    Run("7z a -bd -tzip -mem=AES256 -pone aes.zip tree && 7z a -bd -tzip -mem=AES256 -ptwo aes.zip extra");
+    Run("7z a -bd -ms=off -mhe=on -pone headers.7z tree");
+    Run("zip -qr -s 200k split.zip tree");
+    // A zip with a damaged entry between intact ones.
+    std::string damaged = ReadFile(Path("deflate.zip"));
+    const std::size_t name = damaged.find("tree/noise.bin");
+    const std::size_t data = name + 14 + static_cast<unsigned char>(damaged[name - 2]) + 256 * static_cast<unsigned char>(damaged[name - 1]);
+    damaged[data + 5000] = static_cast<char>(damaged[data + 5000] ^ 0x5a);
+    std::ofstream(Path("damaged.zip"), std::ios::binary) << damaged;
+
+    archive_source_hooks sourceHooks;
+    sourceHooks.request_password = [] { return password_answer::given(L"one"); };
+    sourceHooks.get_volume = [this](std::wstring_view volume) {
+        const fs::path path = Path(Utf8(volume.substr(volume.find_last_of(L"/\\") + 1)));
+        return fs::exists(path) ? volume_answer::given(OpenFile(path)) : volume_answer::unavailable();
+    };
+    const auto extract = [&](const std::string& file, std::uint32_t threads) {
+        auto archive = NewArchive();
+        EXPECT_TRUE(OpenArchive(archive.get(), Path(file), sourceHooks)) << file;
+        Heard heard;
+        auto callback = Recorder(heard, {.get_password = [](IArchiveItem*) { return password_answer::given(L"one"); }});
+        auto operation = StartSpreadExtract(archive, {Item(RootOf(archive.get()))}, callback, threads);
+        Outcome outcome;
+        EXPECT_EQ(EndOf(operation), AsyncStatus::Completed);
+        outcome.result = zorvik::rt::get(operation);
+        outcome.itemCount = heard.itemCount;
+        outcome.requests = Sorted(heard.fileRequests);
+        outcome.completed = heard.completed;
+        std::sort(outcome.completed.begin(), outcome.completed.end());
+        outcome.failed = heard.failed;
+        std::sort(outcome.failed.begin(), outcome.failed.end());
+        outcome.folders = Sorted(heard.folders);
+        for (const std::string& request : heard.fileRequests) outcome.contents[request] = heard.Content(request);
+        outcome.passwordsAsked = heard.passwordItemGiven.size();
+        EXPECT_EQ(*heard.streamsHeld, 0);
+        return outcome;
+    };
+
+    std::vector<std::string> files;
+    for (const auto& made : kTreeArchives) files.push_back(made.file);
+    for (const char* file : {"aes.zip", "headers.7z", "split.zip", "damaged.zip"}) files.push_back(file);
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const Outcome one = extract(file, 1);
+        EXPECT_EQ(extract(file, 3), one);
+        using Failures = std::vector<std::pair<std::string, std::int32_t>>;
+        if (file == "damaged.zip") {
+            EXPECT_EQ(one.failed, (Failures{{"noise.bin", ExtractionFailure::DataCheck}}));
+        } else if (file == "aes.zip") {
+            EXPECT_EQ(one.failed, (Failures{{"other.txt", ExtractionFailure::Encrypted}}));
+        } else {
+            EXPECT_TRUE(one.failed.empty());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace Zorvik::Testing
