@@ -206,5 +206,24 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     EXPECT_TRUE(Mentions(result, "interrupted (incomplete output removed)")) << result.err;
 }
 
+TEST_F(ToolTest, ARar5CutInItsEncryptedHeadersIsDamagedNotAWrongPassword) {
+    Shell("rar a -r -inul -hpsecret ../locked.rar .", "src");
+    const std::string whole = ReadFile(Path("locked.rar"));
+    ASSERT_GT(whole.size(), 400u);
+    // Cut in the encryption header, in the main header and in the first file headers.
+    for (std::size_t size = 40; size < 400; size += 8) {
+        SCOPED_TRACE(size);
+        WriteFile(Path("cut.rar"), whole.substr(0, size));
+        const ToolResult result = Run({"list", "cut.rar", "--password", "secret"});
+        EXPECT_NE(result.code, 4) << result.err;
+        EXPECT_TRUE(result.err == "zorvik: cut.rar: damaged or truncated Rar5 archive\n" ||
+                    result.err == "zorvik: cut.rar: unexpected end of archive: what lay past it is missing\n")
+            << result.err;
+    }
+    const ToolResult wrong = Run({"list", "locked.rar", "--password", "guess"});
+    EXPECT_EQ(wrong.code, 4);
+    EXPECT_EQ(wrong.err, "zorvik: locked.rar: wrong password\n");
+}
+
 }  // namespace
 }  // namespace Zorvik::Cli::Testing
