@@ -225,5 +225,45 @@ TEST_F(ToolTest, ARar5CutInItsEncryptedHeadersIsDamagedNotAWrongPassword) {
     EXPECT_EQ(wrong.err, "zorvik: locked.rar: wrong password\n");
 }
 
+// Runs zorvik as another user, in the scratch root; its exit status, stderr in .stderr.
+int RunAs(uid_t user, const fs::path& folder, const std::string& environment, const std::string& args) {
+    const std::string line = "cd '" + folder.string() + "' && setpriv --reuid=" + std::to_string(user) + " --regid=" + std::to_string(user) +
+                             " --clear-groups env -u XDG_RUNTIME_DIR -u TMPDIR " + environment + " '" ZORVIK_CLI "' " + args + " 2>.stderr";
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ToolTest, LockFoldersAnotherUserMadeFirstNeverMakeAnArchiveBusy) {
+    if (::geteuid() != 0 || !HaveProgram("setpriv")) GTEST_SKIP() << "needs root, to act as two other users";
+    // Users no one is, unlikely to meet those of another run.
+    const uid_t user = 60000 + static_cast<uid_t>(::getpid() % 5000), other = user + 5000;
+    Shell("7zz a -bd ../tree.7z . >/dev/null", "src");
+    fs::permissions(root_, fs::perms(0755));
+    fs::create_directories(Path("temp"));
+    fs::create_directories(Path("runtime"));
+    for (const char* folder : {"temp", "runtime"}) ASSERT_EQ(::chown(Path(folder).c_str(), user, user), 0);
+    fs::permissions(Path("runtime"), fs::perms(0700));
+    std::vector<fs::path> taken;
+    struct Cleanup {
+        std::vector<fs::path>& folders;
+        ~Cleanup() {
+            for (const auto& folder : folders) fs::remove_all(folder);
+        }
+    } cleanup{taken};
+    for (const char* base : {"/dev/shm", "/tmp"}) {
+        const fs::path folder = fs::path(base) / ("zorvik-mutex-" + std::to_string(user));
+        ASSERT_TRUE(fs::create_directory(folder)) << folder << " exists already";
+        taken.push_back(folder);
+        ASSERT_EQ(::chown(folder.c_str(), other, other), 0);
+        fs::permissions(folder, fs::perms(0777));
+    }
+    const std::string temp = "ZORVIK_TEMP=" + Path("temp").string();
+    EXPECT_EQ(RunAs(user, root_, temp + " XDG_RUNTIME_DIR=" + Path("runtime").string(), "test tree.7z -q"), 0) << ReadFile(Path(".stderr"));
+    EXPECT_EQ(RunAs(user, root_, temp, "test tree.7z -q"), 1) << "not busy";
+    EXPECT_NE(ReadFile(Path(".stderr")).find("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-" + std::to_string(user)),
+              std::string::npos)
+        << ReadFile(Path(".stderr"));
+}
+
 }  // namespace
 }  // namespace Zorvik::Cli::Testing
