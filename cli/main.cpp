@@ -63,7 +63,9 @@ CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::
 const char* const kSelectionText =
     "A PATH is matched against each entry's whole path, as list shows it: \"*\" and \"?\" match within a name, \"[a-z]\" one "
     "character of a set, \"**\" any number of folders (\"**/*.txt\" is every .txt file, at any depth), and \"\\\" takes the next "
-    "character as it is. A folder chosen brings everything below it. --exclude leaves out what its pattern matches, and what is "
+    "character as it is. A folder chosen brings everything below it. A PATH without \"/\" that begins with \"*\" is matched "
+    "against every name of a path, as bsdtar matches it: '*.sh' is every .sh file, at any depth (a name without a star, "
+    "readme.txt, is the one at the root; **/readme.txt is every one). --exclude leaves out what its pattern matches, and what is "
     "below it; a pattern without \"/\" is matched against every name of a path, so that --exclude '*.o' leaves out .o files at "
     "every depth. A PATH that matches nothing is an error.";
 
