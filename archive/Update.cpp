@@ -8,6 +8,7 @@
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
 #include "archive/RootFolder.h"
+#include "archive/SequentialOutput.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
 #include "model/CompressionProperties.h"
@@ -96,12 +97,18 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
+    const bool sequential = static_cast<bool>(destination.try_as<ISequentialDestination>());
+    com_ptr<Engine::ISequentialOutStream> engineOutput = output;
+    if (sequential) engineOutput = zorvik::rt::make<SequentialOutput>(output);
     const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
     handler->StopWhenCanceled(cancellation);
     const std::size_t itemCount = kept.size() + plan.size();
     SetItemCount(*callback, itemCount);
-    const HRESULT result = writer->UpdateItems(output.get(), static_cast<std::uint32_t>(itemCount),
+    HRESULT result = writer->UpdateItems(engineOutput.get(), static_cast<std::uint32_t>(itemCount),
                                          static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
+    // Some writers pass on the refused query for a seekable stream (wim) instead of saying that
+    // they cannot write into this one.
+    if (sequential && result == E_NOINTERFACE) result = E_NOTIMPL;
     // The tail of the archive lands, or its loss is known, before the result is given; a loss
     // the engine never saw ends the operation with its error.
     if (const HRESULT delivery = output->Finish(); SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
