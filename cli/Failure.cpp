@@ -24,6 +24,8 @@ std::string Describe(HRESULT hr) {
                            "and /tmp); remove them, or set XDG_RUNTIME_DIR to a private folder of yours",
                            ::getuid());
     case static_cast<std::uint32_t>(kDiskFull): return "disk full";
+    case static_cast<std::uint32_t>(kQuotaExceeded): return "disk quota exceeded";
+    case static_cast<std::uint32_t>(kFileTooLarge): return "file too large (past the file size limit, ulimit -f, or the file system's)";
     case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(38)): return "the data ended before its size (a file changed while it was read?)";
     case static_cast<std::uint32_t>(kTooManyEntries):
         return fmt::format("the archive holds more than {} entries and folders, the most Zorvik accepts", kMostTreeNodes);

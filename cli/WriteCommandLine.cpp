@@ -13,8 +13,9 @@ const char* const kPasswordOption =
 const char* const kReplacing =
     "The new archive is written to a temporary file in the archive's folder (\".NAME.zorvik-XXXXXX\", readable by its owner "
     "only), synced, given the permission bits and owner of the archive it replaces, and renamed over it only when the whole "
-    "archive was written. A failure, Ctrl-C (exit 130) or a full disk leaves the archive as it was and removes the temporary "
-    "file; only a process killed outright can leave one behind. From the moment the archive is opened until it is replaced, "
+    "archive was written. A failure, Ctrl-C (exit 130), SIGTERM (143), SIGHUP (129), a full disk or the file size limit (ulimit -f) leaves "
+    "the archive as it was and removes the temporary file; only a process killed outright can leave one behind. An archive the user may not write, or whose owner may not "
+    "(chmod u-w), is not replaced (exit 1), as 7zz does. From the moment the archive is opened until it is replaced, "
     "another writing command on it fails with exit code 5, and so does one while an extraction of it runs.\n\n"
     "A progress bar is shown on stderr when it is a terminal. On success one line on stdout says what was written; --quiet "
     "silences both. With --json it is an object {\"archive\", \"operation\", \"format\", \"result\": \"written\" or "

@@ -24,7 +24,8 @@ const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},
     {"5", "Archive busy: another operation, in this or another process, is working on it."},
-    {"130", "Interrupted by Ctrl-C; the running operation was cancelled."},
+    {"130", "Interrupted by Ctrl-C; the running operation was cancelled, and what it had half written removed."},
+    {"143, 129", "Ended by SIGTERM or SIGHUP, as for Ctrl-C. A write past the file size limit (ulimit -f) is a failure (1)."},
 };
 
 const std::vector<std::pair<std::string, std::string>> kEnvironment = {
@@ -290,5 +291,5 @@ int main(int argc, char** argv) {
         code = ExitCode::Interrupted;
     }
     std::fflush(stdout);
-    return static_cast<int>(code);
+    return code == ExitCode::Interrupted ? Interrupt::ExitStatus() : static_cast<int>(code);
 }

@@ -2,6 +2,7 @@
 // contract (exit codes, refusals, conflicts, passwords), and that the archive is replaced whole or
 // not at all, whatever happens meanwhile.
 #include <signal.h>
+#include <string.h>
 #include <sys/mount.h>
 
 #include <chrono>
@@ -210,16 +211,37 @@ TEST_F(Writing, TwoWritersNeverBothReplaceTheArchive) {
     EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
 }
 
-TEST_F(Writing, InterruptAndAFullDiskLeaveTheArchiveAsItWas) {
+struct Signalled {
+    const char* command;
+    int signal;
+    int code;  // 128 + the signal, as a shell reports a process it ended
+};
+
+TEST_F(Writing, SignalsAFullDiskAndTheSizeLimitLeaveTheArchiveAsItWas) {
     MakeLargeFile();
     Shell("7zz a -bd ../base.7z readme.txt", "src");
     const std::string before = ReadFile(Path("base.7z"));
-    ToolProcess interrupted({"add", "base.7z", "large.bin", "--level", "9"}, {}, root_);
-    AwaitTemporaryFile();
-    ::kill(interrupted.Pid(), SIGINT);
-    const ToolResult stopped = interrupted.Wait();
-    EXPECT_EQ(stopped.code, 130) << stopped.err;
-    EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
+    for (const Signalled& signalled : {Signalled{"add", SIGINT, 130}, Signalled{"add", SIGTERM, 143}, Signalled{"create", SIGHUP, 129},
+                                       Signalled{"create", SIGTERM, 143}}) {
+        SCOPED_TRACE(std::string(signalled.command) + " " + ::strsignal(signalled.signal));
+        const std::string archive = signalled.command == std::string("add") ? "base.7z" : "new.7z";
+        ToolProcess interrupted({signalled.command, archive, "large.bin", "--level", "9"}, {}, root_);
+        AwaitTemporaryFile();
+        ::kill(interrupted.Pid(), signalled.signal);
+        const ToolResult stopped = interrupted.Wait();
+        EXPECT_EQ(stopped.code, signalled.code) << stopped.err;
+        EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
+        EXPECT_EQ(ReadFile(Path("base.7z")), before);
+        EXPECT_FALSE(fs::exists(Path("new.7z")));
+        EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
+    }
+
+    // Past the file size limit a write fails (SIGXFSZ ends no process of ours): a failure like
+    // a full disk.
+    const std::string limited = "cd '" + root_.string() + "' && ulimit -f 2048 && ZORVIK_TEMP=.temp '" ZORVIK_CLI "' add base.7z large.bin 2>.limited";
+    const int status = std::system(limited.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_NE(ReadFile(Path(".limited")).find("file too large"), std::string::npos) << ReadFile(Path(".limited"));
     EXPECT_EQ(ReadFile(Path("base.7z")), before);
     EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
 
