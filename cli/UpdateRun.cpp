@@ -1,5 +1,6 @@
 #include "cli/UpdateRun.h"
 
+#include <fmt/format.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -106,8 +108,9 @@ std::int32_t UpdateRun::Answer(ConflictPolicy policy) {
 ConflictPolicy UpdateRun::Ask(const std::string& path) {
     return console_.Exclusive([&] {
         for (;;) {
-            std::fprintf(stderr, "zorvik: %s exists in %s: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ", path.c_str(),
-                         archiveName_.c_str());
+            // Names come from the archive and the file system: escaped, as in every message.
+            fmt::print(stderr, "zorvik: {} exists in {}: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ", Printable(path),
+                       Printable(archiveName_));
             std::fflush(stderr);
             const auto line = TypedLine();
             if (!line) {

@@ -19,6 +19,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/Text.h"
 #include "cli/UpdateRun.h"
 #include "zorvik/ArchiveSource.h"
 
@@ -48,12 +49,12 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
         fmt::print("{}\n", report.dump(2, ' ', false, Json::error_handler_t::replace));
     } else if (!wrote && !options.quiet) {
-        fmt::print("{}: nothing to update\n", options.archive);
+        fmt::print("{}: nothing to update\n", Printable(options.archive));
     } else if (!options.quiet) {
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);
-        fmt::print("{}: {}; {} written\n", options.archive, counts, ReadableSize(written.archiveSize));
+        fmt::print("{}: {}; {} written\n", Printable(options.archive), counts, ReadableSize(written.archiveSize));
     }
     return anyItemFailed ? ExitCode::Failed : ExitCode::Success;
 }

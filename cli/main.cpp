@@ -7,6 +7,7 @@
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/ManPageFormatter.h"
+#include "cli/Text.h"
 #include "cli/Manuals.h"
 #include "cli/WriteCommandLine.h"
 #include "zorvik/Version.h"
@@ -237,7 +238,8 @@ int main(int argc, char** argv) {
         command->add_flag("-q,--quiet", quiet, "No progress bar (nor, for extract and test, the closing line).");
 
     const auto usageError = [](const std::string& reason) {
-        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", reason);
+        // The reason may quote what was typed.
+        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", Printable(reason));
         return static_cast<int>(ExitCode::Usage);
     };
     if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](const CLI::App* command) { return command->get_name() == argv[1]; }).empty())

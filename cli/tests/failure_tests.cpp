@@ -206,6 +206,45 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     EXPECT_TRUE(Mentions(result, "interrupted (incomplete output removed)")) << result.err;
 }
 
+struct MessageCase {
+    const char* label;
+    std::string setup;  // shell, in the scratch root
+    std::vector<std::string> args;
+    std::string err;  // all of stderr
+};
+
+TEST_F(ToolTest, EachProblemIsSaidOnceAndEscaped) {
+    WriteFile(Path("big/big.bin"), Noise(300000, 7));
+    const std::string escape = "\x1b[31mred";
+    const MessageCase cases[] = {
+        {"an entry that goes on in a missing volume",
+         "cd big && rar a -inul -m0 -v80k ../set.rar big.bin && cd .. && mkdir gap && cp set.part1.rar set.part3.rar set.part4.rar gap/",
+         {"test", "gap/set.part1.rar"},
+         "zorvik: big.bin: incomplete: a volume it needs is missing\n"
+         "zorvik: gap/set.part1.rar: volume set.part2.rar is missing: what it holds cannot be read\n"},
+        {"a name with a newline left out", "mkdir -p odd && mkfifo 'odd/fi\nfo'", {"create", "odd.tar", "odd", "-q"},
+         "zorvik: odd/fi\\nfo: left out: not a regular file\n"},
+        {"a typed command that steers the terminal", "", {escape}, "zorvik: usage: unknown command \"\\x1B[31mred\" (see zorvik --help)\n"},
+    };
+    for (const MessageCase& message : cases) {
+        SCOPED_TRACE(message.label);
+        if (!message.setup.empty()) Shell(message.setup);
+        const ToolResult result = Run(message.args);
+        EXPECT_EQ(result.err, message.err);
+    }
+
+    // What the archive's closing line and the clash prompt name is escaped too.
+    const std::string archive = "a" + escape + ".7z";
+    const ToolResult created = Run({"create", archive, "src/readme.txt"});
+    EXPECT_EQ(created.out.rfind("a\\x1B[31mred.7z: 1 added; ", 0), 0u) << created.out;
+    ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
+    ToolProcess adding = Start({"add", archive, "src/readme.txt"}, terminal->Name());
+    terminal->Type("c\n");
+    const ToolResult asked = adding.Wait();
+    EXPECT_NE(asked.err.find("zorvik: src/readme.txt exists in a\\x1B[31mred.7z: [r]eplace"), std::string::npos) << asked.err;
+    EXPECT_EQ(asked.err.find(escape), std::string::npos) << "the escape sequence reached the terminal";
+}
+
 TEST_F(ToolTest, ARar5CutInItsEncryptedHeadersIsDamagedNotAWrongPassword) {
     Shell("rar a -r -inul -hpsecret ../locked.rar .", "src");
     const std::string whole = ReadFile(Path("locked.rar"));
