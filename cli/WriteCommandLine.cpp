@@ -19,7 +19,8 @@ const char* const kReplacing =
     "another writing command on it fails with exit code 5, and so does one while an extraction of it runs.\n\n"
     "A progress bar is shown on stderr when it is a terminal. On success one line on stdout says what was written; --quiet "
     "silences both. With --json it is an object {\"archive\", \"operation\", \"format\", \"result\": \"written\" or "
-    "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}.";
+    "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}; a command that fails prints instead the object zorvik(1) "
+    "describes, with \"result\": \"failed\".";
 
 const char* const kCompression =
     "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores), "

@@ -40,9 +40,10 @@ struct Written {
     std::uint64_t archiveSize;
 };
 
-ExitCode Report(const WriteOptions& options, const Written& written, bool anyItemFailed) {
+ExitCode Report(const WriteOptions& options, const Written& written, bool anyItemFailed, Console& console) {
     const bool wrote = written.result == UpdateResult::Success;
     if (options.json) {
+        console.ReportBegun();
         Json report{{"archive", options.archive}, {"operation", written.operation}, {"format", written.format},
                     {"result", wrote ? "written" : "nothingToUpdate"}};
         for (const auto& [name, count] : written.counts) report[name] = count;
@@ -160,7 +161,7 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacem
     const auto addables = files.Addables();
     const UpdateResult result = run.Run(Adding(archive.get(), addables, destination), files.ReadFailure());
     if (result == UpdateResult::Success) target.Commit(options.force);
-    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize()}, files.AnyLeftOut());
+    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize()}, files.AnyLeftOut(), console);
 }
 
 // An existing archive opened for writing, once target has locked it against other writers.
@@ -241,9 +242,9 @@ struct Rewrite {
     static bool IsBelow(const std::string& path, const std::string& folder) { return path.rfind(folder + "/", 0) == 0; }
 
     ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result, std::vector<std::pair<const char*, std::uint64_t>> counts,
-                    bool anyItemFailed) {
+                    bool anyItemFailed, Console& console) {
         if (result == UpdateResult::Success) target.Commit(true);
-        return Report(options, {operation, archive.FormatName(), result, std::move(counts), target.WrittenSize()}, anyItemFailed);
+        return Report(options, {operation, archive.FormatName(), result, std::move(counts), target.WrittenSize()}, anyItemFailed, console);
     }
 };
 
@@ -295,7 +296,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     const UpdateResult result = run.Run(Adding(rewrite.archive.Archive(), addables, destination), files.ReadFailure());
     return rewrite.Finish(options, "add", result,
                           {{"added", files.Files().size() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}},
-                          files.AnyLeftOut() || run.AnyItemFailed());
+                          files.AnyLeftOut() || run.AnyItemFailed(), console);
 }
 
 ExitCode RunRemove(const WriteOptions& options, Console& console) {
@@ -315,7 +316,7 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
         check_hresult(rewrite.archive.Archive()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback, destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "remove", result, {{"removed", count}}, false);
+    return rewrite.Finish(options, "remove", result, {{"removed", count}}, false, console);
 }
 
 ExitCode RunRename(const WriteOptions& options, Console& console) {
@@ -338,7 +339,7 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
                                                              destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front().path)}}, false);
+    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front().path)}}, false, console);
 }
 
 ExitCode RunMove(const WriteOptions& options, Console& console) {
@@ -378,7 +379,7 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
                                                            destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "move", result, {{"moved", count}}, false);
+    return rewrite.Finish(options, "move", result, {{"moved", count}}, false, console);
 }
 
 }  // namespace Zorvik::Cli

@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonFailure.h"
 #include "cli/ManPageFormatter.h"
 #include "cli/Text.h"
 #include "cli/Manuals.h"
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
         "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
         "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
         "command has its own manual: zorvik COMMAND --help.\n\n"
-        "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\".",
+        "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\". " + std::string(kJsonFailureManual),
         kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
 
 
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
         "needed to open it and whether any entry is encrypted.\n\n"
         "With --json: {\"archive\", \"format\", \"packedSize\", \"unpackedSize\", \"fileCount\", \"folderCount\", "
         "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is the engine's name of "
-        "the format that opened the archive (of the tar inside a compressed tar).",
+        "the format that opened the archive (of the tar inside a compressed tar).\n\n" + std::string(kJsonFailureManual),
         "zorvik info backup.tar.xz\nzorvik info --json secret.7z")));
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
         "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
         "(7z, zip).\n\n"
         "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
-        "exit status is 1.",
+        "exit status is 1.\n\n" + std::string(kJsonFailureManual),
         "zorvik list docs.zip\nzorvik list docs.zip 'docs/**/*.pdf'\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
@@ -203,7 +204,7 @@ int main(int argc, char** argv) {
         "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", \"items\": "
         "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
         "\"seconds\"}, each item written as soon as its outcome is known (folders and links last). A "
-        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
         "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
         "ZORVIK_PASSWORD=secret zorvik extract secret.7z")));
@@ -219,7 +220,7 @@ int main(int argc, char** argv) {
         "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
         "it.\n\n" +
             std::string(kSelectionText) + "\n\n"
-        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
         "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
 
     WriteCommandLine writeCommands(app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description,
@@ -265,33 +266,41 @@ int main(int argc, char** argv) {
     if (skipExisting) extract.existing = ExistingFiles::Skip;
 
     Console console(quiet);
+    const bool writing = writeCommands.Parsed();
+    const std::string& archive = writing ? writeCommands.Archive() : options.archive;
+    const std::string subject = archive.empty() ? "zorvik" : archive;
+    const bool json = writing ? writeCommands.Json() : options.json;
+    if (json) console.KeepErrors();
     ExitCode code = ExitCode::Success;
+    std::string reason;  // of the failure that ended the command
+    const auto fail = [&](const std::string& failureSubject, const std::string& failure, ExitCode failureCode) {
+        console.EndProgress();
+        console.Error(failureSubject, failure);
+        reason = failure;
+        code = failureCode;
+    };
     try {
         if (formats->parsed()) code = RunFormats(options.json);
         if (info->parsed()) code = RunInfo(options, console);
         if (list->parsed()) code = RunList(options, console);
         if (extractCommand->parsed()) code = RunExtract(options, extract, console);
         if (test->parsed()) code = RunTest(options, console);
-        if (writeCommands.Parsed()) code = writeCommands.Run(console, quiet);
+        if (writing) code = writeCommands.Run(console, quiet);
         if (version->parsed() || showVersion) code = RunVersion();
     } catch (const CommandError& error) {
-        console.EndProgress();
-        console.Error(error.Subject(), error.what());
-        code = error.Code();
+        fail(error.Subject(), error.what(), error.Code());
     } catch (const zorvik::rt::hresult_error& error) {
-        console.EndProgress();
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, Describe(error.code()));
-        code = ExitCode::Failed;
+        fail(subject, Describe(error.code()), ExitCode::Failed);
     } catch (const std::exception& error) {
-        console.EndProgress();
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, error.what());
-        code = ExitCode::Failed;
+        fail(subject, error.what(), ExitCode::Failed);
     }
     // Ctrl-C that came while nothing could be cancelled still ends the process as interrupted.
-    if (Interrupt::Requested() && code != ExitCode::Interrupted) {
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, "interrupted");
-        code = ExitCode::Interrupted;
+    if (Interrupt::Requested() && code != ExitCode::Interrupted) fail(subject, "interrupted", ExitCode::Interrupted);
+    const int status = code == ExitCode::Interrupted ? Interrupt::ExitStatus() : static_cast<int>(code);
+    if (json && code != ExitCode::Success && !console.HasReportBegun()) {
+        const auto commands = app.get_subcommands();
+        PrintJsonFailure(commands.empty() ? "" : commands.front()->get_name(), archive, status, reason, console);
     }
     std::fflush(stdout);
-    return code == ExitCode::Interrupted ? Interrupt::ExitStatus() : static_cast<int>(code);
+    return status;
 }

@@ -206,6 +206,41 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     EXPECT_TRUE(Mentions(result, "interrupted (incomplete output removed)")) << result.err;
 }
 
+TEST_F(ToolTest, EveryFailingCommandPrintsOneJsonObject) {
+    Shell("7zz a -bd ../tree.7z . >/dev/null && zip -qr ../tree.zip .", "src");
+    WriteFile(Path("noise.7z"), Noise(4096));
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"extract", "noise.7z", "-o", "out"}, 3},
+        {{"list", "noise.7z"}, 3},
+        {{"info", "absent.7z"}, 1},
+        {{"test", "tree.zip", "no/such"}, 1},
+        {{"create", "tree.7z", "src"}, 1},
+        {{"add", "tree.zip", "src", "--password", "x", "--encryption", "Blowfish"}, 2},
+        {{"remove", "tree.7z", "no/such"}, 1},
+        {{"rename", "tree.7z", "readme.txt", "a/b"}, 2},
+        {{"move", "tree.zip", "docs", "--to", "nowhere"}, 1},
+    };
+    for (const auto& [command, code] : cases) {
+        std::vector<std::string> args = command;
+        args.push_back("--json");
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const ToolResult result = Run(args);
+        EXPECT_EQ(result.code, code) << result.err;
+        nlohmann::json failure;
+        ASSERT_NO_THROW(failure = nlohmann::json::parse(result.out)) << "one object, and nothing else: " << result.out;
+        EXPECT_EQ(failure["archive"], command[1]);
+        EXPECT_EQ(failure["operation"], command[0]);
+        EXPECT_EQ(failure["result"], "failed");
+        EXPECT_EQ(failure["exitCode"], code);
+        ASSERT_FALSE(failure["errors"].empty());
+        // The reason that ended it, and every line said on stderr.
+        EXPECT_NE(result.err.find(failure["error"].get<std::string>()), std::string::npos) << result.err;
+        std::string said;
+        for (const auto& error : failure["errors"]) said += "zorvik: " + error["subject"].get<std::string>() + ": " + error["message"].get<std::string>() + "\n";
+        EXPECT_EQ(said, result.err);
+    }
+}
+
 struct MessageCase {
     const char* label;
     std::string setup;  // shell, in the scratch root
