@@ -23,11 +23,12 @@ const char* const kReplacing =
     "describes, with \"result\": \"failed\".";
 
 const char* const kCompression =
-    "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores), "
-    "--encryption (zip: ZipCrypto, the default, or AES256; 7z always uses AES-256), --encrypt-headers (7z: the names are "
-    "encrypted too) and --solid or --no-solid (7z) choose how new data is written; a choice the format does not offer is a "
-    "usage error. 7z is written as 7zz writes it by default: LZMA2, level 5, solid. Data is encrypted when a password is given "
-    "with --password or ZORVIK_PASSWORD.";
+    "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores; tar "
+    "has no levels but 0), --encryption (zip: ZipCrypto, the default, or AES256; 7z always uses AES-256), --encrypt-headers "
+    "(7z: the names are encrypted too) and --solid or --no-solid (7z) choose how new data is written; a choice the format does "
+    "not offer is a usage error. 7z is written as 7zz writes it by default: LZMA2, level 5, solid. Data is encrypted when a "
+    "password is given with --password or ZORVIK_PASSWORD; only 7z and zip can encrypt, so --password with another format is "
+    "a usage error, and ZORVIK_PASSWORD is said to be unused.";
 
 }  // namespace
 

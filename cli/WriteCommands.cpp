@@ -65,6 +65,15 @@ bool PasswordGiven(const WriteOptions& options) {
     return options.password || (environment && *environment);
 }
 
+// A password for new data that the format cannot encrypt would leave the data in the clear
+// without anyone noticing: one given on the command line is refused, the environment's is only
+// said to be unused (it may be set for every command).
+void CheckPasswordUsable(IArchive* archive, const WriteOptions& options, const std::string& formatName, Console& console) {
+    if (!PasswordGiven(options) || FormatEncrypts(archive)) return;
+    if (options.password) throw CommandError(ExitCode::Usage, options.archive, formatName + " cannot encrypt: --password would leave the data in the clear");
+    console.Error(options.archive, "ZORVIK_PASSWORD is not used: " + formatName + " cannot encrypt");
+}
+
 // Writing asks for no password it was not given: one from --password or $ZORVIK_PASSWORD, or
 // the one the archive was opened with (which the source has already).
 std::function<password_answer()> WritePassword(PasswordSource& passwords, bool available) {
@@ -155,6 +164,7 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacem
     CompressionChoice choice = options.compression;
     choice.passwordGiven = PasswordGiven(options);
     ApplyCompressionChoice(archive.get(), options.archive, choice, false);
+    CheckPasswordUsable(archive.get(), options, format.name, console);
 
     PasswordSource passwords(options.password, console);
     UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven));
@@ -290,6 +300,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     AddedFiles files(options.paths, *prefix, links, console, LeaveOutArchive(target));
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
+    CheckPasswordUsable(rewrite.archive.Archive(), options, rewrite.archive.FormatName(), console);
     UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));
     const auto addables = files.Addables();
     const auto destination = target.Stream();

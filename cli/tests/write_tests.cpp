@@ -125,6 +125,9 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         {"an archive of volumes", {"add", "vol.7z.001", "new.txt"}, 1, "cannot be written: an archive of several volumes", false},
         {"a read-only archive", {"add", "readonly.7z", "new.txt"}, 1, "readonly.7z: read-only", false},
         {"a read-only archive replaced", {"create", "readonly.7z", "new.txt", "--force"}, 1, "readonly.7z: read-only", false},
+        {"a password tar cannot use", {"create", "new.tar", "new.txt", "--password", "x"}, 2, "tar cannot encrypt", false},
+        {"a password gzip cannot use", {"create", "new.txt.gz", "new.txt", "-p", "x"}, 2, "gzip cannot encrypt", false},
+        {"a level tar does not have", {"create", "new.tar", "new.txt", "--level", "9"}, 2, "has no compression levels", false},
     };
     Shell("tar -czf ../base.tar.gz readme.txt && tar -cJf ../base.txz readme.txt", "src");
     Shell("head -c 5000 /dev/urandom > noise.bin && 7zz a -bd -v2k vol.7z noise.bin >/dev/null");
@@ -142,6 +145,9 @@ TEST_F(Writing, CommandsKeepTheirContract) {
     }
     EXPECT_EQ(Run({"rename", "base.7z", "zero.txt", "nil.txt", "-q"}).out, "") << "--quiet leaves out the closing line";
     EXPECT_TRUE(SevenZip("t base.7z", root_));
+    const ToolResult unused = Run({"create", "env.tar", "new.txt"}, {{"ZORVIK_PASSWORD", "secret"}});
+    EXPECT_EQ(unused.code, 0);
+    EXPECT_EQ(unused.err, "zorvik: env.tar: ZORVIK_PASSWORD is not used: tar cannot encrypt\n") << "set for every command, it is only said";
 
     for (const char* command : {"create", "add", "remove", "rename", "move"}) {
         const ToolResult help = Run({command, "--help"});
