@@ -49,8 +49,8 @@ std::string StoredPath(IFileSystemProperties* item) {
 
 }  // namespace
 
-UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password)
-    : archiveName_(std::move(archiveName)), console_(console), policy_(policy), password_(std::move(password)) {}
+UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password, bool rewrites)
+    : archiveName_(std::move(archiveName)), console_(console), policy_(policy), password_(std::move(password)), rewrites_(rewrites) {}
 
 UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailure) {
     update_callback_hooks hooks;
@@ -60,7 +60,12 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
         check_hresult(existing->get_Path(path.put()));
         blocked_ = zorvik::rt::to_utf8(path.view());
     };
-    hooks.get_password = [this] { return Interrupt::Requested() ? password_answer::canceled() : password_(); };
+    hooks.get_password = [this] {
+        if (Interrupt::Requested()) return password_answer::canceled();
+        password_answer answer = password_();
+        passwordGiven_ = !answer.password.empty();
+        return answer;
+    };
     hooks.set_total = [this](std::uint64_t total) { return Progress(total, true); };
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_update_callback(std::move(hooks));
@@ -73,6 +78,13 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
     if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
+    // The engine's own failures come as a result, without an error of their own.
+    const bool engineFailed = SUCCEEDED(failure) && result == UpdateResult::Failure;
+    if (engineFailed && rewrites_ && passwordGiven_ && contentFailure.empty()) {
+        throw CommandError(ExitCode::Password, archiveName_,
+                           *passwordGiven_ ? "nothing written: wrong password, or the data is damaged"
+                                           : "nothing written: password missing (give --password or set ZORVIK_PASSWORD)");
+    }
     if (FAILED(failure)) {
         const std::string reason = contentFailure.empty() ? Describe(failure) : "cannot read " + contentFailure;
         throw CommandError(ExitCode::Failed, archiveName_, "nothing written: " + reason);

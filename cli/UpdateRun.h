@@ -26,8 +26,11 @@ class UpdateRun {
 public:
     using Start = std::function<zorvik::rt::com_ptr<IAsyncOperation<UpdateResult>>(IUpdateCallback* callback)>;
 
-    // password answers the component's one password question.
-    UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password);
+    // password answers the component's one password question. An update that copies the
+    // entries of an existing archive (rewrites) asks it also to decode the encrypted ones it
+    // must compress again (a solid block of a 7z): such an update that fails after the question
+    // failed for want of the right password.
+    UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password, bool rewrites);
 
     // Runs the operation and waits for it. Success or NothingToUpdate come back; every other end
     // is raised as a CommandError (Ctrl-C, a busy archive, a failure, a cancel), explained by
@@ -51,6 +54,8 @@ private:
     Console& console_;
     ConflictPolicy policy_;
     std::function<password_answer()> password_;
+    const bool rewrites_;
+    std::optional<bool> passwordGiven_;  // once asked: whether one was given
     std::optional<std::string> blocked_;  // the file in the way of a folder
     std::size_t replaced_ = 0;
     std::size_t renamed_ = 0;

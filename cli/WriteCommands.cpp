@@ -167,7 +167,7 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacem
     CheckPasswordUsable(archive.get(), options, format.name, console);
 
     PasswordSource passwords(options.password, console);
-    UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven));
+    UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven), false);
     const auto addables = files.Addables();
     const UpdateResult result = run.Run(Adding(archive.get(), addables, destination), files.ReadFailure());
     if (result == UpdateResult::Success) target.Commit(options.force);
@@ -222,7 +222,7 @@ struct Rewrite {
         CompressionChoice choice = options.compression;
         choice.passwordGiven = PasswordGiven(options) || hasPassword;
         ApplyCompressionChoice(archive.Archive(), options.archive, choice, hasPassword);
-        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven));
+        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven), true);
     }
 
     // The nodes at a path as list shows it. An error for a path with "..". Only the folders on

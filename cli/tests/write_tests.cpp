@@ -128,9 +128,12 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         {"a password tar cannot use", {"create", "new.tar", "new.txt", "--password", "x"}, 2, "tar cannot encrypt", false},
         {"a password gzip cannot use", {"create", "new.txt.gz", "new.txt", "-p", "x"}, 2, "gzip cannot encrypt", false},
         {"a level tar does not have", {"create", "new.tar", "new.txt", "--level", "9"}, 2, "has no compression levels", false},
+        {"a solid encrypted block without its password", {"remove", "solid.7z", "readme.txt"}, 4, "password missing", false},
+        {"a solid encrypted block with a wrong password", {"remove", "solid.7z", "readme.txt", "-p", "wrong"}, 4, "wrong password", false},
     };
     Shell("tar -czf ../base.tar.gz readme.txt && tar -cJf ../base.txz readme.txt", "src");
     Shell("head -c 5000 /dev/urandom > noise.bin && 7zz a -bd -v2k vol.7z noise.bin >/dev/null");
+    Shell("7zz a -bd -psecret ../solid.7z readme.txt docs >/dev/null", "src");
     // Read-only for its owner, in a folder the user may write: 7zz refuses it, root or not.
     Shell("cp base.7z readonly.7z && chmod 444 readonly.7z");
     for (const ContractCase& contract : cases) {
