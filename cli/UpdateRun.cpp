@@ -78,6 +78,7 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
     if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
+    if (failure == E_NOTIMPL && !unsupported_.empty()) throw CommandError(ExitCode::Usage, archiveName_, unsupported_);
     // The engine's own failures come as a result, without an error of their own.
     const bool engineFailed = SUCCEEDED(failure) && result == UpdateResult::Failure;
     if (engineFailed && rewrites_ && passwordGiven_ && contentFailure.empty()) {

@@ -37,6 +37,9 @@ public:
     // contentFailure when the component could not read what was to be added.
     UpdateResult Run(const Start& start, const std::string& contentFailure = {});
 
+    // A run the component refuses as not supported (E_NOTIMPL) is a usage error, said so.
+    void RefuseUnsupported(std::string reason) { unsupported_ = std::move(reason); }
+
     std::size_t Replaced() const noexcept { return replaced_; }
     std::size_t Renamed() const noexcept { return renamed_; }
     std::size_t Skipped() const noexcept { return skipped_; }
@@ -56,6 +59,7 @@ private:
     std::function<password_answer()> password_;
     const bool rewrites_;
     std::optional<bool> passwordGiven_;  // once asked: whether one was given
+    std::string unsupported_;
     std::optional<std::string> blocked_;  // the file in the way of a folder
     std::size_t replaced_ = 0;
     std::size_t renamed_ = 0;

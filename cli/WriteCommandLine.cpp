@@ -47,6 +47,9 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
         "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
         "is an error unless --force is given.\n\n"
+        "ARCHIVE \"-\" writes the archive to standard output as it is made (give --format): tar, zip, gzip, bzip2 and xz can be "
+        "written so; 7z and wim cannot, since their writers go back into what they wrote, and are a usage error. Standard output "
+        "must not be a terminal; the closing line goes to stderr, and --json is a usage error.\n\n"
         "A symbolic link, a PATH given included, is stored as a link, wherever it points (extract decides which links it makes): "
         "in tar as a link entry, in 7z and zip as 7zz -snl stores it, its target as the entry's data. With --dereference what "
         "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
@@ -54,6 +57,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "hold no links, follow a link given.\n\n" +
             std::string(kCompression) + "\n\n" + kReplacing,
         "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
+        "zorvik create - --format tar src | ssh host tar -xf -\n"
         "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private")));
 
     CLI::App* add = Command(app, "add", "Add files and folders to an archive.", quiet);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -19,6 +20,7 @@
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
+#include "cli/SequentialStream.h"
 #include "cli/Text.h"
 #include "cli/UpdateRun.h"
 #include "zorvik/ArchiveSource.h"
@@ -49,13 +51,16 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
         for (const auto& [name, count] : written.counts) report[name] = count;
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
         fmt::print("{}\n", report.dump(2, ' ', false, Json::error_handler_t::replace));
-    } else if (!wrote && !options.quiet) {
-        fmt::print("{}: nothing to update\n", Printable(options.archive));
     } else if (!options.quiet) {
+        // Standard output may be the archive itself.
+        std::FILE* const out = options.archive == "-" ? stderr : stdout;
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);
-        fmt::print("{}: {}; {} written\n", Printable(options.archive), counts, ReadableSize(written.archiveSize));
+        if (wrote)
+            fmt::print(out, "{}: {}; {} written\n", Printable(options.archive), counts, ReadableSize(written.archiveSize));
+        else
+            fmt::print(out, "{}: nothing to update\n", Printable(options.archive));
     }
     return anyItemFailed ? ExitCode::Failed : ExitCode::Success;
 }
@@ -145,21 +150,55 @@ std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) 
     return raw;
 }
 
+// Where a new archive goes: a file, replaced whole or not at all, or standard output.
+struct NewArchiveDestination {
+    com_ptr<IRandomAccessStream> stream;
+    std::string lockPath;  // what the component names its lock after
+    std::function<bool(const struct stat&)> leaveOut;
+    std::function<void()> commit;
+    std::function<std::uint64_t()> writtenSize;
+    std::string unwritable;  // why a format the engine cannot write into it is refused, if it can be
+};
+
+NewArchiveDestination FileDestination(ArchiveReplacement& target, bool replaceExisting) {
+    return {target.Stream(), target.RealPath(), LeaveOutArchive(target), [&target, replaceExisting] { target.Commit(replaceExisting); },
+            [&target] { return target.WrittenSize(); }};
+}
+
+// The bytes go out as the engine writes them, so the format must be one that is written without
+// going back (the component says which: E_NOTIMPL), and nothing else may go to standard output.
+NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
+    if (options.json) throw CommandError(ExitCode::Usage, options.archive, "--json would go to standard output, where the archive goes");
+    if (::isatty(STDOUT_FILENO)) throw CommandError(ExitCode::Usage, options.archive, "standard output is a terminal: redirect it to a file or a pipe");
+    auto stream = zorvik::rt::make<SequentialStream>(SequentialStream::WriteTo(STDOUT_FILENO));
+    // A lock named after the pipe or file standard output is: unique while it is open.
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/fd/1", target, sizeof target);
+    std::string lockPath = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "stdout-" + std::to_string(::getpid());
+    com_ptr<IRandomAccessStream> random = stream.as<IRandomAccessStream>();
+    return {random, std::move(lockPath), [](const struct stat&) { return false; }, [] {},
+            [random] {
+                std::uint64_t size = 0;
+                check_hresult(random->get_Size(&size));
+                return size;
+            },
+            "cannot be written to standard output: the format's writer goes back into what it wrote (write it to a file)"};
+}
+
 // A new archive of the named format (or the one its name tells) holding the paths.
-ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacement& target, const std::string& prefix, const char* operation) {
+ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiveDestination& target, const std::string& prefix, const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
     // A compressed single file has no way to be a link.
     const bool followLinks = options.dereference || format.keepsName;
-    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, LeaveOutArchive(target));
+    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, target.leaveOut);
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
     if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
 
     const auto archive = NewArchive();
-    const auto destination = target.Stream();
     const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType), zorvik::rt::to_wide(std::filesystem::path(options.archive).filename().string()),
-                                                          zorvik::rt::to_wide(target.RealPath()));
+                                                          zorvik::rt::to_wide(target.lockPath));
     com_ptr<IAsyncOperation<bool>> creation;
-    check_hresult(archive->CreateAsync(destination.get(), source.get(), creation.put()));
+    check_hresult(archive->CreateAsync(target.stream.get(), source.get(), creation.put()));
     if (!Await(creation.get())) throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format.name);
     CompressionChoice choice = options.compression;
     choice.passwordGiven = PasswordGiven(options);
@@ -168,10 +207,11 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, ArchiveReplacem
 
     PasswordSource passwords(options.password, console);
     UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven), false);
+    if (!target.unwritable.empty()) run.RefuseUnsupported(target.unwritable);
     const auto addables = files.Addables();
-    const UpdateResult result = run.Run(Adding(archive.get(), addables, destination), files.ReadFailure());
-    if (result == UpdateResult::Success) target.Commit(options.force);
-    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize()}, files.AnyLeftOut(), console);
+    const UpdateResult result = run.Run(Adding(archive.get(), addables, target.stream), files.ReadFailure());
+    if (result == UpdateResult::Success) target.commit();
+    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.writtenSize()}, files.AnyLeftOut(), console);
 }
 
 // An existing archive opened for writing, once target has locked it against other writers.
@@ -282,16 +322,17 @@ std::vector<com_ptr<IArchiveItem>> Chosen(const Rewrite& rewrite, const WriteOpt
 
 ExitCode RunCreate(const WriteOptions& options, Console& console) {
     FormatForNewArchive(options);  // a wrong name is a usage error before anything is touched
+    if (options.archive == "-") return WriteNew(options, console, StandardOutputDestination(options), "", "create");
     ArchiveReplacement target(options.archive);
     if (target.Exists() && !options.force) throw CommandError(ExitCode::Failed, options.archive, "exists (give --force to replace it)");
-    return WriteNew(options, console, target, "", "create");
+    return WriteNew(options, console, FileDestination(target, options.force), "", "create");
 }
 
 ExitCode RunAdd(const WriteOptions& options, Console& console) {
     const auto prefix = AddedFiles::StoredName(options.to.value_or(""));
     if (!prefix) throw CommandError(ExitCode::Usage, *options.to, "a folder of the archive has no \"..\"");
     ArchiveReplacement target(options.archive);
-    if (!target.Exists()) return WriteNew(options, console, target, *prefix, "add");
+    if (!target.Exists()) return WriteNew(options, console, FileDestination(target, false), *prefix, "add");
     Rewrite rewrite(target, options, console);
     bool keepsName = false;
     check_hresult(rewrite.archive.Archive()->get_KeepsName(&keepsName));

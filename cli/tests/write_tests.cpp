@@ -159,6 +159,43 @@ TEST_F(Writing, CommandsKeepTheirContract) {
     }
 }
 
+struct Streamed {
+    const char* format;
+    const char* path;
+    const char* decompressor;  // of a single-file format; bsdtar reads the others
+};
+
+TEST_F(Writing, CreateToStandardOutputStreamsWhatCanBeWrittenInOrder) {
+    // Through a pipe, which cannot seek: the archive is written as it is made.
+    const auto create = [&](const std::string& format, const std::string& path, const std::string& out) {
+        const std::string line = "cd '" + root_.string() + "' && { ZORVIK_TEMP=.temp '" ZORVIK_CLI "' create - --format " + format + " " + path +
+                                 " 2>.err; echo $? >.code; } | cat >" + out;
+        EXPECT_EQ(std::system(line.c_str()), 0);
+        return std::stoi(ReadFile(Path(".code")));
+    };
+    for (const Streamed& streamed : {Streamed{"tar", "src", nullptr}, Streamed{"zip", "src", nullptr}, Streamed{"gzip", "src/docs/notes.txt", "gzip"},
+                                     Streamed{"bzip2", "src/docs/notes.txt", "bzip2"}, Streamed{"xz", "src/docs/notes.txt", "xz"}}) {
+        SCOPED_TRACE(streamed.format);
+        const std::string out = std::string("streamed.") + streamed.format;
+        ASSERT_EQ(create(streamed.format, streamed.path, out), 0) << ReadFile(Path(".err"));
+        EXPECT_TRUE(SevenZip("t " + out, root_));
+        if (streamed.decompressor) {
+            Shell("{ " + std::string(streamed.decompressor) + " -dc <" + out + " >" + out + ".data; }");
+            EXPECT_EQ(ReadFile(Path(out + ".data")), std::string(5000, 'n'));
+        } else {
+            fs::create_directories(Path("peer-" + out));
+            Shell("bsdtar -xf ../" + out, "peer-" + out);
+            EXPECT_EQ(TreeOf(Path("peer-" + out) / "src"), TreeOf(Path("src")));
+        }
+    }
+    for (const char* format : {"7z", "wim"}) {
+        SCOPED_TRACE(format);
+        EXPECT_EQ(create(format, "src", "refused"), 2);
+        EXPECT_NE(ReadFile(Path(".err")).find("-: cannot be written to standard output"), std::string::npos) << ReadFile(Path(".err"));
+        EXPECT_EQ(fs::file_size(Path("refused")), 0u) << "nothing goes out";
+    }
+}
+
 TEST_F(Writing, ClashesAreAskedOnTheTerminalAndAnsweredAsTold) {
     Shell("7zz a -bd base.7z src/readme.txt");
     ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
