@@ -22,6 +22,11 @@ const char* const kReplacing =
     "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}; a command that fails prints instead the object zorvik(1) "
     "describes, with \"result\": \"failed\".";
 
+const char* const kNaming =
+    "A PATH names the entries whose path is exactly the one list prints (a name holding \"..\", \"//\" or \"./\" included: "
+    "what cannot be written is such a name on disk, not naming it in the archive; a \"/\" at the end names a folder); when "
+    "no entry has it, the entries whose path is PATH without \".\" components and doubled or leading \"/\".";
+
 const char* const kCompression =
     "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores; tar "
     "has no levels but 0), --encryption (zip: ZipCrypto, the default, or AES256; 7z always uses AES-256), --encrypt-headers "
@@ -88,8 +93,8 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
     remove->formatter(std::make_shared<ManPageFormatter>(page(
         "remove", "remove entries from an archive", "zorvik remove ARCHIVE [--password PW] [--json] PATH...",
         "Writes ARCHIVE anew without the entries at the PATHs (as list shows them) and everything below them. When a path names "
-        "no entry, nothing is written (exit 1). In a solid 7z the block that held a removed entry is compressed again, as 7z "
-        "archives are written by default.\n\n" +
+        "no entry, nothing is written (exit 1); an empty PATH, \"/\" and \".\" name none (the root is no entry). In a solid 7z "
+        "the block that held a removed entry is compressed again, as 7z archives are written by default.\n\n" + std::string(kNaming) + "\n\n" +
             std::string(kReplacing),
         "zorvik remove photos.7z 2023/blurry.jpg drafts")));
 
@@ -101,7 +106,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "Writes ARCHIVE anew with the entry at PATH (with everything below it, for a folder) named NEWNAME, in the same folder. "
         "The data is copied as it is. A name that another entry has is an error, and nothing is written; changing only the "
         "letter case is not.\n\n" +
-            std::string(kReplacing),
+            std::string(kNaming) + "\n\n" + kReplacing,
         "zorvik rename docs.zip docs/draft.txt final.txt")));
 
     CLI::App* move = Command(app, "move", "Move entries of an archive into another folder of it.", quiet);
@@ -112,7 +117,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "Writes ARCHIVE anew with the entries at the PATHs (with everything below them) moved into FOLDER, which must be a "
         "folder of the archive, or the root when it is empty or \"/\". The data is copied as it is. Moving a folder into itself "
         "or below itself is a usage error; a name that FOLDER holds already is an error, and nothing is written.\n\n" +
-            std::string(kReplacing),
+            std::string(kNaming) + "\n\n" + kReplacing,
         "zorvik move photos.7z 2024/a.jpg 2024/b.jpg --to best\nzorvik move docs.zip docs/old --to /")));
 
     commands_ = {{create, RunCreate}, {add, RunAdd}, {remove, RunRemove}, {rename, RunRename}, {move, RunMove}};

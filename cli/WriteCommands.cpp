@@ -16,6 +16,7 @@
 #include "cli/AsyncWait.h"
 #include "cli/Component.h"
 #include "cli/EntryList.h"
+#include "cli/EntryLookup.h"
 #include "cli/Failure.h"
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
@@ -144,12 +145,6 @@ UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_add
     };
 }
 
-std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) {
-    std::vector<IArchiveItem*> raw;
-    for (const auto& item : items) raw.push_back(item.get());
-    return raw;
-}
-
 // Where a new archive goes: a file, replaced whole or not at all, or standard output.
 struct NewArchiveDestination {
     com_ptr<IRandomAccessStream> stream;
@@ -221,13 +216,6 @@ struct Rewrite {
     OpenedArchive archive;
     bool hasPassword = false;
 
-    // A node of the tree found by its path, held.
-    struct Found {
-        com_ptr<IArchiveItem> item;
-        std::string path;
-        bool folder = false;
-    };
-
     Rewrite(ArchiveReplacement& locked, const WriteOptions& options, Console& console)
         : target(Existing(locked, options.archive)), passwords(options.password, console), archive(options.archive, passwords) {
         check_hresult(archive.Archive()->get_HasPassword(&hasPassword));
@@ -265,31 +253,7 @@ struct Rewrite {
         return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven), true);
     }
 
-    // The nodes at a path as list shows it. An error for a path with "..". Only the folders on
-    // the way are walked.
-    std::vector<Found> At(const std::string& path) const {
-        const auto stored = AddedFiles::StoredName(path);
-        if (!stored) throw CommandError(ExitCode::Usage, path, "no such entry: a path of the archive has no \"..\"");
-        std::vector<Found> found;
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            if (entry.path == *stored) found.push_back({com_ptr<IArchiveItem>::copy_from(entry.item), entry.path, entry.folder});
-            return entry.folder && IsBelow(*stored, entry.path);
-        });
-        return found;
-    }
-
-    // The entries of path and below it that stand for an entry of the archive; "" is the root.
-    std::uint64_t EntriesBelow(const std::string& path) const {
-        std::uint64_t count = 0;
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            const bool inside = path.empty() || entry.path == path || IsBelow(entry.path, path);
-            if (inside && !entry.implicit) ++count;
-            return entry.folder && (inside || IsBelow(path, entry.path));
-        });
-        return count;
-    }
-
-    static bool IsBelow(const std::string& path, const std::string& folder) { return path.rfind(folder + "/", 0) == 0; }
+    std::vector<FoundEntry> At(const std::string& path) const { return EntriesAt(archive.Root(), path); }
 
     ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result, std::vector<std::pair<const char*, std::uint64_t>> counts,
                     bool anyItemFailed, Console& console) {
@@ -298,24 +262,26 @@ struct Rewrite {
     }
 };
 
-// The one node each path names; missing paths are reported, and then nothing is written.
-std::vector<com_ptr<IArchiveItem>> Chosen(const Rewrite& rewrite, const WriteOptions& options, Console& console) {
-    std::vector<com_ptr<IArchiveItem>> chosen;
+// The nodes each path names; missing paths are reported, and then nothing is written.
+std::vector<FoundEntry> Chosen(const Rewrite& rewrite, const WriteOptions& options, Console& console) {
+    std::vector<FoundEntry> chosen;
     bool missing = false;
     for (const std::string& path : options.paths) {
-        const auto found = rewrite.At(path);
-        if (AddedFiles::StoredName(path)->empty()) {
-            chosen.push_back(com_ptr<IArchiveFolder>::copy_from(rewrite.archive.Root()).as<IArchiveItem>());
-            continue;
-        }
+        auto found = rewrite.At(path);
         if (found.empty()) {
-            console.Error(path, "no such entry in " + options.archive);
+            console.Error(path.empty() ? "\"\"" : path, "no such entry in " + options.archive);
             missing = true;
         }
-        for (const auto& entry : found) chosen.push_back(entry.item);
+        std::move(found.begin(), found.end(), std::back_inserter(chosen));
     }
     if (missing) throw CommandError(ExitCode::Failed, options.archive, "nothing written");
     return chosen;
+}
+
+std::vector<IArchiveItem*> Raw(const std::vector<FoundEntry>& entries) {
+    std::vector<IArchiveItem*> raw;
+    for (const auto& entry : entries) raw.push_back(entry.item.get());
+    return raw;
 }
 
 }  // namespace
@@ -357,8 +323,8 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
     const auto chosen = Chosen(rewrite, options, console);
     std::set<std::string> removed;
     std::uint64_t count = 0;
-    for (const std::string& path : options.paths)
-        if (removed.insert(*AddedFiles::StoredName(path)).second) count += rewrite.EntriesBelow(*AddedFiles::StoredName(path));
+    for (const FoundEntry& entry : chosen)
+        if (removed.insert(entry.path).second) count += EntriesBelow(rewrite.archive.Root(), entry.path);
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
     const auto destination = target.Stream();
@@ -378,8 +344,8 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     ArchiveReplacement target(options.archive);
     Rewrite rewrite(target, options, console);
     const std::string& path = options.paths.front();
-    if (AddedFiles::StoredName(path).value_or("").empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
     const auto found = rewrite.At(path);
+    if (found.empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
     if (found.empty()) throw CommandError(ExitCode::Failed, path, "no such entry in " + options.archive);
     if (found.size() > 1) throw CommandError(ExitCode::Failed, path, "several entries have this path; rename cannot tell them apart");
 
@@ -391,36 +357,37 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
                                                              destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front().path)}}, false, console);
+    return rewrite.Finish(options, "rename", result, {{"renamed", EntriesBelow(rewrite.archive.Root(), found.front().path)}}, false, console);
 }
 
 ExitCode RunMove(const WriteOptions& options, Console& console) {
-    const auto folderPath = AddedFiles::StoredName(options.to.value_or(""));
-    if (!folderPath) throw CommandError(ExitCode::Usage, *options.to, "a folder of the archive has no \"..\"");
+    const std::string to = options.to.value_or("");
     ArchiveReplacement target(options.archive);
     Rewrite rewrite(target, options, console);
     com_ptr<IArchiveFolder> folder;  // null: the root
-    if (!folderPath->empty()) {
-        const auto found = rewrite.At(*folderPath);
+    std::string folderPath;
+    if (!NormalizedPath(to).empty()) {
+        const auto found = rewrite.At(to);
         const auto isFolder = std::find_if(found.begin(), found.end(), [](const auto& entry) { return entry.folder; });
-        if (isFolder == found.end()) throw CommandError(ExitCode::Failed, *options.to, "no such folder in " + options.archive);
+        if (isFolder == found.end()) throw CommandError(ExitCode::Failed, to, "no such folder in " + options.archive);
         folder = isFolder->item.as<IArchiveFolder>();
+        folderPath = isFolder->path;
     }
 
+    for (const std::string& path : options.paths)
+        if (rewrite.At(path).empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
+    const auto chosen = Chosen(rewrite, options, console);
     std::set<std::string> names;
     std::uint64_t count = 0;
-    for (const std::string& path : options.paths) {
-        const std::string stored = AddedFiles::StoredName(path).value_or("");
-        if (stored.empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
-        if (*folderPath == stored || folderPath->rfind(stored + "/", 0) == 0)
-            throw CommandError(ExitCode::Usage, path, "a folder cannot be moved into itself");
+    for (const FoundEntry& entry : chosen) {
+        if (folderPath == entry.path || IsBelow(folderPath, entry.path))
+            throw CommandError(ExitCode::Usage, entry.path, "a folder cannot be moved into itself");
         // Two entries moved to one name would both be written, as twins.
-        std::string name = std::filesystem::path(stored).filename().string();
+        std::string name = entry.path.substr(entry.path.rfind('/') + 1);
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (!names.insert(name).second) throw CommandError(ExitCode::Usage, path, "another entry moved along has this name");
-        count += rewrite.EntriesBelow(stored);
+        if (!names.insert(name).second) throw CommandError(ExitCode::Usage, entry.path, "another entry moved along has this name");
+        count += EntriesBelow(rewrite.archive.Root(), entry.path);
     }
-    const auto chosen = Chosen(rewrite, options, console);
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
     const auto destination = target.Stream();
