@@ -65,18 +65,28 @@ std::vector<com_ptr<I>> ListOf(std::uint32_t count, I** items) {
     return list;
 }
 
+// Whether the format is a compressor of one stream: one that names what it holds after the
+// archive (gzip, xz), or whose own extensions stand for a compressed tar (Z's "taz", which the
+// engine does not flag as keeping the name).
+bool WrapsOneStream(const Impl::FormatRecord& format) {
+    return format.KeepsName ||
+           std::any_of(format.Extensions.begin(), format.Extensions.end(), [](const Impl::FormatExtension& pair) { return pair.AddExtension == L".tar"; });
+}
+
 // The archive inside an opened one, looked for once: the entry the handler names as its main
-// sub-file, or the only entry of a single-stream compressed file (a tar in a gzip).
-// damagedFormat names the format of an archive found inside that did not open.
+// sub-file, or the only entry of a single-stream compressed file (a tar in a gzip). subArchiveName
+// receives the name the step gave that entry; damagedFormat names the format of an archive
+// found inside that did not open.
 std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, const Impl::OpenedArchive& outer,
                                               std::wstring_view archiveName, Impl::OpenArchiveHandler& handler, IArchiveSource* source,
-                                              std::uint64_t archiveSize, std::wstring& damagedFormat) {
+                                              std::uint64_t archiveSize, std::wstring& subArchiveName, std::wstring& damagedFormat) {
     Engine::IInArchive* archive = outer.Handler.get();
+    const bool oneStream = WrapsOneStream(outer.Format);
     zorvik::rt::prop_variant mainSubfile;
     std::uint32_t index = 0;
     if (archive->GetArchiveProperty(Engine::kpidMainSubfile, mainSubfile.put()) == S_OK && mainSubfile.type() == VT_UI4)
         index = mainSubfile.get().ulVal;
-    else if (!outer.Format.KeepsName)
+    else if (!oneStream)
         return std::nullopt;  // an ordinary archive's first entry is content, not its body
     std::uint32_t itemCount = 0;
     if (archive->GetNumberOfItems(&itemCount) != S_OK || index >= itemCount) return std::nullopt;
@@ -84,8 +94,9 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
     zorvik::rt::prop_variant path;
     archive->GetProperty(index, Engine::kpidPath, path.put());
     std::wstring name(path.as_string().value_or(L""));
-    if (name.empty() && outer.Format.KeepsName) name = Impl::NameForNamelessEntry(archiveName, &outer.Format);
+    if (name.empty() && oneStream) name = Impl::NameForNamelessEntry(archiveName, &outer.Format);
     handler.SetSubArchiveName(name.c_str());
+    subArchiveName = name;
 
     com_ptr<Engine::IInStream> stream;
     com_ptr<Engine::ISequentialInStream> entry;
@@ -133,6 +144,7 @@ void Archive::Dispose() noexcept {
     Options = nullptr;
     Password.reset();
     ArchiveName.clear();
+    NestedInName.clear();
     Format.reset();
     DropRootFolder();
     InArchive = nullptr;  // released without Close
@@ -153,6 +165,7 @@ bool Archive::CloseArchive() {
     DropRootFolder();
     Format.reset();
     ArchiveName.clear();
+    NestedInName.clear();
     DamagedFormat.clear();
     HasDamagedHeaders = false;
     IsCutShort = false;
@@ -207,13 +220,14 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     origin->Name = name.view();
     origin->Password = handler->CachedPassword();
     if (opened->Handler->GetNumberOfItems(&origin->ItemCount) != S_OK) origin = nullptr;
-    std::wstring damagedNested;
-    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, damagedNested)) {
+    std::wstring damagedNested, subArchiveName;
+    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, subArchiveName, damagedNested)) {
         AdoptFormat(nested->Format);
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;
         IsNested = true;
         origin = nullptr;  // its handler opened a stream of the outer one, not the caller's
+        NestedInName = std::move(subArchiveName);
     }
 
     zorvik::rt::hstring path;

@@ -95,6 +95,9 @@ public:
     std::condition_variable_any RootFolderBuilt;
     std::unique_ptr<Impl::FormatRecord> Format;
     std::wstring ArchiveName;
+    // Of an archive found inside another, the name of the entry it was found in (the data.tar.xz
+    // of a .deb): an entry without a name of its own is named after it, not after the file.
+    std::wstring NestedInName;
     // A format whose signature begins the stream of the last open (or of the archive found
     // inside) but whose handler could not open it.
     std::wstring DamagedFormat;

@@ -15,6 +15,7 @@ FileLock::FileLock(std::wstring_view archivePath) {
     const std::wstring name = NameFor(archivePath);
     handle_ = CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE);
     if (!handle_ && GetLastError() == ERROR_ALREADY_EXISTS) handle_ = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+    if (!handle_) creationError_ = GetLastError() == ERROR_SUCCESS ? ERROR_GEN_FAILURE : GetLastError();
 }
 
 FileLock::~FileLock() {

@@ -10,16 +10,19 @@ namespace Zorvik::Impl {
 
 class FileLock {
 public:
-    // Opens (or creates) the mutex named after the archive's path; failure leaves a handle
-    // that can never be taken, and is otherwise silent.
+    // Opens (or creates) the mutex named after the archive's path; failure leaves no handle,
+    // and is told only by Failure.
     explicit FileLock(std::wstring_view archivePath);
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     ~FileLock();
 
-    // Takes the mutex without waiting; false when another operation holds it.
+    // Takes the mutex without waiting; false when another operation holds it, or when there is
+    // no mutex.
     bool TryAcquire() noexcept;
     void Release() noexcept;
+    // Why there is no mutex (the platform's error); S_OK when there is one.
+    HRESULT Failure() const noexcept { return handle_ ? S_OK : HRESULT_FROM_WIN32(creationError_); }
 
     // "\" becomes "_" and every character is lower-cased with the global locale, so that
     // spellings of one path share one name.
@@ -27,6 +30,7 @@ public:
 
 private:
     HANDLE handle_ = nullptr;
+    DWORD creationError_ = ERROR_SUCCESS;
 };
 
 }  // namespace Zorvik::Impl

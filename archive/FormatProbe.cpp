@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rar/RarHandlerFactory.h"
+#include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
 
@@ -43,13 +44,21 @@ public:
         : stream_(stream), handler_(handler), source_(source), archiveSize_(archiveSize) {}
 
     // One format, repeated while the engine got a password and still failed, so that the
-    // caller is asked again.
+    // caller is asked again. Not when a handler found the archive cut short: it read past where
+    // the password was checked, so the password stands, for the formats tried after this one
+    // too; asked again, the caller would take it for wrong.
     com_ptr<Engine::IInArchive> Attempt(const FormatRecord& format) {
         for (;;) {
             handler_.SetTotalSize(archiveSize_);
-            handler_.ClearCachedPassword();
+            if (!passwordStands_) handler_.ClearCachedPassword();
+            endedEarly_ = false;
             if (auto opened = TryOpen(format)) return opened;
-            if (!handler_.CachedPassword()) return nullptr;
+            // A password that stands was not asked for again: trying again would fail the same.
+            if (!handler_.CachedPassword() || passwordStands_) return nullptr;
+            if (endedEarly_) {
+                passwordStands_ = true;
+                return nullptr;
+            }
         }
     }
 
@@ -71,6 +80,9 @@ private:
         const HRESULT result = handler->Open(stream_, nullptr, &handler_);
         if (result != S_OK) {
             if (result == E_ABORT) throw zorvik::rt::canceled_error();
+            zorvik::rt::prop_variant flags;
+            if (handler->GetArchiveProperty(Engine::kpidErrorFlags, flags.put()) == S_OK)
+                endedEarly_ = endedEarly_ || (flags.as_uint64().value_or(0) & Engine::kErrorFlagsUnexpectedEnd) != 0;
             stream_->Seek(0, 0, nullptr);
         }
         zorvik::rt::check_hresult(source_->ReportOpenAttempt(result == S_OK));
@@ -81,6 +93,8 @@ private:
     OpenArchiveHandler& handler_;
     IArchiveSource* source_;
     std::uint64_t archiveSize_;
+    bool endedEarly_ = false;      // a handler of this attempt found the archive cut short
+    bool passwordStands_ = false;  // the password given was read past: it is not asked again
 };
 
 }  // namespace

@@ -13,7 +13,8 @@ HeldFileLock::HeldFileLock(Archive& archive) {
         held_ = archive.FileLock;
     }
     if (!held_) throw zorvik::rt::illegal_method_call_error();
-    if (!held_->TryAcquire()) zorvik::rt::throw_hresult(kArchiveInUse);
+    // A lock that could not be made is no other operation's: its reason says more than "busy".
+    if (!held_->TryAcquire()) zorvik::rt::throw_hresult(FAILED(held_->Failure()) ? held_->Failure() : kArchiveInUse);
 }
 
 HeldFileLock::~HeldFileLock() { held_->Release(); }

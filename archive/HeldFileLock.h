@@ -14,8 +14,8 @@ namespace Zorvik::Impl {
 
 class HeldFileLock {
 public:
-    // Raises kArchiveInUse when another operation holds the lock, E_ILLEGAL_METHOD_CALL when
-    // nothing is open.
+    // Raises kArchiveInUse when another operation holds the lock, the platform's reason when
+    // the lock could not be made, E_ILLEGAL_METHOD_CALL when nothing is open.
     explicit HeldFileLock(Archive& archive);
     HeldFileLock(const HeldFileLock&) = delete;
     HeldFileLock& operator=(const HeldFileLock&) = delete;

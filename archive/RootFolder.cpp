@@ -41,10 +41,12 @@ EntryReader ReaderOf(Archive& archive, Engine::IInArchive* handler) {
         if (archive.InArchive.get() != handler) throw zorvik::rt::illegal_method_call_error();
         properties = ReadEntryProperties(handler, index, text);
         if (!properties.Path.empty()) return true;
-        // Single-stream formats name their only entry after the archive file, and so does
-        // every other format an entry without a name (data stored from a pipe, say).
-        std::wstring madeName = NameForNamelessEntry(archive.ArchiveName, archive.Format.get());
-        if (madeName.empty()) madeName = archive.ArchiveName;
+        // Single-stream formats name their only entry after the archive file (or the entry the
+        // archive was found in), and so does every other format an entry without a name (data
+        // stored from a pipe, say).
+        const std::wstring& named = archive.NestedInName.empty() ? archive.ArchiveName : archive.NestedInName;
+        std::wstring madeName = NameForNamelessEntry(named, archive.Format.get());
+        if (madeName.empty()) madeName = named;
         if (madeName.empty()) return false;  // no name to give it
         properties.Path = text.Store(madeName);
         return true;

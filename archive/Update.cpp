@@ -8,6 +8,7 @@
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
 #include "archive/RootFolder.h"
+#include "archive/SequentialOutput.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
 #include "archive/VolumeOutStream.h"
@@ -119,16 +120,23 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     // The handler goes before the output, whose release hands over what it still holds.
+    const bool sequential = static_cast<bool>(destination.stream.try_as<ISequentialDestination>());
     const auto run = [&](Engine::ISequentialOutStream* output) {
         const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
         handler->StopWhenCanceled(cancellation);
         const std::size_t itemCount = kept.size() + plan.size();
         SetItemCount(*callback, itemCount);
-        return writer->UpdateItems(output, static_cast<std::uint32_t>(itemCount), static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
+        const HRESULT result =
+            writer->UpdateItems(output, static_cast<std::uint32_t>(itemCount), static_cast<Engine::IArchiveUpdateCallback*>(handler.get()));
+        // Some writers pass on the refused query for a seekable stream (wim) instead of saying that
+        // they cannot write into this one.
+        return sequential && result == E_NOINTERFACE ? E_NOTIMPL : result;
     };
     if (destination.volumeSize == 0) {
         const auto output = zorvik::rt::make<OutputStreamAdapter>(destination.stream);
-        const HRESULT result = run(output.get());
+        com_ptr<Engine::ISequentialOutStream> engineOutput = output;
+        if (sequential) engineOutput = zorvik::rt::make<SequentialOutput>(output);
+        const HRESULT result = run(engineOutput.get());
         return Outcome(result, output->Finish());
     }
 

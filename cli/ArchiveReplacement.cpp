@@ -63,6 +63,10 @@ ArchiveReplacement::ArchiveReplacement(const std::string& path) : name_(path) {
         struct stat info {};
         if (::fstat(locked_.get(), &info) != 0) throw CommandError(ExitCode::Failed, name_, DescribeErrno(errno));
         if (!S_ISREG(info.st_mode)) throw CommandError(ExitCode::Failed, name_, "not a regular file");
+        // Replacing needs only the folder, but a file its owner made read-only (as 7zz reads the
+        // mode, root included) or one the user may not write is not the user's to rewrite.
+        if ((info.st_mode & S_IWUSR) == 0 || ::faccessat(folder_.get(), fileName.c_str(), W_OK, AT_EACCESS) != 0)
+            throw CommandError(ExitCode::Failed, name_, "read-only: nothing written (chmod u+w lets it be rewritten)");
         if (::flock(locked_.get(), LOCK_EX | LOCK_NB) != 0)
             throw CommandError(ExitCode::Busy, name_, "archive busy: another command is writing it");
         // The lock must be on the file the name stands for now, not on one replaced meanwhile.

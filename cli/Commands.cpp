@@ -145,7 +145,8 @@ Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks
 // --json of extract and test: each item as the run tells how it fared, then how the run went.
 class JsonRunReport {
 public:
-    explicit JsonRunReport(const OpenedArchive& archive) {
+    JsonRunReport(const OpenedArchive& archive, Console& console) {
+        console.ReportBegun();
         fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", JsonString(archive.Name()), NullableJson(archive.FormatName()));
     }
 
@@ -179,7 +180,7 @@ ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archi
     settings.threads = options.threads;
     std::optional<JsonRunReport> json;
     if (options.json) {
-        json.emplace(archive);
+        json.emplace(archive, console);
         settings.report = [&](const ItemResult& result) { json->Add(result); };
     }
     const bool test = settings.mode == ExtractionMode::Test;
@@ -227,6 +228,7 @@ ExitCode RunInfo(const ArchiveOptions& options, Console& console) {
     });
     const Statistics statistics = ReadStatistics(archive.Archive());
     if (options.json) {
+        console.ReportBegun();
         PrintJson({{"archive", archive.Name()},
                    {"format", FormatJson(archive.FormatName())},
                    {"packedSize", archive.PackedSize()},
@@ -272,6 +274,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
     };
     // Written as the tree is walked: nothing of an entry is kept once it is printed.
     if (options.json) {
+        console.ReportBegun();
         fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"entries\": [", JsonString(archive.Name()),
                    NullableJson(archive.FormatName()));
         const char* separator = "\n";

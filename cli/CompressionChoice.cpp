@@ -62,6 +62,12 @@ T Offered(const Named<T> (&names)[N], const std::vector<T>& offered, const std::
 
 }  // namespace
 
+bool FormatEncrypts(IArchive* archive) {
+    com_ptr<ICompressorDescription> description;
+    check_hresult(archive->get_CompressorDescription(description.put()));
+    return description && Flag(description.get(), &ICompressorDescription::get_SupportsEncryption);
+}
+
 void ApplyCompressionChoice(IArchive* archive, const std::string& archiveName, const CompressionChoice& choice, bool keepHeadersHidden) {
     const auto refuse = [&](const std::string& reason) { throw CommandError(ExitCode::Usage, archiveName, reason); };
     com_ptr<ICompressorDescription> description;
@@ -83,6 +89,11 @@ void ApplyCompressionChoice(IArchive* archive, const std::string& archiveName, c
         check_hresult(options->put_CompressionMethod(Offered(kMethods, methods, choice.method, archiveName, formatName, "methods")));
     } else if (sevenZip) {
         check_hresult(options->put_CompressionMethod(CompressionMethod::LZMA2));
+    }
+    if (choice.level > 0) {
+        const auto levels = ArrayOf(description.get(), &ICompressorDescription::get_CompressionLevels);
+        if (std::none_of(levels.begin(), levels.end(), [](CompressionLevel level) { return level != CompressionLevel::Store; }))
+            refuse(formatName + " has no compression levels: it stores its data as it is");
     }
     if (choice.level >= 0) check_hresult(options->put_CompressionLevel(static_cast<CompressionLevel>(choice.level)));
 

@@ -24,4 +24,7 @@ struct CompressionChoice {
 // names of a 7z hidden that were hidden when it was opened.
 void ApplyCompressionChoice(IArchive* archive, const std::string& archiveName, const CompressionChoice& choice, bool keepHeadersHidden);
 
+// Whether archive's format can encrypt what is written into it.
+bool FormatEncrypts(IArchive* archive);
+
 }  // namespace Zorvik::Cli

@@ -27,6 +27,7 @@ void Console::Error(std::string_view subject, std::string_view reason) {
     ClearLine();
     fmt::print(stderr, "zorvik: {}: {}\n", Printable(subject), Printable(reason));
     std::fflush(stderr);
+    if (keepErrors_) kept_.emplace_back(subject, reason);
 }
 
 void Console::SetTotal(std::uint64_t total) {

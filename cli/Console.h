@@ -5,7 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace Zorvik::Cli {
 
@@ -15,6 +18,13 @@ public:
     explicit Console(bool quiet);
 
     void Error(std::string_view subject, std::string_view reason);
+
+    // --json: every error said from now on is kept, for the object that tells a failure; and a
+    // command that has begun its own object on stdout says so, since nothing may follow it.
+    void KeepErrors() noexcept { keepErrors_ = true; }
+    const std::vector<std::pair<std::string, std::string>>& KeptErrors() const noexcept { return kept_; }
+    void ReportBegun() noexcept { reportBegun_ = true; }
+    bool HasReportBegun() const noexcept { return reportBegun_; }
 
     // Called from the operation's callbacks; redraws at most a few times a second.
     void SetTotal(std::uint64_t total);
@@ -35,6 +45,9 @@ private:
     void Draw(std::chrono::steady_clock::time_point now);
 
     const bool showProgress_;
+    bool keepErrors_ = false;
+    std::vector<std::pair<std::string, std::string>> kept_;  // subject, reason
+    bool reportBegun_ = false;
     std::mutex mutex_;
     bool lineDrawn_ = false;
     bool ended_ = false;

@@ -13,7 +13,7 @@ enum class ExitCode : int {
     NotAnArchive = 3,
     Password = 4,  // missing or wrong
     Busy = 5,      // another operation holds the archive
-    Interrupted = 130,
+    Interrupted = 130,  // by a signal: the process exits with 128 + its number (130 for Ctrl-C)
 };
 
 // Ends a command; main prints "zorvik: <subject>: <reason>" and exits with the code.

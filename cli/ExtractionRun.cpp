@@ -103,7 +103,8 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
         return ExitCode::Interrupted;
     }
     if (stopped_) {
-        console_.Error(archive_.Name(), "extraction stopped: " + *stopped_);
+        // The entry it stopped at has said why.
+        console_.Error(archive_.Name(), "extraction stopped: the destination takes nothing more");
         return ExitCode::Failed;
     }
     if (failure == kArchiveBusy) {
@@ -394,7 +395,11 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
             break;
         case ExtractionFailure::UnsupportedMethod: reason = "unsupported compression method"; break;
         case ExtractionFailure::DataCheck: reason = "CRC error: the data is damaged"; break;
-        default: reason = "data error: the data is damaged or incomplete"; break;
+        default:
+            // An entry that goes on in a volume that is not there (the open said which) is cut,
+            // not damaged.
+            reason = archive_.MissingVolume().empty() ? "data error: the data is damaged or incomplete" : "incomplete: a volume it needs is missing";
+            break;
         }
         ReportItem(Identify(node), removed ? reason + " (incomplete output removed)" : reason, code);
     }
@@ -530,7 +535,7 @@ void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chos
 }
 
 void ExtractionRun::StopOnFullOrReadOnly(int error) {
-    if (error == ENOSPC || error == EDQUOT || error == EROFS) stopped_ = DescribeErrno(error);
+    if (error == ENOSPC || error == EDQUOT || error == EROFS) stopped_ = true;
 }
 
 void ExtractionRun::DropUnfinishedOutput() {

@@ -202,8 +202,9 @@ private:
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
     bool passwordFailed_ = false;
-    // Why the run stopped before its end: nothing more can be written.
-    std::optional<std::string> stopped_;
+    // The run stopped before its end: nothing more can be written (why, the entry it stopped at
+    // said).
+    bool stopped_ = false;
     std::size_t filesDone_ = 0;
     std::uint64_t bytesDone_ = 0;
     // While the component runs on several threads: what is said about items, said once it ends.

@@ -2,8 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <unistd.h>
+
 #include <cstring>
 
+#include "zorvik/Archive.h"
 #include "zorvik/Items.h"
 
 namespace Zorvik::Cli {
@@ -16,7 +19,13 @@ std::string Describe(HRESULT hr) {
     case static_cast<std::uint32_t>(E_ABORT): return "canceled";
     case static_cast<std::uint32_t>(E_INVALIDARG): return "invalid argument";
     case static_cast<std::uint32_t>(kArchiveBusy): return "archive busy: another operation is working on it";
+    case static_cast<std::uint32_t>(kFileLockUnavailable):
+        return fmt::format("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-{} in /dev/shm "
+                           "and /tmp); remove them, or set XDG_RUNTIME_DIR to a private folder of yours",
+                           ::getuid());
     case static_cast<std::uint32_t>(kDiskFull): return "disk full";
+    case static_cast<std::uint32_t>(kQuotaExceeded): return "disk quota exceeded";
+    case static_cast<std::uint32_t>(kFileTooLarge): return "file too large (past the file size limit, ulimit -f, or the file system's)";
     case static_cast<std::uint32_t>(HRESULT_FROM_WIN32(38)): return "the data ended before its size (a file changed while it was read?)";
     case static_cast<std::uint32_t>(kTooManyEntries):
         return fmt::format("the archive holds more than {} entries and folders, the most Zorvik accepts", kMostTreeNodes);

@@ -7,9 +7,12 @@
 namespace Zorvik::Cli::Interrupt {
 
 namespace {
-std::atomic<bool> requested{false};
+std::atomic<int> received{0};
 
-void OnInterrupt(int) { requested.store(true); }
+void OnInterrupt(int signal) {
+    int none = 0;
+    received.compare_exchange_strong(none, signal);
+}
 }  // namespace
 
 void Install() {
@@ -17,11 +20,17 @@ void Install() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a password prompt blocked in read() must wake up. SA_RESETHAND lets a
-    // second Ctrl-C end a process whose operation does not stop.
+    // second signal end a process whose operation does not stop.
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool Requested() noexcept { return requested.load(); }
+bool Requested() noexcept { return received.load() != 0; }
+
+int ExitStatus() noexcept {
+    const int signal = received.load();
+    return 128 + (signal != 0 ? signal : SIGINT);
+}
 
 }  // namespace Zorvik::Cli::Interrupt

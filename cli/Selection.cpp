@@ -115,13 +115,19 @@ Selection::Selection(const std::vector<std::string>& patterns, const std::vector
 Selection::Pattern Selection::Parse(const std::string& typed, bool exclude) {
     Pattern pattern;
     pattern.typed = typed;
+    pattern.literal = typed.size() > 1 && typed.back() == '/' ? typed.substr(0, typed.size() - 1) : typed;
     pattern.names = SplitPath(WideName(typed));
-    pattern.anyName = exclude && typed.find('/') == std::string::npos;
+    // As bsdtar matches: an exclude without "/" anywhere in a path, and an include without "/"
+    // whose "*" comes first ("*.sh") at every depth, its star taking the folders before the name.
+    const bool slashless = typed.find('/') == std::string::npos;
+    pattern.anyName = slashless && (exclude || typed.starts_with('*'));
     return pattern;
 }
 
-bool Selection::Covers(const Pattern& pattern, const std::vector<std::wstring>& names) {
+bool Selection::Covers(const Pattern& pattern, std::string_view path, const std::vector<std::wstring>& names) {
     if (pattern.names.empty()) return true;  // "", "." or "/": the whole archive
+    if (path == pattern.literal || (path.starts_with(pattern.literal) && path.size() > pattern.literal.size() && path[pattern.literal.size()] == '/'))
+        return true;
     if (pattern.anyName)
         return std::any_of(names.begin(), names.end(), [&](const std::wstring& name) { return MatchesName(pattern.names.front(), name); });
     for (std::size_t count = 1; count <= names.size(); ++count)
@@ -132,7 +138,7 @@ bool Selection::Covers(const Pattern& pattern, const std::vector<std::wstring>& 
 bool Selection::Excluded(std::string_view path) const {
     if (excludes_.empty()) return false;
     const std::vector<std::wstring> names = SplitPath(WideName(path));
-    return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& pattern) { return Covers(pattern, names); });
+    return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& pattern) { return Covers(pattern, path, names); });
 }
 
 bool Selection::Includes(std::string_view path) {
@@ -140,7 +146,7 @@ bool Selection::Includes(std::string_view path) {
     const std::vector<std::wstring> names = SplitPath(WideName(path));
     bool included = false;
     for (Pattern& pattern : includes_)
-        if (Covers(pattern, names)) included = pattern.matched = true;
+        if (Covers(pattern, path, names)) included = pattern.matched = true;
     return included;
 }
 

@@ -1,9 +1,12 @@
 // Which entries a command works on: the paths or patterns typed after the archive, less what
 // --exclude names. A pattern is matched against an entry's whole path, one name at a time:
 // "*" and "?" match within a name, "[a-z]" one character of a set, "**" any number of names,
-// and "\" takes the next character as it is. A chosen folder brings everything below it. An
-// exclude pattern without "/" is matched against every name of the path, as tar does, so that
-// "--exclude '*.o'" leaves out object files at every depth.
+// and "\" takes the next character as it is. A chosen folder brings everything below it. As
+// bsdtar matches them, a pattern without "/" that begins with "*" is matched against every name
+// of the path ("*.sh" chooses every .sh file, at any depth), and so is every exclude pattern
+// without "/" ("--exclude '*.o'" leaves out object files at every depth, "--exclude CVS" every
+// CVS folder); any other pattern is matched from the root. A pattern also names the path it
+// spells, as list shows it, so that "a[1].txt" chooses the entry of that name as well.
 #pragma once
 
 #include <string>
@@ -32,13 +35,14 @@ public:
 private:
     struct Pattern {
         std::string typed;
+        std::string literal;              // typed, without the "/" that ends a folder's path
         std::vector<std::wstring> names;  // "" and "." dropped
-        bool anyName = false;             // an exclude without "/": matched against each name
+        bool anyName = false;             // matched against each name (see above)
         bool matched = false;
     };
     static Pattern Parse(const std::string& typed, bool exclude);
-    // The pattern matches the names or a folder above them.
-    static bool Covers(const Pattern& pattern, const std::vector<std::wstring>& names);
+    // The pattern matches the path (of those names) or a folder above it.
+    static bool Covers(const Pattern& pattern, std::string_view path, const std::vector<std::wstring>& names);
 
     std::vector<Pattern> includes_;
     std::vector<Pattern> excludes_;

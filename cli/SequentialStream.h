@@ -1,13 +1,15 @@
 // A destination whose bytes go, in the order they are written, to a sink: nowhere for "test"
 // (the engine checks the data without anything being written), standard output, or memory.
 // Seeking moves the position reported, not the data: extraction writes each entry from its
-// start to its end.
+// start to its end, and an archive written into it is written without seeking, as the stream
+// tells the component (ISequentialDestination).
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <span>
 
+#include "zorvik/Update.h"
 #include "zorvik/runtime/implements.h"
 #include "zorvik/runtime/streams_abi.h"
 
@@ -15,7 +17,8 @@ namespace Zorvik::Cli {
 
 class SequentialStream final
     : public zorvik::rt::implements<SequentialStream, ABI::Windows::Storage::Streams::IRandomAccessStream,
-                                    ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable> {
+                                    ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable,
+                                    ISequentialDestination> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Cli.SequentialStream";
 

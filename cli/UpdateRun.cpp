@@ -1,5 +1,6 @@
 #include "cli/UpdateRun.h"
 
+#include <fmt/format.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/Text.h"
 
 namespace Zorvik::Cli {
 
@@ -47,8 +49,8 @@ std::string StoredPath(IFileSystemProperties* item) {
 
 }  // namespace
 
-UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password)
-    : archiveName_(std::move(archiveName)), console_(console), policy_(policy), password_(std::move(password)) {}
+UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password, bool rewrites)
+    : archiveName_(std::move(archiveName)), console_(console), policy_(policy), password_(std::move(password)), rewrites_(rewrites) {}
 
 UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailure) {
     update_callback_hooks hooks;
@@ -58,7 +60,12 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
         check_hresult(existing->get_Path(path.put()));
         blocked_ = zorvik::rt::to_utf8(path.view());
     };
-    hooks.get_password = [this] { return Interrupt::Requested() ? password_answer::canceled() : password_(); };
+    hooks.get_password = [this] {
+        if (Interrupt::Requested()) return password_answer::canceled();
+        password_answer answer = password_();
+        passwordGiven_ = !answer.password.empty();
+        return answer;
+    };
     hooks.get_volume = [this](std::uint32_t number) {
         if (Interrupt::Requested()) return volume_answer::canceled();
         if (!nextVolume_) return volume_answer::unavailable();
@@ -85,6 +92,14 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
     if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
+    if (failure == E_NOTIMPL && !unsupported_.empty()) throw CommandError(ExitCode::Usage, archiveName_, unsupported_);
+    // The engine's own failures come as a result, without an error of their own.
+    const bool engineFailed = SUCCEEDED(failure) && result == UpdateResult::Failure;
+    if (engineFailed && rewrites_ && passwordGiven_ && contentFailure.empty()) {
+        throw CommandError(ExitCode::Password, archiveName_,
+                           *passwordGiven_ ? "nothing written: wrong password, or the data is damaged"
+                                           : "nothing written: password missing (give --password or set ZORVIK_PASSWORD)");
+    }
     if (FAILED(failure)) {
         const std::string reason = contentFailure.empty() ? Describe(failure) : "cannot read " + contentFailure;
         throw CommandError(ExitCode::Failed, archiveName_, "nothing written: " + reason);
@@ -126,8 +141,9 @@ std::int32_t UpdateRun::Answer(ConflictPolicy policy) {
 ConflictPolicy UpdateRun::Ask(const std::string& path) {
     return console_.Exclusive([&] {
         for (;;) {
-            std::fprintf(stderr, "zorvik: %s exists in %s: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ", path.c_str(),
-                         archiveName_.c_str());
+            // Names come from the archive and the file system: escaped, as in every message.
+            fmt::print(stderr, "zorvik: {} exists in {}: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ", Printable(path),
+                       Printable(archiveName_));
             std::fflush(stderr);
             const auto line = TypedLine();
             if (!line) {

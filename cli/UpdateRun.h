@@ -27,8 +27,11 @@ class UpdateRun {
 public:
     using Start = std::function<zorvik::rt::com_ptr<IAsyncOperation<UpdateResult>>(IUpdateCallback* callback)>;
 
-    // password answers the component's one password question.
-    UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password);
+    // password answers the component's one password question. An update that copies the
+    // entries of an existing archive (rewrites) asks it also to decode the encrypted ones it
+    // must compress again (a solid block of a 7z): such an update that fails after the question
+    // failed for want of the right password.
+    UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password, bool rewrites);
 
     // Runs the operation and waits for it. Success or NothingToUpdate come back; every other end
     // is raised as a CommandError (Ctrl-C, a busy archive, a failure, a cancel), explained by
@@ -39,6 +42,8 @@ public:
     // it raises ends the update with its message), count hears how many the archive fills.
     void TakeVolumesFrom(std::function<zorvik::rt::com_ptr<IRandomAccessStream>(std::uint32_t number)> next,
                          std::function<void(std::uint32_t count)> count);
+    // A run the component refuses as not supported (E_NOTIMPL) is a usage error, said so.
+    void RefuseUnsupported(std::string reason) { unsupported_ = std::move(reason); }
 
     std::size_t Replaced() const noexcept { return replaced_; }
     std::size_t Renamed() const noexcept { return renamed_; }
@@ -57,6 +62,9 @@ private:
     Console& console_;
     ConflictPolicy policy_;
     std::function<password_answer()> password_;
+    const bool rewrites_;
+    std::optional<bool> passwordGiven_;  // once asked: whether one was given
+    std::string unsupported_;
     std::optional<std::string> blocked_;  // the file in the way of a folder
     std::function<zorvik::rt::com_ptr<IRandomAccessStream>(std::uint32_t)> nextVolume_;
     std::function<void(std::uint32_t)> volumeCount_;

@@ -15,19 +15,27 @@ const char* const kPasswordOption =
 const char* const kReplacing =
     "The new archive is written to a temporary file in the archive's folder (\".NAME.zorvik-XXXXXX\", readable by its owner "
     "only), synced, given the permission bits and owner of the archive it replaces, and renamed over it only when the whole "
-    "archive was written. A failure, Ctrl-C (exit 130) or a full disk leaves the archive as it was and removes the temporary "
-    "file; only a process killed outright can leave one behind. From the moment the archive is opened until it is replaced, "
+    "archive was written. A failure, Ctrl-C (exit 130), SIGTERM (143), SIGHUP (129), a full disk or the file size limit (ulimit -f) leaves "
+    "the archive as it was and removes the temporary file; only a process killed outright can leave one behind. An archive the user may not write, or whose owner may not "
+    "(chmod u-w), is not replaced (exit 1), as 7zz does. From the moment the archive is opened until it is replaced, "
     "another writing command on it fails with exit code 5, and so does one while an extraction of it runs.\n\n"
     "A progress bar is shown on stderr when it is a terminal. On success one line on stdout says what was written; --quiet "
     "silences both. With --json it is an object {\"archive\", \"operation\", \"format\", \"result\": \"written\" or "
-    "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}.";
+    "\"nothingToUpdate\", counts of the operation, \"archiveSize\"}; a command that fails prints instead the object zorvik(1) "
+    "describes, with \"result\": \"failed\".";
+
+const char* const kNaming =
+    "A PATH names the entries whose path is exactly the one list prints (a name holding \"..\", \"//\" or \"./\" included: "
+    "what cannot be written is such a name on disk, not naming it in the archive; a \"/\" at the end names a folder); when "
+    "no entry has it, the entries whose path is PATH without \".\" components and doubled or leading \"/\".";
 
 const char* const kCompression =
-    "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores), "
-    "--encryption (zip: ZipCrypto, the default, or AES256; 7z always uses AES-256), --encrypt-headers (7z: the names are "
-    "encrypted too) and --solid or --no-solid (7z) choose how new data is written; a choice the format does not offer is a "
-    "usage error. 7z is written as 7zz writes it by default: LZMA2, level 5, solid. Data is encrypted when a password is given "
-    "with --password or ZORVIK_PASSWORD.";
+    "--method (Copy, LZMA, LZMA2, PPMd, BZip2, Deflate, Deflate64: what the format offers), --level 0 to 9 (0 stores; tar "
+    "has no levels but 0), --encryption (zip: ZipCrypto, the default, or AES256; 7z always uses AES-256), --encrypt-headers "
+    "(7z: the names are encrypted too) and --solid or --no-solid (7z) choose how new data is written; a choice the format does "
+    "not offer is a usage error. 7z is written as 7zz writes it by default: LZMA2, level 5, solid. Data is encrypted when a "
+    "password is given with --password or ZORVIK_PASSWORD; only 7z and zip can encrypt, so --password with another format is "
+    "a usage error, and ZORVIK_PASSWORD is said to be unused.";
 
 const char* const kVolumes =
     "With --volume-size SIZE the archive is written in volumes of SIZE bytes each, the last one shorter: ARCHIVE.001, "
@@ -83,6 +91,9 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
         "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
         "is an error unless --force is given.\n\n"
+        "ARCHIVE \"-\" writes the archive to standard output as it is made (give --format): tar, zip, gzip, bzip2 and xz can be "
+        "written so; 7z and wim cannot, since their writers go back into what they wrote, and are a usage error. Standard output "
+        "must not be a terminal; the closing line goes to stderr, and --json is a usage error.\n\n"
         "A symbolic link, a PATH given included, is stored as a link, wherever it points (extract decides which links it makes): "
         "in tar as a link entry, in 7z and zip as 7zz -snl stores it, its target as the entry's data. With --dereference what "
         "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
@@ -90,6 +101,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "hold no links, follow a link given.\n\n" +
             std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
         "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
+        "zorvik create - --format tar src | ssh host tar -xf -\n"
         "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private\nzorvik create --volume-size 100M backup.7z home")));
 
     CLI::App* add = Command(app, "add", "Add files and folders to an archive.", quiet);
@@ -121,8 +133,8 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
     remove->formatter(std::make_shared<ManPageFormatter>(page(
         "remove", "remove entries from an archive", "zorvik remove ARCHIVE [--password PW] [--json] PATH...",
         "Writes ARCHIVE anew without the entries at the PATHs (as list shows them) and everything below them. When a path names "
-        "no entry, nothing is written (exit 1). In a solid 7z the block that held a removed entry is compressed again, as 7z "
-        "archives are written by default.\n\n" +
+        "no entry, nothing is written (exit 1); an empty PATH, \"/\" and \".\" name none (the root is no entry). In a solid 7z "
+        "the block that held a removed entry is compressed again, as 7z archives are written by default.\n\n" + std::string(kNaming) + "\n\n" +
             std::string(kReplacing),
         "zorvik remove photos.7z 2023/blurry.jpg drafts")));
 
@@ -134,7 +146,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "Writes ARCHIVE anew with the entry at PATH (with everything below it, for a folder) named NEWNAME, in the same folder. "
         "The data is copied as it is. A name that another entry has is an error, and nothing is written; changing only the "
         "letter case is not.\n\n" +
-            std::string(kReplacing),
+            std::string(kNaming) + "\n\n" + kReplacing,
         "zorvik rename docs.zip docs/draft.txt final.txt")));
 
     CLI::App* move = Command(app, "move", "Move entries of an archive into another folder of it.", quiet);
@@ -145,7 +157,7 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "Writes ARCHIVE anew with the entries at the PATHs (with everything below them) moved into FOLDER, which must be a "
         "folder of the archive, or the root when it is empty or \"/\". The data is copied as it is. Moving a folder into itself "
         "or below itself is a usage error; a name that FOLDER holds already is an error, and nothing is written.\n\n" +
-            std::string(kReplacing),
+            std::string(kNaming) + "\n\n" + kReplacing,
         "zorvik move photos.7z 2024/a.jpg 2024/b.jpg --to best\nzorvik move docs.zip docs/old --to /")));
 
     commands_ = {{create, RunCreate}, {add, RunAdd}, {remove, RunRemove}, {rename, RunRename}, {move, RunMove}};

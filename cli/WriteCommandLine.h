@@ -23,6 +23,9 @@ public:
 
     // Whether one of them was given.
     bool Parsed() const;
+    // Of the one that was given.
+    bool Json() const noexcept { return options_.json; }
+    const std::string& Archive() const noexcept { return options_.archive; }
     ExitCode Run(Console& console, bool quiet);
 
 private:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -15,12 +16,15 @@
 #include "cli/AsyncWait.h"
 #include "cli/Component.h"
 #include "cli/EntryList.h"
+#include "cli/EntryLookup.h"
 #include "cli/Failure.h"
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/ProgressBar.h"
-#include "cli/UpdateRun.h"
+#include "cli/SequentialStream.h"
+#include "cli/Text.h"
 #include "cli/VolumeSet.h"
+#include "cli/UpdateRun.h"
 #include "zorvik/ArchiveSource.h"
 #include "zorvik/VolumeUpdate.h"
 
@@ -42,23 +46,27 @@ struct Written {
     std::uint32_t volumes = 0;  // 0: one file
 };
 
-ExitCode Report(const WriteOptions& options, const Written& written, bool anyItemFailed) {
+ExitCode Report(const WriteOptions& options, const Written& written, bool anyItemFailed, Console& console) {
     const bool wrote = written.result == UpdateResult::Success;
     if (options.json) {
+        console.ReportBegun();
         Json report{{"archive", options.archive}, {"operation", written.operation}, {"format", written.format},
                     {"result", wrote ? "written" : "nothingToUpdate"}};
         for (const auto& [name, count] : written.counts) report[name] = count;
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
         if (written.volumes != 0) report["volumes"] = wrote ? Json(written.volumes) : Json(nullptr);
         fmt::print("{}\n", report.dump(2, ' ', false, Json::error_handler_t::replace));
-    } else if (!wrote && !options.quiet) {
-        fmt::print("{}: nothing to update\n", options.archive);
     } else if (!options.quiet) {
+        // Standard output may be the archive itself.
+        std::FILE* const out = options.archive == "-" ? stderr : stdout;
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);
         const std::string volumes = written.volumes == 0 ? "" : fmt::format(" in {} volume{}", written.volumes, written.volumes == 1 ? "" : "s");
-        fmt::print("{}: {}; {} written{}\n", options.archive, counts, ReadableSize(written.archiveSize), volumes);
+        if (wrote)
+            fmt::print(out, "{}: {}; {} written{}\n", Printable(options.archive), counts, ReadableSize(written.archiveSize), volumes);
+        else
+            fmt::print(out, "{}: nothing to update\n", Printable(options.archive));
     }
     return anyItemFailed ? ExitCode::Failed : ExitCode::Success;
 }
@@ -66,6 +74,15 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
 bool PasswordGiven(const WriteOptions& options) {
     const char* environment = std::getenv("ZORVIK_PASSWORD");
     return options.password || (environment && *environment);
+}
+
+// A password for new data that the format cannot encrypt would leave the data in the clear
+// without anyone noticing: one given on the command line is refused, the environment's is only
+// said to be unused (it may be set for every command).
+void CheckPasswordUsable(IArchive* archive, const WriteOptions& options, const std::string& formatName, Console& console) {
+    if (!PasswordGiven(options) || FormatEncrypts(archive)) return;
+    if (options.password) throw CommandError(ExitCode::Usage, options.archive, formatName + " cannot encrypt: --password would leave the data in the clear");
+    console.Error(options.archive, "ZORVIK_PASSWORD is not used: " + formatName + " cannot encrypt");
 }
 
 // Writing asks for no password it was not given: one from --password or $ZORVIK_PASSWORD, or
@@ -117,6 +134,16 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
 
 [[noreturn]] void SingleFileOnly(const std::string& archiveName, const std::string& format) {
     throw CommandError(ExitCode::Usage, archiveName, format + " holds exactly one file (to pack more, make a tar of them first)");
+}
+
+UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, const com_ptr<IRandomAccessStream>& destination) {
+    return [=](IUpdateCallback* callback) {
+        std::vector<IArchiveAddable*> raw;
+        for (const auto& addable : addables) raw.push_back(addable.get());
+        com_ptr<IAsyncOperation<UpdateResult>> operation;
+        check_hresult(archive->AddAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback, destination.get(), operation.put()));
+        return operation;
+    };
 }
 
 // Where a command's new archive goes: over the archive's file, or, with --volume-size, into a set
@@ -184,38 +211,84 @@ private:
     std::optional<VolumeSet> volumes_;
 };
 
-std::vector<IArchiveItem*> Raw(const std::vector<com_ptr<IArchiveItem>>& items) {
-    std::vector<IArchiveItem*> raw;
-    for (const auto& item : items) raw.push_back(item.get());
-    return raw;
+// Where a new archive goes: a file (or a set of volumes), replaced whole or not at all, or
+// standard output.
+struct NewArchiveDestination {
+    com_ptr<IRandomAccessStream> stream;
+    std::string lockPath;  // what the component names its lock after
+    std::function<bool(const struct stat&)> leaveOut;
+    std::function<UpdateRun::Start(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run)> adding;
+    std::function<void()> commit;
+    std::function<std::uint64_t()> writtenSize;
+    std::function<std::uint32_t()> volumes;
+    std::string unwritable;  // why a format the engine cannot write into it is refused, if it can be
+};
+
+NewArchiveDestination FileDestination(Output& target, bool replaceExisting) {
+    return {target.Stream(),
+            target.LockPath(),
+            target.LeaveOut(),
+            [&target](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run) {
+                return target.Adding(archive, addables, run);
+            },
+            [&target, replaceExisting] { target.Commit(replaceExisting); },
+            [&target] { return target.WrittenSize(); },
+            [&target] { return target.Volumes(); }};
+}
+
+// The bytes go out as the engine writes them, so the format must be one that is written without
+// going back (the component says which: E_NOTIMPL), and nothing else may go to standard output.
+NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
+    if (options.json) throw CommandError(ExitCode::Usage, options.archive, "--json would go to standard output, where the archive goes");
+    if (::isatty(STDOUT_FILENO)) throw CommandError(ExitCode::Usage, options.archive, "standard output is a terminal: redirect it to a file or a pipe");
+    auto stream = zorvik::rt::make<SequentialStream>(SequentialStream::WriteTo(STDOUT_FILENO));
+    // A lock named after the pipe or file standard output is: unique while it is open.
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/fd/1", target, sizeof target);
+    std::string lockPath = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "stdout-" + std::to_string(::getpid());
+    com_ptr<IRandomAccessStream> random = stream.as<IRandomAccessStream>();
+    return {random,
+            std::move(lockPath),
+            [](const struct stat&) { return false; },
+            [random](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun&) { return Adding(archive, addables, random); },
+            [] {},
+            [random] {
+                std::uint64_t size = 0;
+                check_hresult(random->get_Size(&size));
+                return size;
+            },
+            [] { return std::uint32_t{0}; },
+            "cannot be written to standard output: the format's writer goes back into what it wrote (write it to a file)"};
 }
 
 // A new archive of the named format (or the one its name tells) holding the paths.
-ExitCode WriteNew(const WriteOptions& options, Console& console, Output& target, const std::string& prefix, const char* operation) {
+ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiveDestination& target, const std::string& prefix, const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
     // A compressed single file has no way to be a link.
     const bool followLinks = options.dereference || format.keepsName;
-    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, target.LeaveOut());
+    AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, target.leaveOut);
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
     if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
 
     const auto archive = NewArchive();
     const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType), zorvik::rt::to_wide(std::filesystem::path(options.archive).filename().string()),
-                                                          zorvik::rt::to_wide(target.LockPath()));
+                                                          zorvik::rt::to_wide(target.lockPath));
     com_ptr<IAsyncOperation<bool>> creation;
-    check_hresult(archive->CreateAsync(target.Stream().get(), source.get(), creation.put()));
+    check_hresult(archive->CreateAsync(target.stream.get(), source.get(), creation.put()));
     if (!Await(creation.get())) throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format.name);
     CompressionChoice choice = options.compression;
     choice.passwordGiven = PasswordGiven(options);
     ApplyCompressionChoice(archive.get(), options.archive, choice, false);
+    CheckPasswordUsable(archive.get(), options, format.name, console);
 
     PasswordSource passwords(options.password, console);
-    UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven));
+    UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven), false);
+    if (!target.unwritable.empty()) run.RefuseUnsupported(target.unwritable);
     const auto addables = files.Addables();
-    const UpdateResult result = run.Run(target.Adding(archive.get(), addables, run), files.ReadFailure());
-    if (result == UpdateResult::Success) target.Commit(options.force);
-    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.WrittenSize(), target.Volumes()},
-                  files.AnyLeftOut());
+    const UpdateResult result = run.Run(target.adding(archive.get(), addables, run), files.ReadFailure());
+    if (result == UpdateResult::Success) target.commit();
+    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.writtenSize(), target.volumes()},
+                  files.AnyLeftOut(), console);
 }
 
 // An existing archive opened for writing, once target has locked it against other writers.
@@ -224,13 +297,6 @@ struct Rewrite {
     PasswordSource passwords;
     OpenedArchive archive;
     bool hasPassword = false;
-
-    // A node of the tree found by its path, held.
-    struct Found {
-        com_ptr<IArchiveItem> item;
-        std::string path;
-        bool folder = false;
-    };
 
     Rewrite(ArchiveReplacement& locked, const WriteOptions& options, Console& console)
         : target(Existing(locked, options.archive)), passwords(options.password, console), archive(options.archive, passwords) {
@@ -266,72 +332,54 @@ struct Rewrite {
         CompressionChoice choice = options.compression;
         choice.passwordGiven = PasswordGiven(options) || hasPassword;
         ApplyCompressionChoice(archive.Archive(), options.archive, choice, hasPassword);
-        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven));
+        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven), true);
     }
 
-    // The nodes at a path as list shows it. An error for a path with "..". Only the folders on
-    // the way are walked.
-    std::vector<Found> At(const std::string& path) const {
-        const auto stored = AddedFiles::StoredName(path);
-        if (!stored) throw CommandError(ExitCode::Usage, path, "no such entry: a path of the archive has no \"..\"");
-        std::vector<Found> found;
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            if (entry.path == *stored) found.push_back({com_ptr<IArchiveItem>::copy_from(entry.item), entry.path, entry.folder});
-            return entry.folder && IsBelow(*stored, entry.path);
-        });
-        return found;
-    }
-
-    // The entries of path and below it that stand for an entry of the archive; "" is the root.
-    std::uint64_t EntriesBelow(const std::string& path) const {
-        std::uint64_t count = 0;
-        WalkEntries(archive.Root(), [&](const Entry& entry) {
-            const bool inside = path.empty() || entry.path == path || IsBelow(entry.path, path);
-            if (inside && !entry.implicit) ++count;
-            return entry.folder && (inside || IsBelow(path, entry.path));
-        });
-        return count;
-    }
-
-    static bool IsBelow(const std::string& path, const std::string& folder) { return path.rfind(folder + "/", 0) == 0; }
+    std::vector<FoundEntry> At(const std::string& path) const { return EntriesAt(archive.Root(), path); }
 
     ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result, std::vector<std::pair<const char*, std::uint64_t>> counts,
-                    bool anyItemFailed) {
+                    bool anyItemFailed, Console& console) {
         if (result == UpdateResult::Success) target.Commit(true);
-        return Report(options, {operation, archive.FormatName(), result, std::move(counts), target.WrittenSize()}, anyItemFailed);
+        return Report(options, {operation, archive.FormatName(), result, std::move(counts), target.WrittenSize()}, anyItemFailed, console);
     }
 };
 
-// The one node each path names; missing paths are reported, and then nothing is written.
-std::vector<com_ptr<IArchiveItem>> Chosen(const Rewrite& rewrite, const WriteOptions& options, Console& console) {
-    std::vector<com_ptr<IArchiveItem>> chosen;
+// The nodes each path names; missing paths are reported, and then nothing is written.
+std::vector<FoundEntry> Chosen(const Rewrite& rewrite, const WriteOptions& options, Console& console) {
+    std::vector<FoundEntry> chosen;
     bool missing = false;
     for (const std::string& path : options.paths) {
-        const auto found = rewrite.At(path);
-        if (AddedFiles::StoredName(path)->empty()) {
-            chosen.push_back(com_ptr<IArchiveFolder>::copy_from(rewrite.archive.Root()).as<IArchiveItem>());
-            continue;
-        }
+        auto found = rewrite.At(path);
         if (found.empty()) {
-            console.Error(path, "no such entry in " + options.archive);
+            console.Error(path.empty() ? "\"\"" : path, "no such entry in " + options.archive);
             missing = true;
         }
-        for (const auto& entry : found) chosen.push_back(entry.item);
+        std::move(found.begin(), found.end(), std::back_inserter(chosen));
     }
     if (missing) throw CommandError(ExitCode::Failed, options.archive, "nothing written");
     return chosen;
+}
+
+std::vector<IArchiveItem*> Raw(const std::vector<FoundEntry>& entries) {
+    std::vector<IArchiveItem*> raw;
+    for (const auto& entry : entries) raw.push_back(entry.item.get());
+    return raw;
 }
 
 }  // namespace
 
 ExitCode RunCreate(const WriteOptions& options, Console& console) {
     FormatForNewArchive(options);  // a wrong name is a usage error before anything is touched
+    if (options.archive == "-") {
+        if (options.volumeSize != 0) throw CommandError(ExitCode::Usage, options.archive, "--volume-size writes files: standard output is one stream");
+        return WriteNew(options, console, StandardOutputDestination(options), "", "create");
+    }
     ArchiveReplacement file(options.archive);
     Output target(file, options);
     if (target.Exists() && !options.force)
         throw CommandError(ExitCode::Failed, options.volumeSize != 0 ? VolumeSet::VolumeName(options.archive, 1) : options.archive,
                            "exists (give --force to replace it)");
-    return WriteNew(options, console, target, "", "create");
+    return WriteNew(options, console, FileDestination(target, options.force), "", "create");
 }
 
 ExitCode RunAdd(const WriteOptions& options, Console& console) {
@@ -343,7 +391,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
         // A set of volumes is read whole, never written anew in part.
         if (target.VolumesExist())
             throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1), "exists: an archive in volumes is not written anew");
-        return WriteNew(options, console, target, *prefix, "add");
+        return WriteNew(options, console, FileDestination(target, false), *prefix, "add");
     }
     Rewrite rewrite(file, options, console);
     bool keepsName = false;
@@ -354,6 +402,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     AddedFiles files(options.paths, *prefix, links, console, target.LeaveOut());
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
+    CheckPasswordUsable(rewrite.archive.Archive(), options, rewrite.archive.FormatName(), console);
     UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));
     const auto addables = files.Addables();
     const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive(), addables, run), files.ReadFailure());
@@ -361,7 +410,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     const std::vector<std::pair<const char*, std::uint64_t>> counts{
         {"added", files.Files().size() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}};
     return Report(options, {"add", rewrite.archive.FormatName(), result, counts, target.WrittenSize(), target.Volumes()},
-                  files.AnyLeftOut() || run.AnyItemFailed());
+                  files.AnyLeftOut() || run.AnyItemFailed(), console);
 }
 
 ExitCode RunRemove(const WriteOptions& options, Console& console) {
@@ -370,8 +419,8 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
     const auto chosen = Chosen(rewrite, options, console);
     std::set<std::string> removed;
     std::uint64_t count = 0;
-    for (const std::string& path : options.paths)
-        if (removed.insert(*AddedFiles::StoredName(path)).second) count += rewrite.EntriesBelow(*AddedFiles::StoredName(path));
+    for (const FoundEntry& entry : chosen)
+        if (removed.insert(entry.path).second) count += EntriesBelow(rewrite.archive.Root(), entry.path);
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
     const auto destination = target.Stream();
@@ -381,7 +430,7 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
         check_hresult(rewrite.archive.Archive()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback, destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "remove", result, {{"removed", count}}, false);
+    return rewrite.Finish(options, "remove", result, {{"removed", count}}, false, console);
 }
 
 ExitCode RunRename(const WriteOptions& options, Console& console) {
@@ -391,8 +440,8 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     ArchiveReplacement target(options.archive);
     Rewrite rewrite(target, options, console);
     const std::string& path = options.paths.front();
-    if (AddedFiles::StoredName(path).value_or("").empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
     const auto found = rewrite.At(path);
+    if (found.empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
     if (found.empty()) throw CommandError(ExitCode::Failed, path, "no such entry in " + options.archive);
     if (found.size() > 1) throw CommandError(ExitCode::Failed, path, "several entries have this path; rename cannot tell them apart");
 
@@ -404,36 +453,37 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
                                                              destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "rename", result, {{"renamed", rewrite.EntriesBelow(found.front().path)}}, false);
+    return rewrite.Finish(options, "rename", result, {{"renamed", EntriesBelow(rewrite.archive.Root(), found.front().path)}}, false, console);
 }
 
 ExitCode RunMove(const WriteOptions& options, Console& console) {
-    const auto folderPath = AddedFiles::StoredName(options.to.value_or(""));
-    if (!folderPath) throw CommandError(ExitCode::Usage, *options.to, "a folder of the archive has no \"..\"");
+    const std::string to = options.to.value_or("");
     ArchiveReplacement target(options.archive);
     Rewrite rewrite(target, options, console);
     com_ptr<IArchiveFolder> folder;  // null: the root
-    if (!folderPath->empty()) {
-        const auto found = rewrite.At(*folderPath);
+    std::string folderPath;
+    if (!NormalizedPath(to).empty()) {
+        const auto found = rewrite.At(to);
         const auto isFolder = std::find_if(found.begin(), found.end(), [](const auto& entry) { return entry.folder; });
-        if (isFolder == found.end()) throw CommandError(ExitCode::Failed, *options.to, "no such folder in " + options.archive);
+        if (isFolder == found.end()) throw CommandError(ExitCode::Failed, to, "no such folder in " + options.archive);
         folder = isFolder->item.as<IArchiveFolder>();
+        folderPath = isFolder->path;
     }
 
+    for (const std::string& path : options.paths)
+        if (rewrite.At(path).empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
+    const auto chosen = Chosen(rewrite, options, console);
     std::set<std::string> names;
     std::uint64_t count = 0;
-    for (const std::string& path : options.paths) {
-        const std::string stored = AddedFiles::StoredName(path).value_or("");
-        if (stored.empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
-        if (*folderPath == stored || folderPath->rfind(stored + "/", 0) == 0)
-            throw CommandError(ExitCode::Usage, path, "a folder cannot be moved into itself");
+    for (const FoundEntry& entry : chosen) {
+        if (folderPath == entry.path || IsBelow(folderPath, entry.path))
+            throw CommandError(ExitCode::Usage, entry.path, "a folder cannot be moved into itself");
         // Two entries moved to one name would both be written, as twins.
-        std::string name = std::filesystem::path(stored).filename().string();
+        std::string name = entry.path.substr(entry.path.rfind('/') + 1);
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (!names.insert(name).second) throw CommandError(ExitCode::Usage, path, "another entry moved along has this name");
-        count += rewrite.EntriesBelow(stored);
+        if (!names.insert(name).second) throw CommandError(ExitCode::Usage, entry.path, "another entry moved along has this name");
+        count += EntriesBelow(rewrite.archive.Root(), entry.path);
     }
-    const auto chosen = Chosen(rewrite, options, console);
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
     const auto destination = target.Stream();
@@ -444,7 +494,7 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
                                                            destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "move", result, {{"moved", count}}, false);
+    return rewrite.Finish(options, "move", result, {{"moved", count}}, false, console);
 }
 
 }  // namespace Zorvik::Cli

@@ -6,7 +6,9 @@
 #include "cli/Commands.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonFailure.h"
 #include "cli/ManPageFormatter.h"
+#include "cli/Text.h"
 #include "cli/Manuals.h"
 #include "cli/WriteCommandLine.h"
 #include "zorvik/Version.h"
@@ -24,7 +26,8 @@ const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},
     {"5", "Archive busy: another operation, in this or another process, is working on it."},
-    {"130", "Interrupted by Ctrl-C; the running operation was cancelled."},
+    {"130", "Interrupted by Ctrl-C; the running operation was cancelled, and what it had half written removed."},
+    {"143, 129", "Ended by SIGTERM or SIGHUP, as for Ctrl-C. A write past the file size limit (ulimit -f) is a failure (1)."},
 };
 
 const std::vector<std::pair<std::string, std::string>> kEnvironment = {
@@ -63,7 +66,9 @@ CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::
 const char* const kSelectionText =
     "A PATH is matched against each entry's whole path, as list shows it: \"*\" and \"?\" match within a name, \"[a-z]\" one "
     "character of a set, \"**\" any number of folders (\"**/*.txt\" is every .txt file, at any depth), and \"\\\" takes the next "
-    "character as it is. A folder chosen brings everything below it. --exclude leaves out what its pattern matches, and what is "
+    "character as it is. A folder chosen brings everything below it. A PATH without \"/\" that begins with \"*\" is matched "
+    "against every name of a path, as bsdtar matches it: '*.sh' is every .sh file, at any depth (a name without a star, "
+    "readme.txt, is the one at the root; **/readme.txt is every one). --exclude leaves out what its pattern matches, and what is "
     "below it; a pattern without \"/\" is matched against every name of a path, so that --exclude '*.o' leaves out .o files at "
     "every depth. A PATH that matches nothing is an error.";
 
@@ -93,7 +98,7 @@ int main(int argc, char** argv) {
         "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
         "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
         "command has its own manual: zorvik COMMAND --help.\n\n"
-        "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\".",
+        "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\". " + std::string(kJsonFailureManual),
         kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
 
 
@@ -125,7 +130,7 @@ int main(int argc, char** argv) {
         "needed to open it and whether any entry is encrypted.\n\n"
         "With --json: {\"archive\", \"format\", \"packedSize\", \"unpackedSize\", \"fileCount\", \"folderCount\", "
         "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is the engine's name of "
-        "the format that opened the archive (of the tar inside a compressed tar).",
+        "the format that opened the archive (of the tar inside a compressed tar).\n\n" + std::string(kJsonFailureManual),
         "zorvik info backup.tar.xz\nzorvik info --json secret.7z")));
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
@@ -149,7 +154,7 @@ int main(int argc, char** argv) {
         "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
         "(7z, zip).\n\n"
         "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
-        "exit status is 1.",
+        "exit status is 1.\n\n" + std::string(kJsonFailureManual),
         "zorvik list docs.zip\nzorvik list docs.zip 'docs/**/*.pdf'\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
@@ -200,7 +205,7 @@ int main(int argc, char** argv) {
         "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
         "\"seconds\"}, each item written as soon as its outcome is known (folders and links last; with --threads above 1, once "
         "every entry has ended, in the archive's order). A "
-        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
         "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
         "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
         "ZORVIK_PASSWORD=secret zorvik extract secret.7z")));
@@ -216,7 +221,7 @@ int main(int argc, char** argv) {
         "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
         "it.\n\n" +
             std::string(kSelectionText) + "\n\n"
-        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.",
+        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
         "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
 
     WriteCommandLine writeCommands(app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description,
@@ -243,7 +248,8 @@ int main(int argc, char** argv) {
             ->check(CLI::Range(1u, 1024u));
 
     const auto usageError = [](const std::string& reason) {
-        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", reason);
+        // The reason may quote what was typed.
+        fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", Printable(reason));
         return static_cast<int>(ExitCode::Usage);
     };
     if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](const CLI::App* command) { return command->get_name() == argv[1]; }).empty())
@@ -269,33 +275,41 @@ int main(int argc, char** argv) {
     if (skipExisting) extract.existing = ExistingFiles::Skip;
 
     Console console(quiet);
+    const bool writing = writeCommands.Parsed();
+    const std::string& archive = writing ? writeCommands.Archive() : options.archive;
+    const std::string subject = archive.empty() ? "zorvik" : archive;
+    const bool json = writing ? writeCommands.Json() : options.json;
+    if (json) console.KeepErrors();
     ExitCode code = ExitCode::Success;
+    std::string reason;  // of the failure that ended the command
+    const auto fail = [&](const std::string& failureSubject, const std::string& failure, ExitCode failureCode) {
+        console.EndProgress();
+        console.Error(failureSubject, failure);
+        reason = failure;
+        code = failureCode;
+    };
     try {
         if (formats->parsed()) code = RunFormats(options.json);
         if (info->parsed()) code = RunInfo(options, console);
         if (list->parsed()) code = RunList(options, console);
         if (extractCommand->parsed()) code = RunExtract(options, extract, console);
         if (test->parsed()) code = RunTest(options, console);
-        if (writeCommands.Parsed()) code = writeCommands.Run(console, quiet);
+        if (writing) code = writeCommands.Run(console, quiet);
         if (version->parsed() || showVersion) code = RunVersion();
     } catch (const CommandError& error) {
-        console.EndProgress();
-        console.Error(error.Subject(), error.what());
-        code = error.Code();
+        fail(error.Subject(), error.what(), error.Code());
     } catch (const zorvik::rt::hresult_error& error) {
-        console.EndProgress();
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, Describe(error.code()));
-        code = ExitCode::Failed;
+        fail(subject, Describe(error.code()), ExitCode::Failed);
     } catch (const std::exception& error) {
-        console.EndProgress();
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, error.what());
-        code = ExitCode::Failed;
+        fail(subject, error.what(), ExitCode::Failed);
     }
     // Ctrl-C that came while nothing could be cancelled still ends the process as interrupted.
-    if (Interrupt::Requested() && code != ExitCode::Interrupted) {
-        console.Error(options.archive.empty() ? "zorvik" : options.archive, "interrupted");
-        code = ExitCode::Interrupted;
+    if (Interrupt::Requested() && code != ExitCode::Interrupted) fail(subject, "interrupted", ExitCode::Interrupted);
+    const int status = code == ExitCode::Interrupted ? Interrupt::ExitStatus() : static_cast<int>(code);
+    if (json && code != ExitCode::Success && !console.HasReportBegun()) {
+        const auto commands = app.get_subcommands();
+        PrintJsonFailure(commands.empty() ? "" : commands.front()->get_name(), archive, status, reason, console);
     }
     std::fflush(stdout);
-    return static_cast<int>(code);
+    return status;
 }

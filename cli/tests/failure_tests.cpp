@@ -206,5 +206,138 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     EXPECT_TRUE(Mentions(result, "interrupted (incomplete output removed)")) << result.err;
 }
 
+TEST_F(ToolTest, EveryFailingCommandPrintsOneJsonObject) {
+    Shell("7zz a -bd ../tree.7z . >/dev/null && zip -qr ../tree.zip .", "src");
+    WriteFile(Path("noise.7z"), Noise(4096));
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"extract", "noise.7z", "-o", "out"}, 3},
+        {{"list", "noise.7z"}, 3},
+        {{"info", "absent.7z"}, 1},
+        {{"test", "tree.zip", "no/such"}, 1},
+        {{"create", "tree.7z", "src"}, 1},
+        {{"add", "tree.zip", "src", "--password", "x", "--encryption", "Blowfish"}, 2},
+        {{"remove", "tree.7z", "no/such"}, 1},
+        {{"rename", "tree.7z", "readme.txt", "a/b"}, 2},
+        {{"move", "tree.zip", "docs", "--to", "nowhere"}, 1},
+    };
+    for (const auto& [command, code] : cases) {
+        std::vector<std::string> args = command;
+        args.push_back("--json");
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const ToolResult result = Run(args);
+        EXPECT_EQ(result.code, code) << result.err;
+        nlohmann::json failure;
+        ASSERT_NO_THROW(failure = nlohmann::json::parse(result.out)) << "one object, and nothing else: " << result.out;
+        EXPECT_EQ(failure["archive"], command[1]);
+        EXPECT_EQ(failure["operation"], command[0]);
+        EXPECT_EQ(failure["result"], "failed");
+        EXPECT_EQ(failure["exitCode"], code);
+        ASSERT_FALSE(failure["errors"].empty());
+        // The reason that ended it, and every line said on stderr.
+        EXPECT_NE(result.err.find(failure["error"].get<std::string>()), std::string::npos) << result.err;
+        std::string said;
+        for (const auto& error : failure["errors"]) said += "zorvik: " + error["subject"].get<std::string>() + ": " + error["message"].get<std::string>() + "\n";
+        EXPECT_EQ(said, result.err);
+    }
+}
+
+struct MessageCase {
+    const char* label;
+    std::string setup;  // shell, in the scratch root
+    std::vector<std::string> args;
+    std::string err;  // all of stderr
+};
+
+TEST_F(ToolTest, EachProblemIsSaidOnceAndEscaped) {
+    WriteFile(Path("big/big.bin"), Noise(300000, 7));
+    const std::string escape = "\x1b[31mred";
+    const MessageCase cases[] = {
+        {"an entry that goes on in a missing volume",
+         "cd big && rar a -inul -m0 -v80k ../set.rar big.bin && cd .. && mkdir gap && cp set.part1.rar set.part3.rar set.part4.rar gap/",
+         {"test", "gap/set.part1.rar"},
+         "zorvik: big.bin: incomplete: a volume it needs is missing\n"
+         "zorvik: gap/set.part1.rar: volume set.part2.rar is missing: what it holds cannot be read\n"},
+        {"a name with a newline left out", "mkdir -p odd && mkfifo 'odd/fi\nfo'", {"create", "odd.tar", "odd", "-q"},
+         "zorvik: odd/fi\\nfo: left out: not a regular file\n"},
+        {"a typed command that steers the terminal", "", {escape}, "zorvik: usage: unknown command \"\\x1B[31mred\" (see zorvik --help)\n"},
+    };
+    for (const MessageCase& message : cases) {
+        SCOPED_TRACE(message.label);
+        if (!message.setup.empty()) Shell(message.setup);
+        const ToolResult result = Run(message.args);
+        EXPECT_EQ(result.err, message.err);
+    }
+
+    // What the archive's closing line and the clash prompt name is escaped too.
+    const std::string archive = "a" + escape + ".7z";
+    const ToolResult created = Run({"create", archive, "src/readme.txt"});
+    EXPECT_EQ(created.out.rfind("a\\x1B[31mred.7z: 1 added; ", 0), 0u) << created.out;
+    ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
+    ToolProcess adding = Start({"add", archive, "src/readme.txt"}, terminal->Name());
+    terminal->Type("c\n");
+    const ToolResult asked = adding.Wait();
+    EXPECT_NE(asked.err.find("zorvik: src/readme.txt exists in a\\x1B[31mred.7z: [r]eplace"), std::string::npos) << asked.err;
+    EXPECT_EQ(asked.err.find(escape), std::string::npos) << "the escape sequence reached the terminal";
+}
+
+TEST_F(ToolTest, ARar5CutInItsEncryptedHeadersIsDamagedNotAWrongPassword) {
+    Shell("rar a -r -inul -hpsecret ../locked.rar .", "src");
+    const std::string whole = ReadFile(Path("locked.rar"));
+    ASSERT_GT(whole.size(), 400u);
+    // Cut in the encryption header, in the main header and in the first file headers.
+    for (std::size_t size = 40; size < 400; size += 8) {
+        SCOPED_TRACE(size);
+        WriteFile(Path("cut.rar"), whole.substr(0, size));
+        const ToolResult result = Run({"list", "cut.rar", "--password", "secret"});
+        EXPECT_NE(result.code, 4) << result.err;
+        EXPECT_TRUE(result.err == "zorvik: cut.rar: damaged or truncated Rar5 archive\n" ||
+                    result.err == "zorvik: cut.rar: unexpected end of archive: what lay past it is missing\n")
+            << result.err;
+    }
+    const ToolResult wrong = Run({"list", "locked.rar", "--password", "guess"});
+    EXPECT_EQ(wrong.code, 4);
+    EXPECT_EQ(wrong.err, "zorvik: locked.rar: wrong password\n");
+}
+
+// Runs zorvik as another user, in the scratch root; its exit status, stderr in .stderr.
+int RunAs(uid_t user, const fs::path& folder, const std::string& environment, const std::string& args) {
+    const std::string line = "cd '" + folder.string() + "' && setpriv --reuid=" + std::to_string(user) + " --regid=" + std::to_string(user) +
+                             " --clear-groups env -u XDG_RUNTIME_DIR -u TMPDIR " + environment + " '" ZORVIK_CLI "' " + args + " 2>.stderr";
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ToolTest, LockFoldersAnotherUserMadeFirstNeverMakeAnArchiveBusy) {
+    if (::geteuid() != 0 || !HaveProgram("setpriv")) GTEST_SKIP() << "needs root, to act as two other users";
+    // Users no one is, unlikely to meet those of another run.
+    const uid_t user = 60000 + static_cast<uid_t>(::getpid() % 5000), other = user + 5000;
+    Shell("7zz a -bd ../tree.7z . >/dev/null", "src");
+    fs::permissions(root_, fs::perms(0755));
+    fs::create_directories(Path("temp"));
+    fs::create_directories(Path("runtime"));
+    for (const char* folder : {"temp", "runtime"}) ASSERT_EQ(::chown(Path(folder).c_str(), user, user), 0);
+    fs::permissions(Path("runtime"), fs::perms(0700));
+    std::vector<fs::path> taken;
+    struct Cleanup {
+        std::vector<fs::path>& folders;
+        ~Cleanup() {
+            for (const auto& folder : folders) fs::remove_all(folder);
+        }
+    } cleanup{taken};
+    for (const char* base : {"/dev/shm", "/tmp"}) {
+        const fs::path folder = fs::path(base) / ("zorvik-mutex-" + std::to_string(user));
+        ASSERT_TRUE(fs::create_directory(folder)) << folder << " exists already";
+        taken.push_back(folder);
+        ASSERT_EQ(::chown(folder.c_str(), other, other), 0);
+        fs::permissions(folder, fs::perms(0777));
+    }
+    const std::string temp = "ZORVIK_TEMP=" + Path("temp").string();
+    EXPECT_EQ(RunAs(user, root_, temp + " XDG_RUNTIME_DIR=" + Path("runtime").string(), "test tree.7z -q"), 0) << ReadFile(Path(".stderr"));
+    EXPECT_EQ(RunAs(user, root_, temp, "test tree.7z -q"), 1) << "not busy";
+    EXPECT_NE(ReadFile(Path(".stderr")).find("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-" + std::to_string(user)),
+              std::string::npos)
+        << ReadFile(Path(".stderr"));
+}
+
 }  // namespace
 }  // namespace Zorvik::Cli::Testing

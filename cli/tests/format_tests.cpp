@@ -6,10 +6,11 @@ namespace Zorvik::Cli::Testing {
 namespace {
 
 TEST_F(ToolTest, CompressedTarsOpenAsTheTarWhateverTheirExtension) {
-    Shell("tar -cf ../tree.tar . && tar -czf ../tree.tgz . && tar -cjf ../tree.tbz2 . && tar -cJf ../tree.txz . && cp ../tree.tgz ../tree.tar.gz",
+    Shell("tar -cf ../tree.tar . && tar -czf ../tree.tgz . && tar -cjf ../tree.tbz2 . && tar -cJf ../tree.txz . && cp ../tree.tgz ../tree.tar.gz "
+          "&& bsdtar -cZf ../tree.tar.Z .",
           "src");
     const auto tar = JsonPaths(ListJson("tree.tar"));
-    for (const char* archive : {"tree.tgz", "tree.tbz2", "tree.txz", "tree.tar.gz"}) {
+    for (const char* archive : {"tree.tgz", "tree.tbz2", "tree.txz", "tree.tar.gz", "tree.tar.Z"}) {
         const auto listing = ListJson(archive);
         EXPECT_EQ(listing["format"], "tar") << archive;
         EXPECT_EQ(JsonPaths(listing), tar) << archive;
@@ -31,6 +32,47 @@ TEST_F(ToolTest, TheFormatShownIsTheOneWhoseHandlerOpenedTheArchive) {
         EXPECT_EQ(nlohmann::json::parse(info.out)["format"], format) << archive;
     }
     if (!fs::exists(rar4)) GTEST_SKIP() << "RAR 4 sample missing: " << rar4;
+}
+
+// A minimal binary RPM of the folder given: a lead, an empty signature header, a main header
+// naming the package, and a gzip'd cpio payload made by bsdtar.
+const char* const kRpmMaker = R"(python3 -c '
+import gzip, struct, subprocess, sys
+payload = gzip.compress(subprocess.run(["bsdtar", "--format=newc", "-cf", "-", "-C", sys.argv[2], "."], check=True, capture_output=True).stdout)
+def header(entries):
+    index, data = b"", b""
+    for tag, value in entries:
+        index += struct.pack(">IIII", tag, 6, len(data), 1)
+        data += value.encode() + b"\0"
+    return struct.pack(">I4xII", 0x8EADE801, len(entries), len(data)) + index + data
+signature = header([])
+signature += bytes(-len(signature) % 8)
+main = header([(1000, "hello"), (1001, "1.0"), (1002, "1"), (1022, "noarch"), (1124, "cpio"), (1125, "gzip")])
+lead = struct.pack(">IBBHH66sHH16x", 0xEDABEEDB, 3, 0, 0, 1, b"hello-1.0-1", 1, 5)
+open(sys.argv[1], "wb").write(lead + signature + main + payload)
+' hello.rpm src)";
+
+TEST_F(ToolTest, APackagesPayloadIsNamedAfterWhatItIsNotAfterThePackage) {
+    if (!HaveProgram("dpkg-deb")) GTEST_SKIP() << "dpkg-deb is not installed";
+    Shell("mkdir -p pkg/DEBIAN pkg/usr/share/doc/hello && cp src/readme.txt pkg/usr/share/doc/hello/ && "
+          "printf 'Package: hello\\nVersion: 1.0\\nArchitecture: all\\nMaintainer: Z <z@example.org>\\nDescription: d\\n' >pkg/DEBIAN/control && "
+          "dpkg-deb -b -Zxz pkg hello.deb >/dev/null && dpkg-deb -b -Zgzip pkg hello-gz.deb >/dev/null");
+    Shell(kRpmMaker);
+    // 7zz lists the same payload, by the same name.
+    for (const auto& [package, payload] : std::vector<std::pair<std::string, std::string>>{
+             {"hello.deb", "data.tar"}, {"hello-gz.deb", "data.tar"}, {"hello.rpm", "hello-1.0-1.noarch.cpio"}}) {
+        SCOPED_TRACE(package);
+        EXPECT_EQ(JsonPaths(ListJson(package)), std::vector<std::string>{payload});
+        if (HaveProgram("7zz")) {
+            Shell("{ 7zz l -ba " + package + " | awk '{ print $NF }' >" + package + ".names; }");
+            EXPECT_EQ(ReadFile(Path(package + ".names")), payload + "\n");
+        }
+        ASSERT_EQ(Run({"extract", package, "-o", "out-" + package}).code, 0);
+        EXPECT_TRUE(fs::exists(Path("out-" + package) / payload));
+    }
+    // What it is: the package's data, the files bsdtar lists in it.
+    Shell("{ bsdtar -tf out-hello.deb/data.tar | sort >ours && bsdtar -xOf hello.deb data.tar.xz | bsdtar -tf - | sort >peer && cmp ours peer; }");
+    Shell("{ bsdtar -tf out-hello.rpm/hello-1.0-1.noarch.cpio | sort >ours && bsdtar -tf hello.rpm | sort >peer && cmp ours peer; }");
 }
 
 TEST_F(ToolTest, AMissingVolumeIsAnErrorThatNamesIt) {

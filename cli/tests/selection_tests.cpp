@@ -1,5 +1,6 @@
 // Choosing entries by path, pattern and --exclude, for list, extract and test: the same entries
-// as 7zz chooses for a pattern and bsdtar leaves out for an exclude.
+// as 7zz chooses for a pattern with "/", as bsdtar chooses for one without, and as bsdtar leaves
+// out for an exclude.
 #include "cli/Selection.h"
 #include "cli/tests/ToolTesting.h"
 
@@ -59,8 +60,7 @@ protected:
 TEST_F(Selecting, PatternsChooseWhat7zzChooses) {
     if (!HaveProgram("7zz")) GTEST_SKIP() << "7zz is not installed";
     // Ours and 7zz's way to say it: "**" is 7zz's -r.
-    for (const auto& [ours, peer] : std::vector<std::pair<std::string, std::string>>{{"*.txt", "'*.txt'"},
-                                                                                    {"docs/*.txt", "'docs/*.txt'"},
+    for (const auto& [ours, peer] : std::vector<std::pair<std::string, std::string>>{{"docs/*.txt", "'docs/*.txt'"},
                                                                                     {"*/readme.txt", "'*/readme.txt'"},
                                                                                     {"docs/deep/", "docs/deep/"},
                                                                                     {"**/*.txt", "-r '*.txt'"},
@@ -84,6 +84,20 @@ TEST_F(Selecting, PatternsChooseWhat7zzChooses) {
     EXPECT_EQ(missing.code, 1) << "a pattern that matches nothing is an error";
     EXPECT_EQ(missing.err, "zorvik: *.pdf: no such entry in tree.7z\n");
     EXPECT_NE(missing.out.find(" readme.txt\n"), std::string::npos) << "and the rest is listed";
+}
+
+TEST_F(Selecting, PatternsWithoutASlashChooseWhatBsdtarChooses) {
+    if (!HaveProgram("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
+    // A leading star reaches into folders; any other pattern starts at the root.
+    for (const char* pattern : {"*.txt", "*.bin", "*eep", "*", "readme.txt", "read*", "d?cs", "[dz]*"}) {
+        SCOPED_TRACE(pattern);
+        const std::string folder = "out" + std::to_string(std::hash<std::string>{}(pattern));
+        const ToolResult extracted = Run({"extract", "-q", "tree.tar", "-o", folder + "/z", pattern});
+        EXPECT_EQ(extracted.code, 0) << extracted.err;
+        Shell("mkdir -p " + folder + "/p && bsdtar -xf tree.tar -C " + folder + "/p '" + pattern + "'");
+        EXPECT_EQ(Extracted(folder + "/z"), Extracted(folder + "/p"));
+        EXPECT_EQ(Files(folder + "/z"), Files(folder + "/p"));
+    }
 }
 
 TEST_F(Selecting, ExcludesLeaveOutWhatBsdtarLeavesOut) {

@@ -2,6 +2,7 @@
 // contract (exit codes, refusals, conflicts, passwords), and that the archive is replaced whole or
 // not at all, whatever happens meanwhile.
 #include <signal.h>
+#include <string.h>
 #include <sys/mount.h>
 
 #include <chrono>
@@ -122,9 +123,21 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         {"a tar in a gzip", {"add", "base.tar.gz", "new.txt"}, 1, "cannot be written: a tar inside gzip", false},
         {"a tar in an xz", {"remove", "base.txz", "readme.txt"}, 1, "cannot be written: a tar inside xz", false},
         {"an archive of volumes", {"add", "vol.7z.001", "new.txt"}, 1, "cannot be written: an archive of several volumes", false},
+        {"remove an empty path", {"remove", "base.7z", ""}, 1, "\"\": no such entry in base.7z", false},
+        {"remove the root", {"remove", "base.7z", "/"}, 1, "/: no such entry in base.7z", false},
+        {"a password tar cannot use", {"create", "new.tar", "new.txt", "--password", "x"}, 2, "tar cannot encrypt", false},
+        {"a password gzip cannot use", {"create", "new.txt.gz", "new.txt", "-p", "x"}, 2, "gzip cannot encrypt", false},
+        {"a level tar does not have", {"create", "new.tar", "new.txt", "--level", "9"}, 2, "has no compression levels", false},
+        {"a read-only archive", {"add", "readonly.7z", "new.txt"}, 1, "readonly.7z: read-only", false},
+        {"a read-only archive replaced", {"create", "readonly.7z", "new.txt", "--force"}, 1, "readonly.7z: read-only", false},
+        {"a solid encrypted block without its password", {"remove", "solid.7z", "readme.txt"}, 4, "password missing", false},
+        {"a solid encrypted block with a wrong password", {"remove", "solid.7z", "readme.txt", "-p", "wrong"}, 4, "wrong password", false},
     };
     Shell("tar -czf ../base.tar.gz readme.txt && tar -cJf ../base.txz readme.txt", "src");
     Shell("head -c 5000 /dev/urandom > noise.bin && 7zz a -bd -v2k vol.7z noise.bin >/dev/null");
+    // Read-only for its owner, in a folder the user may write: 7zz refuses it, root or not.
+    Shell("cp base.7z readonly.7z && chmod 444 readonly.7z");
+    Shell("7zz a -bd -psecret ../solid.7z readme.txt docs >/dev/null", "src");
     for (const ContractCase& contract : cases) {
         SCOPED_TRACE(contract.label);
         if (contract.args[1] == "base.rar" && !fs::exists(Path("base.rar"))) continue;
@@ -135,6 +148,9 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         EXPECT_EQ(ReadFile(Path(contract.args[1])) != before, contract.archiveChanges);
         EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
     }
+    const ToolResult unused = Run({"create", "env.tar", "new.txt"}, {{"ZORVIK_PASSWORD", "secret"}});
+    EXPECT_EQ(unused.code, 0);
+    EXPECT_EQ(unused.err, "zorvik: env.tar: ZORVIK_PASSWORD is not used: tar cannot encrypt\n") << "set for every command, it is only said";
     EXPECT_EQ(Run({"rename", "base.7z", "zero.txt", "nil.txt", "-q"}).out, "") << "--quiet leaves out the closing line";
     EXPECT_TRUE(SevenZip("t base.7z", root_));
 
@@ -142,6 +158,86 @@ TEST_F(Writing, CommandsKeepTheirContract) {
         const ToolResult help = Run({command, "--help"});
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_NE(help.out.find("EXIT STATUS\n"), std::string::npos) << command;
+    }
+}
+
+// Names no archiver should write, but some archives hold: bsdtar -P keeps them as given, and
+// Python's zipfile writes what it is told.
+const char* const kHostileNames = R"(python3 -c '
+import zipfile
+with zipfile.ZipFile("hostile.zip", "w") as archive:
+    for name in ["../evil", "d//z.txt", "./dot.txt", "a/../b.txt", "/abs.txt", "set[1].txt", "ok.txt"]:
+        archive.writestr(name, "x\n")
+' && mkdir names && cd names && for f in evil z.txt dot.txt b.txt set.txt ok.txt; do echo x > $f; done &&
+bsdtar -cPf ../hostile.tar -s ",^evil$,../evil," -s ",^z.txt$,d//z.txt," -s ",^dot.txt$,./dot.txt," -s ",^b.txt$,a/../b.txt," \
+  -s ",^set.txt$,set[1].txt," evil z.txt dot.txt b.txt set.txt ok.txt)";
+
+TEST_F(Writing, EveryPathListPrintsCanBeNamed) {
+    Shell(kHostileNames);
+    for (const char* archive : {"hostile.zip", "hostile.tar"}) {
+        std::vector<std::string> files;
+        const auto listing = ListJson(archive);
+        for (const auto& entry : listing["entries"])
+            if (!entry["folder"].get<bool>()) files.push_back(entry["path"]);
+        ASSERT_GE(files.size(), 6u) << archive;
+        for (const std::string& path : files) {
+            SCOPED_TRACE(std::string(archive) + " " + path);
+            const std::string copy = std::string("copy-") + archive;
+            fs::copy_file(Path(archive), Path(copy), fs::copy_options::overwrite_existing);
+            const ToolResult removed = Run({"remove", copy, path});
+            EXPECT_EQ(removed.code, 0) << removed.err;
+            auto left = JsonPaths(ListJson(copy));
+            EXPECT_EQ(std::count(left.begin(), left.end(), path), 0);
+            EXPECT_EQ(std::count(left.begin(), left.end(), "ok.txt") + (path == "ok.txt"), 1) << "and nothing else goes";
+
+            fs::copy_file(Path(archive), Path(copy), fs::copy_options::overwrite_existing);
+            const ToolResult renamed = Run({"rename", copy, path, "renamed.txt"});
+            EXPECT_EQ(renamed.code, 0) << renamed.err;
+            const std::string folder = path.substr(0, path.rfind('/') + 1);
+            left = JsonPaths(ListJson(copy));
+            EXPECT_EQ(std::count(left.begin(), left.end(), folder + "renamed.txt"), 1) << "in the same folder";
+
+            // Named, it is chosen; what is refused is writing such a name.
+            const ToolResult extracted = Run({"extract", archive, "-o", "out", path});
+            EXPECT_EQ(extracted.err.find("no such entry"), std::string::npos) << extracted.err;
+        }
+    }
+}
+
+struct Streamed {
+    const char* format;
+    const char* path;
+    const char* decompressor;  // of a single-file format; bsdtar reads the others
+};
+
+TEST_F(Writing, CreateToStandardOutputStreamsWhatCanBeWrittenInOrder) {
+    // Through a pipe, which cannot seek: the archive is written as it is made.
+    const auto create = [&](const std::string& format, const std::string& path, const std::string& out) {
+        const std::string line = "cd '" + root_.string() + "' && { ZORVIK_TEMP=.temp '" ZORVIK_CLI "' create - --format " + format + " " + path +
+                                 " 2>.err; echo $? >.code; } | cat >" + out;
+        EXPECT_EQ(std::system(line.c_str()), 0);
+        return std::stoi(ReadFile(Path(".code")));
+    };
+    for (const Streamed& streamed : {Streamed{"tar", "src", nullptr}, Streamed{"zip", "src", nullptr}, Streamed{"gzip", "src/docs/notes.txt", "gzip"},
+                                     Streamed{"bzip2", "src/docs/notes.txt", "bzip2"}, Streamed{"xz", "src/docs/notes.txt", "xz"}}) {
+        SCOPED_TRACE(streamed.format);
+        const std::string out = std::string("streamed.") + streamed.format;
+        ASSERT_EQ(create(streamed.format, streamed.path, out), 0) << ReadFile(Path(".err"));
+        EXPECT_TRUE(SevenZip("t " + out, root_));
+        if (streamed.decompressor) {
+            Shell("{ " + std::string(streamed.decompressor) + " -dc <" + out + " >" + out + ".data; }");
+            EXPECT_EQ(ReadFile(Path(out + ".data")), std::string(5000, 'n'));
+        } else {
+            fs::create_directories(Path("peer-" + out));
+            Shell("bsdtar -xf ../" + out, "peer-" + out);
+            EXPECT_EQ(TreeOf(Path("peer-" + out) / "src"), TreeOf(Path("src")));
+        }
+    }
+    for (const char* format : {"7z", "wim"}) {
+        SCOPED_TRACE(format);
+        EXPECT_EQ(create(format, "src", "refused"), 2);
+        EXPECT_NE(ReadFile(Path(".err")).find("-: cannot be written to standard output"), std::string::npos) << ReadFile(Path(".err"));
+        EXPECT_EQ(fs::file_size(Path("refused")), 0u) << "nothing goes out";
     }
 }
 
@@ -210,16 +306,37 @@ TEST_F(Writing, TwoWritersNeverBothReplaceTheArchive) {
     EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
 }
 
-TEST_F(Writing, InterruptAndAFullDiskLeaveTheArchiveAsItWas) {
+struct Signalled {
+    const char* command;
+    int signal;
+    int code;  // 128 + the signal, as a shell reports a process it ended
+};
+
+TEST_F(Writing, SignalsAFullDiskAndTheSizeLimitLeaveTheArchiveAsItWas) {
     MakeLargeFile();
     Shell("7zz a -bd ../base.7z readme.txt", "src");
     const std::string before = ReadFile(Path("base.7z"));
-    ToolProcess interrupted({"add", "base.7z", "large.bin", "--level", "9"}, {}, root_);
-    AwaitTemporaryFile();
-    ::kill(interrupted.Pid(), SIGINT);
-    const ToolResult stopped = interrupted.Wait();
-    EXPECT_EQ(stopped.code, 130) << stopped.err;
-    EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
+    for (const Signalled& signalled : {Signalled{"add", SIGINT, 130}, Signalled{"add", SIGTERM, 143}, Signalled{"create", SIGHUP, 129},
+                                       Signalled{"create", SIGTERM, 143}}) {
+        SCOPED_TRACE(std::string(signalled.command) + " " + ::strsignal(signalled.signal));
+        const std::string archive = signalled.command == std::string("add") ? "base.7z" : "new.7z";
+        ToolProcess interrupted({signalled.command, archive, "large.bin", "--level", "9"}, {}, root_);
+        AwaitTemporaryFile();
+        ::kill(interrupted.Pid(), signalled.signal);
+        const ToolResult stopped = interrupted.Wait();
+        EXPECT_EQ(stopped.code, signalled.code) << stopped.err;
+        EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
+        EXPECT_EQ(ReadFile(Path("base.7z")), before);
+        EXPECT_FALSE(fs::exists(Path("new.7z")));
+        EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
+    }
+
+    // Past the file size limit a write fails (SIGXFSZ ends no process of ours): a failure like
+    // a full disk.
+    const std::string limited = "cd '" + root_.string() + "' && ulimit -f 2048 && ZORVIK_TEMP=.temp '" ZORVIK_CLI "' add base.7z large.bin 2>.limited";
+    const int status = std::system(limited.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_NE(ReadFile(Path(".limited")).find("file too large"), std::string::npos) << ReadFile(Path(".limited"));
     EXPECT_EQ(ReadFile(Path("base.7z")), before);
     EXPECT_EQ(Leftovers(root_), std::vector<std::string>{});
 

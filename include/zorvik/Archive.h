@@ -21,6 +21,12 @@ struct IUpdateCallback;
 // Outcome of an update operation.
 enum class UpdateResult : std::int32_t;
 
+// Extraction and update take the archive's file lock, and fail with HRESULT 0x800700AA
+// (ERROR_BUSY) while another operation holds it. When the lock could not be made at all they
+// fail with the platform's reason instead: this one when there is no folder for lock files
+// that other users cannot take (ERROR_INVALID_OWNER).
+inline constexpr HRESULT kFileLockUnavailable = HRESULT_FROM_WIN32(1307);
+
 // Implemented by the caller: describes one archive file and answers password and volume requests.
 struct IArchiveSource : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IArchiveSource");

@@ -54,6 +54,15 @@ struct IPosixFileProperties : IInspectable {
     virtual HRESULT get_SymbolicLinkTarget(HSTRING* value) = 0;
 };
 
+// Optional on the destination stream of an update: the stream takes its bytes only in the
+// order they come and cannot go back (a pipe, standard output). The engine then writes without
+// seeking, which tar, zip, gzip, bzip2 and xz can; a format that cannot (7z, wim) fails the
+// update with E_NOTIMPL before it writes anything. A marker: it has no members of its own.
+struct ISequentialDestination : IInspectable {
+    static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.ISequentialDestination");
+    static constexpr const char* name = "Zorvik.ISequentialDestination";
+};
+
 struct IUpdateCallback : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IUpdateCallback");
     static constexpr const char* name = "Zorvik.IUpdateCallback";

@@ -239,7 +239,13 @@ HRESULT_t Reader::OpenVolumes() {
         ResetErrorState();
         const RARFORMAT leading = LeadingFormat(archive);
         if (leading == RARFMT14 || leading == RARFMT15) return kFalse;
-        if (!archive.IsArchive(false)) return kFail;
+        if (!archive.IsArchive(false)) {
+            // The file ends before the main header is whole: the archive is cut short, and a
+            // header that could not be decrypted was cut, not decrypted with a wrong password
+            // (one that fails the encryption header's check value ends the open before).
+            cutShort_ = archive.Format == RARFMT50 && archive.Tell() >= archive.FileLength();
+            return kFail;
+        }
         if (archive.Format < RARFMT50 || archive.FailedHeaderDecryption) return kFalse;
 
         // Opened on a later volume: start over from the first one, once.

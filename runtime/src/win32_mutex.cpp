@@ -112,24 +112,52 @@ void remove_stale_lock_files(int folder) {
     ::closedir(listing);
 }
 
-// A private folder of the user: created mode 0700, and used only if it is a real folder of
-// the user that nobody else can enter. /dev/shm first (memory), then the temporary folder.
+// Whether fd is a real folder of the user's that nobody else can enter.
+bool is_private_folder(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 077) == 0;
+}
+
+// The folder name below base, created mode 0700, if it is a private folder; else -1.
+int open_private_folder(const std::string& base, const std::string& name) {
+    const std::string path = base + "/" + name;
+    ::mkdir(path.c_str(), 0700);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (is_private_folder(fd)) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// The folder of every process of the user. First the user's runtime folder ($XDG_RUNTIME_DIR,
+// else /run/user/<uid>), which the system makes for the user alone, so that no other user can
+// take the place first. Without one, a folder named after the user in a shared folder
+// (/dev/shm, then $TMPDIR, then /tmp): another user may have made it first, so it is used only
+// if it is the user's and private, else the next one is tried. -1 with ERROR_INVALID_OWNER when
+// none is safe.
 int open_lock_folder() {
-    const std::string name = "zorvik-mutex-" + std::to_string(::getuid());
-    std::vector<std::string> bases{"/dev/shm"};
-    if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) bases.emplace_back(tmpdir);
-    bases.emplace_back("/tmp");
-    for (const auto& base : bases) {
-        const std::string path = base + "/" + name;
-        ::mkdir(path.c_str(), 0700);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct stat status {};
-        if (::fstat(fd, &status) == 0 && status.st_uid == ::getuid() && (status.st_mode & 077) == 0) {
+    std::vector<std::string> runtime;
+    if (const char* folder = std::getenv("XDG_RUNTIME_DIR"); folder && *folder == '/') runtime.emplace_back(folder);
+    runtime.push_back("/run/user/" + std::to_string(::getuid()));
+    for (const auto& base : runtime) {
+        const int folder = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) continue;
+        const bool usable = is_private_folder(folder);
+        ::close(folder);
+        if (!usable) continue;
+        if (const int fd = open_private_folder(base, "zorvik-mutex"); fd >= 0) {
             remove_stale_lock_files(fd);
             return fd;
         }
-        ::close(fd);
+    }
+    std::vector<std::string> shared{"/dev/shm"};
+    if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) shared.emplace_back(tmpdir);
+    shared.emplace_back("/tmp");
+    for (const auto& base : shared) {
+        if (const int fd = open_private_folder(base, "zorvik-mutex-" + std::to_string(::getuid())); fd >= 0) {
+            remove_stale_lock_files(fd);
+            return fd;
+        }
     }
     return -1;
 }
@@ -380,7 +408,7 @@ std::shared_ptr<mutex_state> open_named(const std::wstring& name, bool create, b
     }
     const int folder = lock_folder();
     if (folder < 0) {
-        fail_with(ERROR_ACCESS_DENIED);
+        fail_with(ERROR_INVALID_OWNER);
         return nullptr;
     }
     std::string file_name = lock_file_name(name);

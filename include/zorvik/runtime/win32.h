@@ -82,6 +82,7 @@ inline constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 inline constexpr DWORD ERROR_NOT_OWNER = 288;
 inline constexpr DWORD ERROR_IO_DEVICE = 1117;
 inline constexpr DWORD ERROR_DISK_QUOTA_EXCEEDED = 1295;
+inline constexpr DWORD ERROR_INVALID_OWNER = 1307;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
@@ -176,7 +177,10 @@ inline constexpr DWORD WAIT_TIMEOUT = 0x102;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // Sets ERROR_ALREADY_EXISTS when the name was open somewhere (the initial-owner flag is then
-// ignored), else ERROR_SUCCESS. nullptr on failure.
+// ignored), else ERROR_SUCCESS. nullptr on failure; with ERROR_INVALID_OWNER for a named mutex
+// when there is no folder for the user's lock files that other users cannot take (the user's
+// runtime folder, else zorvik-mutex-<uid> in /dev/shm, $TMPDIR or /tmp, each made by another
+// user first).
 ZORVIK_RUNTIME_API HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD desiredAccess) ZORVIK_RUNTIME_SYMBOL(CreateMutexExW);
 // nullptr with ERROR_FILE_NOT_FOUND when no process has the name open.
 ZORVIK_RUNTIME_API HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) ZORVIK_RUNTIME_SYMBOL(OpenMutexW);
