@@ -280,7 +280,7 @@ void ExtractionRun::Finish(Current& current) {
             if (settings_.flat) target = {target.back()};
             links_.AddHard(source, std::move(current.destination), std::move(target), current.existing);
         } else {
-            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : FileSystemName(item.symbolicLinkTarget);
+            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : zorvik::rt::to_utf8(item.symbolicLinkTarget);
             if (target.empty()) throw RefusedName("the link has no target");
             if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
             links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "cli/Text.h"
+#include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
 
@@ -115,7 +115,7 @@ Selection::Selection(const std::vector<std::string>& patterns, const std::vector
 Selection::Pattern Selection::Parse(const std::string& typed, bool exclude) {
     Pattern pattern;
     pattern.typed = typed;
-    pattern.names = SplitPath(WideName(typed));
+    pattern.names = SplitPath(zorvik::rt::to_wide(typed));
     pattern.anyName = exclude && typed.find('/') == std::string::npos;
     return pattern;
 }
@@ -131,13 +131,13 @@ bool Selection::Covers(const Pattern& pattern, const std::vector<std::wstring>& 
 
 bool Selection::Excluded(std::string_view path) const {
     if (excludes_.empty()) return false;
-    const std::vector<std::wstring> names = SplitPath(WideName(path));
+    const std::vector<std::wstring> names = SplitPath(zorvik::rt::to_wide(path));
     return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& pattern) { return Covers(pattern, names); });
 }
 
 bool Selection::Includes(std::string_view path) {
     if (includes_.empty()) return true;
-    const std::vector<std::wstring> names = SplitPath(WideName(path));
+    const std::vector<std::wstring> names = SplitPath(zorvik::rt::to_wide(path));
     bool included = false;
     for (Pattern& pattern : includes_)
         if (Covers(pattern, names)) included = pattern.matched = true;
