@@ -6,7 +6,6 @@
 #include <map>
 
 #include "archive/TreeWalk.h"
-#include "model/NameOrder.h"
 #include "model/PathComponents.h"
 
 namespace Zorvik::Impl {
@@ -61,8 +60,8 @@ bool WhollyRemoved(const com_ptr<IArchiveItem>& node, const RemovalSet& removal)
     return removed;
 }
 
-// Names in the folders of a tree, ignoring case as the tree does; each folder's children are
-// indexed once, on first use.
+// Names in the folders of a tree, compared exactly as the tree compares them; each folder's
+// children are indexed once, on first use.
 class TreeLookup {
 public:
     struct Found {
@@ -96,10 +95,8 @@ public:
     }
 
 private:
-    struct NameKeyOrder : NameOrder {
-        using is_transparent = void;  // looked up by views of the path
-    };
-    using NodesByName = std::map<std::wstring, com_ptr<IArchiveItem>, NameKeyOrder>;
+    // Looked up by views of the path.
+    using NodesByName = std::map<std::wstring, com_ptr<IArchiveItem>, std::less<>>;
     struct Children {
         NodesByName folders;
         NodesByName files;  // the first of equal names

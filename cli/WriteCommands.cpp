@@ -361,8 +361,7 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
         if (*folderPath == stored || folderPath->rfind(stored + "/", 0) == 0)
             throw CommandError(ExitCode::Usage, path, "a folder cannot be moved into itself");
         // Two entries moved to one name would both be written, as twins.
-        std::string name = std::filesystem::path(stored).filename().string();
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string name = std::filesystem::path(stored).filename().string();
         if (!names.insert(name).second) throw CommandError(ExitCode::Usage, path, "another entry moved along has this name");
         count += rewrite.EntriesBelow(stored);
     }

@@ -60,8 +60,7 @@ void PackedTree::SetProperties(std::uint32_t index, const EntryProperties& prope
         node.text = path.Data();
         node.textLength = path.StoredLength();
     } else {
-        // A folder made for deeper entries keeps its name when a directory entry in another
-        // case names it later.
+        // A node whose name is not the end of its entry's path keeps the path apart.
         node.flags |= kPathApart;
         pathsApart_[index] = path;
     }

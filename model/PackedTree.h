@@ -113,7 +113,7 @@ private:
         kEncrypted = 4,
         // The text is the name, made from the archive's; the entry has no path.
         kNamedByArchive = 8,
-        // The text is the name, and the entry's path (in another case) is in pathsApart_.
+        // The text is the name, and the entry's path (which does not end in it) is in pathsApart_.
         kPathApart = 16,
     };
 

@@ -90,6 +90,64 @@ with tarfile.open("control.tar", "w", format=tarfile.PAX_FORMAT) as archive:
     EXPECT_EQ(ReadFile(Path("out/line\nzorvik: x: everything fine")), "c\n");
 }
 
+// The files of a listing, sorted.
+std::vector<std::string> FilePaths(const nlohmann::json& listing) {
+    std::vector<std::string> paths;
+    for (const auto& entry : listing["entries"])
+        if (!entry["folder"].get<bool>()) paths.push_back(entry["path"].get<std::string>());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+struct CaseCommand {
+    const char* label;
+    std::vector<std::string> args;  // after the command's name, with the archive's place as "@"
+    std::vector<std::string> files;
+};
+
+TEST_F(ToolTest, NamesThatDifferOnlyInCaseAreDifferentEntries) {
+    WriteFile(Path("case/Photos/old.jpg"), "old\n");
+    WriteFile(Path("case/photos/keep.jpg"), "keep\n");
+    WriteFile(Path("case/d/inside.txt"), "inside\n");
+    WriteFile(Path("D"), "a file\n");
+    WriteFile(Path("new.txt"), "new\n");
+    const std::vector<std::string> all{"Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"};
+    const CaseCommand commands[] = {
+        {"remove one folder", {"remove", "@", "Photos"}, {"d/inside.txt", "photos/keep.jpg"}},
+        {"rename one folder", {"rename", "@", "Photos", "Pics"}, {"Pics/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
+        {"move one file", {"move", "@", "photos/keep.jpg", "--to", "Photos"}, {"Photos/keep.jpg", "Photos/old.jpg", "d/inside.txt"}},
+        {"move two of one name but for its case", {"move", "@", "Photos/old.jpg", "d", "--to", "photos"},
+         {"photos/d/inside.txt", "photos/keep.jpg", "photos/old.jpg"}},
+        {"a file beside a folder", {"add", "@", "--on-conflict", "replace", "D"}, {"D", "Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
+        {"into a third folder", {"add", "@", "--to", "PHOTOS", "new.txt"},
+         {"PHOTOS/new.txt", "Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
+    };
+    const std::pair<const char*, const char*> makers[] = {
+        {"case.7z", "7zz a -bd ../case.7z Photos photos d"}, {"case.tar", "bsdtar cf ../case.tar Photos photos d"},
+        {"case.zip", "zip -qr ../case.zip Photos photos d"}};
+    for (const auto& [archive, maker] : makers) {
+        SCOPED_TRACE(archive);
+        Shell(maker, "case");
+        EXPECT_EQ(FilePaths(ListJson(archive)), all);
+        ASSERT_EQ(Run({"extract", archive, "-o", std::string("out-") + archive}).code, 0);
+        EXPECT_EQ(ReadFile(Path(std::string("out-") + archive + "/photos/keep.jpg")), "keep\n");
+        EXPECT_EQ(ReadFile(Path(std::string("out-") + archive + "/Photos/old.jpg")), "old\n");
+        ASSERT_EQ(Run({"extract", archive, "photos", "-o", std::string("chosen-") + archive}).code, 0);
+        EXPECT_FALSE(fs::exists(Path(std::string("chosen-") + archive + "/Photos"))) << "a chosen folder is only itself";
+
+        for (const CaseCommand& command : commands) {
+            SCOPED_TRACE(command.label);
+            const std::string copy = std::string("copy-") + archive;
+            fs::copy_file(Path(archive), Path(copy), fs::copy_options::overwrite_existing);
+            std::vector<std::string> args = command.args;
+            std::replace(args.begin(), args.end(), std::string("@"), copy);
+            const ToolResult result = Run(args);
+            ASSERT_EQ(result.code, 0) << result.err;
+            EXPECT_EQ(FilePaths(ListJson(copy)), command.files);
+        }
+    }
+}
+
 TEST_F(ToolTest, EntriesWithoutANameTakeTheArchivesName) {
     Shell("seq 1 100000 > numbers && seq 1 100000 | 7z a -bd -si dump.7z");
     // A zip entry with an empty name.
