@@ -173,12 +173,12 @@ UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newNa
     check_hresult(item->get_Parent(parent.put()));
     if (!parent) return {};
 
-    const std::wstring newPath = PathOfFolder(*parent) + L'\\' + std::wstring(newName);
+    const std::wstring newPath = PathOfFolder(*parent) + kPathSeparator + std::wstring(newName);
     const auto asFolder = item.try_as<IArchiveFolder>();
     UpdatePlan plan;
     VisitDepthFirst(item, [&](const com_ptr<IArchiveItem>& node) {
         if (node == item || !EntryIndexOf(*node)) return;
-        plan.push_back(std::make_shared<ItemWithUpdatedProperties>(node, newPath + L'\\' + RelativePath(*node, asFolder.get())));
+        plan.push_back(std::make_shared<ItemWithUpdatedProperties>(node, newPath + kPathSeparator + RelativePath(*node, asFolder.get())));
     });
     // The item itself comes after what it holds.
     if (EntryIndexOf(*item)) plan.push_back(std::make_shared<ItemWithUpdatedProperties>(item, newPath));
@@ -187,7 +187,7 @@ UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newNa
 
 UpdatePlan PlanMove(const std::vector<com_ptr<IArchiveItem>>& items, IArchiveFolder* target) {
     zorvik::rt::check_pointer(target);
-    const std::wstring targetPath = PathOfFolder(*target) + L'\\';
+    const std::wstring targetPath = PathOfFolder(*target) + kPathSeparator;
     UpdatePlan plan;
     for (const auto& item : items) {
         zorvik::rt::check_pointer(item.get());

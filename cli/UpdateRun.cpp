@@ -40,7 +40,6 @@ std::string StoredPath(IFileSystemProperties* item) {
     zorvik::rt::hstring path;
     check_hresult(item->get_Path(path.put()));
     std::string text = zorvik::rt::to_utf8(path.view());
-    std::replace(text.begin(), text.end(), '\\', '/');
     text.erase(0, std::min(text.find_first_not_of('/'), text.size()));
     return text;
 }

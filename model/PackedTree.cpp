@@ -3,6 +3,7 @@
 #include "model/ArchiveFile.h"
 #include "model/ArchiveFolder.h"
 #include "model/FolderItems.h"
+#include "model/PathComponents.h"
 
 namespace Zorvik::Impl {
 
@@ -233,7 +234,7 @@ std::wstring PackedTree::RelativePathUntil(std::uint32_t node, IsAncestor isAnce
     path.reserve(length);
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         Name(*folder).AppendTo(path);
-        path += L'\\';
+        path += kPathSeparator;
     }
     Name(node).AppendTo(path);
     return path;

@@ -94,7 +94,7 @@ public:
     // folders is in use. The parent of node when reachable, else null.
     zorvik::rt::com_ptr<ArchiveFolder> ReachableParent(std::uint32_t node);
     // Names from below ancestor (an object of one of node's folders; null for the root) down to
-    // node, joined with backslashes. Folders no longer reachable end the walk, as the root does.
+    // node, joined with "/". Folders no longer reachable end the walk, as the root does.
     std::wstring RelativePath(std::uint32_t node, const IArchiveFolder* ancestor);
     // The same below the folder numbered ancestor (kNoNode for the root).
     std::wstring RelativePathBelow(std::uint32_t node, std::uint32_t ancestor);

@@ -67,7 +67,7 @@ TEST_F(ItemTree, EveryFormatShowsItsSourceFolder) {
         ASSERT_EQ(d.as<IArchiveItem>()->GetRelativePath(c.get(), relative.put()), S_OK);
         EXPECT_EQ(relative, L"d.txt");
         ASSERT_EQ(d.as<IArchiveItem>()->GetRelativePath(tree.get(), relative.put()), S_OK);
-        EXPECT_EQ(relative, L"a\\c\\d.txt");
+        EXPECT_EQ(relative, L"a/c/d.txt");
         EXPECT_EQ(RootOf(archive.get()).get(), root.get()) << "built once";
     }
 }
@@ -78,7 +78,7 @@ TEST_F(ItemTree, FoldersThatNoEntryNamesAndADirectoryListedAfterItsContent) {
     auto a = FolderNamed(root, L"a");
     auto c = FolderNamed(a, L"c");
     EXPECT_FALSE(PropertiesOf(a));
-    EXPECT_EQ(PathOf(c), L"a\\c") << "an implicit folder's path is built from the tree";
+    EXPECT_EQ(PathOf(c), L"a/c") << "an implicit folder's path is built from the tree";
     EXPECT_EQ(NamesOf(ItemsOf(a)), (std::vector<std::wstring>{L"b.txt", L"c"}));
 
     root = RootOf(Opened("late.zip").get());
@@ -124,10 +124,10 @@ TEST_F(ItemTree, ALeadingSeparatorIsDroppedAndADoubledOneMakesAnEmptyName) {
     auto p = FolderNamed(root, L"p");
     auto unnamed = FolderNamed(p, L"");
     ASSERT_TRUE(unnamed);
-    EXPECT_EQ(PathOf(unnamed), L"p\\");
+    EXPECT_EQ(PathOf(unnamed), L"p/");
     zorvik::rt::hstring relative;
     ASSERT_EQ(FilesOf(unnamed).at(0).as<IArchiveItem>()->GetRelativePath(p.get(), relative.put()), S_OK);
-    EXPECT_EQ(relative, L"\\x.txt");
+    EXPECT_EQ(relative, L"/x.txt");
 }
 
 TEST_F(ItemTree, FoldersAreInNameOrderWithoutCaseAndItemsInArchiveOrder) {

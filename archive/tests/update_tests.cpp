@@ -146,7 +146,7 @@ TEST_P(UpdateCases, ConflictsAreAnsweredByTheCaller) {
         auto archive = Opened(Base());
         UpdateHeard heard;
         const auto callback = UpdateRecorder(heard, conflict.answer);
-        ASSERT_EQ(WriteInto(Out(), Add(archive.get(), {Addable(L"a\\b.txt", "new\n")}, callback.get())), conflict.result);
+        ASSERT_EQ(WriteInto(Out(), Add(archive.get(), {Addable(L"a/b.txt", "new\n")}, callback.get())), conflict.result);
         EXPECT_EQ(heard.conflicts.size(), conflict.questions);
         if (conflict.result != UpdateResult::Success) continue;
         EXPECT_EQ(PathsOf(SevenZipList(Path(Out()))), Changed({}, conflict.added));

@@ -31,7 +31,7 @@ inline constexpr std::int32_t NoPassword = 2;
 }  // namespace UpdatePasswordAnswer
 
 // Implemented by the caller for content to add; the object also implements IFileSystemProperties,
-// whose Path (components joined with "/" or "\"), Size, DateModified and IsFolder describe the
+// whose Path (components joined with "/"; empty and "." components stand for nothing), Size, DateModified and IsFolder describe the
 // new entry, and may implement IPosixFileProperties.
 struct IArchiveAddable : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IArchiveAddable");

@@ -23,12 +23,12 @@ HRESULT TreeFailure(IArchive* archive) {
 
 TEST(ItemTree, ShapesThatOnlyAHandlerCanReport) {
     auto handler = make<FakeHandler>(std::vector{FileEntry(L"x", 1), FolderEntry(L"x"), FileEntry(L"dir/"), FolderEntry(L"/"),
-                                                 FileEntry(L"\\\\lead\\y.txt"), FolderEntry(L"Lead")});
+                                                 FileEntry(L"//lead/y.txt"), FolderEntry(L"lead"), FileEntry(L"\\back\\slash")});
     auto archive = ArchiveOver(handler);
     auto root = RootOf(archive.get());
-    EXPECT_EQ(Describe(root), (std::vector<std::string>{"//", "dir/", "dir/", "lead/", "lead/y.txt", "x/", "x"}));
-    EXPECT_EQ(NamesOf(ItemsOf(root)), (std::vector<std::wstring>{L"x", L"x", L"dir", L"/", L"lead"}))
-        << "a file and a folder of one name both stay";
+    EXPECT_EQ(Describe(root), (std::vector<std::string>{"//", "dir/", "dir/", "lead/", "lead/y.txt", "x/", "x", "\\back\\slash"}));
+    EXPECT_EQ(NamesOf(ItemsOf(root)), (std::vector<std::wstring>{L"x", L"x", L"dir", L"/", L"lead", L"\\back\\slash"}))
+        << "a file and a folder of one name both stay, and a backslash is part of a name";
     auto dir = FolderNamed(root, L"dir");
     EXPECT_EQ(NamesOf(FilesOf(dir)), std::vector<std::wstring>{L""}) << "a trailing separator names the entry with nothing";
     EXPECT_EQ(PathOf(FilesOf(dir)[0]), L"dir/");
