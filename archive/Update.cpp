@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "archive/Archive.h"
+#include "archive/ConflictCheck.h"
 #include "archive/EngineOutcome.h"
 #include "archive/EngineReference.h"
 #include "archive/HeldFileLock.h"
@@ -108,7 +109,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
 }
 
-// The conflict check against the archive's tree, then the engine run.
+// The conflict check against the archive's tree and the plan itself, then the engine run.
 UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
                            const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
     const auto root = GetRootFolder(archive, nullptr, cancellation);

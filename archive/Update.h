@@ -1,5 +1,5 @@
 // The writing operations of an Archive: each builds its plan (UpdatePlan.h), checks it against
-// the archive's tree with the caller, and runs the engine's UpdateItems into the caller's
+// the archive's tree and itself with the caller (ConflictCheck.h), and runs the engine's UpdateItems into the caller's
 // destination under the archive's file lock. The open archive is read, never changed.
 #pragma once
 

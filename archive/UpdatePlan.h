@@ -33,6 +33,8 @@ public:
     virtual std::uint32_t Mode() const = 0;
     // The target, UTF-8, of a symbolic link the caller adds; empty otherwise.
     virtual std::string_view SymbolicLinkTarget() const = 0;
+    // The node of the archive's tree the item stands for; null for a new item.
+    virtual zorvik::rt::com_ptr<IArchiveItem> Source() const = 0;
     virtual ~IUpdateItem() = default;
 };
 
@@ -42,10 +44,11 @@ using RemovalSet = std::set<std::uint32_t>;
 // Content offered by the caller.
 class NewArchiveItem final : public IUpdateItem {
 public:
+    // Its path is taken as a file system reads one: "a//b", "./a/b" and "a/b/" are "a/b".
     // Raises when the addable has no IFileSystemProperties, when its path leaves the archive
-    // (a ".." component), or when it is a link that cannot be (E_INVALIDARG): a folder with a
-    // target, a mode of type S_IFLNK without one, a target holding NUL. A link's mode is
-    // S_IFLNK | 0777, as links have no permissions of their own.
+    // (a ".." component) or names nothing, or when it is a link that cannot be (E_INVALIDARG):
+    // a folder with a target, a mode of type S_IFLNK without one, a target holding NUL. A
+    // link's mode is S_IFLNK | 0777, as links have no permissions of their own.
     explicit NewArchiveItem(zorvik::rt::com_ptr<IArchiveAddable> source);
 
     std::uint32_t IndexInArchive() const override { return kNewItem; }
@@ -55,6 +58,7 @@ public:
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override;
     std::uint32_t Mode() const override { return mode_; }
     std::string_view SymbolicLinkTarget() const override { return linkTarget_; }
+    zorvik::rt::com_ptr<IArchiveItem> Source() const override { return nullptr; }
 
 private:
     zorvik::rt::com_ptr<IArchiveAddable> source_;
@@ -76,12 +80,18 @@ public:
     std::uint32_t Mode() const override { return 0; }
     // Kept from the open archive, as its other properties are.
     std::string_view SymbolicLinkTarget() const override { return {}; }
+    zorvik::rt::com_ptr<IArchiveItem> Source() const override { return source_; }
 
 private:
     zorvik::rt::com_ptr<IArchiveItem> source_;
     zorvik::rt::com_ptr<FileSystemProperties> properties_;
     std::uint32_t index_;
 };
+
+// The entry node stands for; none for the root and implicit folders.
+std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node);
+// Every entry of node and below it.
+void AddEntriesBelow(const zorvik::rt::com_ptr<IArchiveItem>& node, RemovalSet& removal);
 
 // One NewArchiveItem per addable, in order.
 UpdatePlan PlanAdd(const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& addables);
@@ -92,12 +102,6 @@ void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, Rem
 UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName);
 // Items without a parent are left out.
 UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target);
-
-// Compares each plan item's path with the archive's tree (root) and asks the callback about
-// clashes; rewrites the plan and may add to removal. False when a name index ran out. A
-// blocked path or a cancel answer ends the operation as cancelled, and so does a cancel of it.
-bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, IUpdateCallback& callback,
-                    const zorvik::rt::cancellation_token& cancellation);
 
 // Every entry that the plan rewrites with new properties is no longer copied unchanged.
 void ExtendCopySet(const UpdatePlan& plan, RemovalSet& removal);
