@@ -217,7 +217,19 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     IsMultiVolume = handler->VolumeRequested();
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
+    KeepHeaderEncryption();
     return true;
+}
+
+void Archive::KeepHeaderEncryption() {
+    // A format that can hide its names asks for the password while opening only when they are
+    // hidden: an update writes them so again, unless the caller's options say otherwise.
+    if (!Password || !Options || !Format || !Format->Compressor) return;
+    bool hidesNames = false;
+    zorvik::rt::check_hresult(Format->Compressor->get_SupportsHeaderEncryption(&hidesNames));
+    if (!hidesNames) return;
+    zorvik::rt::check_hresult(Options->put_UseEncryption(true));
+    zorvik::rt::check_hresult(Options->put_EncryptHeaders(true));
 }
 
 bool Archive::Create(IArchiveSource* source) {

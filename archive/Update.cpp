@@ -50,6 +50,21 @@ void ApplyOptions(Archive& archive, Engine::ISetProperties* writer) {
     ApplyCompressionOptions(description.get(), options.get(), formatName, writer);
 }
 
+// The options ask the format to hide the names.
+bool HidesNames(Archive& archive) {
+    com_ptr<ICompressorDescription> description;
+    com_ptr<ICompressionOptions> options;
+    {
+        std::lock_guard lock(archive.Lock);
+        if (archive.Format) description = archive.Format->Compressor;
+        options = archive.Options;
+    }
+    bool supported = false, asked = false;
+    if (description) check_hresult(description->get_SupportsHeaderEncryption(&supported));
+    if (supported && options) check_hresult(options->get_EncryptHeaders(&asked));
+    return supported && asked;
+}
+
 std::optional<std::wstring> PasswordOf(Archive& archive) {
     std::lock_guard lock(archive.Lock);
     return archive.Password;
@@ -97,7 +112,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
-    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
+    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), HidesNames(archive), engine.get());
     handler->StopWhenCanceled(cancellation);
     const std::size_t itemCount = kept.size() + plan.size();
     SetItemCount(*callback, itemCount);

@@ -92,8 +92,13 @@ prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
 }  // namespace
 
 UpdateArchiveHandler::UpdateArchiveHandler(com_ptr<IUpdateCallback> callback, const std::vector<std::uint32_t>& kept, const UpdatePlan& plan,
-                                           std::optional<std::wstring> archivePassword, Engine::IInArchive* openArchive)
-    : callback_(std::move(callback)), kept_(kept), plan_(plan), archivePassword_(std::move(archivePassword)), openArchive_(openArchive) {}
+                                           std::optional<std::wstring> archivePassword, bool hidesNames, Engine::IInArchive* openArchive)
+    : callback_(std::move(callback)),
+      kept_(kept),
+      plan_(plan),
+      archivePassword_(std::move(archivePassword)),
+      hidesNames_(hidesNames),
+      openArchive_(openArchive) {}
 
 const IUpdateItem* UpdateArchiveHandler::PlanItem(std::uint32_t index) const noexcept {
     if (index < kept_.size()) return nullptr;
@@ -181,9 +186,10 @@ HRESULT UpdateArchiveHandler::CryptoGetTextPassword2(std::int32_t* passwordIsDef
         *password = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *password ? S_OK : E_OUTOFMEMORY;
     };
-    // New data written to an archive opened with a password gets that password, unasked.
+    // New data written to an archive opened with a password gets that password, unasked, and
+    // so do the names it hid: another (or none) would change what the archive needs.
     const bool writesData = std::any_of(plan_.begin(), plan_.end(), [](const auto& item) { return item->HasNewData(); });
-    if (writesData && archivePassword_) return give(true, *archivePassword_);
+    if ((writesData || hidesNames_) && archivePassword_) return give(true, *archivePassword_);
     if (!std::exchange(passwordAsked_, true)) {
         const HRESULT asked = zorvik::rt::boundary([&] {
             const auto provider = callback_.as<IUpdatePasswordProvider>();
