@@ -201,6 +201,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;
         IsNested = true;
+        DropRootFolder();  // one built meanwhile shows the outer handler's entries
     }
 
     zorvik::rt::hstring path;

@@ -26,10 +26,10 @@ std::wstring NameOf(IArchiveItem& node) {
     return std::wstring(name.view());
 }
 
-bool WhollyRemoved(const com_ptr<IArchiveItem>& node, const RemovalSet& removal) {
+bool WhollyRemoved(const com_ptr<IArchiveItem>& node, const RemovalSet& removal, const PackedTree* tree) {
     bool removed = true;
     VisitDepthFirst(node, [&](const com_ptr<IArchiveItem>& visited) {
-        if (const auto index = EntryIndexOf(*visited); index && !removal.count(*index)) removed = false;
+        if (const auto index = EntryIndexOf(*visited, tree); index && !removal.count(*index)) removed = false;
     });
     return removed;
 }
@@ -74,7 +74,9 @@ public:
         std::vector<com_ptr<IArchiveItem>> twins;
     };
 
-    explicit TreeLookup(IArchiveFolder* root) { check_hresult(root->QueryInterface(IArchiveItem::iid, root_.put_void())); }
+    explicit TreeLookup(IArchiveFolder* root) : tree_(TreeOf(root)) { check_hresult(root->QueryInterface(IArchiveItem::iid, root_.put_void())); }
+
+    const PackedTree* Tree() const noexcept { return tree_; }
 
     // A blocking file that this update removes blocks nothing.
     Found Find(std::wstring_view path, const RemovalSet& removal) {
@@ -85,7 +87,7 @@ public:
             const Children& children = ChildrenIn(folder);
             if (const auto files = children.files.find(components[i]); files != children.files.end()) {
                 const auto& file = files->second.front();
-                const auto index = EntryIndexOf(*file);
+                const auto index = EntryIndexOf(*file, tree_);
                 if (!index || !removal.count(*index)) return {file, true, {}};
             }
             const auto subfolder = children.folders.find(components[i]);
@@ -119,6 +121,7 @@ private:
         return place->second;
     }
 
+    const PackedTree* tree_;
     com_ptr<IArchiveItem> root_;
     std::map<IArchiveItem*, Children> indexed_;  // the tree, held by root_, keeps the keys alive
 };
@@ -220,10 +223,10 @@ bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
             const PlanPaths::Claim* claim = paths.ClashWith(path, folder);
             if (claim && Twins(*claim->item, *item)) claim = nullptr;
             const com_ptr<IArchiveItem>& existing = found.item;
-            const auto existingIndex = existing ? EntryIndexOf(*existing) : std::nullopt;
+            const auto existingIndex = existing ? EntryIndexOf(*existing, lookup.Tree()) : std::nullopt;
             // An entry that moves onto itself (a rename that changes nothing) is no clash.
             const bool treeClash =
-                existing && !WhollyRemoved(existing, removal) && !(existingIndex && *existingIndex == item->IndexInArchive());
+                existing && !WhollyRemoved(existing, removal, lookup.Tree()) && !(existingIndex && *existingIndex == item->IndexInArchive());
             if (!claim && !treeClash && !(autoRename && paths.IsPending(path))) {
                 checked.push_back(item);
                 paths.Take(path, item, folder);
@@ -257,8 +260,8 @@ bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
                         std::erase(checked, replaced);
                     }
                 } else {
-                    for (const auto& twin : found.twins) AddEntriesBelow(twin, removal);
-                    AddEntriesBelow(existing, removal);
+                    for (const auto& twin : found.twins) AddEntriesBelow(twin, removal, lookup.Tree());
+                    AddEntriesBelow(existing, removal, lookup.Tree());
                 }
                 continue;  // what stood there may have hidden another clash
             }

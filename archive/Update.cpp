@@ -9,6 +9,7 @@
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
 #include "archive/RootFolder.h"
+#include "archive/TreeWalk.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
 #include "model/CompressionProperties.h"
@@ -124,11 +125,10 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
 }
 
-// The conflict check against the archive's tree and the plan itself, then the engine run.
-UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
+// The conflict check against the archive's tree (root) and the plan itself, then the engine run.
+UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
                            const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
-    const auto root = GetRootFolder(archive, nullptr, cancellation);
-    if (!CheckConflicts(root.get(), plan, removal, *callback, cancellation)) return UpdateResult::Failure;
+    if (!CheckConflicts(root, plan, removal, *callback, cancellation)) return UpdateResult::Failure;
     return WriteArchive(archive, plan, removal, callback, destination, cancellation);
 }
 
@@ -137,34 +137,40 @@ UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& remov
 UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& remove, const std::vector<com_ptr<IArchiveAddable>>& add,
                     const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                     const cancellation_token& cancellation) {
-    RemovalSet removal;
-    PlanRemove(remove, removal);
     SetItemCount(*callback, add.size());
+    if (remove.empty() && add.empty()) return UpdateResult::NothingToUpdate;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
+    // The items to remove must be of the tree the archive shows now.
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    RemovalSet removal;
+    PlanRemove(remove, removal, TreeOf(root.get()));
     UpdatePlan plan = PlanAdd(add);
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
-    if (!IsWritable(archive)) return UpdateResult::Failure;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
 }
 
 UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
                     const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
-    UpdatePlan plan = PlanRename(item, newName);
-    if (plan.empty() || !IsWritable(archive)) return UpdateResult::Failure;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    UpdatePlan plan = PlanRename(item, newName, TreeOf(root.get()));
+    if (plan.empty()) return UpdateResult::Failure;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
 }
 
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
                   const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                   const cancellation_token& cancellation) {
     if (!IsWritable(archive)) return UpdateResult::Failure;
-    if (!target) target = GetRootFolder(archive, nullptr, cancellation);
-    UpdatePlan plan = PlanMove(items, target.get());
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    if (!target) target = root;
+    UpdatePlan plan = PlanMove(items, target.get(), TreeOf(root.get()));
     if (plan.empty()) return UpdateResult::NothingToUpdate;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
 }
 
 }  // namespace Zorvik::Impl

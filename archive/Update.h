@@ -18,7 +18,8 @@ namespace Zorvik::Impl {
 
 // The bodies of UpdateAsync (RemoveAsync and AddAsync with one list empty), RenameAsync and
 // MoveAsync, run on the operation's thread, with a callback and a destination. Failure when
-// nothing is open or the format cannot write; kArchiveInUse is raised when another operation
+// nothing is open or the format cannot write; an item (or target) that is not of the tree the
+// archive shows now raises E_INVALIDARG; kArchiveInUse is raised when another operation
 // holds the file lock; a cancel answer, a blocked path or a cancel of the operation ends them
 // as cancelled (E_ABORT).
 UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,

@@ -43,15 +43,15 @@ std::wstring NormalizedAddedPath(std::wstring_view path) {
 
 }  // namespace
 
-std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node) {
-    const auto properties = EntryPropertiesOf(node);
+std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node, const PackedTree* tree) {
+    const auto properties = EntryPropertiesOf(node, tree);
     if (!properties) return std::nullopt;
     return properties->Index();
 }
 
-void AddEntriesBelow(const com_ptr<IArchiveItem>& node, RemovalSet& removal) {
+void AddEntriesBelow(const com_ptr<IArchiveItem>& node, RemovalSet& removal, const PackedTree* tree) {
     VisitDepthFirst(node, [&](const com_ptr<IArchiveItem>& visited) {
-        if (const auto index = EntryIndexOf(*visited)) removal.insert(*index);
+        if (const auto index = EntryIndexOf(*visited, tree)) removal.insert(*index);
     });
 }
 
@@ -93,15 +93,17 @@ UpdatePlan PlanAdd(const std::vector<com_ptr<IArchiveAddable>>& addables) {
     return plan;
 }
 
-void PlanRemove(const std::vector<com_ptr<IArchiveItem>>& items, RemovalSet& removal) {
+void PlanRemove(const std::vector<com_ptr<IArchiveItem>>& items, RemovalSet& removal, const PackedTree* tree) {
     for (const auto& item : items) {
         zorvik::rt::check_pointer(item.get());
-        AddEntriesBelow(item, removal);
+        CheckNodeOf(tree, *item);
+        AddEntriesBelow(item, removal, tree);
     }
 }
 
-UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newName) {
+UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newName, const PackedTree* tree) {
     zorvik::rt::check_pointer(item.get());
+    CheckNodeOf(tree, *item);
     if (newName.empty() || newName == L"." || newName == L".." || std::any_of(newName.begin(), newName.end(), IsPathSeparator))
         throw zorvik::rt::invalid_argument_error("not a name");
     com_ptr<IArchiveFolder> parent;
@@ -112,7 +114,7 @@ UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newNa
     const auto asFolder = item.try_as<IArchiveFolder>();
     UpdatePlan plan;
     VisitDepthFirst(item, [&](const com_ptr<IArchiveItem>& node) {
-        if (node == item || !EntryIndexOf(*node)) return;
+        if (node == item || !EntryIndexOf(*node, tree)) return;
         plan.push_back(std::make_shared<ItemWithUpdatedProperties>(node, newPath + kPathSeparator + RelativePath(*node, asFolder.get())));
     });
     // The item itself comes after what it holds.
@@ -120,17 +122,19 @@ UpdatePlan PlanRename(const com_ptr<IArchiveItem>& item, std::wstring_view newNa
     return plan;
 }
 
-UpdatePlan PlanMove(const std::vector<com_ptr<IArchiveItem>>& items, IArchiveFolder* target) {
+UpdatePlan PlanMove(const std::vector<com_ptr<IArchiveItem>>& items, IArchiveFolder* target, const PackedTree* tree) {
     zorvik::rt::check_pointer(target);
+    CheckNodeOf(tree, *com_ptr<IArchiveFolder>::copy_from(target).as<IArchiveItem>());
     const std::wstring targetPath = PathOfFolder(*target) + kPathSeparator;
     UpdatePlan plan;
     for (const auto& item : items) {
         zorvik::rt::check_pointer(item.get());
+        CheckNodeOf(tree, *item);
         com_ptr<IArchiveFolder> parent;
         check_hresult(item->get_Parent(parent.put()));
         if (!parent) continue;
         VisitDepthFirst(item, [&](const com_ptr<IArchiveItem>& node) {
-            if (EntryIndexOf(*node))
+            if (EntryIndexOf(*node, tree))
                 plan.push_back(std::make_shared<ItemWithUpdatedProperties>(node, targetPath + RelativePath(*node, parent.get())));
         });
     }

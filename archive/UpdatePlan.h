@@ -18,6 +18,8 @@
 
 namespace Zorvik::Impl {
 
+class PackedTree;
+
 // IndexInArchive of an item that stands for no entry of the open archive.
 inline constexpr std::uint32_t kNewItem = 0xFFFFFFFF;
 
@@ -88,20 +90,23 @@ private:
     std::uint32_t index_;
 };
 
-// The entry node stands for; none for the root and implicit folders.
-std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node);
+// The entry node stands for; none for the root and implicit folders. Given the archive's tree,
+// an entry of another tree is refused (E_INVALIDARG).
+std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node, const PackedTree* tree = nullptr);
 // Every entry of node and below it.
-void AddEntriesBelow(const zorvik::rt::com_ptr<IArchiveItem>& node, RemovalSet& removal);
+void AddEntriesBelow(const zorvik::rt::com_ptr<IArchiveItem>& node, RemovalSet& removal, const PackedTree* tree = nullptr);
 
 // One NewArchiveItem per addable, in order.
 UpdatePlan PlanAdd(const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& addables);
+// The builders of removals, renames and moves take the archive's tree: an item (or target) of
+// another tree is refused with E_INVALIDARG, as is anything of another tree found below one.
 // The entries of the items and of everything below them.
-void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, RemovalSet& removal);
+void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, RemovalSet& removal, const PackedTree* tree);
 // Empty when the item has no parent (the root). Raises E_INVALIDARG for a name that is empty,
 // "." or "..", or that holds a separator.
-UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName);
+UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName, const PackedTree* tree);
 // Items without a parent are left out.
-UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target);
+UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target, const PackedTree* tree);
 
 // Every entry that the plan rewrites with new properties is no longer copied unchanged.
 void ExtendCopySet(const UpdatePlan& plan, RemovalSet& removal);

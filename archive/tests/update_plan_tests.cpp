@@ -1,5 +1,6 @@
-// Update plans checked against themselves as well as against the tree: what two items of one
-// update would make of one path, on archives that 7zz, bsdtar, Info-ZIP and the component made.
+// What an operation is given to work on, checked before anything is written: what two items of
+// one update would make of one path, on archives that 7zz, bsdtar, Info-ZIP and the component
+// made, and items that are not of the archive's tree at all.
 #include "archive/tests/UpdateTesting.h"
 
 namespace Zorvik::Testing {
@@ -132,6 +133,69 @@ TEST_F(DuplicatePaths, APlanThatWouldWriteOnePathTwiceAsksOrIsRefused) {
             ASSERT_EQ(WriteInto(out, plan.operation(archive.get(), callback.get())), UpdateResult::Success);
             EXPECT_EQ(heard.conflicts, plan.questions);
             EXPECT_EQ(FilesIn(Path(out)), plan.files);
+        }
+    }
+}
+
+// An operation on archive given a file and a folder node that may be of another tree.
+using Member = std::function<com_ptr<ABI::Windows::Foundation::IAsyncInfo>(IArchive* archive, com_ptr<IArchiveItem> file,
+                                                                           com_ptr<IArchiveItem> folder, IUpdateCallback* callback,
+                                                                           IRandomAccessStream* destination)>;
+
+TEST_F(Updating, ItemsOfAnotherTreeAreRefusedByEveryMember) {
+    MakeBase("base.7z");
+    const auto asInfo = [](const auto& operation) { return operation.template as<ABI::Windows::Foundation::IAsyncInfo>(); };
+    const std::pair<const char*, Member> members[] = {
+        {"extract",
+         [&](IArchive* a, com_ptr<IArchiveItem> file, com_ptr<IArchiveItem>, IUpdateCallback*, IRandomAccessStream*) {
+             Heard heard;
+             return asInfo(ExtractAsync(a, {file}, Recorder(heard).get()));
+         }},
+        {"remove", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
+             IArchiveItem* raw = file.get();
+             com_ptr<IAsyncOperation<UpdateResult>> operation;
+             zorvik::rt::check_hresult(a->RemoveAsync(1, &raw, c, d, operation.put()));
+             return asInfo(operation);
+         }},
+        {"rename", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
+             com_ptr<IAsyncOperation<UpdateResult>> operation;
+             zorvik::rt::check_hresult(a->RenameAsync(file.get(), zorvik::rt::hstring(L"x").get(), c, d, operation.put()));
+             return asInfo(operation);
+         }},
+        {"move an item", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
+             return asInfo(Move(a, {file}, nullptr, c)(d));
+         }},
+        {"move into a folder", [&](IArchive* a, auto, auto folder, IUpdateCallback* c, IRandomAccessStream* d) {
+             return asInfo(Move(a, {Node(a, "zero.txt")}, folder.template as<IArchiveFolder>(), c)(d));
+         }},
+    };
+
+    auto current = Opened("base.7z");
+    auto another = Opened("base.7z");
+    auto reopened = Opened("base.7z");
+    const com_ptr<IArchiveItem> before[] = {Node(reopened.get(), "a/b.txt"), Node(reopened.get(), "empty")};
+    ASSERT_TRUE(OpenArchive(reopened.get(), Path("base.7z")));
+    RootOf(reopened.get());
+    struct Stranger {
+        const char* label;
+        IArchive* archive;
+        com_ptr<IArchiveItem> file, folder;
+    };
+    const Stranger strangers[] = {
+        {"of another Archive", current.get(), Node(another.get(), "a/b.txt"), Node(another.get(), "empty")},
+        {"of the tree before a reopen", reopened.get(), before[0], before[1]},
+    };
+    for (const Stranger& stranger : strangers) {
+        for (const auto& [label, member] : members) {
+            SCOPED_TRACE(std::string(label) + " with items " + stranger.label);
+            UpdateHeard heard;
+            const auto callback = UpdateRecorder(heard);
+            const auto destination = zorvik::rt::open_file_stream(Path("out.7z").wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite,
+                                                                  ABI::Windows::Storage::FileCreationDisposition::CreateAlways);
+            const auto operation = member(stranger.archive, stranger.file, stranger.folder, callback.get(), destination.get());
+            EXPECT_EQ(EndOf(operation), AsyncStatus::Error);
+            EXPECT_EQ(ErrorOf(operation.get()), E_INVALIDARG);
+            EXPECT_EQ(fs::file_size(Path("out.7z")), 0u) << "nothing written";
         }
     }
 }
