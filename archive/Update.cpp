@@ -8,6 +8,7 @@
 #include "archive/EngineReference.h"
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
+#include "archive/PasswordCheck.h"
 #include "archive/RootFolder.h"
 #include "archive/TreeWalk.h"
 #include "archive/UpdateArchiveHandler.h"
@@ -111,9 +112,16 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     for (std::uint32_t index = 0; index < count; ++index)
         if (!removal.count(index)) kept.push_back(index);
 
+    // New data beside encrypted entries takes their password, proven on one of them first; one
+    // the archive was opened with proved itself then.
+    std::optional<std::wstring> password = PasswordOf(archive);
+    const bool writesData = std::any_of(plan.begin(), plan.end(), [](const auto& item) { return item->HasNewData(); });
+    if (!password && writesData)
+        if (const auto encrypted = EncryptedEntry(engine.get(), kept)) password = ProvenPassword(engine.get(), *encrypted, *callback, cancellation);
+
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     const auto output = zorvik::rt::make<OutputStreamAdapter>(destination);
-    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), HidesNames(archive), engine.get());
+    const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, std::move(password), HidesNames(archive), engine.get());
     handler->StopWhenCanceled(cancellation);
     const std::size_t itemCount = kept.size() + plan.size();
     SetItemCount(*callback, itemCount);

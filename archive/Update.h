@@ -18,10 +18,11 @@ namespace Zorvik::Impl {
 
 // The bodies of UpdateAsync (RemoveAsync and AddAsync with one list empty), RenameAsync and
 // MoveAsync, run on the operation's thread, with a callback and a destination. Failure when
-// nothing is open or the format cannot write; an item (or target) that is not of the tree the
-// archive shows now raises E_INVALIDARG; kArchiveInUse is raised when another operation
-// holds the file lock; a cancel answer, a blocked path or a cancel of the operation ends them
-// as cancelled (E_ABORT).
+// nothing is open or the format cannot write. Raised: E_INVALIDARG for an item (or target)
+// that is not of the tree the archive shows now; kWrongPassword for new data beside encrypted
+// entries without their password (the caller is asked once, the answer proven on one of
+// them); kArchiveInUse when another operation holds the file lock. A cancel answer, a blocked
+// path or a cancel of the operation ends them as cancelled (E_ABORT).
 UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,
                     const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& add, const zorvik::rt::com_ptr<IUpdateCallback>& callback,
                     const zorvik::rt::com_ptr<IRandomAccessStream>& destination, const zorvik::rt::cancellation_token& cancellation);

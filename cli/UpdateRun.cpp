@@ -57,7 +57,12 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
         check_hresult(existing->get_Path(path.put()));
         blocked_ = zorvik::rt::to_utf8(path.view());
     };
-    hooks.get_password = [this] { return Interrupt::Requested() ? password_answer::canceled() : password_(); };
+    hooks.get_password = [this] {
+        if (Interrupt::Requested()) return password_answer::canceled();
+        password_answer answer = password_();
+        passwordGiven_ = answer.status == UpdatePasswordAnswer::Use;
+        return answer;
+    };
     hooks.set_total = [this](std::uint64_t total) { return Progress(total, true); };
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_update_callback(std::move(hooks));
@@ -70,6 +75,8 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
     if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
+    if (failure == kWrongPassword)
+        throw CommandError(ExitCode::Password, archiveName_, passwordGiven_ ? "wrong password" : "password missing (give --password or set ZORVIK_PASSWORD)");
     if (FAILED(failure)) {
         const std::string reason = contentFailure.empty() ? Describe(failure) : "cannot read " + contentFailure;
         throw CommandError(ExitCode::Failed, archiveName_, "nothing written: " + reason);

@@ -56,6 +56,7 @@ private:
     std::size_t renamed_ = 0;
     std::size_t skipped_ = 0;
     bool itemFailed_ = false;
+    bool passwordGiven_ = false;  // the last answer to the password question was one
 };
 
 }  // namespace Zorvik::Cli

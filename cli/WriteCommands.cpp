@@ -206,11 +206,23 @@ struct Rewrite {
                            "cannot be written: a " + format + " inside " + (outer != formats.end() ? outer->name : "a compressed file"));
     }
 
-    UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy) {
+    // addsData: new data goes beside the entries, which need a password if they are encrypted;
+    // it is then looked for as for reading, the prompt included.
+    UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy, bool addsData = false) {
         CompressionChoice choice = options.compression;
         choice.passwordGiven = PasswordGiven(options) || hasPassword;
         ApplyCompressionChoice(archive.Archive(), options.archive, choice, hasPassword);
-        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven));
+        const bool wanted = choice.passwordGiven || (addsData && AnyEncrypted());
+        return UpdateRun(options.archive, console, policy, WritePassword(passwords, wanted));
+    }
+
+    bool AnyEncrypted() const {
+        bool any = false;
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            any = any || entry.encrypted;
+            return !any;
+        });
+        return any;
     }
 
     // The nodes at a path as list shows it. An error for a path with "..". Only the folders on
@@ -288,7 +300,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     AddedFiles files(options.paths, *prefix, links, console, LeaveOutArchive(target));
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
-    UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));
+    UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict), true);
     const auto addables = files.Addables();
     const auto destination = target.Stream();
     const UpdateResult result = run.Run(Adding(rewrite.archive.Archive(), addables, destination), files.ReadFailure());
