@@ -228,6 +228,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
         IsNested = true;
         origin = nullptr;  // its handler opened a stream of the outer one, not the caller's
         NestedInName = std::move(subArchiveName);
+        DropRootFolder();  // one built meanwhile shows the outer handler's entries
     }
 
     zorvik::rt::hstring path;
@@ -245,7 +246,19 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     Password = handler->CachedPassword();
     FileLock = std::move(fileLock);
     Origin = std::move(origin);
+    KeepHeaderEncryption();
     return true;
+}
+
+void Archive::KeepHeaderEncryption() {
+    // A format that can hide its names asks for the password while opening only when they are
+    // hidden: an update writes them so again, unless the caller's options say otherwise.
+    if (!Password || !Options || !Format || !Format->Compressor) return;
+    bool hidesNames = false;
+    zorvik::rt::check_hresult(Format->Compressor->get_SupportsHeaderEncryption(&hidesNames));
+    if (!hidesNames) return;
+    zorvik::rt::check_hresult(Options->put_UseEncryption(true));
+    zorvik::rt::check_hresult(Options->put_EncryptHeaders(true));
 }
 
 bool Archive::Create(IArchiveSource* source) {

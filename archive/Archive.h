@@ -143,6 +143,9 @@ private:
     bool Create(IArchiveSource* source);
     // Takes the format of a successful open or create: Format, and Options from its compressor.
     void AdoptFormat(const Impl::FormatRecord& format);
+    // After an open with a password of a format that hides names with it: Options ask for
+    // hidden names again. Lock held.
+    void KeepHeaderEncryption();
     // File count and unpacked size of the tree; zeros while there is none or it is being built.
     std::pair<std::uint64_t, std::uint64_t> TreeStatistics();
     // Drops the tree and what was computed from it, and wakes those who wait for its build.

@@ -21,7 +21,7 @@ namespace Zorvik::Impl {
 
 // One entry to extract, as the caller hears of it.
 struct ExtractItem {
-    // Relative to the parent of the item the caller chose, joined with backslashes.
+    // Relative to the parent of the item the caller chose, joined with "/".
     std::wstring Path;
     zorvik::rt::com_ptr<IArchiveItem> Item;
     zorvik::rt::com_ptr<ArchiveEntryProperties> Properties;

@@ -18,19 +18,20 @@ using zorvik::rt::com_ptr;
 
 namespace {
 
-// Adds node (chosen, or below the chosen item, whose parent is base) when it stands for an entry.
+// Adds node (chosen, or below the chosen item, whose parent is base) when it stands for an
+// entry; a node of another tree than the archive's (map.Root's) is refused.
 void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IArchiveFolder>& base) {
     const ArchiveItem* const ours = ArchiveItem::Of(node.get());
     const ArchiveItem* const baseNode = ArchiveItem::Of(base.get());
-    const ArchiveItem* const root = ArchiveItem::Of(map.Root.get());
-    if (ours && (!root || &root->Tree() == &ours->Tree()) && (!base || (baseNode && &baseNode->Tree() == &ours->Tree()))) {
+    const PackedTree* const current = TreeOf(map.Root.get());
+    if (ours && &ours->Tree() != current) throw zorvik::rt::invalid_argument_error("an item of another archive's tree");
+    if (ours && (!base || (baseNode && &baseNode->Tree() == &ours->Tree()))) {
         PackedTree& tree = ours->Tree();
         if (!tree.HasProperties(ours->Node())) return;
-        if (!map.Root) map.Root = tree.Folder(PackedTree::kRoot);
         map.Add(tree.EntryIndex(ours->Node()), MappedEntry{ours->Node(), baseNode ? baseNode->Node() : kNoNode, nullptr});
         return;
     }
-    auto properties = EntryPropertiesOf(*node);
+    auto properties = EntryPropertiesOf(*node, current);
     if (!properties) return;
     zorvik::rt::hstring path;
     check_hresult(node->GetRelativePath(base.get(), path.put()));
@@ -46,9 +47,12 @@ void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
     VisitDepthFirst(chosen, [&](const com_ptr<IArchiveItem>& node) { Add(map, node, base); });
 }
 
-void CheckOpen(Archive& archive) {
+// The root of the tree the archive shows now, which every chosen item must be of; raises
+// E_ILLEGAL_METHOD_CALL when nothing is open.
+com_ptr<IArchiveFolder> CurrentRoot(Archive& archive) {
     std::lock_guard lock(archive.Lock);
     if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
+    return archive.RootFolder;
 }
 
 // One engine run over the entries still in the map.
@@ -124,9 +128,8 @@ bool Extract(Archive& archive, std::vector<com_ptr<IArchiveItem>> items, com_ptr
              std::optional<zorvik::rt::cancellation_token> cancellation, std::optional<RunLimits> limits) {
     if (items.empty()) return false;
     if (!callback) throw zorvik::rt::invalid_argument_error();
-    CheckOpen(archive);  // nothing open: fail before the caller hears anything
-
     auto map = std::make_shared<ExtractionMap>();
+    map->Root = CurrentRoot(archive);  // nothing open: fail before the caller hears anything
     for (const auto& chosen : items) {
         if (!chosen) throw zorvik::rt::invalid_argument_error();
         AddChosen(*map, chosen);

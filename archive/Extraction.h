@@ -21,9 +21,10 @@ namespace Zorvik::Impl {
 
 // The body of ExtractAsync, run on the operation's thread. True when the engine succeeded, false
 // on an ordinary failure or an empty choice; raises kArchiveInUse when the file lock is held,
-// E_ILLEGAL_METHOD_CALL when nothing is open, and cancels (E_ABORT) on the caller's request,
-// whether a callback answer or a cancel of the operation. limits replaces what the archive's
-// thread count and the usual thresholds give.
+// E_ILLEGAL_METHOD_CALL when nothing is open, E_INVALIDARG for an item that is not of the tree
+// the archive shows now, and cancels (E_ABORT) on the caller's request, whether a callback
+// answer or a cancel of the operation. limits replaces what the archive's thread count and the
+// usual thresholds give.
 bool Extract(Archive& archive, std::vector<zorvik::rt::com_ptr<IArchiveItem>> items, zorvik::rt::com_ptr<IExtractionCallback> callback,
              std::optional<zorvik::rt::cancellation_token> cancellation = std::nullopt, std::optional<RunLimits> limits = std::nullopt);
 

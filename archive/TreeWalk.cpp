@@ -1,5 +1,6 @@
 #include "archive/TreeWalk.h"
 
+#include "model/ArchiveItem.h"
 #include "zorvik/runtime/collections.h"
 
 namespace Zorvik::Impl {
@@ -7,14 +8,29 @@ namespace Zorvik::Impl {
 using zorvik::rt::check_hresult;
 using zorvik::rt::com_ptr;
 
-com_ptr<ArchiveEntryProperties> EntryPropertiesOf(IArchiveItem& node) {
+com_ptr<ArchiveEntryProperties> EntryPropertiesOf(IArchiveItem& node, const PackedTree* tree) {
     com_ptr<IArchiveEntryProperties> properties;
     check_hresult(node.get_Properties(properties.put()));
     if (!properties) return nullptr;
     zorvik::rt::hstring className;
     check_hresult(properties->GetRuntimeClassName(className.put()));
     if (className.view() != zorvik::rt::to_wide(ArchiveEntryProperties::runtime_class_name)) throw zorvik::rt::invalid_argument_error();
-    return com_ptr<ArchiveEntryProperties>::copy_from(static_cast<ArchiveEntryProperties*>(properties.get()));
+    auto entry = com_ptr<ArchiveEntryProperties>::copy_from(static_cast<ArchiveEntryProperties*>(properties.get()));
+    if (tree && entry->Tree() != tree) throw zorvik::rt::invalid_argument_error("an item of another archive's tree");
+    return entry;
+}
+
+void CheckNodeOf(const PackedTree* tree, IArchiveItem& node) {
+    if (const ArchiveItem* ours = ArchiveItem::Of(&node)) {
+        if (&ours->Tree() != tree) throw zorvik::rt::invalid_argument_error("an item of another archive's tree");
+        return;
+    }
+    EntryPropertiesOf(node, tree);
+}
+
+const PackedTree* TreeOf(IArchiveFolder* root) {
+    const ArchiveItem* item = ArchiveItem::Of(root);
+    return item ? &item->Tree() : nullptr;
 }
 
 std::vector<com_ptr<IArchiveItem>> ChildrenOf(IArchiveItem& node) {

@@ -3,12 +3,15 @@
 #include <mutex>
 
 #include "archive/Archive.h"
+#include "archive/ConflictCheck.h"
 #include "archive/EngineOutcome.h"
 #include "archive/EngineReference.h"
 #include "archive/HeldFileLock.h"
 #include "archive/OutputStreamAdapter.h"
+#include "archive/PasswordCheck.h"
 #include "archive/RootFolder.h"
 #include "archive/SequentialOutput.h"
+#include "archive/TreeWalk.h"
 #include "archive/UpdateArchiveHandler.h"
 #include "archive/UpdatePlan.h"
 #include "archive/VolumeOutStream.h"
@@ -50,6 +53,21 @@ void ApplyOptions(Archive& archive, Engine::ISetProperties* writer) {
         options = archive.Options;
     }
     ApplyCompressionOptions(description.get(), options.get(), formatName, writer);
+}
+
+// The options ask the format to hide the names.
+bool HidesNames(Archive& archive) {
+    com_ptr<ICompressorDescription> description;
+    com_ptr<ICompressionOptions> options;
+    {
+        std::lock_guard lock(archive.Lock);
+        if (archive.Format) description = archive.Format->Compressor;
+        options = archive.Options;
+    }
+    bool supported = false, asked = false;
+    if (description) check_hresult(description->get_SupportsHeaderEncryption(&supported));
+    if (supported && options) check_hresult(options->get_EncryptHeaders(&asked));
+    return supported && asked;
 }
 
 std::optional<std::wstring> PasswordOf(Archive& archive) {
@@ -118,11 +136,18 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     for (std::uint32_t index = 0; index < count; ++index)
         if (!removal.count(index)) kept.push_back(index);
 
+    // New data beside encrypted entries takes their password, proven on one of them first; one
+    // the archive was opened with proved itself then.
+    std::optional<std::wstring> password = PasswordOf(archive);
+    const bool writesData = std::any_of(plan.begin(), plan.end(), [](const auto& item) { return item->HasNewData(); });
+    if (!password && writesData)
+        if (const auto encrypted = EncryptedEntry(engine.get(), kept)) password = ProvenPassword(engine.get(), *encrypted, *callback, cancellation);
+
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     // The handler goes before the output, whose release hands over what it still holds.
     const bool sequential = static_cast<bool>(destination.stream.try_as<ISequentialDestination>());
     const auto run = [&](Engine::ISequentialOutStream* output) {
-        const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, PasswordOf(archive), engine.get());
+        const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, password, HidesNames(archive), engine.get());
         handler->StopWhenCanceled(cancellation);
         const std::size_t itemCount = kept.size() + plan.size();
         SetItemCount(*callback, itemCount);
@@ -150,11 +175,10 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     return outcome;
 }
 
-// The conflict check against the archive's tree, then the engine run.
-UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
+// The conflict check against the archive's tree (root) and the plan itself, then the engine run.
+UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
                            const UpdateDestination& destination, const cancellation_token& cancellation) {
-    const auto root = GetRootFolder(archive, nullptr, cancellation);
-    if (!CheckConflicts(root.get(), plan, removal, *callback, cancellation)) return UpdateResult::Failure;
+    if (!CheckConflicts(root, plan, removal, *callback, cancellation)) return UpdateResult::Failure;
     return WriteArchive(archive, plan, removal, callback, destination, cancellation);
 }
 
@@ -162,34 +186,40 @@ UpdateResult CheckAndWrite(Archive& archive, UpdatePlan& plan, RemovalSet& remov
 
 UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& remove, const std::vector<com_ptr<IArchiveAddable>>& add,
                     const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination, const cancellation_token& cancellation) {
-    RemovalSet removal;
-    PlanRemove(remove, removal);
     SetItemCount(*callback, add.size());
+    if (remove.empty() && add.empty()) return UpdateResult::NothingToUpdate;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
+    // The items to remove must be of the tree the archive shows now.
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    RemovalSet removal;
+    PlanRemove(remove, removal, TreeOf(root.get()));
     UpdatePlan plan = PlanAdd(add);
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
-    if (!IsWritable(archive)) return UpdateResult::Failure;
-    return CheckAndWrite(archive, plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
 }
 
 UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
                     const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
-    UpdatePlan plan = PlanRename(item, newName);
-    if (plan.empty() || !IsWritable(archive)) return UpdateResult::Failure;
+    if (!IsWritable(archive)) return UpdateResult::Failure;
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    UpdatePlan plan = PlanRename(item, newName, TreeOf(root.get()));
+    if (plan.empty()) return UpdateResult::Failure;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, {destination}, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
 }
 
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
                   const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                   const cancellation_token& cancellation) {
     if (!IsWritable(archive)) return UpdateResult::Failure;
-    if (!target) target = GetRootFolder(archive, nullptr, cancellation);
-    UpdatePlan plan = PlanMove(items, target.get());
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    if (!target) target = root;
+    UpdatePlan plan = PlanMove(items, target.get(), TreeOf(root.get()));
     if (plan.empty()) return UpdateResult::NothingToUpdate;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, plan, removal, callback, {destination}, cancellation);
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
 }
 
 }  // namespace Zorvik::Impl

@@ -1,5 +1,5 @@
 // The writing operations of an Archive: each builds its plan (UpdatePlan.h), checks it against
-// the archive's tree with the caller, and runs the engine's UpdateItems into the caller's
+// the archive's tree and itself with the caller (ConflictCheck.h), and runs the engine's UpdateItems into the caller's
 // destination under the archive's file lock. The open archive is read, never changed.
 #pragma once
 
@@ -25,9 +25,11 @@ struct UpdateDestination {
 
 // The bodies of UpdateAsync (RemoveAsync and AddAsync with one list empty), RenameAsync and
 // MoveAsync, run on the operation's thread, with a callback and a destination. Failure when
-// nothing is open or the format cannot write; kArchiveInUse is raised when another operation
-// holds the file lock; a cancel answer, a blocked path or a cancel of the operation ends them
-// as cancelled (E_ABORT).
+// nothing is open or the format cannot write. Raised: E_INVALIDARG for an item (or target)
+// that is not of the tree the archive shows now; kWrongPassword for new data beside encrypted
+// entries without their password (the caller is asked once, the answer proven on one of
+// them); kArchiveInUse when another operation holds the file lock. A cancel answer, a blocked
+// path or a cancel of the operation ends them as cancelled (E_ABORT).
 UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,
                     const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& add, const zorvik::rt::com_ptr<IUpdateCallback>& callback,
                     const UpdateDestination& destination, const zorvik::rt::cancellation_token& cancellation);

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "archive/CallerProgress.h"
+#include "engine/EngineText.h"
 #include "engine/InputStreamAdapter.h"
+#include "model/PathComponents.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl {
@@ -31,12 +33,11 @@ std::uint32_t AttributesFromMode(std::uint32_t mode) {
 }
 
 // The engine takes paths as this platform writes them: "/" between components, and no leading
-// one, which would make the entry absolute for every other tool.
-std::wstring EnginePath(std::wstring path) {
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    const std::size_t start = path.find_first_not_of(L'/');
-    path.erase(0, start == std::wstring::npos ? path.size() : start);
-    return path;
+// one, which would make the entry absolute for every other tool. Its strings are UTF-16 in
+// 32-bit units: the 7z and WIM writers store each unit as 16 bits.
+std::wstring EnginePath(std::wstring_view path) {
+    const std::size_t start = path.find_first_not_of(kPathSeparator);
+    return ToEngineText(path.substr(start == std::wstring_view::npos ? path.size() : start));
 }
 
 // The engine reads a link's target, where it is the entry's data, from here.
@@ -67,7 +68,7 @@ prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
     // A link's data, where the format keeps no link header, is its target.
     case Engine::kpidSize: value.set_uint64(linkTarget.empty() ? properties.Size() : linkTarget.size()); break;
     case Engine::kpidSymLink:
-        if (!linkTarget.empty()) value.set_string(zorvik::rt::to_wide(linkTarget));
+        if (!linkTarget.empty()) value.set_string(ToEngineText(zorvik::rt::to_wide(linkTarget)));
         break;
     case Engine::kpidMTime:
         // An entry without a time gets none, rather than 1601-01-01.
@@ -91,8 +92,13 @@ prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
 }  // namespace
 
 UpdateArchiveHandler::UpdateArchiveHandler(com_ptr<IUpdateCallback> callback, const std::vector<std::uint32_t>& kept, const UpdatePlan& plan,
-                                           std::optional<std::wstring> archivePassword, Engine::IInArchive* openArchive)
-    : callback_(std::move(callback)), kept_(kept), plan_(plan), archivePassword_(std::move(archivePassword)), openArchive_(openArchive) {}
+                                           std::optional<std::wstring> archivePassword, bool hidesNames, Engine::IInArchive* openArchive)
+    : callback_(std::move(callback)),
+      kept_(kept),
+      plan_(plan),
+      archivePassword_(std::move(archivePassword)),
+      hidesNames_(hidesNames),
+      openArchive_(openArchive) {}
 
 const IUpdateItem* UpdateArchiveHandler::PlanItem(std::uint32_t index) const noexcept {
     if (index < kept_.size()) return nullptr;
@@ -180,9 +186,10 @@ HRESULT UpdateArchiveHandler::CryptoGetTextPassword2(std::int32_t* passwordIsDef
         *password = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *password ? S_OK : E_OUTOFMEMORY;
     };
-    // New data written to an archive opened with a password gets that password, unasked.
+    // New data written to an archive opened with a password gets that password, unasked, and
+    // so do the names it hid: another (or none) would change what the archive needs.
     const bool writesData = std::any_of(plan_.begin(), plan_.end(), [](const auto& item) { return item->HasNewData(); });
-    if (writesData && archivePassword_) return give(true, *archivePassword_);
+    if ((writesData || hidesNames_) && archivePassword_) return give(true, *archivePassword_);
     if (!std::exchange(passwordAsked_, true)) {
         const HRESULT asked = zorvik::rt::boundary([&] {
             const auto provider = callback_.as<IUpdatePasswordProvider>();

@@ -22,8 +22,9 @@ public:
     // Engine items 0 to K-1 are the kept entries, K onwards the plan items; both outlive the
     // handler. openArchive (may be null) is the handler the kept entries come from: an entry that
     // gets a new path keeps its other properties (attributes, owner, times) from there.
+    // archivePassword is given unasked for new data, and for the names too when hidesNames.
     UpdateArchiveHandler(zorvik::rt::com_ptr<IUpdateCallback> callback, const std::vector<std::uint32_t>& kept, const UpdatePlan& plan,
-                         std::optional<std::wstring> archivePassword, Engine::IInArchive* openArchive);
+                         std::optional<std::wstring> archivePassword, bool hidesNames, Engine::IInArchive* openArchive);
 
     // A cancel of the operation reaches the engine as the caller's cancel answer would.
     void StopWhenCanceled(zorvik::rt::cancellation_token cancellation) { cancellation_ = std::move(cancellation); }
@@ -58,6 +59,7 @@ private:
     std::wstring password_;
     bool passwordDefined_ = false;
     const std::optional<std::wstring> archivePassword_;
+    const bool hidesNames_;
     Engine::IInArchive* const openArchive_;
     std::optional<zorvik::rt::cancellation_token> cancellation_;
 };

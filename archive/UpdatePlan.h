@@ -18,6 +18,8 @@
 
 namespace Zorvik::Impl {
 
+class PackedTree;
+
 // IndexInArchive of an item that stands for no entry of the open archive.
 inline constexpr std::uint32_t kNewItem = 0xFFFFFFFF;
 
@@ -33,6 +35,8 @@ public:
     virtual std::uint32_t Mode() const = 0;
     // The target, UTF-8, of a symbolic link the caller adds; empty otherwise.
     virtual std::string_view SymbolicLinkTarget() const = 0;
+    // The node of the archive's tree the item stands for; null for a new item.
+    virtual zorvik::rt::com_ptr<IArchiveItem> Source() const = 0;
     virtual ~IUpdateItem() = default;
 };
 
@@ -42,10 +46,11 @@ using RemovalSet = std::set<std::uint32_t>;
 // Content offered by the caller.
 class NewArchiveItem final : public IUpdateItem {
 public:
+    // Its path is taken as a file system reads one: "a//b", "./a/b" and "a/b/" are "a/b".
     // Raises when the addable has no IFileSystemProperties, when its path leaves the archive
-    // (a ".." component), or when it is a link that cannot be (E_INVALIDARG): a folder with a
-    // target, a mode of type S_IFLNK without one, a target holding NUL. A link's mode is
-    // S_IFLNK | 0777, as links have no permissions of their own.
+    // (a ".." component) or names nothing, or when it is a link that cannot be (E_INVALIDARG):
+    // a folder with a target, a mode of type S_IFLNK without one, a target holding NUL. A
+    // link's mode is S_IFLNK | 0777, as links have no permissions of their own.
     explicit NewArchiveItem(zorvik::rt::com_ptr<IArchiveAddable> source);
 
     std::uint32_t IndexInArchive() const override { return kNewItem; }
@@ -55,6 +60,7 @@ public:
     zorvik::rt::com_ptr<IRandomAccessStream> ContentStream() const override;
     std::uint32_t Mode() const override { return mode_; }
     std::string_view SymbolicLinkTarget() const override { return linkTarget_; }
+    zorvik::rt::com_ptr<IArchiveItem> Source() const override { return nullptr; }
 
 private:
     zorvik::rt::com_ptr<IArchiveAddable> source_;
@@ -76,6 +82,7 @@ public:
     std::uint32_t Mode() const override { return 0; }
     // Kept from the open archive, as its other properties are.
     std::string_view SymbolicLinkTarget() const override { return {}; }
+    zorvik::rt::com_ptr<IArchiveItem> Source() const override { return source_; }
 
 private:
     zorvik::rt::com_ptr<IArchiveItem> source_;
@@ -83,21 +90,23 @@ private:
     std::uint32_t index_;
 };
 
+// The entry node stands for; none for the root and implicit folders. Given the archive's tree,
+// an entry of another tree is refused (E_INVALIDARG).
+std::optional<std::uint32_t> EntryIndexOf(IArchiveItem& node, const PackedTree* tree = nullptr);
+// Every entry of node and below it.
+void AddEntriesBelow(const zorvik::rt::com_ptr<IArchiveItem>& node, RemovalSet& removal, const PackedTree* tree = nullptr);
+
 // One NewArchiveItem per addable, in order.
 UpdatePlan PlanAdd(const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& addables);
+// The builders of removals, renames and moves take the archive's tree: an item (or target) of
+// another tree is refused with E_INVALIDARG, as is anything of another tree found below one.
 // The entries of the items and of everything below them.
-void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, RemovalSet& removal);
+void PlanRemove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, RemovalSet& removal, const PackedTree* tree);
 // Empty when the item has no parent (the root). Raises E_INVALIDARG for a name that is empty,
 // "." or "..", or that holds a separator.
-UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName);
+UpdatePlan PlanRename(const zorvik::rt::com_ptr<IArchiveItem>& item, std::wstring_view newName, const PackedTree* tree);
 // Items without a parent are left out.
-UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target);
-
-// Compares each plan item's path with the archive's tree (root) and asks the callback about
-// clashes; rewrites the plan and may add to removal. False when a name index ran out. A
-// blocked path or a cancel answer ends the operation as cancelled, and so does a cancel of it.
-bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, IUpdateCallback& callback,
-                    const zorvik::rt::cancellation_token& cancellation);
+UpdatePlan PlanMove(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& items, IArchiveFolder* target, const PackedTree* tree);
 
 // Every entry that the plan rewrites with new properties is no longer copied unchanged.
 void ExtendCopySet(const UpdatePlan& plan, RemovalSet& removal);

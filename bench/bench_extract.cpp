@@ -25,12 +25,8 @@ int main(int argc, char** argv) {
         const auto root = zorvik::rt::get(building).as<Zorvik::IArchiveItem>();
 
         const std::filesystem::path folder = argv[2];
-        // The component names destinations relative to the chosen folder, separated by '\'.
-        const auto destination = [&](std::wstring_view path) {
-            std::wstring relative(path);
-            std::replace(relative.begin(), relative.end(), L'\\', L'/');
-            return folder / relative;
-        };
+        // The component names destinations relative to the chosen folder, separated by '/'.
+        const auto destination = [&](std::wstring_view path) { return folder / zorvik::rt::to_utf8(path); };
         std::atomic<unsigned> failures = 0;
         auto callback = Zorvik::make_extraction_callback({
             .get_file_stream =

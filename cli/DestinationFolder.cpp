@@ -140,7 +140,7 @@ std::vector<std::string> DestinationFolder::Names(const std::vector<std::wstring
         if (component.find(L'\0') != std::wstring::npos) throw RefusedName("name holds a NUL character");
         // Empty components (from doubled separators) and "." stay where they are.
         if (component.empty() || component == L".") continue;
-        names.push_back(FileSystemName(component));
+        names.push_back(zorvik::rt::to_utf8(component));
     }
     return names;
 }

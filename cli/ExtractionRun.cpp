@@ -47,10 +47,10 @@ ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
     return item;
 }
 
-// Names hold no separator: the tree splits paths at both.
+// Names hold no "/": the tree splits paths there.
 std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
     std::vector<std::wstring> components;
-    for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos; end = path.find(L'\\')) {
+    for (std::size_t end = path.find(L'/'); end != std::wstring_view::npos; end = path.find(L'/')) {
         components.emplace_back(path.substr(0, end));
         path.remove_prefix(end + 1);
     }
@@ -58,11 +58,7 @@ std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
     return components;
 }
 
-std::string ExtractionRun::Readable(std::wstring_view path) {
-    std::wstring readable(path);
-    std::replace(readable.begin(), readable.end(), L'\\', L'/');
-    return zorvik::rt::to_utf8(readable);
-}
+std::string ExtractionRun::Readable(std::wstring_view path) { return zorvik::rt::to_utf8(path); }
 
 ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     extraction_callback_hooks hooks;
@@ -232,7 +228,7 @@ void ExtractionRun::Folder(IArchiveItem* node) {
             Tell(item, ItemResult::Kind::Done);
             return;
         }
-        const auto depth = static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\'));
+        const auto depth = static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'/'));
         folders_.push_back({std::move(item.path), depth, item.mode, item.modified, item.index});
     } catch (const RefusedName& error) {
         ReportItem(item, std::string("refused: ") + error.what(), ExitCode::Failed);
@@ -298,13 +294,11 @@ void ExtractionRun::Finish(Current& current) {
         const DeferredLinks::Source source{linkItems_.size(), item.modified, item.mode};
         if (item.IsHardLink()) {
             // Where the run wrote the file it links to: the archive's path, split as the tree splits it.
-            std::wstring path = item.hardLinkTarget;
-            std::replace(path.begin(), path.end(), L'/', L'\\');
-            std::vector<std::wstring> target = Components(path);
+            std::vector<std::wstring> target = Components(item.hardLinkTarget);
             if (settings_.flat) target = {target.back()};
             links_.AddHard(source, std::move(current.destination), std::move(target), current.existing);
         } else {
-            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : FileSystemName(item.symbolicLinkTarget);
+            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : zorvik::rt::to_utf8(item.symbolicLinkTarget);
             if (target.empty()) throw RefusedName("the link has no target");
             if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
             links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);
@@ -427,13 +421,13 @@ std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
 bool ExtractionRun::Excluded(const Item& item) const { return settings_.selection && settings_.selection->Excluded(Readable(item.path)); }
 
 std::optional<std::string> ExtractionRun::Refusal(const Item& item) const {
-    if (static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'\\')) >= kMaxDepth)
+    if (static_cast<std::size_t>(std::count(item.path.begin(), item.path.end(), L'/')) >= kMaxDepth)
         return fmt::format("nested deeper than {} folders", kMaxDepth);
     const std::wstring& path = item.entryPath;
-    if (!path.empty() && (path.front() == L'/' || path.front() == L'\\')) return "absolute path";
+    if (!path.empty() && path.front() == L'/') return "absolute path";
     std::size_t start = 0;
     while (start <= path.size()) {
-        const std::size_t end = std::min(path.find_first_of(L"/\\", start), path.size());
+        const std::size_t end = std::min(path.find(L'/', start), path.size());
         if (path.compare(start, end - start, L"..") == 0) return "name holds \"..\"";
         start = end + 1;
     }

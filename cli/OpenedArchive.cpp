@@ -18,11 +18,11 @@
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/TemporaryFile.h"
-#include "cli/Text.h"
 #include "zorvik/ArchiveSource.h"
 #include "zorvik/Compression.h"
 #include "zorvik/ExtractionCallback.h"
 #include "zorvik/OpenedArchiveInfo.h"
+#include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/streams.h"
 #include "zorvik/runtime/unique_fd.h"
 
@@ -192,7 +192,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
         if (Interrupt::Requested()) return volume_answer::canceled();
         if (!*volumeFolder) return volume_answer::unavailable();
         // Volumes are looked for beside the first one, by file name only.
-        const std::string name = std::filesystem::path(FileSystemName(volumeName)).filename().string();
+        const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
         if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
         std::string ignored;
         const zorvik::rt::unique_fd volumeFile = OpenFileAt(volumeFolder->get(), name.c_str(), ignored);
@@ -207,9 +207,9 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     };
 
     const std::filesystem::path namePath(fileName);
-    std::wstring fileType = WideName(namePath.extension().string());
+    std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
     if (!fileType.empty()) fileType.erase(0, 1);
-    const auto source = zorvik::rt::make<archive_source>(fileType, WideName(fileName), WideName(canonicalPath), std::move(hooks));
+    const auto source = zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
 
     com_ptr<IAsyncOperation<bool>> opening;
     check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));

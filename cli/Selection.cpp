@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "cli/Text.h"
+#include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Cli {
 
@@ -116,7 +116,7 @@ Selection::Pattern Selection::Parse(const std::string& typed, bool exclude) {
     Pattern pattern;
     pattern.typed = typed;
     pattern.literal = typed.size() > 1 && typed.back() == '/' ? typed.substr(0, typed.size() - 1) : typed;
-    pattern.names = SplitPath(WideName(typed));
+    pattern.names = SplitPath(zorvik::rt::to_wide(typed));
     // As bsdtar matches: an exclude without "/" anywhere in a path, and an include without "/"
     // whose "*" comes first ("*.sh") at every depth, its star taking the folders before the name.
     const bool slashless = typed.find('/') == std::string::npos;
@@ -137,13 +137,13 @@ bool Selection::Covers(const Pattern& pattern, std::string_view path, const std:
 
 bool Selection::Excluded(std::string_view path) const {
     if (excludes_.empty()) return false;
-    const std::vector<std::wstring> names = SplitPath(WideName(path));
+    const std::vector<std::wstring> names = SplitPath(zorvik::rt::to_wide(path));
     return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& pattern) { return Covers(pattern, path, names); });
 }
 
 bool Selection::Includes(std::string_view path) {
     if (includes_.empty()) return true;
-    const std::vector<std::wstring> names = SplitPath(WideName(path));
+    const std::vector<std::wstring> names = SplitPath(zorvik::rt::to_wide(path));
     bool included = false;
     for (Pattern& pattern : includes_)
         if (Covers(pattern, path, names)) included = pattern.matched = true;

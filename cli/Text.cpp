@@ -42,41 +42,9 @@ bool IsControl(char32_t code) noexcept { return code < 0x20 || (code >= 0x7F && 
 
 }  // namespace
 
-std::string FileSystemName(std::wstring_view name) {
-    std::string bytes;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !IsEscapedByte(name[i])) continue;
-        bytes += zorvik::rt::to_utf8(name.substr(start, i - start));
-        if (i < name.size()) bytes.push_back(static_cast<char>(name[i] - kEscapeBase));
-        start = i + 1;
-    }
-    return bytes;
-}
-
-std::wstring WideName(std::string_view bytes) {
-    std::wstring name;
-    name.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            name.push_back(static_cast<wchar_t>(bytes[i++]));
-            continue;
-        }
-        const Decoded decoded = DecodeOne(bytes.substr(i));
-        if (decoded.length == 0) {
-            name.push_back(static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
-            ++i;
-        } else {
-            name.push_back(static_cast<wchar_t>(decoded.code));
-            i += decoded.length;
-        }
-    }
-    return name;
-}
-
 std::string Printable(std::string_view utf8) {
     if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) return std::string(utf8);
-    const std::wstring name = WideName(utf8);
+    const std::wstring name = zorvik::rt::to_wide(utf8);
     std::string text;
     text.reserve(utf8.size());
     std::size_t start = 0;  // of the characters not yet written, all printable

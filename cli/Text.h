@@ -1,7 +1,7 @@
-// Names between the archive, the file system and the terminal. A name's bytes that are not
-// UTF-8 reach the component as the engine keeps them: each byte b as the private-use
-// character U+EF00 + b (U+EF80 to U+EFFF). File names get the original bytes back, as the
-// engine's own command line does; what is printed never holds them, nor control characters.
+// Names between the archive, the file system and the terminal. File names and the component's
+// text convert both ways with zorvik::rt::to_wide and to_utf8, which keep every byte: one that is
+// not UTF-8 is the private-use character U+EF00 + b (U+EF80 to U+EFFF), as the engine keeps it.
+// What is printed never holds them, nor control characters.
 #pragma once
 
 #include <string>
@@ -9,10 +9,6 @@
 
 namespace Zorvik::Cli {
 
-// The bytes of a file name: UTF-8, with every escaped byte as it was.
-std::string FileSystemName(std::wstring_view name);
-// A name as the user or the file system gives it: UTF-8, with every other byte escaped.
-std::wstring WideName(std::string_view bytes);
 // UTF-8 for text output: control characters, escaped bytes and bytes that are not UTF-8
 // are written as \n, \t, \r or \xHH, so that a name can neither forge lines nor steer a
 // terminal.

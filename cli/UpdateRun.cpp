@@ -42,7 +42,6 @@ std::string StoredPath(IFileSystemProperties* item) {
     zorvik::rt::hstring path;
     check_hresult(item->get_Path(path.put()));
     std::string text = zorvik::rt::to_utf8(path.view());
-    std::replace(text.begin(), text.end(), '\\', '/');
     text.erase(0, std::min(text.find_first_not_of('/'), text.size()));
     return text;
 }
@@ -63,7 +62,7 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     hooks.get_password = [this] {
         if (Interrupt::Requested()) return password_answer::canceled();
         password_answer answer = password_();
-        passwordGiven_ = !answer.password.empty();
+        passwordGiven_ = answer.status == UpdatePasswordAnswer::Use;
         return answer;
     };
     hooks.get_volume = [this](std::uint32_t number) {
@@ -100,6 +99,9 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
                            *passwordGiven_ ? "nothing written: wrong password, or the data is damaged"
                                            : "nothing written: password missing (give --password or set ZORVIK_PASSWORD)");
     }
+    if (failure == kWrongPassword)
+        throw CommandError(ExitCode::Password, archiveName_,
+                           passwordGiven_.value_or(false) ? "wrong password" : "password missing (give --password or set ZORVIK_PASSWORD)");
     if (FAILED(failure)) {
         const std::string reason = contentFailure.empty() ? Describe(failure) : "cannot read " + contentFailure;
         throw CommandError(ExitCode::Failed, archiveName_, "nothing written: " + reason);

@@ -124,7 +124,9 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
         "file (exit 1) while the others are added. A folder over a folder merges them. A file where a folder is needed writes "
         "nothing (exit 1).\n\n"
         "An archive that was opened with a password gets its new data encrypted with it, and a 7z whose names were encrypted "
-        "keeps them so.\n\n" +
+        "keeps them so. Beside encrypted entries new data is encrypted with their password, looked for as for reading "
+        "(--password, ZORVIK_PASSWORD, else a prompt on a terminal) and proven on one of them first: a wrong or missing one "
+        "writes nothing (exit 4).\n\n" +
             std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
         "zorvik add photos.7z new/*.jpg --to 2024\nzorvik add --on-conflict rename notes.zip notes.txt")));
 

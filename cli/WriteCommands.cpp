@@ -328,11 +328,23 @@ struct Rewrite {
                            "cannot be written: a " + format + " inside " + (outer != formats.end() ? outer->name : "a compressed file"));
     }
 
-    UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy) {
+    // addsData: new data goes beside the entries, which need a password if they are encrypted;
+    // it is then looked for as for reading, the prompt included.
+    UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy, bool addsData = false) {
         CompressionChoice choice = options.compression;
         choice.passwordGiven = PasswordGiven(options) || hasPassword;
         ApplyCompressionChoice(archive.Archive(), options.archive, choice, hasPassword);
-        return UpdateRun(options.archive, console, policy, WritePassword(passwords, choice.passwordGiven), true);
+        const bool wanted = choice.passwordGiven || (addsData && AnyEncrypted());
+        return UpdateRun(options.archive, console, policy, WritePassword(passwords, wanted), true);
+    }
+
+    bool AnyEncrypted() const {
+        bool any = false;
+        WalkEntries(archive.Root(), [&](const Entry& entry) {
+            any = any || entry.encrypted;
+            return !any;
+        });
+        return any;
     }
 
     std::vector<FoundEntry> At(const std::string& path) const { return EntriesAt(archive.Root(), path); }
@@ -403,7 +415,7 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
     CheckPasswordUsable(rewrite.archive.Archive(), options, rewrite.archive.FormatName(), console);
-    UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict));
+    UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict), true);
     const auto addables = files.Addables();
     const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive(), addables, run), files.ReadFailure());
     if (result == UpdateResult::Success) target.Replace();
@@ -479,8 +491,7 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
         if (folderPath == entry.path || IsBelow(folderPath, entry.path))
             throw CommandError(ExitCode::Usage, entry.path, "a folder cannot be moved into itself");
         // Two entries moved to one name would both be written, as twins.
-        std::string name = entry.path.substr(entry.path.rfind('/') + 1);
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string name = entry.path.substr(entry.path.rfind('/') + 1);
         if (!names.insert(name).second) throw CommandError(ExitCode::Usage, entry.path, "another entry moved along has this name");
         count += EntriesBelow(rewrite.archive.Root(), entry.path);
     }

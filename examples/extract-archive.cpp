@@ -1,6 +1,5 @@
 // Extracts every entry of an archive into a folder, refusing names that would lead out of it.
 //   extract-archive ARCHIVE FOLDER
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -17,12 +16,10 @@ using namespace Zorvik;
 using zorvik::rt::com_ptr;
 namespace fs = std::filesystem;
 
-// The place of an entry's path (components joined with "\") inside folder; empty when the
-// path would lead out of it.
+// The place of an entry's path (components joined with "/") inside folder, with the bytes the
+// name had; empty when the path would lead out of it.
 fs::path PlaceOf(const fs::path& folder, std::wstring_view path) {
-    std::wstring relative(path);
-    std::replace(relative.begin(), relative.end(), L'\\', L'/');
-    const fs::path place = fs::path(relative).lexically_normal();
+    const fs::path place = fs::path(zorvik::rt::to_utf8(path)).lexically_normal();
     if (place.empty() || place.is_absolute() || *place.begin() == "..") return {};
     return folder / place;
 }

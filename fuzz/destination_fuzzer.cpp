@@ -18,7 +18,7 @@
 
 #include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
-#include "cli/Text.h"
+#include "zorvik/runtime/com_ptr.h"
 
 namespace {
 
@@ -62,13 +62,13 @@ std::vector<std::wstring> Components(std::string_view path) {
     std::string current;
     for (const char c : path) {
         if (c == '/' || c == '\\') {
-            components.push_back(Zorvik::Cli::WideName(current));
+            components.push_back(zorvik::rt::to_wide(current));
             current.clear();
         } else {
             current.push_back(c);
         }
     }
-    components.push_back(Zorvik::Cli::WideName(current));
+    components.push_back(zorvik::rt::to_wide(current));
     return components;
 }
 

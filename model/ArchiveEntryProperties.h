@@ -72,6 +72,8 @@ public:
     std::wstring Path() const;
     std::uint64_t Size() const noexcept;
     bool IsFolder() const noexcept;
+    // The tree whose entry this is.
+    const Impl::PackedTree* Tree() const noexcept { return tree_.get(); }
 
 private:
     // A tree of its own holding the one entry read, as its first node.

@@ -42,7 +42,7 @@ std::wstring FileSystemProperties::RenderedPath() const {
     components.back() = last;
     std::wstring rendered;
     for (std::size_t i = 0; i < components.size(); ++i) {
-        if (i != 0) rendered += L'\\';
+        if (i != 0) rendered += Impl::kPathSeparator;
         rendered += components[i];
     }
     return rendered;

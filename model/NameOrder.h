@@ -1,6 +1,8 @@
-// Folder names compared without case: character by character after upper-casing each one with
-// the global locale as it stood when the order was made; a prefix orders first. Works on any
-// text with size() and operator[] (string views, arena text).
+// The display order of folder names: character by character after upper-casing each one with the
+// global locale as it stood when the order was made, a prefix first; names that differ only in
+// case follow in the order of their characters, so the order is total. Works on any text with
+// size() and operator[] (string views, arena text). It orders only: two names are one name when
+// they are equal, character for character, as they are to the file system.
 #pragma once
 
 #include <cstdint>
@@ -15,30 +17,16 @@ public:
     template <typename A, typename B>
     bool operator()(const A& a, const B& b) const {
         const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+        std::size_t firstDifference = common;
         for (std::size_t i = 0; i < common; ++i) {
             if (a[i] == b[i]) continue;
+            if (firstDifference == common) firstDifference = i;
             const wchar_t upperA = facet_->toupper(a[i]);
             const wchar_t upperB = facet_->toupper(b[i]);
             if (upperA != upperB) return upperA < upperB;
         }
-        return a.size() < b.size();
-    }
-
-    // Neither orders before the other: one folder name.
-    template <typename A, typename B>
-    bool Same(const A& a, const B& b) const {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i)
-            if (a[i] != b[i] && facet_->toupper(a[i]) != facet_->toupper(b[i])) return false;
-        return true;
-    }
-
-    // Equal for names that are the Same.
-    template <typename A>
-    std::size_t Hash(const A& a) const {
-        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (std::size_t i = 0; i < a.size(); ++i) hash = (hash ^ static_cast<std::uint32_t>(facet_->toupper(a[i]))) * 1099511628211ull;
-        return static_cast<std::size_t>(hash);
+        if (a.size() != b.size()) return a.size() < b.size();
+        return firstDifference != common && a[firstDifference] < b[firstDifference];
     }
 
 private:

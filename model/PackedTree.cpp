@@ -3,6 +3,7 @@
 #include "model/ArchiveFile.h"
 #include "model/ArchiveFolder.h"
 #include "model/FolderItems.h"
+#include "model/PathComponents.h"
 
 namespace Zorvik::Impl {
 
@@ -60,8 +61,7 @@ void PackedTree::SetProperties(std::uint32_t index, const EntryProperties& prope
         node.text = path.Data();
         node.textLength = path.StoredLength();
     } else {
-        // A folder made for deeper entries keeps its name when a directory entry in another
-        // case names it later.
+        // A node whose name is not the end of its entry's path keeps the path apart.
         node.flags |= kPathApart;
         pathsApart_[index] = path;
     }
@@ -234,7 +234,7 @@ std::wstring PackedTree::RelativePathUntil(std::uint32_t node, IsAncestor isAnce
     path.reserve(length);
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         Name(*folder).AppendTo(path);
-        path += L'\\';
+        path += kPathSeparator;
     }
     Name(node).AppendTo(path);
     return path;

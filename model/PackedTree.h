@@ -94,7 +94,7 @@ public:
     // folders is in use. The parent of node when reachable, else null.
     zorvik::rt::com_ptr<ArchiveFolder> ReachableParent(std::uint32_t node);
     // Names from below ancestor (an object of one of node's folders; null for the root) down to
-    // node, joined with backslashes. Folders no longer reachable end the walk, as the root does.
+    // node, joined with "/". Folders no longer reachable end the walk, as the root does.
     std::wstring RelativePath(std::uint32_t node, const IArchiveFolder* ancestor);
     // The same below the folder numbered ancestor (kNoNode for the root).
     std::wstring RelativePathBelow(std::uint32_t node, std::uint32_t ancestor);
@@ -113,7 +113,7 @@ private:
         kEncrypted = 4,
         // The text is the name, made from the archive's; the entry has no path.
         kNamedByArchive = 8,
-        // The text is the name, and the entry's path (in another case) is in pathsApart_.
+        // The text is the name, and the entry's path (which does not end in it) is in pathsApart_.
         kPathApart = 16,
     };
 

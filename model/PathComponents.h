@@ -1,5 +1,6 @@
-// Entry paths as components: every slash and every backslash separates, so adjacent
-// separators give empty components.
+// Entry paths as components: every slash separates, so adjacent slashes give empty components.
+// The engine gives paths with "/" between components on this platform, whatever the format
+// stores; a backslash is part of a name, as it is to the file system.
 #pragma once
 
 #include <string_view>
@@ -7,7 +8,9 @@
 
 namespace Zorvik::Impl {
 
-inline bool IsPathSeparator(wchar_t c) noexcept { return c == L'/' || c == L'\\'; }
+inline constexpr wchar_t kPathSeparator = L'/';
+
+inline bool IsPathSeparator(wchar_t c) noexcept { return c == kPathSeparator; }
 
 // Views into path (a string view or arena text); refills `components` so that one buffer
 // serves many paths.

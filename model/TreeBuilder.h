@@ -26,32 +26,32 @@ public:
     void AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation);
 
 private:
-    // Sub-folders by parent and name, without regard to case; needed only while building.
+    // Sub-folders by parent and exact name; needed only while building.
     struct FolderKey {
         std::uint32_t Parent;
         PackedText Name;
+        bool operator==(const FolderKey& other) const noexcept { return Parent == other.Parent && Name == other.Name; }
     };
     struct FolderKeyHash {
-        const NameOrder* Order;
-        std::size_t operator()(const FolderKey& key) const { return Order->Hash(key.Name) ^ (std::size_t(key.Parent) * 0x9E3779B97F4A7C15ull); }
-    };
-    struct FolderKeyEqual {
-        const NameOrder* Order;
-        bool operator()(const FolderKey& a, const FolderKey& b) const { return a.Parent == b.Parent && Order->Same(a.Name, b.Name); }
+        std::size_t operator()(const FolderKey& key) const noexcept {
+            std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+            for (std::uint32_t i = 0; i < key.Name.size(); ++i) hash = (hash ^ static_cast<std::uint32_t>(key.Name[i])) * 1099511628211ull;
+            return static_cast<std::size_t>(hash ^ (std::size_t(key.Parent) * 0x9E3779B97F4A7C15ull));
+        }
     };
 
     // False when the entry has no path and cannot take the archive's name.
     bool AddEntry(std::uint32_t index);
     // The sub-folder of that name, made without properties when absent.
     std::uint32_t FolderNamed(std::uint32_t parent, PackedText name);
-    // A folder for a directory entry; when one of that name (in any case) exists already, it
-    // keeps its name and takes the properties only if it had none.
+    // A folder for a directory entry; when one of that name exists already, it takes the
+    // properties only if it had none.
     void AddFolder(std::uint32_t parent, PackedText name, const EntryProperties& properties);
 
     PackedTree& tree_;
     EntryReader readEntry_;
     zorvik::rt::com_ptr<IOperationProgress> progress_;
-    std::unordered_map<FolderKey, std::uint32_t, FolderKeyHash, FolderKeyEqual> folders_;
+    std::unordered_map<FolderKey, std::uint32_t, FolderKeyHash> folders_;
     std::vector<PackedText> components_;  // reused for every path
     // The folder of the previous entry and the path text that led to it.
     PackedText lastFolderPath_;

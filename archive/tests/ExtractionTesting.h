@@ -137,10 +137,7 @@ struct Heard {
     }
 
 private:
-    fs::path OnDisk(std::string path) const {
-        std::replace(path.begin(), path.end(), '\\', '/');
-        return outputFolder / path;
-    }
+    fs::path OnDisk(const std::string& path) const { return outputFolder / path; }
 };
 
 // Whether the caller was ever called by two threads at once, and by which threads. Its counter
@@ -300,11 +297,8 @@ protected:
 
     std::string OnDisk(const std::string& relative) const { return ReadFile(Path(relative)); }
 
-    // The key under which an extraction of the root hears a source file.
-    static std::string KeyOf(std::string path) {
-        std::replace(path.begin(), path.end(), '/', '\\');
-        return path;
-    }
+    // The key under which an extraction of the root hears a source file: its path.
+    static std::string KeyOf(std::string path) { return path; }
 };
 
 }  // namespace Zorvik::Testing

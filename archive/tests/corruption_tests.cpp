@@ -75,7 +75,7 @@ protected:
 
         EXPECT_EQ(heard.completed.size(), heard.itemCount) << "every entry is reported once";
         for (const auto& request : heard.fileRequests) {
-            const std::string name = request.substr(request.rfind('\\') + 1);  // npos + 1 is 0
+            const std::string name = request.substr(request.rfind('/') + 1);  // npos + 1 is 0
             if (!sources_.count(name)) {
                 ADD_FAILURE() << "unexpected entry " << request;
                 continue;

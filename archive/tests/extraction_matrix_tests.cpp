@@ -62,7 +62,7 @@ TEST_F(ExtractionMatrix, EveryFileOfEveryFormatAndMethodArrivesByteIdentical) {
             ExtractAll(made.file, intoFiles, heard);
             for (const char* path : kTreeFiles) EXPECT_EQ(heard.Content(KeyOf(path)), OnDisk(path)) << path;
             EXPECT_EQ(heard.files.size(), std::size(kTreeFiles));
-            EXPECT_EQ(Sorted(heard.folders), (std::vector<std::string>{"tree", "tree\\a", "tree\\a\\c", "tree\\empty"}));
+            EXPECT_EQ(Sorted(heard.folders), (std::vector<std::string>{"tree", "tree/a", "tree/a/c", "tree/empty"}));
             EXPECT_GT(heard.total, 0u);
         }
     }
@@ -95,7 +95,7 @@ TEST_F(ExtractionMatrix, DataLargerThanTheWriteBufferArrivesWhole) {
             SCOPED_TRACE(std::string(file) + (intoFiles ? " into files" : " into memory"));
             Heard heard;
             ExtractAll(file, intoFiles, heard);
-            EXPECT_TRUE(heard.Content("big\\big.bin") == big) << "content differs";
+            EXPECT_TRUE(heard.Content("big/big.bin") == big) << "content differs";
         }
     }
 }

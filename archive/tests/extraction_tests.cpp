@@ -18,26 +18,26 @@ TEST_F(Extraction, PathsAreRelativeToTheParentOfTheChosenItem) {
 
     Heard chosenA;
     ASSERT_TRUE(Extract(archive, {Item(a)}, chosenA));
-    EXPECT_EQ(Sorted(chosenA.folders), (std::vector<std::string>{"a", "a\\c"}));
-    EXPECT_EQ(Sorted(chosenA.fileRequests), (std::vector<std::string>{"a\\b.txt", "a\\c\\d.txt"}));
+    EXPECT_EQ(Sorted(chosenA.folders), (std::vector<std::string>{"a", "a/c"}));
+    EXPECT_EQ(Sorted(chosenA.fileRequests), (std::vector<std::string>{"a/b.txt", "a/c/d.txt"}));
     EXPECT_EQ(chosenA.itemCount, 4u) << "folders count too";
 
     Heard chosenC;
     ASSERT_TRUE(Extract(archive, {Item(c)}, chosenC));
     EXPECT_EQ(chosenC.folders, (std::vector<std::string>{"c"}));
-    EXPECT_EQ(chosenC.fileRequests, (std::vector<std::string>{"c\\d.txt"}));
+    EXPECT_EQ(chosenC.fileRequests, (std::vector<std::string>{"c/d.txt"}));
 
     Heard folderAndFile;
     ASSERT_TRUE(Extract(archive, {Item(a), Item(b)}, folderAndFile));
-    EXPECT_EQ(Sorted(folderAndFile.fileRequests), (std::vector<std::string>{"a\\c\\d.txt", "b.txt"}))
+    EXPECT_EQ(Sorted(folderAndFile.fileRequests), (std::vector<std::string>{"a/c/d.txt", "b.txt"}))
         << "one entry is extracted once, with the path of its later choice";
     EXPECT_EQ(folderAndFile.Content("b.txt"), "bee\n");
 
     Heard whole;
     ASSERT_TRUE(Extract(archive, {Item(root)}, whole));
-    EXPECT_EQ(Sorted(whole.folders), (std::vector<std::string>{"tree", "tree\\a", "tree\\a\\c", "tree\\empty"}))
+    EXPECT_EQ(Sorted(whole.folders), (std::vector<std::string>{"tree", "tree/a", "tree/a/c", "tree/empty"}))
         << "the root stands for no entry";
-    EXPECT_EQ(whole.Content("tree\\a\\c\\d.txt"), std::string(3000, 'd'));
+    EXPECT_EQ(whole.Content("tree/a/c/d.txt"), std::string(3000, 'd'));
 
     Heard none;
     EXPECT_FALSE(Extract(archive, {}, none));
@@ -52,7 +52,7 @@ TEST_F(Extraction, ImplicitFoldersStandForNoEntry) {
     ASSERT_TRUE(Extract(archive, {Item(FolderNamed(RootOf(archive.get()), L"a"))}, heard));
     EXPECT_TRUE(heard.folders.empty());
     EXPECT_EQ(heard.itemCount, 2u);
-    EXPECT_EQ(heard.Content("a\\c\\d.txt"), std::string(3000, 'd'));
+    EXPECT_EQ(heard.Content("a/c/d.txt"), std::string(3000, 'd'));
 }
 
 TEST_F(Extraction, SkippedAndNullStreamsAndCancelFromGetFileStream) {
@@ -68,7 +68,7 @@ TEST_F(Extraction, SkippedAndNullStreamsAndCancelFromGetFileStream) {
                             skipping.files[Utf8(path)] = stream;
                             return file_stream_answer::into(stream);
                         }}));
-    EXPECT_EQ(skipping.Content("tree\\a\\c\\d.txt"), std::string(3000, 'd'));
+    EXPECT_EQ(skipping.Content("tree/a/c/d.txt"), std::string(3000, 'd'));
     EXPECT_TRUE(std::any_of(skipping.completed.begin(), skipping.completed.end(), [](const auto& c) { return c.first == "noise.bin"; }))
         << "a null stream still hears the engine's result";
 

@@ -38,12 +38,10 @@ protected:
         std::map<std::string, int> reports;
         for (const auto& [name, succeeded] : heard.completed) ++reports[name];
         for (const std::string& request : heard.fileRequests) {
-            const std::string name = request.substr(request.rfind('\\') + 1);
+            const std::string name = request.substr(request.rfind('/') + 1);
             EXPECT_EQ(reports[name], 1) << request;
             if (heard.Succeeded(name)) {
-                std::string source = request;
-                std::replace(source.begin(), source.end(), '\\', '/');
-                EXPECT_EQ(heard.Content(request), OnDisk(source)) << request;
+                EXPECT_EQ(heard.Content(request), OnDisk(request)) << request;
             }
         }
         EXPECT_EQ(*heard.streamsHeld, 0) << "every destination stream is let go";

@@ -67,7 +67,7 @@ TEST_F(ItemTree, EveryFormatShowsItsSourceFolder) {
         ASSERT_EQ(d.as<IArchiveItem>()->GetRelativePath(c.get(), relative.put()), S_OK);
         EXPECT_EQ(relative, L"d.txt");
         ASSERT_EQ(d.as<IArchiveItem>()->GetRelativePath(tree.get(), relative.put()), S_OK);
-        EXPECT_EQ(relative, L"a\\c\\d.txt");
+        EXPECT_EQ(relative, L"a/c/d.txt");
         EXPECT_EQ(RootOf(archive.get()).get(), root.get()) << "built once";
     }
 }
@@ -78,7 +78,7 @@ TEST_F(ItemTree, FoldersThatNoEntryNamesAndADirectoryListedAfterItsContent) {
     auto a = FolderNamed(root, L"a");
     auto c = FolderNamed(a, L"c");
     EXPECT_FALSE(PropertiesOf(a));
-    EXPECT_EQ(PathOf(c), L"a\\c") << "an implicit folder's path is built from the tree";
+    EXPECT_EQ(PathOf(c), L"a/c") << "an implicit folder's path is built from the tree";
     EXPECT_EQ(NamesOf(ItemsOf(a)), (std::vector<std::wstring>{L"b.txt", L"c"}));
 
     root = RootOf(Opened("late.zip").get());
@@ -90,22 +90,23 @@ TEST_F(ItemTree, FoldersThatNoEntryNamesAndADirectoryListedAfterItsContent) {
     EXPECT_TRUE(isFolder);
 }
 
-TEST_F(ItemTree, FoldersMergeWithoutRegardToCaseAndFilesOfOneNameAllStay) {
-    fs::create_directories(Path("Docs"));
-    fs::create_directories(Path("DOCS"));
-    Write("Docs/one.txt", "1");
-    Write("DOCS/two.txt", "2");
+TEST_F(ItemTree, FoldersWhoseNamesDifferInCaseStayApartAndFilesOfOneNameAllStay) {
+    fs::create_directories(Path("Photos"));
+    fs::create_directories(Path("photos"));
+    Write("Photos/old.jpg", "old");
+    Write("photos/keep.jpg", "keep");
     Write("x.txt", "first");
-    Run("tar cf docs.tar Docs DOCS && tar cf dup.tar x.txt && echo second > x.txt && tar rf dup.tar x.txt");
-    auto root = RootOf(Opened("docs.tar").get());
-    ASSERT_EQ(FoldersOf(root).size(), 1u);
-    auto docs = FoldersOf(root)[0];
-    EXPECT_EQ(NameOf(docs), L"Docs") << "the name first seen";
-    EXPECT_EQ(PathOf(docs), L"Docs") << "and the properties of the first entry";
-    EXPECT_EQ(NamesOf(FilesOf(docs)), (std::vector<std::wstring>{L"one.txt", L"two.txt"}));
+    Run("7zz a -bd case.7z Photos photos && zip -qr case.zip Photos photos && bsdtar cf case.tar Photos photos");
+    Run("tar cf dup.tar x.txt && echo second > x.txt && tar rf dup.tar x.txt");
+    for (const char* file : {"case.7z", "case.zip", "case.tar"}) {
+        SCOPED_TRACE(file);
+        auto root = RootOf(Opened(file).get());
+        EXPECT_EQ(Describe(root), (std::vector<std::string>{"Photos/", "Photos/old.jpg", "photos/", "photos/keep.jpg"}));
+        EXPECT_EQ(PathOf(FilesOf(FolderNamed(root, L"photos")).at(0)), L"photos/keep.jpg");
+    }
 
     auto archive = Opened("dup.tar");
-    root = RootOf(archive.get());
+    auto root = RootOf(archive.get());
     EXPECT_EQ(NamesOf(FilesOf(root)), (std::vector<std::wstring>{L"x.txt", L"x.txt"}));
     EXPECT_EQ(ItemsOf(root).size(), 2u);
     EXPECT_EQ(Statistic(archive.get(), &IArchive::get_UnpackedSize), 12u);
@@ -123,10 +124,10 @@ TEST_F(ItemTree, ALeadingSeparatorIsDroppedAndADoubledOneMakesAnEmptyName) {
     auto p = FolderNamed(root, L"p");
     auto unnamed = FolderNamed(p, L"");
     ASSERT_TRUE(unnamed);
-    EXPECT_EQ(PathOf(unnamed), L"p\\");
+    EXPECT_EQ(PathOf(unnamed), L"p/");
     zorvik::rt::hstring relative;
     ASSERT_EQ(FilesOf(unnamed).at(0).as<IArchiveItem>()->GetRelativePath(p.get(), relative.put()), S_OK);
-    EXPECT_EQ(relative, L"\\x.txt");
+    EXPECT_EQ(relative, L"/x.txt");
 }
 
 TEST_F(ItemTree, FoldersAreInNameOrderWithoutCaseAndItemsInArchiveOrder) {

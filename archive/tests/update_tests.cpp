@@ -146,7 +146,7 @@ TEST_P(UpdateCases, ConflictsAreAnsweredByTheCaller) {
         auto archive = Opened(Base());
         UpdateHeard heard;
         const auto callback = UpdateRecorder(heard, conflict.answer);
-        ASSERT_EQ(WriteInto(Out(), Add(archive.get(), {Addable(L"a\\b.txt", "new\n")}, callback.get())), conflict.result);
+        ASSERT_EQ(WriteInto(Out(), Add(archive.get(), {Addable(L"a/b.txt", "new\n")}, callback.get())), conflict.result);
         EXPECT_EQ(heard.conflicts.size(), conflict.questions);
         if (conflict.result != UpdateResult::Success) continue;
         EXPECT_EQ(PathsOf(SevenZipList(Path(Out()))), Changed({}, conflict.added));
@@ -297,7 +297,7 @@ TEST_F(Updating, KeptEntriesAreCopiedNotRecompressed) {
     EXPECT_EQ(old.substr(32, packed), rewritten.substr(32, packed));
 }
 
-TEST_F(Updating, NewDataGetsThePasswordTheArchiveWasOpenedWith) {
+TEST_F(Updating, NewDataAndHiddenNamesGetThePasswordTheArchiveWasOpenedWith) {
     Run("cd tree && 7zz a -bd -psecret -mhe=on ../locked.7z a zero.txt");
     archive_source_hooks hooks{.request_password = [] { return password_answer::given(L"secret"); }};
     auto archive = NewArchive();
@@ -318,8 +318,28 @@ TEST_F(Updating, NewDataGetsThePasswordTheArchiveWasOpenedWith) {
     const auto renameCallback = UpdateRecorder(renaming);
     ASSERT_EQ(WriteInto("renamed.7z", Rename(archive.get(), Node(archive.get(), "zero.txt"), L"none.txt", renameCallback.get())),
               UpdateResult::Success);
-    EXPECT_EQ(renaming.passwordRequests, 1) << "without new data the caller is asked, once";
+    EXPECT_EQ(renaming.passwordRequests, 0) << "the names it hid are hidden again with it, unasked";
     EXPECT_TRUE(SevenZipTests(Path("renamed.7z"), "secret"));
+
+    // Whatever an update writes, hidden names stay hidden unless the caller's options say so.
+    const std::pair<const char*, UpdateStart> updates[] = {
+        {"added.7z", {}}, {"renamed.7z", {}}, {"removed.7z", Remove(archive.get(), {Node(archive.get(), "a/b.txt")}, renameCallback.get())}};
+    ASSERT_EQ(WriteInto(updates[2].first, updates[2].second), UpdateResult::Success);
+    for (const auto& [written, update] : updates) {
+        SCOPED_TRACE(written);
+        EXPECT_TRUE(SevenZipList(Path(written)).empty()) << "names listed without the password";
+        EXPECT_FALSE(SevenZipList(Path(written), "secret").empty());
+    }
+
+    com_ptr<ICompressionOptions> options;
+    ASSERT_EQ(archive->get_CompressionOptions(options.put()), S_OK);
+    ASSERT_EQ(options->put_EncryptHeaders(false), S_OK);
+    UpdateHeard shown;
+    const auto showCallback = UpdateRecorder(shown);
+    ASSERT_EQ(WriteInto("shown.7z", Rename(archive.get(), Node(archive.get(), "zero.txt"), L"none.txt", showCallback.get())),
+              UpdateResult::Success);
+    EXPECT_EQ(shown.passwordRequests, 1) << "without new data or hidden names the caller is asked, once";
+    EXPECT_FALSE(SevenZipList(Path("shown.7z")).empty()) << "the caller asked for the names to show";
 }
 
 TEST_F(Updating, WhatNoOneAskedToChangeStaysAsItWas) {

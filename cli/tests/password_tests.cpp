@@ -97,6 +97,46 @@ TEST_F(Passwords, NonAsciiPasswordsOpenWhatOtherToolsMade) {
     }
 }
 
+TEST_F(Passwords, AddingBesideEncryptedEntriesTakesTheirPasswordOrWritesNothing) {
+    Shell("7zz a -bso0 -psecret ../plain-names.7z . && 7zz a -bso0 -tzip -mem=AES256 -psecret ../aes.zip . && zip -q -r -P secret ../crypto.zip .",
+          "src");
+    WriteFile(Path("ours/readme.txt"), "ours\n");
+    ASSERT_EQ(Run({"create", "ours.7z", "ours", "--password", "secret"}).code, 0);
+    WriteFile(Path("new.txt"), "new\n");
+    struct Given {
+        const char* label;
+        std::vector<std::string> password;  // the options that give it
+        std::map<std::string, std::string> environment;
+        int code;
+        std::string message;
+    };
+    const Given givens[] = {
+        {"a wrong one", {"--password", "wrong"}, {}, 4, "wrong password"},
+        {"a wrong one from the environment", {}, {{"ZORVIK_PASSWORD", "wrong"}}, 4, "wrong password"},
+        {"none", {}, {}, 4, "password missing (give --password or set ZORVIK_PASSWORD)"},
+        {"the right one", {"--password", "secret"}, {}, 0, ""},
+    };
+    for (const char* archive : {"plain-names.7z", "aes.zip", "crypto.zip", "ours.7z"}) {
+        for (const Given& given : givens) {
+            SCOPED_TRACE(std::string(archive) + " with " + given.label);
+            const std::string copy = std::string("copy-") + archive;
+            fs::copy_file(Path(archive), Path(copy), fs::copy_options::overwrite_existing);
+            std::vector<std::string> args{"add", copy, "new.txt"};
+            args.insert(args.end(), given.password.begin(), given.password.end());
+            const ToolResult added = Run(args, given.environment);
+            EXPECT_EQ(added.code, given.code) << added.err;
+            if (given.code != 0) {
+                EXPECT_EQ(added.err, "zorvik: " + copy + ": " + given.message + "\n");
+                EXPECT_EQ(ReadFile(Path(copy)), ReadFile(Path(archive))) << "nothing written";
+                continue;
+            }
+            EXPECT_EQ(std::system(("7zz t -bso0 -bse0 -psecret '" + Path(copy).string() + "'").c_str()), 0) << "one password opens all";
+            EXPECT_NE(std::system(("7zz e -so -pwrong '" + Path(copy).string() + "' new.txt >/dev/null 2>&1").c_str()), 0)
+                << "the new entry is encrypted";
+        }
+    }
+}
+
 TEST_F(Passwords, AtThePromptAWrongPasswordIsAskedForTwiceMore) {
     ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal);
     Shell("rar a -inul -hpsecret ../locked.rar .", "src");

@@ -28,7 +28,7 @@ inline constexpr std::int32_t DataCheck = 3;  // CRC error
 struct IExtractionCallback : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IExtractionCallback");
     static constexpr const char* name = "Zorvik.IExtractionCallback";
-    // path is relative to the parent of the item the caller chose, joined with backslashes.
+    // path is relative to the parent of the item the caller chose, joined with "/".
     // Answer 0 extracts into *stream (null skips), 1 cancels, anything else skips.
     virtual HRESULT GetFileStream(IArchiveItem* item, HSTRING path, IRandomAccessStream** stream, std::int32_t* answer) = 0;
     // The component writes nothing for folders; the answer is ignored.

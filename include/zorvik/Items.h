@@ -62,11 +62,11 @@ struct IArchiveItem : IInspectable {
     // Null for the root and for folders that no entry names.
     virtual HRESULT get_Properties(IArchiveEntryProperties** value) = 0;
     virtual HRESULT get_Name(HSTRING* value) = 0;
-    // The entry's path as the archive holds it, or the node's place joined with backslashes.
+    // The entry's path as the archive holds it, or the node's place joined with "/".
     virtual HRESULT get_Path(HSTRING* value) = 0;
     // Null for the root, and once nobody holds the parent any more.
     virtual HRESULT get_Parent(IArchiveFolder** value) = 0;
-    // Components below ancestor joined with backslashes; a null ancestor means the root.
+    // Components below ancestor joined with "/" (a backslash is part of a name); a null ancestor means the root.
     virtual HRESULT GetRelativePath(IArchiveFolder* ancestor, HSTRING* path) = 0;
 };
 

@@ -8,6 +8,11 @@
 
 namespace Zorvik {
 
+// An update that adds data to an archive whose entries are encrypted fails with this when the
+// caller gives no password, or one that does not open them: the new entries would otherwise be
+// stored in the clear, or need another password than the others.
+inline constexpr HRESULT kWrongPassword = HRESULT_FROM_WIN32(86);  // ERROR_INVALID_PASSWORD
+
 enum class UpdateResult : std::int32_t {
     Success = 0,
     Failure = 1,          // nothing to rename, a format that cannot write, a failed conflict check, or the engine failed
@@ -31,7 +36,7 @@ inline constexpr std::int32_t NoPassword = 2;
 }  // namespace UpdatePasswordAnswer
 
 // Implemented by the caller for content to add; the object also implements IFileSystemProperties,
-// whose Path (components joined with "/" or "\"), Size, DateModified and IsFolder describe the
+// whose Path (components joined with "/"; empty and "." components stand for nothing), Size, DateModified and IsFolder describe the
 // new entry, and may implement IPosixFileProperties.
 struct IArchiveAddable : IInspectable {
     static constexpr GUID iid = zorvik::rt::guid_from_name("Zorvik.IArchiveAddable");

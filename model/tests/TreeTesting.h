@@ -122,9 +122,7 @@ template <typename I>
 std::string RelativePathOf(const com_ptr<I>& node) {
     zorvik::rt::hstring relative;
     zorvik::rt::check_hresult(node.template as<IArchiveItem>()->GetRelativePath(nullptr, relative.put()));
-    std::string path = zorvik::rt::to_utf8(relative.view());
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
+    return zorvik::rt::to_utf8(relative.view());
 }
 
 inline void Describe(const com_ptr<IArchiveFolder>& folder, std::vector<std::string>& out) {

@@ -142,12 +142,13 @@ std::wstring RenderedAfter(int increments, std::wstring path, bool folder = fals
 
 TEST(FileSystemProperties, ANameIndexGoesBeforeTheLastExtensionOfTheLastComponent) {
     EXPECT_EQ(RenderedAfter(0, L"docs/report.txt"), L"docs/report.txt") << "index 0 leaves the path as given";
-    EXPECT_EQ(RenderedAfter(2, L"docs/report.txt"), L"docs\\report(2).txt");
+    EXPECT_EQ(RenderedAfter(2, L"docs/report.txt"), L"docs/report(2).txt");
     EXPECT_EQ(RenderedAfter(1, L"a.tar.gz"), L"a.tar(1).gz");
     EXPECT_EQ(RenderedAfter(1, L"README"), L"README(1)");
     EXPECT_EQ(RenderedAfter(3, L"x.bin"), L"x(3).bin");
-    EXPECT_EQ(RenderedAfter(3, L"docs\\old.files", true), L"docs\\old.files(3)");
-    EXPECT_EQ(RenderedAfter(1, L"v1.2/notes"), L"v1.2\\notes(1)");
+    EXPECT_EQ(RenderedAfter(3, L"docs/old.files", true), L"docs/old.files(3)");
+    EXPECT_EQ(RenderedAfter(1, L"v1.2/notes"), L"v1.2/notes(1)");
+    EXPECT_EQ(RenderedAfter(1, L"back\\slash.txt"), L"back\\slash(1).txt") << "a backslash is part of the name";
 }
 
 TEST(FileSystemProperties, CopiesEveryMemberAndRaisesTheSourcesFailure) {

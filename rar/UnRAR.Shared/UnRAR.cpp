@@ -36,29 +36,12 @@ unsigned OptionThreads() {
     return std::clamp(reported, 1u, 32u);
 }
 
-// The stored name with backslashes between components. A backslash or a colon inside a RAR 5
-// name cannot be part of a component name on the store platform and becomes an underscore.
-std::wstring ConvertName(const wchar_t* name) {
-    std::wstring converted(name);
-    for (wchar_t& c : converted) {
-        if (c == L'\\' || c == L':')
-            c = L'_';
-        else if (c == L'/')
-            c = L'\\';
-    }
-    return converted;
-}
-
-// A copy's target as stored: RAR 5.0 wrote backslashes between components, later versions
-// slashes.
+// A copy's target with "/" between components: RAR 5.0 wrote backslashes there, later versions
+// slashes. The library gives names with "/" between components already, a backslash of a name
+// made on Unix kept as part of it.
 std::wstring ConvertTarget(const wchar_t* name) {
     std::wstring converted(name);
-    for (wchar_t& c : converted) {
-        if (c == L':')
-            c = L'_';
-        else if (c == L'/')
-            c = L'\\';
-    }
+    std::replace(converted.begin(), converted.end(), L'\\', L'/');
     return converted;
 }
 
@@ -295,7 +278,10 @@ void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
     if (header.RedirType == FSREDIR_FILECOPY) {
         const std::wstring target = ConvertTarget(header.RedirName);
         const auto found = std::find_if(refItems_.begin(), refItems_.end(),
-                                        [&](const RefItem& item) { return entries_[item.firstEntry].name == target; });
+                                        [&](const RefItem& item) {
+                                            const std::wstring& name = entries_[item.firstEntry].name;
+                                            return name == header.RedirName || name == target;
+                                        });
         // A copy of something not in the archive has nothing to be extracted from.
         if (found == refItems_.end()) return;
         started.isLink = true;
@@ -311,7 +297,7 @@ void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
     entry.modificationTime = const_cast<RarTime&>(header.mtime).GetWin();
     entry.packedSize = NonNegative(header.PackSize);
     entry.unpackedSize = NonNegative(header.UnpSize);
-    entry.name = ConvertName(header.FileName);
+    entry.name = header.FileName;
     entry.isDirectory = header.Dir;
     entry.isEncrypted = header.Encrypted;
     entry.attributes = header.FileAttr;

@@ -40,7 +40,7 @@ struct EntryInfo {
     std::uint64_t modificationTime = 0;
     std::int64_t packedSize = 0;
     std::int64_t unpackedSize = 0;
-    // Components joined by backslashes.
+    // Components joined by "/".
     std::wstring name;
     bool isDirectory = false;
     bool isEncrypted = false;

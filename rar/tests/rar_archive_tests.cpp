@@ -43,7 +43,7 @@ protected:
     // Every file of the source tree, as an extraction of the root hears it.
     void ExpectWholeTree(Heard& heard) {
         for (const char* file : kTreeFiles) EXPECT_EQ(heard.Content(KeyOf(file)), OnDisk(file)) << file;
-        EXPECT_EQ(Sorted(heard.folders), (std::vector<std::string>{"tree", "tree\\a", "tree\\a\\c", "tree\\empty"}));
+        EXPECT_EQ(Sorted(heard.folders), (std::vector<std::string>{"tree", "tree/a", "tree/a/c", "tree/empty"}));
         EXPECT_EQ(std::count_if(heard.completed.begin(), heard.completed.end(), [](const auto& c) { return !c.second; }), 0);
         EXPECT_EQ(*heard.streamsHeld, 0) << "every destination is released";
     }
@@ -129,8 +129,8 @@ TEST_F(RarArchives, FileCopiesComeFromOneDecodeOfTheirSource) {
 
         Heard both;
         ASSERT_TRUE(Extract(archive, {Item(tree)}, both));
-        EXPECT_EQ(both.Content("tree\\noise.bin"), OnDisk("tree/noise.bin"));
-        EXPECT_EQ(both.Content("tree\\copy.bin"), OnDisk("tree/noise.bin"));
+        EXPECT_EQ(both.Content("tree/noise.bin"), OnDisk("tree/noise.bin"));
+        EXPECT_EQ(both.Content("tree/copy.bin"), OnDisk("tree/noise.bin"));
         // One decode, one result: both entries still hear that they completed.
         auto completed = both.completed;
         std::sort(completed.begin(), completed.end());
@@ -278,11 +278,11 @@ TEST_F(RarArchives, EmptyItemsAndLinksAreListedWithTheirModesAndTargets) {
 
     Heard heard;
     ASSERT_TRUE(Extract(archive, {Item(tree)}, heard));
-    EXPECT_EQ(heard.Content("tree\\zero.txt"), "");
+    EXPECT_EQ(heard.Content("tree/zero.txt"), "");
     EXPECT_TRUE(heard.Succeeded("zero.txt"));
     EXPECT_TRUE(heard.Succeeded("link")) << "a link has no data to fail";
-    EXPECT_EQ(heard.Content("tree\\link"), "");
-    EXPECT_NE(std::find(heard.folders.begin(), heard.folders.end(), "tree\\empty"), heard.folders.end());
+    EXPECT_EQ(heard.Content("tree/link"), "");
+    EXPECT_NE(std::find(heard.folders.begin(), heard.folders.end(), "tree/empty"), heard.folders.end());
 }
 
 TEST_F(RarArchives, ProgressClimbsToTheTotalAndACancelStopsTheExtraction) {
@@ -326,7 +326,7 @@ TEST_F(RarArchives, OlderRarArchivesGoToTheEnginesHandler) {
 
         Heard heard;
         ASSERT_TRUE(Extract(archive, {Item(RootOf(archive.get()))}, heard));
-        EXPECT_EQ(heard.Content("testdir\\test.txt").size(), 20u);
+        EXPECT_EQ(heard.Content("testdir/test.txt").size(), 20u);
     }
 }
 

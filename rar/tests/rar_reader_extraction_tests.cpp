@@ -122,8 +122,8 @@ TEST_F(ReaderExtraction, EveryCallbackComesFromTheCallersThreadInOrder) {
         EXPECT_EQ(recorder.Threads(), std::set<std::thread::id>{std::this_thread::get_id()});
         std::map<std::wstring, std::string> extracted;
         for (const auto& [index, output] : extraction.inner.outputs) extracted[reader.FirstEntry(index).name] = output->data;
-        EXPECT_TRUE(extracted[L"src\\large.txt"] == large) << "a file over several volumes and the read-ahead limit arrives whole";
-        EXPECT_EQ(extracted[L"src\\small.txt"], "small");
+        EXPECT_TRUE(extracted[L"src/large.txt"] == large) << "a file over several volumes and the read-ahead limit arrives whole";
+        EXPECT_EQ(extracted[L"src/small.txt"], "small");
         EXPECT_LE(extraction.passwordRequests, 1);
         EXPECT_EQ(extraction.inner.prepared, static_cast<int>(extraction.inner.results.size())) << "one result per item begun";
         EXPECT_EQ(extraction.inner.completed, extraction.inner.total);

@@ -114,16 +114,34 @@ TEST(Errors, ExceptionsAndHresultsMapBothWays) {
     EXPECT_EQ(boundary([] {}), S_OK);
 }
 
-TEST(Text, Utf8RoundTripsAndReplacesInvalidInput) {
-    const std::wstring text = L"caf\u00e9 \u65e5\u672c \U0001F600";
-    EXPECT_EQ(to_wide(to_utf8(text)), text);
-    EXPECT_EQ(to_wide("a\xff"), L"a\uFFFD");
-    EXPECT_EQ(to_wide("\xe6\x97"), L"\uFFFD\uFFFD");        // truncated sequence
-    EXPECT_EQ(to_wide("\xc0\xaf"), L"\uFFFD\uFFFD");        // overlong form
-    EXPECT_EQ(to_wide("\xed\xa0\x80"), L"\uFFFD\uFFFD\uFFFD");  // surrogate
+TEST(Text, AnyBytesRoundTripAndInvalidOnesAreEscapedAsTheEngineEscapesThem) {
+    struct Case {
+        const char* label;
+        std::string bytes;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"UTF-8 beyond the BMP", "caf\xC3\xA9 \xF0\x9F\x98\x80", L"caf\u00e9 \U0001F600"},
+        {"a byte that is no UTF-8", "caf\xE9", L"caf\uEFE9"},
+        {"a truncated sequence", "\xE6\x97", L"\uEFE6\uEF97"},
+        {"an overlong form", "\xC0\xAF", L"\uEFC0\uEFAF"},
+        {"an encoded surrogate", "\xED\xA0\x80", L"\uEFED\uEFA0\uEF80"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", L"\uEFF4\uEF90\uEF80\uEF80"},
+        {"an escape character itself", "\xEE\xBE\x80", L"\uEFEE\uEFBE\uEF80"},
+        {"the last byte", "\xFF", L"\uEFFF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(to_wide(c.bytes), c.wide);
+        EXPECT_EQ(to_utf8(c.wide), c.bytes);
+    }
+    for (int byte = 1; byte < 256; ++byte) {
+        const std::string bytes{'a', static_cast<char>(byte), 'b'};
+        EXPECT_EQ(to_utf8(to_wide(bytes)), bytes) << byte;
+    }
     // Text from the archive engine holds a character beyond the BMP as a UTF-16 pair.
     EXPECT_EQ(to_utf8(std::wstring{L'a', 0xD83D, 0xDE00, L'b'}), "a\xF0\x9F\x98\x80" "b");
-    EXPECT_EQ(to_utf8(std::wstring{0xD83D, L'b'}), "\xEF\xBF\xBD" "b") << "a lone surrogate is replaced";
+    EXPECT_EQ(to_utf8(std::wstring{0xD83D, L'b'}), "\xED\xA0\xBD" "b") << "a lone surrogate keeps its bytes";
 }
 
 TEST(Guid, NameBasedGuidsAreStableVersion5AndDistinct) {

@@ -135,8 +135,12 @@ inline hstring copy_hstring(HSTRING handle) {
     return result;
 }
 
-// UTF-8 at the edges (file names, command line, console). Invalid input becomes U+FFFD.
-ZORVIK_RT_EXPORT std::wstring to_wide(std::string_view utf8);
+// UTF-8 at the edges (file names, command line, console), lossless for any bytes: a byte that
+// is not part of well-formed UTF-8 becomes U+EF00 + byte (U+EF80..U+EFFF), as the archive
+// engine keeps such names on this platform, and the bytes of those private-use characters are
+// escaped one by one. to_utf8 gives every escaped byte back, joins UTF-16 pairs, and writes a
+// lone surrogate as its three bytes. to_utf8(to_wide(bytes)) == bytes for all bytes.
+ZORVIK_RT_EXPORT std::wstring to_wide(std::string_view bytes);
 ZORVIK_RT_EXPORT std::string to_utf8(std::wstring_view text);
 
 }  // namespace zorvik::rt
