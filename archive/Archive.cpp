@@ -578,4 +578,22 @@ HRESULT Archive::MoveAsync(std::uint32_t itemCount, IArchiveItem** items, IArchi
     });
 }
 
+HRESULT Archive::EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t renameCount, IArchiveItem** renamed,
+                           HSTRING* newNames, std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets, std::uint32_t addCount,
+                           IArchiveAddable** add, IUpdateCallback* callback, IRandomAccessStream* destination,
+                           IAsyncOperation<UpdateResult>** operation) {
+    return Member([&] {
+        if ((renameCount != 0 && !newNames) || (moveCount != 0 && !targets)) zorvik::rt::throw_hresult(E_INVALIDARG);
+        Impl::Edits edits{ListOf(removeCount, remove), {}, {}, ListOf(addCount, add)};
+        const auto renamedItems = ListOf(renameCount, renamed);
+        for (std::uint32_t i = 0; i < renameCount; ++i)
+            edits.rename.emplace_back(renamedItems[i], std::wstring(zorvik::rt::copy_hstring(newNames[i]).view()));
+        const auto movedItems = ListOf(moveCount, moved);
+        for (std::uint32_t i = 0; i < moveCount; ++i) edits.move.emplace_back(movedItems[i], com_ptr<IArchiveFolder>::copy_from(targets[i]));
+        StartUpdate(*this, callback, destination, operation, [edits = std::move(edits)](UpdateArguments arguments) {
+            return Impl::Edit(arguments.archive, edits, arguments.callback, arguments.destination, arguments.cancellation);
+        });
+    });
+}
+
 }  // namespace Zorvik

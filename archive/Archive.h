@@ -16,6 +16,7 @@
 #include "model/FormatRecord.h"
 #include "zorvik/Archive.h"
 #include "zorvik/Compression.h"
+#include "zorvik/Edit.h"
 #include "zorvik/ExtractionThreads.h"
 #include "zorvik/Items.h"
 #include "zorvik/OpenedArchiveInfo.h"
@@ -25,7 +26,7 @@ namespace Zorvik {
 
 class Archive final
     : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo, IVolumeUpdate,
-                                   IExtractionThreads> {
+                                   IExtractionThreads, IArchiveEdit> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -76,6 +77,11 @@ public:
     HRESULT UpdateInVolumesAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
                                  IUpdateCallback* callback, std::uint64_t volumeSize, IRandomAccessStream* firstVolume,
                                  IAsyncOperation<UpdateResult>** operation) override;
+
+    // IArchiveEdit
+    HRESULT EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t renameCount, IArchiveItem** renamed, HSTRING* newNames,
+                      std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets, std::uint32_t addCount, IArchiveAddable** add,
+                      IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) override;
 
     // IExtractionThreads
     HRESULT get_ExtractionThreads(std::uint32_t* value) override;

@@ -20,6 +20,12 @@ bool IsFolder(IArchiveItem& node) {
     return SUCCEEDED(node.QueryInterface(IArchiveFolder::iid, folder.put_void())) && folder;
 }
 
+std::wstring RelativePath(IArchiveItem& node) {
+    hstring path;
+    check_hresult(node.GetRelativePath(nullptr, path.put()));
+    return std::wstring(path.view());
+}
+
 std::wstring NameOf(IArchiveItem& node) {
     hstring name;
     check_hresult(node.get_Name(name.put()));
@@ -191,9 +197,10 @@ bool Twins(const IUpdateItem& a, const IUpdateItem& b) {
 
 }  // namespace
 
-bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, IUpdateCallback& callback,
-                    const zorvik::rt::cancellation_token& cancellation) {
+std::optional<std::wstring> CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, IUpdateCallback& callback,
+                                           const zorvik::rt::cancellation_token& cancellation, const RemovalSet& vacating) {
     CheckAddedPaths(plan);
+    removal.insert(vacating.begin(), vacating.end());
     TreeLookup lookup(root);
     PlanPaths paths(plan);
     UpdatePlan checked;
@@ -233,14 +240,14 @@ bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
                 break;
             }
             if (autoRename) {
-                if (!properties->IncrementNameIndex()) return false;
+                if (!properties->IncrementNameIndex()) return path;
                 continue;
             }
             if (claim && claim->folder && folder) {
                 drop(item);  // its content comes along under the folder already in the plan
                 break;
             }
-            if (claim && (added || !claim->item->Source())) Contradiction("two added items have one path");
+            if (claim && !claim->item->Source()) Contradiction("two added items have one path");
             if (!claim && folder && IsFolder(*existing)) {
                 // The new folder entry takes the old one's place; what the folder holds stays.
                 checked.push_back(item);
@@ -269,14 +276,21 @@ bool CheckConflicts(IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
             if (answer == ConflictAnswer::CheckAgain) continue;
             if (answer == ConflictAnswer::AddUnderOtherName) {
                 autoRename = true;
-                if (!properties->IncrementNameIndex()) return false;
+                if (!properties->IncrementNameIndex()) return path;
                 continue;
+            }
+            if (!added && vacating.count(item->IndexInArchive())) {
+                // A skipped rename or move leaves the entry where it was.
+                const std::wstring oldPath = TreePath(RelativePath(*item->Source()));
+                if (paths.ClashWith(oldPath, folder)) Contradiction("an entry kept in place where another one is moved");
+                removal.erase(item->IndexInArchive());
+                paths.Take(oldPath, item, folder);
             }
             break;  // skipped
         }
     }
     plan = std::move(checked);
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace Zorvik::Impl

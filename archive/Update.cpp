@@ -16,6 +16,7 @@
 #include "archive/UpdatePlan.h"
 #include "archive/VolumeOutStream.h"
 #include "model/CompressionProperties.h"
+#include "zorvik/Edit.h"
 #include "zorvik/VolumeUpdate.h"
 
 namespace Zorvik::Impl {
@@ -23,16 +24,31 @@ namespace Zorvik::Impl {
 using zorvik::rt::cancellation_token;
 using zorvik::rt::check_hresult;
 using zorvik::rt::com_ptr;
+using zorvik::rt::hstring;
 
 namespace {
 
 // A handler that never opened an archive counts its items as this.
 constexpr std::uint32_t kUnknownItemCount = 0xFFFFFFFF;
 
-// Something is open that this update may write.
-bool IsWritable(Archive& archive) {
-    std::lock_guard lock(archive.Lock);
-    return archive.InArchive && archive.FileLock && archive.MayBeWrittenBack();
+// Ends an update as failed, told with its reason to a callback that asks for it.
+UpdateResult Failed(IUpdateCallback& callback, HRESULT reason, std::wstring_view message) {
+    if (const auto report = com_ptr<IUpdateCallback>::copy_from(&callback).try_as<IUpdateFailureReport>())
+        report->ReportFailure(reason, hstring(message).get());  // its own failure changes nothing
+    return UpdateResult::Failure;
+}
+
+// Why this update may not write, or nothing when something is open that it may.
+std::optional<UpdateResult> Unwritable(Archive& archive, IUpdateCallback& callback) {
+    bool open = false, writable = false;
+    {
+        std::lock_guard lock(archive.Lock);
+        open = archive.InArchive && archive.FileLock;
+        writable = archive.MayBeWrittenBack();
+    }
+    if (!open) return Failed(callback, E_ILLEGAL_METHOD_CALL, L"no archive is open");
+    if (!writable) return Failed(callback, E_NOTIMPL, L"an archive of this kind (a volume set, an archive inside another, or a read-only format) cannot be written");
+    return std::nullopt;
 }
 
 void SetItemCount(IUpdateCallback& callback, std::size_t count) {
@@ -99,9 +115,12 @@ void CheckIndices(const RemovalSet& removal, const UpdatePlan& plan, std::uint32
 
 // The operation's result from the engine's and from the delivery of the archive's tail: a loss
 // the engine never saw ends the operation with its error.
-UpdateResult Outcome(HRESULT result, HRESULT delivery) {
+UpdateResult Outcome(HRESULT result, HRESULT delivery, IUpdateCallback& callback) {
     if (SUCCEEDED(result) && FAILED(delivery)) zorvik::rt::throw_hresult(delivery);
-    return EngineSucceeded(result) ? UpdateResult::Success : UpdateResult::Failure;
+    if (EngineSucceeded(result)) return UpdateResult::Success;
+    // S_FALSE is a read of the open archive that failed.
+    if (result == S_FALSE) return Failed(callback, E_FAIL, L"the archive could not be read while its entries were copied");
+    return Failed(callback, result, L"the engine could not write the archive");
 }
 
 // Further volumes, asked of the caller one at a time. A cancel of the operation stops the asking.
@@ -125,7 +144,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     const HeldFileLock fileLock(archive);
     const EngineReference engine(archive);
     Engine::IOutArchive* const writer = engine.As<Engine::IOutArchive>();
-    if (!writer) return UpdateResult::Failure;
+    if (!writer) return Failed(*callback, E_NOTIMPL, L"the format cannot write archives");
 
     const std::uint32_t count = EntryCount(archive, engine.get());
     ExtendCopySet(plan, removal);
@@ -162,7 +181,7 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
         com_ptr<Engine::ISequentialOutStream> engineOutput = output;
         if (sequential) engineOutput = zorvik::rt::make<SequentialOutput>(output);
         const HRESULT result = run(engineOutput.get());
-        return Outcome(result, output->Finish());
+        return Outcome(result, output->Finish(), *callback);
     }
 
     const auto output = zorvik::rt::make<VolumeOutStream>(destination.volumeSize, destination.stream, VolumeRequests(callback, cancellation));
@@ -170,16 +189,24 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     const HRESULT delivery = output->Finish();
     // The caller's answer, or its failure, ends the operation as from any other of its members.
     check_hresult(output->RequestFailure());
-    const UpdateResult outcome = Outcome(result, delivery);
+    const UpdateResult outcome = Outcome(result, delivery, *callback);
     if (outcome == UpdateResult::Success) check_hresult(callback.as<IUpdateVolumeProvider>()->SetVolumeCount(output->VolumeCount()));
     return outcome;
 }
 
 // The conflict check against the archive's tree (root) and the plan itself, then the engine run.
 UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
-                           const UpdateDestination& destination, const cancellation_token& cancellation) {
-    if (!CheckConflicts(root, plan, removal, *callback, cancellation)) return UpdateResult::Failure;
+                           const UpdateDestination& destination, const cancellation_token& cancellation, const RemovalSet& vacating = {}) {
+    if (const auto unresolved = CheckConflicts(root, plan, removal, *callback, cancellation, vacating))
+        return Failed(*callback, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), L"no free name is left for " + *unresolved);
     return WriteArchive(archive, plan, removal, callback, destination, cancellation);
+}
+
+// The entries a plan rewrites; E_INVALIDARG for one that another edit (or removal) changes too.
+void ClaimEntries(const UpdatePlan& plan, const RemovalSet& removal, RemovalSet& claimed) {
+    for (const auto& item : plan)
+        if (removal.count(item->IndexInArchive()) || !claimed.insert(item->IndexInArchive()).second)
+            throw zorvik::rt::invalid_argument_error("an entry is changed twice in one edit");
 }
 
 }  // namespace
@@ -188,7 +215,7 @@ UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& 
                     const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination, const cancellation_token& cancellation) {
     SetItemCount(*callback, add.size());
     if (remove.empty() && add.empty()) return UpdateResult::NothingToUpdate;
-    if (!IsWritable(archive)) return UpdateResult::Failure;
+    if (const auto failed = Unwritable(archive, *callback)) return *failed;
     // The items to remove must be of the tree the archive shows now.
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     RemovalSet removal;
@@ -200,10 +227,10 @@ UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& 
 
 UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
                     const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
-    if (!IsWritable(archive)) return UpdateResult::Failure;
+    if (const auto failed = Unwritable(archive, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     UpdatePlan plan = PlanRename(item, newName, TreeOf(root.get()));
-    if (plan.empty()) return UpdateResult::Failure;
+    if (plan.empty()) return Failed(*callback, E_INVALIDARG, L"the root folder has no name to change");
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
     return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
@@ -212,7 +239,7 @@ UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::ws
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
                   const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                   const cancellation_token& cancellation) {
-    if (!IsWritable(archive)) return UpdateResult::Failure;
+    if (const auto failed = Unwritable(archive, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     if (!target) target = root;
     UpdatePlan plan = PlanMove(items, target.get(), TreeOf(root.get()));
@@ -220,6 +247,34 @@ UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& it
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
     return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
+}
+
+UpdateResult Edit(Archive& archive, const Edits& edits, const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
+                  const cancellation_token& cancellation) {
+    if (edits.remove.empty() && edits.rename.empty() && edits.move.empty() && edits.add.empty()) return UpdateResult::NothingToUpdate;
+    if (const auto failed = Unwritable(archive, *callback)) return *failed;
+    const auto root = GetRootFolder(archive, nullptr, cancellation);
+    const PackedTree* const tree = TreeOf(root.get());
+    RemovalSet removal;
+    PlanRemove(edits.remove, removal, tree);
+    // Renamed and moved entries leave their old paths, which new items and each other may take.
+    UpdatePlan plan;
+    RemovalSet vacating;
+    const auto take = [&](UpdatePlan part) {
+        ClaimEntries(part, removal, vacating);
+        plan.insert(plan.end(), part.begin(), part.end());
+    };
+    for (const auto& [item, newName] : edits.rename) {
+        UpdatePlan renamed = PlanRename(item, newName, tree);
+        if (renamed.empty()) return Failed(*callback, E_INVALIDARG, L"the root folder has no name to change");
+        take(std::move(renamed));
+    }
+    for (const auto& [item, target] : edits.move) take(PlanMove({item}, target ? target.get() : root.get(), tree));
+    UpdatePlan added = PlanAdd(edits.add);
+    plan.insert(plan.end(), added.begin(), added.end());
+    if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
+    SetItemCount(*callback, plan.size());
+    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation, vacating);
 }
 
 }  // namespace Zorvik::Impl

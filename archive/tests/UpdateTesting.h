@@ -92,6 +92,7 @@ struct UpdateHeard {
     std::vector<std::string> conflicts;  // path of the item being written
     std::vector<std::string> blocked;    // name of the file in the way
     int passwordRequests = 0;
+    std::vector<HRESULT> failures;  // reasons of a Failure, as reported
 };
 
 // Records every question; conflicts are answered by answer (cancel when none), passwords with
@@ -106,6 +107,7 @@ inline com_ptr<update_callback> UpdateRecorder(UpdateHeard& heard, std::function
         return answer ? answer(static_cast<int>(heard.conflicts.size())) : ConflictAnswer::Cancel;
     };
     hooks.path_blocked = [&heard](IArchiveItem* existing) { heard.blocked.push_back(NameOfItem(existing)); };
+    hooks.failed = [&heard](HRESULT reason, std::wstring_view) { heard.failures.push_back(reason); };
     hooks.get_password = [&heard, password] {
         ++heard.passwordRequests;
         return password ? password_answer::given(*password) : password_answer::declined();

@@ -2,6 +2,7 @@
 // and zip, conflicts, compression choices, passwords, and what an update copies untouched.
 #include "archive/FileLock.h"
 #include "archive/tests/UpdateTesting.h"
+#include "zorvik/Edit.h"
 
 namespace Zorvik::Testing {
 namespace {
@@ -31,6 +32,43 @@ UpdateStart Move(IArchive* archive, com_ptr<IArchiveItem> item, com_ptr<IArchive
         IArchiveItem* raw = item.get();
         com_ptr<IAsyncOperation<UpdateResult>> operation;
         zorvik::rt::check_hresult(archive->MoveAsync(1, &raw, target.get(), callback, destination, operation.put()));
+        return operation;
+    };
+}
+
+// The changes of one IArchiveEdit pass, items named by path ("" for the root).
+struct EditList {
+    std::vector<std::string> remove;
+    std::vector<std::pair<std::string, std::wstring>> rename;
+    std::vector<std::pair<std::string, std::string>> move;  // item, target folder
+    std::vector<com_ptr<archive_addable>> add;
+};
+
+UpdateStart Edit(IArchive* archive, const EditList& edits, IUpdateCallback* callback) {
+    return [=](IRandomAccessStream* destination) {
+        std::vector<com_ptr<IArchiveItem>> held;  // keeps the raw pointers below alive
+        const auto raw = [&](const std::string& path) { return held.emplace_back(Node(archive, path)).get(); };
+        std::vector<IArchiveItem*> removed, renamed, moved;
+        std::vector<zorvik::rt::hstring> names;
+        std::vector<HSTRING> rawNames;
+        std::vector<IArchiveFolder*> targets;
+        std::vector<IArchiveAddable*> added;
+        for (const auto& path : edits.remove) removed.push_back(raw(path));
+        for (const auto& [path, name] : edits.rename) {
+            renamed.push_back(raw(path));
+            names.emplace_back(name);
+        }
+        for (const auto& name : names) rawNames.push_back(name.get());
+        for (const auto& [path, target] : edits.move) {
+            moved.push_back(raw(path));
+            targets.push_back(target.empty() ? nullptr : held.emplace_back(Node(archive, target)).as<IArchiveFolder>().get());
+        }
+        for (const auto& item : edits.add) added.push_back(item.get());
+        com_ptr<IAsyncOperation<UpdateResult>> operation;
+        zorvik::rt::check_hresult(com_ptr<IArchive>::copy_from(archive).as<IArchiveEdit>()->EditAsync(
+            static_cast<std::uint32_t>(removed.size()), removed.data(), static_cast<std::uint32_t>(renamed.size()), renamed.data(),
+            rawNames.data(), static_cast<std::uint32_t>(moved.size()), moved.data(), targets.data(), static_cast<std::uint32_t>(added.size()),
+            added.data(), callback, destination, operation.put()));
         return operation;
     };
 }
@@ -121,6 +159,53 @@ TEST_P(UpdateCases, EditsLeaveWhat7zzExpects) {
         EXPECT_EQ(PathsOf(SevenZipList(Path(Base()))), baseline_) << "the open archive is never written";
     }
     EXPECT_EQ(ContentIn(Path(Out()), "d.txt"), std::string(3000, 'd')) << "moved, not lost";
+}
+
+struct OnePassCase {
+    const char* label;
+    EditList edits;
+    std::vector<std::string> removed;
+    std::vector<std::string> added;
+    std::size_t questions;  // each answered Replace
+    std::map<std::string, std::string> contents;
+};
+
+TEST_P(UpdateCases, SeveralChangesInOnePassSeeTheTreeAsTheyLeaveIt) {
+    const OnePassCase cases[] = {
+        {"add a file and rename another", {.rename = {{"zero.txt", L"none.txt"}}, .add = {Addable(L"a/new.txt", "new\n")}},
+         {"zero.txt"}, {"none.txt", "a/new.txt"}, 0, {{"a/new.txt", "new\n"}}},
+        {"swap two names", {.rename = {{"a/b.txt", L"b(1).txt"}, {"a/b(1).txt", L"b.txt"}}}, {}, {}, 0,
+         {{"a/b.txt", "bee one\n"}, {"a/b(1).txt", "bee\n"}}},
+        {"new content where a renamed entry was", {.rename = {{"a/b.txt", L"old.txt"}}, .add = {Addable(L"a/b.txt", "new\n")}}, {},
+         {"a/old.txt"}, 0, {{"a/b.txt", "new\n"}, {"a/old.txt", "bee\n"}}},
+        {"new content over a renamed entry's new name", {.rename = {{"a/b.txt", L"x.txt"}}, .add = {Addable(L"a/x.txt", "new\n")}},
+         {"a/b.txt"}, {"a/x.txt"}, 1, {{"a/x.txt", "new\n"}}},
+        {"remove, move and add", {.remove = {"a/c"}, .move = {{"a/b.txt", ""}}, .add = {Addable(L"a/c/new.txt", "new\n")}},
+         {"a/b.txt", "a/c/", "a/c/d.txt"}, {"b.txt", "a/c/new.txt"}, 0, {{"b.txt", "bee\n"}}},
+    };
+    for (const OnePassCase& edit : cases) {
+        SCOPED_TRACE(edit.label);
+        auto archive = Opened(Base());
+        UpdateHeard heard;
+        const auto callback = UpdateRecorder(heard, [](int) { return ConflictAnswer::Replace; });
+        ASSERT_EQ(WriteInto(Out(), Edit(archive.get(), edit.edits, callback.get())), UpdateResult::Success);
+        EXPECT_TRUE(SevenZipTests(Path(Out())));
+        EXPECT_EQ(PathsOf(SevenZipList(Path(Out()))), Changed(edit.removed, edit.added));
+        EXPECT_EQ(heard.conflicts.size(), edit.questions);
+        for (const auto& [path, content] : edit.contents) EXPECT_EQ(ContentIn(Path(Out()), path), content) << path;
+    }
+
+    auto archive = Opened(Base());
+    UpdateHeard heard;
+    const auto callback = UpdateRecorder(heard);
+    EXPECT_THROW(WriteInto(Out(), Edit(archive.get(), {.rename = {{"a/b.txt", L"x.txt"}}, .move = {{"a/b.txt", "empty"}}}, callback.get())),
+                 zorvik::rt::invalid_argument_error)
+        << "an entry changed twice";
+    EXPECT_THROW(WriteInto(Out(), Edit(archive.get(), {.remove = {"a"}, .rename = {{"a/b.txt", L"x.txt"}}}, callback.get())),
+                 zorvik::rt::invalid_argument_error)
+        << "an entry both removed and renamed";
+    EXPECT_EQ(WriteInto(Out(), Edit(archive.get(), {.rename = {{"", L"x"}}}, callback.get())), UpdateResult::Failure);
+    EXPECT_EQ(heard.failures, (std::vector<HRESULT>{E_INVALIDARG})) << "the root has no name to change";
 }
 
 struct ConflictCase {
@@ -439,6 +524,7 @@ TEST_F(Updating, WhatCannotBeWrittenBackFails) {
         EXPECT_EQ(WriteInto(out, Add(archive.get(), {Addable(L"x", "x")}, callback.get())), UpdateResult::Failure);
         EXPECT_EQ(WriteInto(out, Remove(archive.get(), {Node(archive.get(), "a/b.txt")}, callback.get())), UpdateResult::Failure);
         EXPECT_EQ(fs::file_size(Path(out)), 0u);
+        EXPECT_EQ(heard.failures, (std::vector<HRESULT>{E_NOTIMPL, E_NOTIMPL})) << "each failure is told why";
     }
 }
 

@@ -14,10 +14,12 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "zorvik/ArchiveSource.h"
 #include "zorvik/ProgressHooks.h"
+#include "zorvik/Edit.h"
 #include "zorvik/Update.h"
 #include "zorvik/VolumeUpdate.h"
 
@@ -36,10 +38,13 @@ struct update_callback_hooks {
     // Volume number of an update written in volumes (2 for the second); unavailable is no more.
     std::function<volume_answer(std::uint32_t number)> get_volume;
     std::function<void(std::uint32_t count)> set_volume_count;
+    // Why the update is about to complete with UpdateResult::Failure.
+    std::function<void(HRESULT reason, std::wstring_view message)> failed;
 };
 
 class update_callback final
-    : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress, IUpdateVolumeProvider> {
+    : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress, IUpdateVolumeProvider,
+                                    IUpdateFailureReport> {
 public:
     explicit update_callback(update_callback_hooks hooks) : hooks_(std::move(hooks)) {}
 
@@ -78,6 +83,12 @@ public:
     HRESULT SetVolumeCount(std::uint32_t count) override {
         return zorvik::rt::boundary([&] {
             if (hooks_.set_volume_count) hooks_.set_volume_count(count);
+        });
+    }
+
+    HRESULT ReportFailure(HRESULT reason, HSTRING message) override {
+        return zorvik::rt::boundary([&] {
+            if (hooks_.failed) hooks_.failed(reason, zorvik::rt::copy_hstring(message).view());
         });
     }
 
