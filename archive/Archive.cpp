@@ -89,6 +89,11 @@ HRESULT Archive::Close() {
     return S_OK;
 }
 
+Archive::Snapshot Archive::State() {
+    std::lock_guard lock(Lock);
+    return Snapshot{InArchive, RootFolder, Format ? Format->Name : std::wstring(), Origin};
+}
+
 bool Archive::CloseArchive() {
     std::lock_guard lock(Lock);
     if (!InArchive) return false;
