@@ -15,6 +15,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The build's debugging information stays in the build folder.
+set(CPACK_STRIP_FILES ON)
 # Our own libraries, found through the binaries' relative run paths, are in the package itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR} ${CMAKE_BINARY_DIR}/${ZORVIK_ENGINE_DIR})
 include(CPack)

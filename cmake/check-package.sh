@@ -35,8 +35,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = zorvik ] || fail "Package: $(field Package)"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 depends=$(field Depends)
+depended=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
 for library in libc6 libstdc++6 libgcc-s1; do
-  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library: $depends"
+  grep -qxF "$library" <<<"$depended" || fail "Depends lacks $library: $depends"
 done
 outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -vE '^\./(usr(/.*)?)?$' || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
