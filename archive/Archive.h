@@ -89,6 +89,16 @@ public:
     // What an extraction started now may use; at least 1.
     std::uint32_t ExtractionThreadCount() const noexcept;
 
+    // What an operation reads of the open archive, taken at once under Lock: the fields below
+    // as they stood together at one moment.
+    struct Snapshot {
+        zorvik::rt::com_ptr<Engine::IInArchive> InArchive;
+        zorvik::rt::com_ptr<IArchiveFolder> RootFolder;
+        std::wstring FormatName;  // empty when nothing is open
+        std::shared_ptr<const Impl::ArchiveOrigin> Origin;
+    };
+    Snapshot State();
+
     // State shared with the tree, extraction and update; single reads and writes go under
     // Lock, never whole operations.
     std::recursive_mutex Lock;

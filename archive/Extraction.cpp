@@ -50,9 +50,9 @@ void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
 // The root of the tree the archive shows now, which every chosen item must be of; raises
 // E_ILLEGAL_METHOD_CALL when nothing is open.
 com_ptr<IArchiveFolder> CurrentRoot(Archive& archive) {
-    std::lock_guard lock(archive.Lock);
-    if (!archive.InArchive) throw zorvik::rt::illegal_method_call_error();
-    return archive.RootFolder;
+    Archive::Snapshot state = archive.State();
+    if (!state.InArchive) throw zorvik::rt::illegal_method_call_error();
+    return std::move(state.RootFolder);
 }
 
 // One engine run over the entries still in the map.
@@ -85,19 +85,14 @@ RunLimits LimitsOf(Archive& archive, const std::optional<RunLimits>& given) {
 
 // The runs an extraction of map may make.
 std::vector<PlannedRun> Plan(Archive& archive, const ExtractionMap& map, const RunLimits& limits) {
-    std::shared_ptr<const ArchiveOrigin> origin;
-    std::wstring format;
-    {
-        std::lock_guard lock(archive.Lock);
-        origin = archive.Origin;
-        if (archive.Format) format = archive.Format->Name;
-    }
+    const Archive::Snapshot state = archive.State();
+    const std::shared_ptr<const ArchiveOrigin>& origin = state.Origin;
     const std::vector<PlannedRun> one{{0, map.Remaining(), 0}};
     if (limits.Threads < 2 || !origin || map.Remaining() == 0) return one;
     const EngineReference engine(archive);
     std::uint32_t count = 0;
     if (engine->GetNumberOfItems(&count) != S_OK || count != origin->ItemCount || map.LastIndex() >= count) return one;
-    return PlanRuns(engine.get(), format, count, map, limits);
+    return PlanRuns(engine.get(), state.FormatName, count, map, limits);
 }
 
 }  // namespace

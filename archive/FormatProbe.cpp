@@ -99,6 +99,11 @@ private:
 
 }  // namespace
 
+bool HasExtension(const FormatRecord& format, std::wstring_view extension) {
+    return std::any_of(format.Extensions.begin(), format.Extensions.end(),
+                       [&](const FormatExtension& pair) { return NamesEqual(pair.Extension, extension); });
+}
+
 std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IInStream* stream, OpenArchiveHandler& handler,
                                           IArchiveSource* source, std::uint64_t archiveSize) {
     Prober prober(stream, handler, source, archiveSize);
@@ -111,10 +116,7 @@ std::optional<OpenedArchive> ProbeFormats(const FormatList& formats, Engine::IIn
 
     if (const std::wstring extension = handler.ArchiveExtension(); !extension.empty()) {
         for (std::size_t i = 0; i < formats.size(); ++i) {
-            const auto& extensions = formats[i].Extensions;
-            const bool named = std::any_of(extensions.begin(), extensions.end(),
-                                           [&](const FormatExtension& pair) { return NamesEqual(pair.Extension, extension); });
-            if (named)
+            if (HasExtension(formats[i], extension))
                 if (auto opened = attempt(i)) return opened;
         }
     }

@@ -14,6 +14,9 @@ struct OpenedArchive {
     FormatRecord Format;
 };
 
+// Whether one of the format's extensions is extension, compared as names are.
+bool HasExtension(const FormatRecord& format, std::wstring_view extension);
+
 // Opens stream with the first format that accepts it, or answers nothing. archiveSize is what
 // the open handler's TotalSize restarts from before each attempt. Raises canceled_error when
 // the caller or the engine cancels, and the caller's own failures.

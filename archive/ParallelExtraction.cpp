@@ -78,11 +78,7 @@ HRESULT ExtractInParallel(Archive& archive, const ExtractionMap& map, const std:
     auto caller = std::make_shared<ExtractionCaller>(std::move(callback), std::move(cancellation), std::move(estimates));
     Runs work(archive, map, runs, caller);
 
-    std::shared_ptr<const ArchiveOrigin> origin;
-    {
-        std::lock_guard lock(archive.Lock);
-        origin = archive.Origin;
-    }
+    const std::shared_ptr<const ArchiveOrigin> origin = archive.State().Origin;
     std::vector<std::thread> helpers;
     for (std::size_t i = 1; i < std::min(threads, runs.size()) && origin; ++i) {
         try {

@@ -1,17 +1,15 @@
 #include "engine/WinrtBufferImpl.h"
 
+#include "base/OutParameters.h"
+
 namespace Zorvik::Impl {
 
 HRESULT WinrtBufferImpl::get_Capacity(std::uint32_t* capacity) {
-    if (!capacity) return E_POINTER;
-    *capacity = capacity_;
-    return S_OK;
+    return GiveValue(capacity_, capacity);
 }
 
 HRESULT WinrtBufferImpl::get_Length(std::uint32_t* length) {
-    if (!length) return E_POINTER;
-    *length = length_;
-    return S_OK;
+    return GiveValue(length_, length);
 }
 
 HRESULT WinrtBufferImpl::put_Length(std::uint32_t length) {
@@ -21,9 +19,7 @@ HRESULT WinrtBufferImpl::put_Length(std::uint32_t length) {
 }
 
 HRESULT WinrtBufferImpl::Buffer(std::uint8_t** value) {
-    if (!value) return E_POINTER;
-    *value = data_;
-    return S_OK;
+    return GiveValue(data_, value);
 }
 
 }  // namespace Zorvik::Impl

@@ -1,26 +1,14 @@
-// Handing values out through ABI out-parameters, for the item model's getters.
+// Names of the item model handed out through ABI out-parameters: packed text widened on the way.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "base/OutParameters.h"
 #include "model/TextArena.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace Zorvik::Impl {
-
-template <typename T>
-HRESULT GiveValue(T value, T* out) noexcept {
-    if (!out) return E_POINTER;
-    *out = value;
-    return S_OK;
-}
-
-inline HRESULT GiveString(std::wstring_view text, HSTRING* out) noexcept {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    return WindowsCreateString(text.data(), static_cast<std::uint32_t>(text.size()), out);
-}
 
 inline HRESULT GiveText(PackedText text, HSTRING* out) noexcept {
     if (!out) return E_POINTER;
@@ -39,15 +27,6 @@ inline HRESULT GiveText(PackedText text, HSTRING* out) noexcept {
         }
         zorvik::rt::check_hresult(WindowsCreateString(wide.data(), static_cast<std::uint32_t>(wide.size()), out));
     });
-}
-
-// A new reference for an out-parameter; null stays null.
-template <typename I, typename T>
-HRESULT GiveReference(const zorvik::rt::com_ptr<T>& object, I** out) noexcept {
-    if (!out) return E_POINTER;
-    *out = object.get();
-    if (*out) (*out)->AddRef();
-    return S_OK;
 }
 
 }  // namespace Zorvik::Impl

@@ -36,9 +36,7 @@ const ArchiveItem* ArchiveItem::Of(IArchiveFolder* folder) {
 }
 
 HRESULT ArchiveItem::GetProperties(IArchiveEntryProperties** value) const noexcept {
-    if (!value) return E_POINTER;
-    *value = nullptr;
-    return zorvik::rt::boundary([&] { *value = tree_->Properties(node_).detach(); });
+    return Impl::GiveMade(value, [&] { return tree_->Properties(node_).detach(); });
 }
 
 HRESULT ArchiveItem::GetName(HSTRING* value) const noexcept { return Impl::GiveText(tree_->Name(node_), value); }
@@ -49,15 +47,11 @@ HRESULT ArchiveItem::GetPath(HSTRING* value) const noexcept {
 }
 
 HRESULT ArchiveItem::GetParent(IArchiveFolder** value) const noexcept {
-    if (!value) return E_POINTER;
-    *value = nullptr;
-    return zorvik::rt::boundary([&] { *value = tree_->ReachableParent(node_).detach(); });
+    return Impl::GiveMade(value, [&] { return tree_->ReachableParent(node_).detach(); });
 }
 
 HRESULT ArchiveItem::GetRelativePath(IArchiveFolder* ancestor, HSTRING* path) const noexcept {
-    if (!path) return E_POINTER;
-    *path = nullptr;
-    return zorvik::rt::boundary([&] { *path = zorvik::rt::hstring(tree_->RelativePath(node_, ancestor)).detach(); });
+    return Impl::GiveMade(path, [&] { return zorvik::rt::hstring(tree_->RelativePath(node_, ancestor)).detach(); });
 }
 
 }  // namespace Zorvik

@@ -1,13 +1,13 @@
 #include "model/CompressionOptions.h"
 
+#include "base/OutParameters.h"
+
 namespace Zorvik {
 
 namespace {
 template <typename T>
 HRESULT Read(const std::atomic<T>& field, T* value) noexcept {
-    if (!value) return E_POINTER;
-    *value = field.load();
-    return S_OK;
+    return Impl::GiveValue(field.load(), value);
 }
 
 // Reads one member of another implementation, raising its failure.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <locale>
 
+#include "base/OutParameters.h"
+
 namespace Zorvik {
 
 namespace {
@@ -27,11 +29,6 @@ HRESULT CopyArrayOut(const OptionalArray<T>& source, std::uint32_t* count, T** v
     return S_OK;
 }
 
-HRESULT ReadFlag(bool flag, bool* value) noexcept {
-    if (!value) return E_POINTER;
-    *value = flag;
-    return S_OK;
-}
 
 com_ptr<ICompressorDescription> Describe(std::wstring formatName, OptionalArray<CompressionMethod> methods,
                                          OptionalArray<CompressionLevel> levels, OptionalArray<EncryptionMethod> ciphers,
@@ -52,9 +49,7 @@ CompressorDescription::CompressorDescription(std::wstring formatName, OptionalAr
       defaults_(zorvik::rt::make<CompressionOptions>(defaults.Method, defaults.Level, defaults.Cipher)) {}
 
 HRESULT CompressorDescription::get_FormatName(HSTRING* value) {
-    if (!value) return E_POINTER;
-    *value = nullptr;
-    return zorvik::rt::boundary([&] { *value = zorvik::rt::hstring(formatName_).detach(); });
+    return Impl::GiveMade(value, [&] { return zorvik::rt::hstring(formatName_).detach(); });
 }
 
 HRESULT CompressorDescription::get_CompressionMethods(std::uint32_t* count, CompressionMethod** values) {
@@ -67,20 +62,17 @@ HRESULT CompressorDescription::get_EncryptionMethods(std::uint32_t* count, Encry
     return CopyArrayOut(ciphers_, count, values);
 }
 
-HRESULT CompressorDescription::get_SupportsEncryption(bool* value) { return ReadFlag(capabilities_.SupportsEncryption, value); }
-HRESULT CompressorDescription::get_CapabilityB(bool* value) { return ReadFlag(capabilities_.CapabilityB, value); }
-HRESULT CompressorDescription::get_SupportsSolid(bool* value) { return ReadFlag(capabilities_.SupportsSolid, value); }
+HRESULT CompressorDescription::get_SupportsEncryption(bool* value) { return Impl::GiveValue(capabilities_.SupportsEncryption, value); }
+HRESULT CompressorDescription::get_CapabilityB(bool* value) { return Impl::GiveValue(capabilities_.CapabilityB, value); }
+HRESULT CompressorDescription::get_SupportsSolid(bool* value) { return Impl::GiveValue(capabilities_.SupportsSolid, value); }
 HRESULT CompressorDescription::get_SupportsHeaderEncryption(bool* value) {
-    return ReadFlag(capabilities_.SupportsHeaderEncryption, value);
+    return Impl::GiveValue(capabilities_.SupportsHeaderEncryption, value);
 }
-HRESULT CompressorDescription::get_CapabilityE(bool* value) { return ReadFlag(capabilities_.CapabilityE, value); }
-HRESULT CompressorDescription::get_CapabilityF(bool* value) { return ReadFlag(capabilities_.CapabilityF, value); }
+HRESULT CompressorDescription::get_CapabilityE(bool* value) { return Impl::GiveValue(capabilities_.CapabilityE, value); }
+HRESULT CompressorDescription::get_CapabilityF(bool* value) { return Impl::GiveValue(capabilities_.CapabilityF, value); }
 
 HRESULT CompressorDescription::get_DefaultOptions(ICompressionOptions** value) {
-    if (!value) return E_POINTER;
-    *value = nullptr;
-    return zorvik::rt::boundary(
-        [&] { *value = zorvik::rt::detach_as<ICompressionOptions>(CompressionOptions::CopyOf(defaults_.get())); });
+    return Impl::GiveMade(value, [&] { return zorvik::rt::detach_as<ICompressionOptions>(CompressionOptions::CopyOf(defaults_.get())); });
 }
 
 HRESULT CompressorDescriptionFactory::GetCompressorDescriptions(std::uint32_t* count, ICompressorDescription*** descriptions) {

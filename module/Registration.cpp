@@ -6,7 +6,7 @@
 #include "model/ArchiveFile.h"
 #include "model/ArchiveFolder.h"
 #include "model/ArchiveFormat.h"
-#include "model/ArchiveInfo.h"
+#include "model/ArchiveInfoFactory.h"
 #include "model/CompressionOptions.h"
 #include "model/CompressorDescription.h"
 #include "model/Sorter.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "rar/RarArchiveExtractCallbackAdapter.h"
-#include "rar/RarInputStreamAdapter.h"
+#include "rar/ReaderInputStream.h"
 #include "rar/RarOpenArchiveCallbackAdapter.h"
 #include "rar/UnRAR.Shared/UnRAR.h"
 #include "zorvik/runtime/errors.h"
@@ -42,7 +42,7 @@ Archive::~Archive() = default;
 HRESULT Archive::Open(Engine::IInStream* stream, const std::uint64_t*, Engine::IArchiveOpenCallback* openCallback) {
     if (!stream) return E_INVALIDARG;
     return zorvik::rt::boundary([&] {
-        auto input = std::make_shared<InputStreamAdapter>(com_ptr<Engine::IInStream>::copy_from(stream));
+        auto input = std::make_shared<ReaderInputStream>(com_ptr<Engine::IInStream>::copy_from(stream));
         auto callback = std::make_shared<OpenArchiveCallbackAdapter>(com_ptr<Engine::IArchiveOpenCallback>::copy_from(openCallback));
         return static_cast<HRESULT>(reader_->Open(std::move(input), std::move(callback)));
     });

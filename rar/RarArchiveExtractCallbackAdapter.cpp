@@ -1,7 +1,7 @@
 #include "rar/RarArchiveExtractCallbackAdapter.h"
 
 #include "rar/RarOpenArchiveCallbackAdapter.h"
-#include "rar/RarOutputStreamAdapter.h"
+#include "rar/ReaderOutputStream.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl::RAR {
@@ -15,7 +15,7 @@ constexpr std::int32_t kAskExtract = 0;
 UnRAR::HRESULT_t ArchiveExtractCallbackAdapter::GetStream(std::uint32_t index, std::shared_ptr<UnRAR::IOutputStream>& stream) {
     zorvik::rt::com_ptr<Engine::ISequentialOutStream> output;
     const HRESULT result = callback_->GetStream(index, output.put(), kAskExtract);
-    if (result == S_OK && output) stream = std::make_shared<OutputStreamAdapter>(std::move(output));
+    if (result == S_OK && output) stream = std::make_shared<ReaderOutputStream>(std::move(output));
     return result;
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/EngineText.h"
-#include "rar/RarInputStreamAdapter.h"
+#include "rar/ReaderInputStream.h"
 #include "zorvik/runtime/oleauto.h"
 
 namespace Zorvik::Impl::RAR {
@@ -34,7 +34,7 @@ UnRAR::HRESULT_t OpenArchiveCallbackAdapter::OpenVolume(const std::wstring& name
     const HRESULT result = volumes->GetStream(name.c_str(), volume.put());
     if (result != S_OK) return result;
     if (!volume) return E_FAIL;
-    stream = std::make_shared<InputStreamAdapter>(std::move(volume));
+    stream = std::make_shared<ReaderInputStream>(std::move(volume));
     return S_OK;
 }
 

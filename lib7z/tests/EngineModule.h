@@ -14,7 +14,7 @@
 #include "7zip/Archive/IArchive.h"
 #include "7zip/ICoder.h"
 
-#include "WSHelperObjects.h"
+#include "HostHelperObjects.h"
 
 // Owns a PROPVARIANT and clears it with the engine's rules.
 struct Variant : PROPVARIANT

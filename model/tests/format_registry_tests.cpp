@@ -8,7 +8,7 @@
 #include <set>
 
 #include "model/ArchiveFormat.h"
-#include "model/ArchiveInfo.h"
+#include "model/ArchiveInfoFactory.h"
 #include "model/FormatRecord.h"
 #include "zorvik/runtime/collections.h"
 

@@ -1,4 +1,4 @@
-#include "InOutTempBuffer.h"
+#include "HostTempBuffer.h"
 
 CInOutTempBuffer::CInOutTempBuffer()
 {

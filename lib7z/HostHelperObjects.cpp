@@ -1,4 +1,4 @@
-#include "WSHelperObjects.h"
+#include "HostHelperObjects.h"
 
 #include <atomic>
 #include <cstdlib>

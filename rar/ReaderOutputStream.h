@@ -7,9 +7,9 @@
 
 namespace Zorvik::Impl::RAR {
 
-class OutputStreamAdapter final : public UnRAR::IOutputStream {
+class ReaderOutputStream final : public UnRAR::IOutputStream {
 public:
-    explicit OutputStreamAdapter(zorvik::rt::com_ptr<Engine::ISequentialOutStream> stream) : stream_(std::move(stream)) {}
+    explicit ReaderOutputStream(zorvik::rt::com_ptr<Engine::ISequentialOutStream> stream) : stream_(std::move(stream)) {}
 
     bool Write(const void* buffer, std::uint32_t size, std::uint32_t* processed) override;
     // Decoded data is only ever appended.

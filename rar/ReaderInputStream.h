@@ -7,9 +7,9 @@
 
 namespace Zorvik::Impl::RAR {
 
-class InputStreamAdapter final : public UnRAR::IInputStream {
+class ReaderInputStream final : public UnRAR::IInputStream {
 public:
-    explicit InputStreamAdapter(zorvik::rt::com_ptr<Engine::IInStream> stream) : stream_(std::move(stream)) {}
+    explicit ReaderInputStream(zorvik::rt::com_ptr<Engine::IInStream> stream) : stream_(std::move(stream)) {}
 
     bool Read(void* buffer, std::uint32_t size, std::uint32_t* processed) override;
     std::int64_t Tell() override;

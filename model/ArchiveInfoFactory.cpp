@@ -1,4 +1,4 @@
-#include "model/ArchiveInfo.h"
+#include "model/ArchiveInfoFactory.h"
 
 #include "model/AbiValues.h"
 #include "model/ArchiveFormat.h"

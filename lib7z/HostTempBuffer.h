@@ -10,7 +10,7 @@
 #include "Common/Common.h"
 #include "7zip/IStream.h"
 
-#include "WSHelperObjects.h"
+#include "HostHelperObjects.h"
 
 class CInOutTempBuffer
 {
