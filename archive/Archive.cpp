@@ -37,13 +37,12 @@ void StartUpdate(Archive& archive, IUpdateCallback* callback, IRandomAccessStrea
                  Body body) {
     CheckOut(operation);
     if (!callback || !destination) zorvik::rt::throw_hresult(E_INVALIDARG);
-    *operation = zorvik::rt::run_async<UpdateResult>(
-                     [self = com_ptr<Archive>::copy_from(&archive), callbackRef = com_ptr<IUpdateCallback>::copy_from(callback),
-                      destinationRef = com_ptr<IRandomAccessStream>::copy_from(destination),
-                      body = std::move(body)](const zorvik::rt::cancellation_token& cancellation) mutable {
-                         return body(UpdateArguments{*self, callbackRef, destinationRef, cancellation});
-                     })
-                     .detach();
+    *operation = zorvik::rt::run_async<UpdateResult>([self = com_ptr<Archive>::copy_from(&archive),
+                                                      callbackRef = com_ptr<IUpdateCallback>::copy_from(callback),
+                                                      destinationRef = com_ptr<IRandomAccessStream>::copy_from(destination),
+                                                      body = std::move(body)](const zorvik::rt::cancellation_token& cancellation) mutable {
+                     return body(UpdateArguments{*self, callbackRef, destinationRef, cancellation});
+                 }).detach();
 }
 
 // A caller's array as the operation's own list; a null element is refused.
@@ -298,8 +297,8 @@ HRESULT Archive::OpenAsync(IRandomAccessStream* stream, IArchiveSource* source, 
         auto self = com_ptr<Archive>::copy_from(this);
         auto streamRef = com_ptr<IRandomAccessStream>::copy_from(stream);
         auto sourceRef = com_ptr<IArchiveSource>::copy_from(source);
-        *operation = zorvik::rt::run_async<bool>([self, streamRef, sourceRef] { return self->Open(streamRef.get(), sourceRef.get()); })
-                         .detach();
+        *operation =
+            zorvik::rt::run_async<bool>([self, streamRef, sourceRef] { return self->Open(streamRef.get(), sourceRef.get()); }).detach();
     });
 }
 
@@ -340,10 +339,10 @@ HRESULT Archive::ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IEx
         for (std::uint32_t i = 0; i < itemCount; ++i) chosen.push_back(com_ptr<IArchiveItem>::copy_from(items[i]));
         auto self = com_ptr<Archive>::copy_from(this);
         auto callbackRef = com_ptr<IExtractionCallback>::copy_from(callback);
-        *operation =
-            zorvik::rt::run_async<bool>([self, chosen = std::move(chosen), callbackRef](const zorvik::rt::cancellation_token& cancellation) mutable {
-                return Impl::Extract(*self, std::move(chosen), std::move(callbackRef), cancellation);
-            }).detach();
+        *operation = zorvik::rt::run_async<bool>([self, chosen = std::move(chosen),
+                                                  callbackRef](const zorvik::rt::cancellation_token& cancellation) mutable {
+                         return Impl::Extract(*self, std::move(chosen), std::move(callbackRef), cancellation);
+                     }).detach();
     });
 }
 HRESULT Archive::UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
@@ -351,7 +350,8 @@ HRESULT Archive::UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, s
     return Member([&] {
         StartUpdate(*this, callback, destination, operation,
                     [removed = ListOf(removeCount, remove), added = ListOf(addCount, add)](UpdateArguments arguments) {
-                        return Impl::Update(arguments.archive, removed, added, arguments.callback, {arguments.destination}, arguments.cancellation);
+                        return Impl::Update(arguments.archive, removed, added, arguments.callback, {arguments.destination},
+                                            arguments.cancellation);
                     });
     });
 }
@@ -387,7 +387,8 @@ HRESULT Archive::RenameAsync(IArchiveItem* item, HSTRING newName, IUpdateCallbac
         if (!item) zorvik::rt::throw_hresult(E_INVALIDARG);
         StartUpdate(*this, callback, destination, operation,
                     [item = com_ptr<IArchiveItem>::copy_from(item), name = zorvik::rt::copy_hstring(newName)](UpdateArguments arguments) {
-                        return Impl::Rename(arguments.archive, item, name.view(), arguments.callback, arguments.destination, arguments.cancellation);
+                        return Impl::Rename(arguments.archive, item, name.view(), arguments.callback, arguments.destination,
+                                            arguments.cancellation);
                     });
     });
 }
@@ -397,14 +398,15 @@ HRESULT Archive::MoveAsync(std::uint32_t itemCount, IArchiveItem** items, IArchi
     return Member([&] {
         StartUpdate(*this, callback, destination, operation,
                     [moved = ListOf(itemCount, items), target = com_ptr<IArchiveFolder>::copy_from(target)](UpdateArguments arguments) {
-                        return Impl::Move(arguments.archive, moved, target, arguments.callback, arguments.destination, arguments.cancellation);
+                        return Impl::Move(arguments.archive, moved, target, arguments.callback, arguments.destination,
+                                          arguments.cancellation);
                     });
     });
 }
 
 HRESULT Archive::EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t renameCount, IArchiveItem** renamed,
-                           HSTRING* newNames, std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets, std::uint32_t addCount,
-                           IArchiveAddable** add, IUpdateCallback* callback, IRandomAccessStream* destination,
+                           HSTRING* newNames, std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets,
+                           std::uint32_t addCount, IArchiveAddable** add, IUpdateCallback* callback, IRandomAccessStream* destination,
                            IAsyncOperation<UpdateResult>** operation) {
     return Member([&] {
         if ((renameCount != 0 && !newNames) || (moveCount != 0 && !targets)) zorvik::rt::throw_hresult(E_INVALIDARG);
@@ -413,7 +415,8 @@ HRESULT Archive::EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std
         for (std::uint32_t i = 0; i < renameCount; ++i)
             edits.rename.emplace_back(renamedItems[i], std::wstring(zorvik::rt::copy_hstring(newNames[i]).view()));
         const auto movedItems = ListOf(moveCount, moved);
-        for (std::uint32_t i = 0; i < moveCount; ++i) edits.move.emplace_back(movedItems[i], com_ptr<IArchiveFolder>::copy_from(targets[i]));
+        for (std::uint32_t i = 0; i < moveCount; ++i)
+            edits.move.emplace_back(movedItems[i], com_ptr<IArchiveFolder>::copy_from(targets[i]));
         StartUpdate(*this, callback, destination, operation, [edits = std::move(edits)](UpdateArguments arguments) {
             return Impl::Edit(arguments.archive, edits, arguments.callback, arguments.destination, arguments.cancellation);
         });

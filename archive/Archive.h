@@ -24,9 +24,8 @@
 
 namespace Zorvik {
 
-class Archive final
-    : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo, IVolumeUpdate,
-                                   IExtractionThreads, IArchiveEdit> {
+class Archive final : public Impl::ComponentObject<Archive, IArchive, ABI::Windows::Foundation::IClosable, IOpenedArchiveInfo,
+                                                   IVolumeUpdate, IExtractionThreads, IArchiveEdit> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Archive";
     static constexpr const char* FactoryName = "Zorvik.__ArchiveActivationFactory";
@@ -79,9 +78,10 @@ public:
                                  IAsyncOperation<UpdateResult>** operation) override;
 
     // IArchiveEdit
-    HRESULT EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t renameCount, IArchiveItem** renamed, HSTRING* newNames,
-                      std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets, std::uint32_t addCount, IArchiveAddable** add,
-                      IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) override;
+    HRESULT EditAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t renameCount, IArchiveItem** renamed,
+                      HSTRING* newNames, std::uint32_t moveCount, IArchiveItem** moved, IArchiveFolder** targets, std::uint32_t addCount,
+                      IArchiveAddable** add, IUpdateCallback* callback, IRandomAccessStream* destination,
+                      IAsyncOperation<UpdateResult>** operation) override;
 
     // IExtractionThreads
     HRESULT get_ExtractionThreads(std::uint32_t* value) override;

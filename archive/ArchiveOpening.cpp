@@ -23,8 +23,8 @@ namespace {
 // archive (gzip, xz), or whose own extensions stand for a compressed tar (Z's "taz", which the
 // engine does not flag as keeping the name).
 bool WrapsOneStream(const Impl::FormatRecord& format) {
-    return format.KeepsName ||
-           std::any_of(format.Extensions.begin(), format.Extensions.end(), [](const Impl::FormatExtension& pair) { return pair.AddExtension == L".tar"; });
+    return format.KeepsName || std::any_of(format.Extensions.begin(), format.Extensions.end(),
+                                           [](const Impl::FormatExtension& pair) { return pair.AddExtension == L".tar"; });
 }
 
 // The archive inside an opened one, looked for once: the entry the handler names as its main
@@ -54,7 +54,8 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
 
     com_ptr<Engine::IInStream> stream;
     com_ptr<Engine::ISequentialInStream> entry;
-    if (auto getStream = outer.Handler.try_as<Engine::IInArchiveGetStream>(); getStream && getStream->GetStream(index, entry.put()) == S_OK && entry)
+    if (auto getStream = outer.Handler.try_as<Engine::IInArchiveGetStream>();
+        getStream && getStream->GetStream(index, entry.put()) == S_OK && entry)
         stream = entry.try_as<Engine::IInStream>();
     if (!stream) {
         // Handlers that cannot lend a seekable entry stream: decode the entry, but only when its
@@ -173,8 +174,8 @@ bool Archive::Create(IArchiveSource* source) {
     zorvik::rt::check_hresult(source->get_Path(path.put()));
     if (fileType.empty()) return false;
     const FormatList formats = BuildFormatList(Engine::EngineModule::Get());
-    const auto format =
-        std::find_if(formats.begin(), formats.end(), [&](const FormatRecord& candidate) { return HasExtension(candidate, fileType.view()); });
+    const auto format = std::find_if(formats.begin(), formats.end(),
+                                     [&](const FormatRecord& candidate) { return HasExtension(candidate, fileType.view()); });
     if (format == formats.end()) return false;
     com_ptr<Engine::IOutArchive> writer;
     if (FAILED(Engine::EngineModule::Get().CreateObject(&format->ClassId, &Engine::IOutArchive::iid, writer.put_void())) || !writer)

@@ -65,7 +65,8 @@ void CheckAddedPaths(const UpdatePlan& plan) {
     for (const auto& [path, folder] : added) {
         if (folder) continue;
         const auto below = added.lower_bound(path + kPathSeparator);
-        if (below != added.end() && IsBelow(below->first, path)) Contradiction("an added file stands where another added item needs a folder");
+        if (below != added.end() && IsBelow(below->first, path))
+            Contradiction("an added file stands where another added item needs a folder");
     }
 }
 
@@ -80,7 +81,9 @@ public:
         std::vector<com_ptr<IArchiveItem>> twins;
     };
 
-    explicit TreeLookup(IArchiveFolder* root) : tree_(TreeOf(root)) { check_hresult(root->QueryInterface(IArchiveItem::iid, root_.put_void())); }
+    explicit TreeLookup(IArchiveFolder* root) : tree_(TreeOf(root)) {
+        check_hresult(root->QueryInterface(IArchiveItem::iid, root_.put_void()));
+    }
 
     const PackedTree* Tree() const noexcept { return tree_; }
 
@@ -170,7 +173,9 @@ public:
         return nullptr;
     }
 
-    void Take(const std::wstring& path, std::shared_ptr<IUpdateItem> item, bool folder) { taken_.try_emplace(path, Claim{std::move(item), folder}); }
+    void Take(const std::wstring& path, std::shared_ptr<IUpdateItem> item, bool folder) {
+        taken_.try_emplace(path, Claim{std::move(item), folder});
+    }
 
     // The items at path and below it, which a replacing item takes the place of.
     std::vector<std::shared_ptr<IUpdateItem>> Release(const std::wstring& path) {
@@ -232,8 +237,8 @@ std::optional<std::wstring> CheckConflicts(IArchiveFolder* root, UpdatePlan& pla
             const com_ptr<IArchiveItem>& existing = found.item;
             const auto existingIndex = existing ? EntryIndexOf(*existing, lookup.Tree()) : std::nullopt;
             // An entry that moves onto itself (a rename that changes nothing) is no clash.
-            const bool treeClash =
-                existing && !WhollyRemoved(existing, removal, lookup.Tree()) && !(existingIndex && *existingIndex == item->IndexInArchive());
+            const bool treeClash = existing && !WhollyRemoved(existing, removal, lookup.Tree()) &&
+                                   !(existingIndex && *existingIndex == item->IndexInArchive());
             if (!claim && !treeClash && !(autoRename && paths.IsPending(path))) {
                 checked.push_back(item);
                 paths.Take(path, item, folder);

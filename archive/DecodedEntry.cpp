@@ -54,7 +54,8 @@ private:
 com_ptr<Engine::IInStream> DecodeEntry(Engine::IInArchive* handler, std::uint32_t index) {
     using ABI::Windows::Storage::CreationCollisionOption;
     using ABI::Windows::Storage::FileAccessMode;
-    const auto file = zorvik::rt::create_file(zorvik::rt::temporary_folder().get(), L"7zt.tmp", CreationCollisionOption::GenerateUniqueName);
+    const auto file =
+        zorvik::rt::create_file(zorvik::rt::temporary_folder().get(), L"7zt.tmp", CreationCollisionOption::GenerateUniqueName);
     const std::wstring path(zorvik::rt::item_path(file).view());
     struct Removal {
         const std::wstring& path;

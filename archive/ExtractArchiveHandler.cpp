@@ -26,7 +26,8 @@ constexpr std::int32_t kResultCrcError = 3;
 // The slot of index not yet removed, or null.
 template <class Slots>
 auto* SlotOf(Slots& slots, std::uint32_t index) noexcept {
-    const auto found = std::lower_bound(slots.begin(), slots.end(), index, [](const auto& slot, std::uint32_t i) { return slot.Index < i; });
+    const auto found =
+        std::lower_bound(slots.begin(), slots.end(), index, [](const auto& slot, std::uint32_t i) { return slot.Index < i; });
     return found != slots.end() && found->Index == index && !found->Removed ? &*found : nullptr;
 }
 

@@ -36,7 +36,8 @@ void Add(ExtractionMap& map, const com_ptr<IArchiveItem>& node, const com_ptr<IA
     zorvik::rt::hstring path;
     check_hresult(node->GetRelativePath(base.get(), path.put()));
     const std::uint32_t index = properties->Index();
-    map.Add(index, MappedEntry{kNoNode, kNoNode, std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})});
+    map.Add(index, MappedEntry{kNoNode, kNoNode,
+                               std::make_shared<const ExtractItem>(ExtractItem{std::wstring(path.view()), node, std::move(properties)})});
 }
 
 // chosen and everything below it, each node before its children, keyed by entry index; a later

@@ -4,8 +4,8 @@
 
 namespace Zorvik::Impl {
 
-ExtractionCaller::ExtractionCaller(zorvik::rt::com_ptr<IExtractionCallback> callback, std::optional<zorvik::rt::cancellation_token> cancellation,
-                                   std::vector<std::uint64_t> estimates)
+ExtractionCaller::ExtractionCaller(zorvik::rt::com_ptr<IExtractionCallback> callback,
+                                   std::optional<zorvik::rt::cancellation_token> cancellation, std::vector<std::uint64_t> estimates)
     : callback_(std::move(callback)), cancellation_(std::move(cancellation)) {
     runs_.reserve(estimates.size());
     for (const std::uint64_t estimate : estimates) runs_.push_back({estimate, std::nullopt, 0});

@@ -110,7 +110,7 @@ std::vector<Unit> UnitsOf(Engine::IInArchive* handler, const ExtractionMap& map,
 }  // namespace
 
 std::vector<PlannedRun> PlanRuns(Engine::IInArchive* handler, std::wstring_view format, std::uint32_t archiveItems,
-                                    const ExtractionMap& map, const RunLimits& limits) {
+                                 const ExtractionMap& map, const RunLimits& limits) {
     const std::size_t entries = map.Remaining();
     std::vector<PlannedRun> one{{0, entries, 0}};
     const auto independent = std::find_if(kIndependentFormats.begin(), kIndependentFormats.end(),

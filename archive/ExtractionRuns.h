@@ -34,6 +34,6 @@ struct RunLimits {
 // archive of format (the engine's name) holding archiveItems entries. One run covering all when
 // they do not decode independently or the work is too small for limits.
 std::vector<PlannedRun> PlanRuns(Engine::IInArchive* handler, std::wstring_view format, std::uint32_t archiveItems,
-                                    const ExtractionMap& map, const RunLimits& limits);
+                                 const ExtractionMap& map, const RunLimits& limits);
 
 }  // namespace Zorvik::Impl

@@ -23,8 +23,7 @@ std::vector<std::uint8_t> ReadStart(Engine::IInStream* stream, std::uint32_t win
         // Streams may answer in pieces: read until the window is full or the stream ends.
         while (filled < bytes.size()) {
             std::uint32_t read = 0;
-            if (stream->Read(bytes.data() + filled, static_cast<std::uint32_t>(bytes.size() - filled), &read) != S_OK || read == 0)
-                break;
+            if (stream->Read(bytes.data() + filled, static_cast<std::uint32_t>(bytes.size() - filled), &read) != S_OK || read == 0) break;
             filled += read;
         }
     }
@@ -70,8 +69,7 @@ private:
             if (auto rar = RAR::CreateHandler(); rar && Open(rar.get())) return rar;
         }
         com_ptr<Engine::IInArchive> handler;
-        if (FAILED(Engine::EngineModule::Get().CreateObject(&format.ClassId, &Engine::IInArchive::iid, handler.put_void())) ||
-            !handler)
+        if (FAILED(Engine::EngineModule::Get().CreateObject(&format.ClassId, &Engine::IInArchive::iid, handler.put_void())) || !handler)
             return nullptr;
         return Open(handler.get()) ? handler : nullptr;
     }

@@ -74,8 +74,8 @@ com_ptr<IArchiveFolder> GetRootFolder(Archive& archive, IOperationProgress* prog
         {
             std::unique_lock lock(archive.Lock);
             archive.RootFolderBuilt.wait(lock, [&] { return !archive.RootFolderBuilding; });
-            if (archive.RootFolder) return archive.RootFolder;  // another build got there first
-            if (archive.InArchive.get() != handler.get()) continue;         // closed or reopened meanwhile
+            if (archive.RootFolder) return archive.RootFolder;       // another build got there first
+            if (archive.InArchive.get() != handler.get()) continue;  // closed or reopened meanwhile
             root = tree->Folder(PackedTree::kRoot);
             archive.RootFolder = root;
             if (archive.IsNew) return root;  // a created archive has no entries yet

@@ -27,6 +27,7 @@ const PackedTree* TreeOf(IArchiveFolder* root);
 std::vector<zorvik::rt::com_ptr<IArchiveItem>> ChildrenOf(IArchiveItem& node);
 
 // Visits node and everything below it, each node before its children, children in Items order.
-void VisitDepthFirst(const zorvik::rt::com_ptr<IArchiveItem>& node, const std::function<void(const zorvik::rt::com_ptr<IArchiveItem>&)>& visit);
+void VisitDepthFirst(const zorvik::rt::com_ptr<IArchiveItem>& node,
+                     const std::function<void(const zorvik::rt::com_ptr<IArchiveItem>&)>& visit);
 
 }  // namespace Zorvik::Impl

@@ -47,7 +47,9 @@ std::optional<UpdateResult> Unwritable(Archive& archive, IUpdateCallback& callba
         writable = archive.MayBeWrittenBack();
     }
     if (!open) return Failed(callback, E_ILLEGAL_METHOD_CALL, L"no archive is open");
-    if (!writable) return Failed(callback, E_NOTIMPL, L"an archive of this kind (a volume set, an archive inside another, or a read-only format) cannot be written");
+    if (!writable)
+        return Failed(callback, E_NOTIMPL,
+                      L"an archive of this kind (a volume set, an archive inside another, or a read-only format) cannot be written");
     return std::nullopt;
 }
 
@@ -106,8 +108,7 @@ std::uint32_t EntryCount(Archive& archive, Engine::IInArchive* engine) {
 // Entries of another tree (of an earlier archive on this object) may name indices this handler
 // does not have; the engine would read past its tables.
 void CheckIndices(const RemovalSet& removal, const UpdatePlan& plan, std::uint32_t count) {
-    const bool outside = (!removal.empty() && *removal.rbegin() >= count) ||
-                         std::any_of(plan.begin(), plan.end(), [&](const auto& item) {
+    const bool outside = (!removal.empty() && *removal.rbegin() >= count) || std::any_of(plan.begin(), plan.end(), [&](const auto& item) {
                              return item->IndexInArchive() != kNewItem && item->IndexInArchive() >= count;
                          });
     if (outside) throw zorvik::rt::invalid_argument_error("an item of another archive");
@@ -160,7 +161,8 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
     std::optional<std::wstring> password = PasswordOf(archive);
     const bool writesData = std::any_of(plan.begin(), plan.end(), [](const auto& item) { return item->HasNewData(); });
     if (!password && writesData)
-        if (const auto encrypted = EncryptedEntry(engine.get(), kept)) password = ProvenPassword(engine.get(), *encrypted, *callback, cancellation);
+        if (const auto encrypted = EncryptedEntry(engine.get(), kept))
+            password = ProvenPassword(engine.get(), *encrypted, *callback, cancellation);
 
     ApplyOptions(archive, engine.As<Engine::ISetProperties>());
     // The handler goes before the output, whose release hands over what it still holds.
@@ -184,7 +186,8 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
         return Outcome(result, output->Finish(), *callback);
     }
 
-    const auto output = zorvik::rt::make<VolumeOutStream>(destination.volumeSize, destination.stream, VolumeRequests(callback, cancellation));
+    const auto output =
+        zorvik::rt::make<VolumeOutStream>(destination.volumeSize, destination.stream, VolumeRequests(callback, cancellation));
     const HRESULT result = run(output.get());
     const HRESULT delivery = output->Finish();
     // The caller's answer, or its failure, ends the operation as from any other of its members.
@@ -195,8 +198,9 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 }
 
 // The conflict check against the archive's tree (root) and the plan itself, then the engine run.
-UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
-                           const UpdateDestination& destination, const cancellation_token& cancellation, const RemovalSet& vacating = {}) {
+UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
+                           const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination,
+                           const cancellation_token& cancellation, const RemovalSet& vacating = {}) {
     if (const auto unresolved = CheckConflicts(root, plan, removal, *callback, cancellation, vacating))
         return Failed(*callback, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), L"no free name is left for " + *unresolved);
     return WriteArchive(archive, plan, removal, callback, destination, cancellation);
@@ -212,7 +216,8 @@ void ClaimEntries(const UpdatePlan& plan, const RemovalSet& removal, RemovalSet&
 }  // namespace
 
 UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& remove, const std::vector<com_ptr<IArchiveAddable>>& add,
-                    const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination, const cancellation_token& cancellation) {
+                    const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination,
+                    const cancellation_token& cancellation) {
     SetItemCount(*callback, add.size());
     if (remove.empty() && add.empty()) return UpdateResult::NothingToUpdate;
     if (const auto failed = Unwritable(archive, *callback)) return *failed;
@@ -225,8 +230,9 @@ UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& 
     return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
 }
 
-UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName, const com_ptr<IUpdateCallback>& callback,
-                    const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
+UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName,
+                    const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
+                    const cancellation_token& cancellation) {
     if (const auto failed = Unwritable(archive, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     UpdatePlan plan = PlanRename(item, newName, TreeOf(root.get()));
@@ -249,8 +255,8 @@ UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& it
     return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
 }
 
-UpdateResult Edit(Archive& archive, const Edits& edits, const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
-                  const cancellation_token& cancellation) {
+UpdateResult Edit(Archive& archive, const Edits& edits, const com_ptr<IUpdateCallback>& callback,
+                  const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
     if (edits.remove.empty() && edits.rename.empty() && edits.move.empty() && edits.add.empty()) return UpdateResult::NothingToUpdate;
     if (const auto failed = Unwritable(archive, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);

@@ -91,8 +91,9 @@ prop_variant PropertyOf(const IUpdateItem& item, Engine::PROPID id) {
 
 }  // namespace
 
-UpdateArchiveHandler::UpdateArchiveHandler(com_ptr<IUpdateCallback> callback, const std::vector<std::uint32_t>& kept, const UpdatePlan& plan,
-                                           std::optional<std::wstring> archivePassword, bool hidesNames, Engine::IInArchive* openArchive)
+UpdateArchiveHandler::UpdateArchiveHandler(com_ptr<IUpdateCallback> callback, const std::vector<std::uint32_t>& kept,
+                                           const UpdatePlan& plan, std::optional<std::wstring> archivePassword, bool hidesNames,
+                                           Engine::IInArchive* openArchive)
     : callback_(std::move(callback)),
       kept_(kept),
       plan_(plan),
@@ -144,9 +145,10 @@ HRESULT UpdateArchiveHandler::GetProperty(std::uint32_t index, Engine::PROPID pr
     return zorvik::rt::boundary([&] {
         prop_variant answer = PropertyOf(*item, propID);
         // An entry that only moves keeps what the plan does not set, as it was in the archive.
-        const bool planSets = propID == Engine::kpidPath || propID == Engine::kpidIsDir || propID == Engine::kpidSize ||
-                              propID == Engine::kpidMTime;
-        if (!item->HasNewData() && !planSets && openArchive_) check_hresult(openArchive_->GetProperty(item->IndexInArchive(), propID, answer.put()));
+        const bool planSets =
+            propID == Engine::kpidPath || propID == Engine::kpidIsDir || propID == Engine::kpidSize || propID == Engine::kpidMTime;
+        if (!item->HasNewData() && !planSets && openArchive_)
+            check_hresult(openArchive_->GetProperty(item->IndexInArchive(), propID, answer.put()));
         answer.detach_to(value);
     });
 }

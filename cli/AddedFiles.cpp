@@ -109,7 +109,10 @@ bool AddedFiles::Add(const std::string& source, const std::string& stored, const
         if (taken->second != std::pair(info.st_dev, info.st_ino)) LeaveOut(source, "another file is stored as " + stored);
         return false;
     }
-    files_.push_back({source, stored, folder, folder ? 0 : link ? linkTarget.size() : static_cast<std::uint64_t>(info.st_size),
+    files_.push_back({source, stored, folder,
+                      folder ? 0
+                      : link ? linkTarget.size()
+                             : static_cast<std::uint64_t>(info.st_size),
                       FromTimespec(info.st_mtim), static_cast<std::uint32_t>(info.st_mode), std::move(linkTarget)});
     return true;
 }

@@ -74,7 +74,8 @@ public:
         if (entry.depth <= kMaxDepth) return true;
         if (entry.depth == kMaxDepth + 1) {
             const std::string folder = entry.path.substr(0, entry.path.rfind('/'));
-            if (folder != reported_) console_.Error(folder, fmt::format("holds entries nested deeper than {} folders; they are not listed", kMaxDepth));
+            if (folder != reported_)
+                console_.Error(folder, fmt::format("holds entries nested deeper than {} folders; they are not listed", kMaxDepth));
             reported_ = folder;
         }
         refused_ = true;
@@ -147,7 +148,8 @@ class JsonRunReport {
 public:
     JsonRunReport(const OpenedArchive& archive, Console& console) {
         console.ReportBegun();
-        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", JsonString(archive.Name()), NullableJson(archive.FormatName()));
+        fmt::print("{{\n  \"archive\": {},\n  \"format\": {},\n  \"items\": [", JsonString(archive.Name()),
+                   NullableJson(archive.FormatName()));
     }
 
     void Add(const ItemResult& result) {
@@ -206,13 +208,17 @@ ExitCode RunFormats(bool json) {
     if (json) {
         Json list = Json::array();
         for (const auto& format : formats)
-            list.push_back({{"name", format.name}, {"extensions", format.extensions}, {"canUpdate", format.canUpdate}, {"keepsName", format.keepsName}});
+            list.push_back({{"name", format.name},
+                            {"extensions", format.extensions},
+                            {"canUpdate", format.canUpdate},
+                            {"keepsName", format.keepsName}});
         PrintJson({{"formats", list}});
         return ExitCode::Success;
     }
     fmt::print("{:<12} {:<12} {:<7} {}\n", "Format", "Extensions", "Update", "Keeps name");
     for (const auto& format : formats)
-        fmt::print("{:<12} {:<12} {:<7} {}\n", format.name, Join(format.extensions, " "), format.canUpdate ? "yes" : "no", format.keepsName ? "yes" : "no");
+        fmt::print("{:<12} {:<12} {:<7} {}\n", format.name, Join(format.extensions, " "), format.canUpdate ? "yes" : "no",
+                   format.keepsName ? "yes" : "no");
     return ExitCode::Success;
 }
 
@@ -280,19 +286,20 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         const char* separator = "\n";
         const ExitCode code = walk([&](const Entry& entry) {
             const auto modified = IsoUtc(entry.modified);
-            fmt::print(
-                FMT_COMPILE("{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
-                "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
-                "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}"),
-                separator, JsonString(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
-                NullableJson(modified.value_or("")), entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null", entry.IsSymbolicLink(),
-                NullableJson(zorvik::rt::to_utf8(entry.symbolicLinkTarget)), NullableJson(zorvik::rt::to_utf8(entry.hardLinkTarget)));
+            fmt::print(FMT_COMPILE("{}    {{\n      \"path\": {},\n      \"folder\": {},\n      \"implicit\": {},\n      \"size\": {},\n"
+                                   "      \"packedSize\": {},\n      \"modified\": {},\n      \"encrypted\": {},\n      \"mode\": {},\n"
+                                   "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}"),
+                       separator, JsonString(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
+                       NullableJson(modified.value_or("")), entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null",
+                       entry.IsSymbolicLink(), NullableJson(zorvik::rt::to_utf8(entry.symbolicLinkTarget)),
+                       NullableJson(zorvik::rt::to_utf8(entry.hardLinkTarget)));
             separator = ",\n";
         });
         fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
         return WithOpenProblems(archive, console, code, false);
     }
-    fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", options.localTime ? "Modified (local)" : "Modified (UTC)", "Size", "Packed", "Attr", "Path");
+    fmt::print("{:<19}  {:>12}  {:>12}  {}  {}\n", options.localTime ? "Modified (local)" : "Modified (UTC)", "Size", "Packed", "Attr",
+               "Path");
     std::uint64_t files = 0, folders = 0, size = 0, packed = 0;
     const ExitCode code = walk([&](const Entry& entry) {
         // d: folder, l: symbolic link, -: file; *: encrypted; an implicit folder shows neither
@@ -302,11 +309,12 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                                    : entry.IsHardLink()              ? " link to " + Printable(zorvik::rt::to_utf8(entry.hardLinkTarget))
                                                                      : std::string();
         if (entry.folder) {
-            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}/\n"), TableTime(entry.modified, options.localTime), "", "", attributes, Printable(entry.path));
+            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}/\n"), TableTime(entry.modified, options.localTime), "", "", attributes,
+                       Printable(entry.path));
             ++folders;
         } else {
-            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}{}\n"), TableTime(entry.modified, options.localTime), entry.size, entry.packedSize, attributes,
-                       Printable(entry.path), target);
+            fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}{}\n"), TableTime(entry.modified, options.localTime), entry.size,
+                       entry.packedSize, attributes, Printable(entry.path), target);
             ++files;
             size += entry.size;
             packed += entry.packedSize;

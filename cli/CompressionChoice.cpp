@@ -23,8 +23,8 @@ struct Named {
 };
 
 constexpr Named<CompressionMethod> kMethods[] = {
-    {"Copy", CompressionMethod::Copy},   {"LZMA", CompressionMethod::LZMA},       {"LZMA2", CompressionMethod::LZMA2},
-    {"PPMd", CompressionMethod::PPMd},   {"BZip2", CompressionMethod::BZip2},     {"Deflate", CompressionMethod::Deflate},
+    {"Copy", CompressionMethod::Copy},           {"LZMA", CompressionMethod::LZMA},   {"LZMA2", CompressionMethod::LZMA2},
+    {"PPMd", CompressionMethod::PPMd},           {"BZip2", CompressionMethod::BZip2}, {"Deflate", CompressionMethod::Deflate},
     {"Deflate64", CompressionMethod::Deflate64},
 };
 constexpr Named<EncryptionMethod> kCiphers[] = {{"ZipCrypto", EncryptionMethod::ZipCrypto}, {"AES256", EncryptionMethod::AES256}};
@@ -72,7 +72,8 @@ void ApplyCompressionChoice(IArchive* archive, const std::string& archiveName, c
     const auto refuse = [&](const std::string& reason) { throw CommandError(ExitCode::Usage, archiveName, reason); };
     com_ptr<ICompressorDescription> description;
     check_hresult(archive->get_CompressorDescription(description.put()));
-    const bool anyChoice = !choice.method.empty() || choice.level >= 0 || !choice.encryption.empty() || choice.encryptHeaders || choice.solid;
+    const bool anyChoice =
+        !choice.method.empty() || choice.level >= 0 || !choice.encryption.empty() || choice.encryptHeaders || choice.solid;
     if (!description) {
         if (anyChoice) refuse("this format takes no compression options");
         return;
@@ -100,7 +101,8 @@ void ApplyCompressionChoice(IArchive* archive, const std::string& archiveName, c
     if (!choice.encryption.empty()) {
         if (!choice.passwordGiven) refuse("--encryption needs a password");
         const auto ciphers = ArrayOf(description.get(), &ICompressorDescription::get_EncryptionMethods);
-        check_hresult(options->put_EncryptionMethod(Offered(kCiphers, ciphers, choice.encryption, archiveName, formatName, "encryption methods")));
+        check_hresult(
+            options->put_EncryptionMethod(Offered(kCiphers, ciphers, choice.encryption, archiveName, formatName, "encryption methods")));
         check_hresult(options->put_UseEncryption(true));
     }
 

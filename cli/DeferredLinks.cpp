@@ -57,7 +57,8 @@ void DeferredLinks::AddSymbolic(Source source, std::vector<std::wstring> destina
     links_.push_back(Link{source, std::move(destination), std::move(target), {}, existing, false});
 }
 
-void DeferredLinks::AddHard(Source source, std::vector<std::wstring> destination, std::vector<std::wstring> target, ExistingFiles existing) {
+void DeferredLinks::AddHard(Source source, std::vector<std::wstring> destination, std::vector<std::wstring> target,
+                            ExistingFiles existing) {
     Forget(destination);
     links_.push_back(Link{source, std::move(destination), {}, std::move(target), existing, true});
 }
@@ -106,7 +107,8 @@ bool DeferredLinks::CreateHard(const Link& link, const DestinationFolder::Replac
     return WriteFile(link, writtenByRun, [&](int file) { CopyAll(source.get(), file); });
 }
 
-bool DeferredLinks::WriteFile(const Link& link, const DestinationFolder::Replaceable& writtenByRun, const std::function<void(int)>& fill) const {
+bool DeferredLinks::WriteFile(const Link& link, const DestinationFolder::Replaceable& writtenByRun,
+                              const std::function<void(int)>& fill) const {
     auto created = destination_->CreateFile(link.destination, link.existing, writtenByRun);
     if (!created) return false;
     try {
@@ -122,7 +124,8 @@ bool DeferredLinks::WriteFile(const Link& link, const DestinationFolder::Replace
     return true;
 }
 
-void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFolder::Replaceable& writtenByRun, const Report& report) const {
+void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFolder::Replaceable& writtenByRun,
+                                   const Report& report) const {
     const auto fail = [&](const Link& link, std::string failure) { report(link.source.tag, Outcome{false, std::move(failure)}); };
     // Each round makes the links whose walk met no link still to be made. A refused link still
     // counts where it would be, so that a link through it is refused too.
@@ -137,8 +140,7 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFol
                 // A link must have a name of its own, as a file must: the walk starts from its
                 // folder.
                 const std::vector<std::wstring>& destination = links[i].destination;
-                if (destination.empty() || destination.back().empty() || destination.back() == L".")
-                    throw RefusedName("invalid file name");
+                if (destination.empty() || destination.back().empty() || destination.back() == L".") throw RefusedName("invalid file name");
                 waiting.emplace(DestinationFolder::Names(destination), i);
             } catch (const RefusedName& error) {
                 fail(links[i], std::string("refused: ") + error.what());
@@ -152,9 +154,11 @@ void DeferredLinks::CreateSymbolic(std::vector<Link> links, const DestinationFol
             done[i] = progress = true;
             if (verdict != Verdict::Inside) refused.emplace(names, link.target);
             try {
-                if (verdict == Verdict::Outside) throw RefusedName("its target leads outside the destination (" + Printable(link.target) + ")");
+                if (verdict == Verdict::Outside)
+                    throw RefusedName("its target leads outside the destination (" + Printable(link.target) + ")");
                 if (verdict == Verdict::Loop) throw RefusedName("its target leads round a loop of links (" + Printable(link.target) + ")");
-                const bool made = destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(link.source), writtenByRun);
+                const bool made =
+                    destination_->CreateSymbolicLink(link.destination, link.target, link.existing, TimeOf(link.source), writtenByRun);
                 report(link.source.tag, Outcome{made, std::nullopt});
             } catch (const RefusedName& error) {
                 fail(link, std::string("refused: ") + error.what());

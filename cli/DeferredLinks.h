@@ -52,7 +52,7 @@ private:
     struct Link {
         Source source;
         std::vector<std::wstring> destination;
-        std::string target;                     // a symbolic link's
+        std::string target;                    // a symbolic link's
         std::vector<std::wstring> hardTarget;  // a hard link's
         ExistingFiles existing = ExistingFiles::Fail;
         bool hard = false;

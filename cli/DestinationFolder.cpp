@@ -48,7 +48,8 @@ std::vector<std::filesystem::path> MissingFolders(const std::string& path) {
     std::filesystem::path folder = std::filesystem::absolute(path, error).lexically_normal();
     if (!folder.has_filename()) folder = folder.parent_path();
     std::vector<std::filesystem::path> missing;
-    for (; folder != folder.parent_path() && !std::filesystem::exists(std::filesystem::symlink_status(folder, error)); folder = folder.parent_path())
+    for (; folder != folder.parent_path() && !std::filesystem::exists(std::filesystem::symlink_status(folder, error));
+         folder = folder.parent_path())
         missing.push_back(folder);
     return missing;
 }
@@ -61,7 +62,8 @@ bool IsSymbolicLink(int folder, const std::string& name) {
 // Whether name may be taken under the policy: false to skip it; raises when it may not be. A
 // file replaceable says so of turns the policy to Overwrite; replaces tells whether something
 // is there.
-bool MayTake(int folder, const std::string& name, ExistingFiles& policy, bool& replaces, const DestinationFolder::Replaceable& replaceable) {
+bool MayTake(int folder, const std::string& name, ExistingFiles& policy, bool& replaces,
+             const DestinationFolder::Replaceable& replaceable) {
     struct stat existing {};
     replaces = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!replaces) return true;
@@ -172,8 +174,8 @@ DestinationFolder::Folder DestinationFolder::OpenFolder(const std::vector<std::s
     return current;
 }
 
-std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components, ExistingFiles policy,
-                                                                             const Replaceable& replaceable) const {
+std::optional<DestinationFolder::CreatedFile> DestinationFolder::CreateFile(const std::vector<std::wstring>& components,
+                                                                            ExistingFiles policy, const Replaceable& replaceable) const {
     // A file needs a name of its own; a folder named "" or "." is the folder that holds it.
     if (components.empty() || components.back().empty() || components.back() == L".") throw RefusedName("invalid file name");
     const std::vector<std::string> names = Names(components);
@@ -210,7 +212,8 @@ bool DestinationFolder::CreateSymbolicLink(const std::vector<std::wstring>& comp
     const std::vector<std::string> names = Names(components);
     if (names.empty()) throw RefusedName("invalid file name");
     const Folder folder = OpenFolder(names, names.size() - 1, true);
-    if (!PlaceNew(folder->get(), names.back(), policy, replaceable, [&](const char* name) { return ::symlinkat(target.c_str(), folder->get(), name); }))
+    if (!PlaceNew(folder->get(), names.back(), policy, replaceable,
+                  [&](const char* name) { return ::symlinkat(target.c_str(), folder->get(), name); }))
         return false;
     if (modified) {
         const timespec times[2] = {{0, UTIME_OMIT}, *modified};
@@ -226,7 +229,8 @@ bool DestinationFolder::CreateHardLink(const std::vector<std::wstring>& componen
     if (names.empty() || existingNames.empty()) throw RefusedName("invalid file name");
     const Folder existingFolder = OpenFolder(existingNames, existingNames.size() - 1, false);
     struct stat target {};
-    if (::fstatat(existingFolder->get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot link to its target", errno);
+    if (::fstatat(existingFolder->get(), existingNames.back().c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+        Fail("cannot link to its target", errno);
     if (!S_ISREG(target.st_mode)) throw ItemWriteError("its target is not a regular file");
     const Folder folder = OpenFolder(names, names.size() - 1, true);
     return PlaceNew(folder->get(), names.back(), policy, replaceable, [&](const char* name) {

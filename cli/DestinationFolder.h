@@ -53,7 +53,7 @@ public:
         std::string name;
         std::string temporaryName;
         ExistingFiles policy = ExistingFiles::Fail;
-        bool replaces = false;  // a file of that name was there
+        bool replaces = false;       // a file of that name was there
         std::optional<mode_t> mode;  // the archive's; none: what a new file gets
     };
 

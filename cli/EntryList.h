@@ -27,8 +27,8 @@ struct EntryFacts {
     bool encrypted = false;
     std::uint64_t size = 0;
     std::uint64_t packedSize = 0;
-    std::int64_t modified = 0;  // ticks since 1601 UTC; 0 when the entry has no time
-    std::uint32_t mode = 0;     // st_mode bits; 0 when the archive records none
+    std::int64_t modified = 0;        // ticks since 1601 UTC; 0 when the entry has no time
+    std::uint32_t mode = 0;           // st_mode bits; 0 when the archive records none
     std::wstring symbolicLinkTarget;  // empty also when the target is the entry's data
     std::wstring hardLinkTarget;      // a path in the archive
 

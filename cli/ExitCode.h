@@ -11,8 +11,8 @@ enum class ExitCode : int {
     Failed = 1,  // the operation ran but failed, or some items failed
     Usage = 2,
     NotAnArchive = 3,
-    Password = 4,  // missing or wrong
-    Busy = 5,      // another operation holds the archive
+    Password = 4,       // missing or wrong
+    Busy = 5,           // another operation holds the archive
     Interrupted = 130,  // by a signal: the process exits with 128 + its number (130 for Ctrl-C)
 };
 

@@ -110,7 +110,8 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     CreateLinks();
     FinishFolders();
     if (FAILED(failure)) {
-        console_.Error(archive_.Name(), (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));
+        console_.Error(archive_.Name(),
+                       (settings_.mode == ExtractionMode::Test ? "test failed: " : "extraction failed: ") + Describe(failure));
         return passwordFailed_ ? ExitCode::Password : ExitCode::Failed;
     }
     ReportUnheard(chosen);
@@ -392,7 +393,8 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
         default:
             // An entry that goes on in a volume that is not there (the open said which) is cut,
             // not damaged.
-            reason = archive_.MissingVolume().empty() ? "data error: the data is damaged or incomplete" : "incomplete: a volume it needs is missing";
+            reason = archive_.MissingVolume().empty() ? "data error: the data is damaged or incomplete"
+                                                      : "incomplete: a volume it needs is missing";
             break;
         }
         ReportItem(Identify(node), removed ? reason + " (incomplete output removed)" : reason, code);
@@ -508,7 +510,7 @@ void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chos
     std::sort(heard_.begin(), heard_.end());
     std::unordered_map<std::size_t, std::uint32_t> taken;  // results matched so far, by key
     const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
-                                                                       : "not extracted: the archive gave no result for it";
+                                                                      : "not extracted: the archive gave no result for it";
     WalkEntries(archive_.Root(), [&](const Entry& entry) {
         if (settings_.selection && settings_.selection->Excluded(entry.path)) return false;
         if (entry.folder) return true;
@@ -543,7 +545,8 @@ void ExtractionRun::DropUnfinishedOutput() {
         }
         if (!current.file) continue;
         DestinationFolder::Remove(*current.file);
-        ReportItem(current.item, Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
+        ReportItem(current.item,
+                   Interrupt::Requested() ? "interrupted (incomplete output removed)" : "not completed (incomplete output removed)",
                    ExitCode::Failed);
     }
 }

@@ -73,8 +73,8 @@ private:
     // What a run needs of an item.
     struct Item : EntryFacts {
         zorvik::rt::com_ptr<IArchiveItem> item;
-        std::wstring path;       // node names from the root down to the item, joined with "/"
-        std::wstring entryPath;  // the path as the archive holds it; empty for implicit folders
+        std::wstring path;                 // node names from the root down to the item, joined with "/"
+        std::wstring entryPath;            // the path as the archive holds it; empty for implicit folders
         std::uint32_t index = UINT32_MAX;  // the entry's number in the archive; none for implicit folders
     };
     // A line about an item, said while entries may end out of the archive's order.

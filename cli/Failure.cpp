@@ -20,9 +20,10 @@ std::string Describe(HRESULT hr) {
     case static_cast<std::uint32_t>(E_INVALIDARG): return "invalid argument";
     case static_cast<std::uint32_t>(kArchiveBusy): return "archive busy: another operation is working on it";
     case static_cast<std::uint32_t>(kFileLockUnavailable):
-        return fmt::format("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-{} in /dev/shm "
-                           "and /tmp); remove them, or set XDG_RUNTIME_DIR to a private folder of yours",
-                           ::getuid());
+        return fmt::format(
+            "cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-{} in /dev/shm "
+            "and /tmp); remove them, or set XDG_RUNTIME_DIR to a private folder of yours",
+            ::getuid());
     case static_cast<std::uint32_t>(kDiskFull): return "disk full";
     case static_cast<std::uint32_t>(kQuotaExceeded): return "disk quota exceeded";
     case static_cast<std::uint32_t>(kFileTooLarge): return "file too large (past the file size limit, ulimit -f, or the file system's)";

@@ -23,8 +23,7 @@ std::string Format(std::int64_t ticks, const Pattern& pattern, bool local = fals
     const time_t seconds = static_cast<time_t>(Split(ticks).first);
     tm parts{};
     if (!(local ? localtime_r(&seconds, &parts) : gmtime_r(&seconds, &parts))) return {};
-    return fmt::format(pattern, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
-                       parts.tm_sec);
+    return fmt::format(pattern, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
 }
 
 }  // namespace

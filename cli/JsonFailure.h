@@ -17,6 +17,7 @@ inline constexpr const char* kJsonFailureManual =
     "\"result\": \"failed\", \"exitCode\", \"error\": the reason it ended, \"errors\": [{\"subject\", \"message\"}, ...] every "
     "line said on stderr}, so that standard output is always one JSON object.";
 
-void PrintJsonFailure(const std::string& operation, const std::string& archive, int exitCode, const std::string& error, const Console& console);
+void PrintJsonFailure(const std::string& operation, const std::string& archive, int exitCode, const std::string& error,
+                      const Console& console);
 
 }  // namespace Zorvik::Cli

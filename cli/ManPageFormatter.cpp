@@ -16,7 +16,8 @@ std::string RoffText(const std::string& text) {
     for (const char c : text) escaped += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
     std::string lines;
     std::istringstream input(escaped);
-    for (std::string line; std::getline(input, line);) lines += (line.rfind('.', 0) == 0 || line.rfind('\'', 0) == 0 ? "\\&" : "") + line + '\n';
+    for (std::string line; std::getline(input, line);)
+        lines += (line.rfind('.', 0) == 0 || line.rfind('\'', 0) == 0 ? "\\&" : "") + line + '\n';
     return lines;
 }
 
@@ -102,16 +103,17 @@ std::string ManPageFormatter::make_help(const CLI::App* app, std::string, CLI::A
     for (const Section& section : Sections(app)) {
         out << section.title << '\n';
         switch (section.kind) {
-            case Section::Kind::Paragraphs: out << WrapParagraphs(section.text, kIndent); break;
-            case Section::Kind::Lines: {
-                std::istringstream lines(section.text);
-                for (std::string line; std::getline(lines, line);) out << (line.empty() ? "" : std::string(kIndent, ' ') + line) << '\n';
-                break;
-            }
-            case Section::Kind::Terms:
-                // Terms on a line of their own, their meaning indented below, as manual pages list them.
-                for (const auto& [term, meaning] : section.terms) out << std::string(kIndent, ' ') << term << '\n' << WrapParagraphs(meaning, kDescriptionIndent);
-                break;
+        case Section::Kind::Paragraphs: out << WrapParagraphs(section.text, kIndent); break;
+        case Section::Kind::Lines: {
+            std::istringstream lines(section.text);
+            for (std::string line; std::getline(lines, line);) out << (line.empty() ? "" : std::string(kIndent, ' ') + line) << '\n';
+            break;
+        }
+        case Section::Kind::Terms:
+            // Terms on a line of their own, their meaning indented below, as manual pages list them.
+            for (const auto& [term, meaning] : section.terms)
+                out << std::string(kIndent, ' ') << term << '\n' << WrapParagraphs(meaning, kDescriptionIndent);
+            break;
         }
         out << '\n';
     }
@@ -125,15 +127,15 @@ std::string ManPageFormatter::Roff(const CLI::App* app, const std::string& versi
     for (const Section& section : Sections(app)) {
         roff += ".SH " + section.title + "\n";
         switch (section.kind) {
-            case Section::Kind::Paragraphs: roff += RoffParagraphs(section.text); break;
-            case Section::Kind::Lines: roff += ".nf\n" + RoffText(section.text) + ".fi\n"; break;
-            case Section::Kind::Terms:
-                for (const auto& [term, meaning] : section.terms) {
-                    std::string tag = RoffText(term);
-                    tag.pop_back();
-                    roff += ".TP\n\\fB" + tag + "\\fR\n" + RoffParagraphs(meaning);
-                }
-                break;
+        case Section::Kind::Paragraphs: roff += RoffParagraphs(section.text); break;
+        case Section::Kind::Lines: roff += ".nf\n" + RoffText(section.text) + ".fi\n"; break;
+        case Section::Kind::Terms:
+            for (const auto& [term, meaning] : section.terms) {
+                std::string tag = RoffText(term);
+                tag.pop_back();
+                roff += ".TP\n\\fB" + tag + "\\fR\n" + RoffParagraphs(meaning);
+            }
+            break;
         }
     }
     return roff;

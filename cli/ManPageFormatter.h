@@ -12,13 +12,13 @@
 namespace Zorvik::Cli {
 
 struct ManPage {
-    std::string name;         // "zorvik list"
-    std::string summary;      // "list the entries of an archive"
-    std::string synopsis;     // one usage line per paragraph
-    std::string description;  // paragraphs separated by blank lines
-    std::vector<std::pair<std::string, std::string>> exitStatus;  // (code, meaning)
+    std::string name;                                              // "zorvik list"
+    std::string summary;                                           // "list the entries of an archive"
+    std::string synopsis;                                          // one usage line per paragraph
+    std::string description;                                       // paragraphs separated by blank lines
+    std::vector<std::pair<std::string, std::string>> exitStatus;   // (code, meaning)
     std::vector<std::pair<std::string, std::string>> environment;  // (variable, meaning)
-    std::string examples;  // lines kept as they are
+    std::string examples;                                          // lines kept as they are
 };
 
 class ManPageFormatter : public CLI::Formatter {

@@ -51,10 +51,13 @@ std::string BashCompletion(const CLI::App& app) {
            "_zorvik() {\n"
            "    local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]} options valued\n"
            "    if [[ $COMP_CWORD -eq 1 ]]; then\n"
-           "        COMPREPLY=($(compgen -W '" + commands + "' -- \"$current\"))\n"
+           "        COMPREPLY=($(compgen -W '" +
+           commands +
+           "' -- \"$current\"))\n"
            "        return\n"
            "    fi\n"
-           "    case ${COMP_WORDS[1]} in\n" + cases +
+           "    case ${COMP_WORDS[1]} in\n" +
+           cases +
            "        *) return ;;\n"
            "    esac\n"
            "    if [[ \" $valued \" == *\" $previous \"* ]]; then\n"
@@ -71,7 +74,8 @@ std::string BashCompletion(const CLI::App& app) {
 void WriteManuals(const CLI::App& app, const std::string& folder, const std::string& version) {
     const std::filesystem::path share = std::filesystem::path(folder) / "share";
     Write(share / "man/man1/zorvik.1", RoffOf(app, version));
-    for (const CLI::App* command : app.get_subcommands({})) Write(share / ("man/man1/zorvik-" + command->get_name() + ".1"), RoffOf(*command, version));
+    for (const CLI::App* command : app.get_subcommands({}))
+        Write(share / ("man/man1/zorvik-" + command->get_name() + ".1"), RoffOf(*command, version));
     Write(share / "bash-completion/completions/zorvik", BashCompletion(app));
 }
 

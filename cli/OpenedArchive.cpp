@@ -123,7 +123,8 @@ std::string NextVolumeName(std::string name) {
 bool IsSplitVolumeName(const std::string& name) {
     const auto dot = name.rfind('.');
     return dot != std::string::npos && dot + 1 < name.size() &&
-           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 bool FileExists(int folder, const std::string& name) {
@@ -209,7 +210,8 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     const std::filesystem::path namePath(fileName);
     std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
     if (!fileType.empty()) fileType.erase(0, 1);
-    const auto source = zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
+    const auto source =
+        zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
 
     com_ptr<IAsyncOperation<bool>> opening;
     check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
@@ -220,7 +222,8 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
     const std::string damaged = AskFormatName(archive_, &IOpenedArchiveInfo::get_DamagedFormatName);
     if (!opened) {
-        if (log->passwordMissing) throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
+        if (log->passwordMissing)
+            throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
         if (!damaged.empty()) throw CommandError(ExitCode::NotAnArchive, name_, "damaged or truncated " + damaged + " archive");
         throw CommandError(ExitCode::NotAnArchive, name_, "not an archive: no format can open it");
     }

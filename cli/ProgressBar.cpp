@@ -30,7 +30,8 @@ std::string RenderProgress(std::uint64_t done, std::uint64_t total, double elaps
     done = total > 0 ? std::min(done, total) : done;
     const double fraction = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
     const double rate = elapsedSeconds > 0 ? static_cast<double>(done) / elapsedSeconds : 0.0;
-    std::string tail = fmt::format(" {} / {}  {}/s", ReadableSize(done), ReadableSize(total), ReadableSize(static_cast<std::uint64_t>(rate)));
+    std::string tail =
+        fmt::format(" {} / {}  {}/s", ReadableSize(done), ReadableSize(total), ReadableSize(static_cast<std::uint64_t>(rate)));
     if (rate > 0 && total > done) tail += "  ETA " + Duration(static_cast<double>(total - done) / rate);
     const std::string head = fmt::format("{:3}% ", static_cast<int>(fraction * 100));
     // The bar keeps one width while the numbers change; a narrow terminal gets the text only.

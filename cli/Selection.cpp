@@ -126,7 +126,8 @@ Selection::Pattern Selection::Parse(const std::string& typed, bool exclude) {
 
 bool Selection::Covers(const Pattern& pattern, std::string_view path, const std::vector<std::wstring>& names) {
     if (pattern.names.empty()) return true;  // "", "." or "/": the whole archive
-    if (path == pattern.literal || (path.starts_with(pattern.literal) && path.size() > pattern.literal.size() && path[pattern.literal.size()] == '/'))
+    if (path == pattern.literal ||
+        (path.starts_with(pattern.literal) && path.size() > pattern.literal.size() && path[pattern.literal.size()] == '/'))
         return true;
     if (pattern.anyName)
         return std::any_of(names.begin(), names.end(), [&](const std::wstring& name) { return MatchesName(pattern.names.front(), name); });

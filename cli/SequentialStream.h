@@ -15,10 +15,9 @@
 
 namespace Zorvik::Cli {
 
-class SequentialStream final
-    : public zorvik::rt::implements<SequentialStream, ABI::Windows::Storage::Streams::IRandomAccessStream,
-                                    ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable,
-                                    ISequentialDestination> {
+class SequentialStream final : public zorvik::rt::implements<SequentialStream, ABI::Windows::Storage::Streams::IRandomAccessStream,
+                                                             ABI::Windows::Storage::Streams::IOutputStream,
+                                                             ABI::Windows::Foundation::IClosable, ISequentialDestination> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Cli.SequentialStream";
 
@@ -40,7 +39,8 @@ public:
     HRESULT get_CanRead(bool* canRead) override;
     HRESULT get_CanWrite(bool* canWrite) override;
 
-    HRESULT WriteAsync(ABI::Windows::Storage::Streams::IBuffer* buffer, ABI::Windows::Foundation::IAsyncOperation<std::uint32_t>** operation) override;
+    HRESULT WriteAsync(ABI::Windows::Storage::Streams::IBuffer* buffer,
+                       ABI::Windows::Foundation::IAsyncOperation<std::uint32_t>** operation) override;
     HRESULT FlushAsync(ABI::Windows::Foundation::IAsyncOperation<bool>** operation) override;
 
     HRESULT Close() override;

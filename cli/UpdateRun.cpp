@@ -48,7 +48,8 @@ std::string StoredPath(IFileSystemProperties* item) {
 
 }  // namespace
 
-UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password, bool rewrites)
+UpdateRun::UpdateRun(std::string archiveName, Console& console, ConflictPolicy policy, std::function<password_answer()> password,
+                     bool rewrites)
     : archiveName_(std::move(archiveName)), console_(console), policy_(policy), password_(std::move(password)), rewrites_(rewrites) {}
 
 UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailure) {
@@ -88,8 +89,10 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
     console_.EndProgress();
     if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, archiveName_, "interrupted");
     if (volumeFailure_) throw *volumeFailure_;
-    if (blocked_) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
-    if (failure == E_ABORT) throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
+    if (blocked_)
+        throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the file " + *blocked_ + " stands where a folder is needed");
+    if (failure == E_ABORT)
+        throw CommandError(ExitCode::Failed, archiveName_, itemFailed_ ? "nothing written" : "canceled, nothing written");
     if (failure == kArchiveBusy) throw CommandError(ExitCode::Busy, archiveName_, Describe(failure));
     if (failure == E_NOTIMPL && !unsupported_.empty()) throw CommandError(ExitCode::Usage, archiveName_, unsupported_);
     // The engine's own failures come as a result, without an error of their own.
@@ -106,7 +109,8 @@ UpdateResult UpdateRun::Run(const Start& start, const std::string& contentFailur
         const std::string reason = contentFailure.empty() ? Describe(failure) : "cannot read " + contentFailure;
         throw CommandError(ExitCode::Failed, archiveName_, "nothing written: " + reason);
     }
-    if (result == UpdateResult::Failure) throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the archive engine failed to write it");
+    if (result == UpdateResult::Failure)
+        throw CommandError(ExitCode::Failed, archiveName_, "nothing written: the archive engine failed to write it");
     return result;
 }
 
@@ -144,8 +148,8 @@ ConflictPolicy UpdateRun::Ask(const std::string& path) {
     return console_.Exclusive([&] {
         for (;;) {
             // Names come from the archive and the file system: escaped, as in every message.
-            fmt::print(stderr, "zorvik: {} exists in {}: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ", Printable(path),
-                       Printable(archiveName_));
+            fmt::print(stderr, "zorvik: {} exists in {}: [r]eplace, [s]kip, re[n]ame, [c]ancel (capital: the same for all)? ",
+                       Printable(path), Printable(archiveName_));
             std::fflush(stderr);
             const auto line = TypedLine();
             if (!line) {

@@ -58,7 +58,8 @@ std::string VolumeSet::VolumeName(const std::string& archive, std::uint32_t numb
 VolumeSet::VolumeSet(const std::string& archive) : archive_(archive) {
     AllowAllOpenFiles();
     struct stat info {};
-    for (std::uint32_t number = 1; ::stat(VolumeName(archive, number).c_str(), &info) == 0; ++number) existing_.emplace_back(info.st_dev, info.st_ino);
+    for (std::uint32_t number = 1; ::stat(VolumeName(archive, number).c_str(), &info) == 0; ++number)
+        existing_.emplace_back(info.st_dev, info.st_ino);
     volumes_.push_back(std::make_unique<ArchiveReplacement>(VolumeName(archive, 1)));
 }
 
@@ -89,9 +90,11 @@ void VolumeSet::Commit(bool replaceExisting) {
     if (!replaceExisting) {
         struct stat info {};
         for (std::uint32_t number = 1; number <= count_; ++number)
-            if (volumes_[number - 1]->Exists()) throw CommandError(ExitCode::Failed, VolumeName(archive_, number), "exists (give --force to replace it)");
+            if (volumes_[number - 1]->Exists())
+                throw CommandError(ExitCode::Failed, VolumeName(archive_, number), "exists (give --force to replace it)");
         if (const std::string next = VolumeName(archive_, count_ + 1); IsFile(next, info))
-            throw CommandError(ExitCode::Failed, next, "exists, and would be read as the next volume of " + archive_ + " (give --force to remove it)");
+            throw CommandError(ExitCode::Failed, next,
+                               "exists, and would be read as the next volume of " + archive_ + " (give --force to remove it)");
     }
 
     // Every volume reaches the disk before any is named, so that the names follow each other
@@ -111,7 +114,8 @@ void VolumeSet::Commit(bool replaceExisting) {
     volumes_.front()->SyncFolder();
     if (replaceExisting) {
         struct stat info {};
-        for (std::uint32_t number = count_ + 1; IsFile(VolumeName(archive_, number), info); ++number) ::unlink(VolumeName(archive_, number).c_str());
+        for (std::uint32_t number = count_ + 1; IsFile(VolumeName(archive_, number), info); ++number)
+            ::unlink(VolumeName(archive_, number).c_str());
     }
 }
 

@@ -16,7 +16,8 @@ const char* const kReplacing =
     "The new archive is written to a temporary file in the archive's folder (\".NAME.zorvik-XXXXXX\", readable by its owner "
     "only), synced, given the permission bits and owner of the archive it replaces, and renamed over it only when the whole "
     "archive was written. A failure, Ctrl-C (exit 130), SIGTERM (143), SIGHUP (129), a full disk or the file size limit (ulimit -f) leaves "
-    "the archive as it was and removes the temporary file; only a process killed outright can leave one behind. An archive the user may not write, or whose owner may not "
+    "the archive as it was and removes the temporary file; only a process killed outright can leave one behind. An archive the user may "
+    "not write, or whose owner may not "
     "(chmod u-w), is not replaced (exit 1), as 7zz does. From the moment the archive is opened until it is replaced, "
     "another writing command on it fails with exit code 5, and so does one while an extraction of it runs.\n\n"
     "A progress bar is shown on stderr when it is a terminal. On success one line on stdout says what was written; --quiet "
@@ -83,84 +84,86 @@ WriteCommandLine::WriteCommandLine(CLI::App& app, bool& quiet, const PageMaker& 
     create->add_flag("--force", options_.force, "Replace the archive when it exists.");
     AddCompressionOptions(create);
     AddVolumeOption(create);
-    create->formatter(std::make_shared<ManPageFormatter>(page(
-        "create", "write a new archive",
-        "zorvik create ARCHIVE [--format NAME] [--method M] [--level 0..9] [--password PW] [--encryption E] [--encrypt-headers] "
-        "[--solid | --no-solid] [--volume-size SIZE] [--dereference] [--force] [--json] PATH...",
-        "Writes ARCHIVE holding the PATHs, folders with everything below them, with their permission bits. Each is stored under "
-        "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
-        "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
-        "is an error unless --force is given.\n\n"
-        "ARCHIVE \"-\" writes the archive to standard output as it is made (give --format): tar, zip, gzip, bzip2 and xz can be "
-        "written so; 7z and wim cannot, since their writers go back into what they wrote, and are a usage error. Standard output "
-        "must not be a terminal; the closing line goes to stderr, and --json is a usage error.\n\n"
-        "A symbolic link, a PATH given included, is stored as a link, wherever it points (extract decides which links it makes): "
-        "in tar as a link entry, in 7z and zip as 7zz -snl stores it, its target as the entry's data. With --dereference what "
-        "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
-        "holds it, is then reported and left out. A PATH written \"link/\" is followed either way, and gzip, bzip2 and xz, which "
-        "hold no links, follow a link given.\n\n" +
-            std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
-        "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
-        "zorvik create - --format tar src | ssh host tar -xf -\n"
-        "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private\nzorvik create --volume-size 100M backup.7z home")));
+    create->formatter(std::make_shared<ManPageFormatter>(
+        page("create", "write a new archive",
+             "zorvik create ARCHIVE [--format NAME] [--method M] [--level 0..9] [--password PW] [--encryption E] [--encrypt-headers] "
+             "[--solid | --no-solid] [--volume-size SIZE] [--dereference] [--force] [--json] PATH...",
+             "Writes ARCHIVE holding the PATHs, folders with everything below them, with their permission bits. Each is stored under "
+             "the path as given, relative, without a leading \"/\" or \"./\"; a path with a \"..\" component is refused. Special files "
+             "and unreadable files are reported and left out (exit 1). gzip, bzip2 and xz hold exactly one file. An existing ARCHIVE "
+             "is an error unless --force is given.\n\n"
+             "ARCHIVE \"-\" writes the archive to standard output as it is made (give --format): tar, zip, gzip, bzip2 and xz can be "
+             "written so; 7z and wim cannot, since their writers go back into what they wrote, and are a usage error. Standard output "
+             "must not be a terminal; the closing line goes to stderr, and --json is a usage error.\n\n"
+             "A symbolic link, a PATH given included, is stored as a link, wherever it points (extract decides which links it makes): "
+             "in tar as a link entry, in 7z and zip as 7zz -snl stores it, its target as the entry's data. With --dereference what "
+             "each link points to is stored in its place, a folder with everything below it; a link to nothing, or to a folder that "
+             "holds it, is then reported and left out. A PATH written \"link/\" is followed either way, and gzip, bzip2 and xz, which "
+             "hold no links, follow a link given.\n\n" +
+                 std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
+             "zorvik create photos.7z photos\nzorvik create --format zip --level 9 docs.zip docs readme.txt\n"
+             "zorvik create - --format tar src | ssh host tar -xf -\n"
+             "ZORVIK_PASSWORD=secret zorvik create --encrypt-headers secret.7z private\nzorvik create --volume-size 100M backup.7z home")));
 
     CLI::App* add = Command(app, "add", "Add files and folders to an archive.", quiet);
     AddPathOptions(add);
-    add->add_option("--to", to_, "The folder of the archive to add them below; created when missing. Default: the root.")->option_text("FOLDER");
+    add->add_option("--to", to_, "The folder of the archive to add them below; created when missing. Default: the root.")
+        ->option_text("FOLDER");
     add->add_option("--on-conflict", options_.onConflict, "What to do when the archive holds an entry of the same name.")
         ->check(CLI::IsMember({"replace", "skip", "rename", "ask"}))
         ->option_text("replace|skip|rename|ask");
     AddCompressionOptions(add);
     AddVolumeOption(add);
-    add->formatter(std::make_shared<ManPageFormatter>(page(
-        "add", "add files and folders to an archive",
-        "zorvik add ARCHIVE [--to FOLDER] [--on-conflict replace|skip|rename|ask] [--password PW] [--method M] [--level 0..9] "
-        "[--volume-size SIZE] [--dereference] [--json] PATH...",
-        "Writes ARCHIVE anew with the PATHs added, stored as create stores them, below FOLDER when --to is given. Entries already "
-        "there are copied as they are, not compressed again. An ARCHIVE that does not exist is created.\n\n"
-        "When a file is to be stored where the archive holds an entry of that name: replace it, skip the file, store it as "
-        "\"name(1).ext\" (or the next free number), or ask on the terminal (the default when stdin is one; answering with a "
-        "capital letter does the same for every later clash). Without a terminal the default makes each clash an error for that "
-        "file (exit 1) while the others are added. A folder over a folder merges them. A file where a folder is needed writes "
-        "nothing (exit 1).\n\n"
-        "An archive that was opened with a password gets its new data encrypted with it, and a 7z whose names were encrypted "
-        "keeps them so. Beside encrypted entries new data is encrypted with their password, looked for as for reading "
-        "(--password, ZORVIK_PASSWORD, else a prompt on a terminal) and proven on one of them first: a wrong or missing one "
-        "writes nothing (exit 4).\n\n" +
-            std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
-        "zorvik add photos.7z new/*.jpg --to 2024\nzorvik add --on-conflict rename notes.zip notes.txt")));
+    add->formatter(std::make_shared<ManPageFormatter>(
+        page("add", "add files and folders to an archive",
+             "zorvik add ARCHIVE [--to FOLDER] [--on-conflict replace|skip|rename|ask] [--password PW] [--method M] [--level 0..9] "
+             "[--volume-size SIZE] [--dereference] [--json] PATH...",
+             "Writes ARCHIVE anew with the PATHs added, stored as create stores them, below FOLDER when --to is given. Entries already "
+             "there are copied as they are, not compressed again. An ARCHIVE that does not exist is created.\n\n"
+             "When a file is to be stored where the archive holds an entry of that name: replace it, skip the file, store it as "
+             "\"name(1).ext\" (or the next free number), or ask on the terminal (the default when stdin is one; answering with a "
+             "capital letter does the same for every later clash). Without a terminal the default makes each clash an error for that "
+             "file (exit 1) while the others are added. A folder over a folder merges them. A file where a folder is needed writes "
+             "nothing (exit 1).\n\n"
+             "An archive that was opened with a password gets its new data encrypted with it, and a 7z whose names were encrypted "
+             "keeps them so. Beside encrypted entries new data is encrypted with their password, looked for as for reading "
+             "(--password, ZORVIK_PASSWORD, else a prompt on a terminal) and proven on one of them first: a wrong or missing one "
+             "writes nothing (exit 4).\n\n" +
+                 std::string(kCompression) + "\n\n" + kReplacing + "\n\n" + kVolumes,
+             "zorvik add photos.7z new/*.jpg --to 2024\nzorvik add --on-conflict rename notes.zip notes.txt")));
 
     CLI::App* remove = Command(app, "remove", "Remove entries from an archive.", quiet);
-    remove->add_option("PATH", options_.paths, "Entries to remove, as list shows their paths; a folder goes with everything below it.")->required();
-    remove->formatter(std::make_shared<ManPageFormatter>(page(
-        "remove", "remove entries from an archive", "zorvik remove ARCHIVE [--password PW] [--json] PATH...",
-        "Writes ARCHIVE anew without the entries at the PATHs (as list shows them) and everything below them. When a path names "
-        "no entry, nothing is written (exit 1); an empty PATH, \"/\" and \".\" name none (the root is no entry). In a solid 7z "
-        "the block that held a removed entry is compressed again, as 7z archives are written by default.\n\n" + std::string(kNaming) + "\n\n" +
-            std::string(kReplacing),
-        "zorvik remove photos.7z 2023/blurry.jpg drafts")));
+    remove->add_option("PATH", options_.paths, "Entries to remove, as list shows their paths; a folder goes with everything below it.")
+        ->required();
+    remove->formatter(std::make_shared<ManPageFormatter>(
+        page("remove", "remove entries from an archive", "zorvik remove ARCHIVE [--password PW] [--json] PATH...",
+             "Writes ARCHIVE anew without the entries at the PATHs (as list shows them) and everything below them. When a path names "
+             "no entry, nothing is written (exit 1); an empty PATH, \"/\" and \".\" name none (the root is no entry). In a solid 7z "
+             "the block that held a removed entry is compressed again, as 7z archives are written by default.\n\n" +
+                 std::string(kNaming) + "\n\n" + std::string(kReplacing),
+             "zorvik remove photos.7z 2023/blurry.jpg drafts")));
 
     CLI::App* rename = Command(app, "rename", "Give an entry of an archive a new name.", quiet);
     rename->add_option("PATH", renamedPath_, "The entry, as list shows its path.")->required();
     rename->add_option("NEWNAME", options_.newName, "Its new name, in the same folder.")->required();
-    rename->formatter(std::make_shared<ManPageFormatter>(page(
-        "rename", "give an entry of an archive a new name", "zorvik rename ARCHIVE [--password PW] [--json] PATH NEWNAME",
-        "Writes ARCHIVE anew with the entry at PATH (with everything below it, for a folder) named NEWNAME, in the same folder. "
-        "The data is copied as it is. A name that another entry has is an error, and nothing is written; changing only the "
-        "letter case is not.\n\n" +
-            std::string(kNaming) + "\n\n" + kReplacing,
-        "zorvik rename docs.zip docs/draft.txt final.txt")));
+    rename->formatter(std::make_shared<ManPageFormatter>(
+        page("rename", "give an entry of an archive a new name", "zorvik rename ARCHIVE [--password PW] [--json] PATH NEWNAME",
+             "Writes ARCHIVE anew with the entry at PATH (with everything below it, for a folder) named NEWNAME, in the same folder. "
+             "The data is copied as it is. A name that another entry has is an error, and nothing is written; changing only the "
+             "letter case is not.\n\n" +
+                 std::string(kNaming) + "\n\n" + kReplacing,
+             "zorvik rename docs.zip docs/draft.txt final.txt")));
 
     CLI::App* move = Command(app, "move", "Move entries of an archive into another folder of it.", quiet);
     move->add_option("PATH", options_.paths, "Entries to move, as list shows their paths.")->required();
     move->add_option("--to", to_, "The folder to move them into; empty or \"/\" for the root.")->option_text("FOLDER")->required();
-    move->formatter(std::make_shared<ManPageFormatter>(page(
-        "move", "move entries of an archive into another folder", "zorvik move ARCHIVE [--password PW] [--json] PATH... --to FOLDER",
-        "Writes ARCHIVE anew with the entries at the PATHs (with everything below them) moved into FOLDER, which must be a "
-        "folder of the archive, or the root when it is empty or \"/\". The data is copied as it is. Moving a folder into itself "
-        "or below itself is a usage error; a name that FOLDER holds already is an error, and nothing is written.\n\n" +
-            std::string(kNaming) + "\n\n" + kReplacing,
-        "zorvik move photos.7z 2024/a.jpg 2024/b.jpg --to best\nzorvik move docs.zip docs/old --to /")));
+    move->formatter(std::make_shared<ManPageFormatter>(
+        page("move", "move entries of an archive into another folder", "zorvik move ARCHIVE [--password PW] [--json] PATH... --to FOLDER",
+             "Writes ARCHIVE anew with the entries at the PATHs (with everything below them) moved into FOLDER, which must be a "
+             "folder of the archive, or the root when it is empty or \"/\". The data is copied as it is. Moving a folder into itself "
+             "or below itself is a usage error; a name that FOLDER holds already is an error, and nothing is written.\n\n" +
+                 std::string(kNaming) + "\n\n" + kReplacing,
+             "zorvik move photos.7z 2024/a.jpg 2024/b.jpg --to best\nzorvik move docs.zip docs/old --to /")));
 
     commands_ = {{create, RunCreate}, {add, RunAdd}, {remove, RunRemove}, {rename, RunRename}, {move, RunMove}};
 }
@@ -182,7 +185,9 @@ CLI::App* WriteCommandLine::Command(CLI::App& app, const char* name, const char*
 void WriteCommandLine::AddCompressionOptions(CLI::App* command) {
     CompressionChoice& choice = options_.compression;
     command->add_option("-m,--method", choice.method, "The compression method.")->option_text("M");
-    command->add_option("-l,--level", choice.level, "The compression level: 0 stores, 9 compresses most.")->check(CLI::Range(0, 9))->option_text("0..9");
+    command->add_option("-l,--level", choice.level, "The compression level: 0 stores, 9 compresses most.")
+        ->check(CLI::Range(0, 9))
+        ->option_text("0..9");
     command->add_option("--encryption", choice.encryption, "The encryption method: ZipCrypto or AES256.")->option_text("E");
     command->add_flag("--encrypt-headers", choice.encryptHeaders, "Encrypt the names too (7z).");
     auto* solid = command->add_flag("--solid", solid_, "Compress the files as one block (7z).");

@@ -50,7 +50,9 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
     const bool wrote = written.result == UpdateResult::Success;
     if (options.json) {
         console.ReportBegun();
-        Json report{{"archive", options.archive}, {"operation", written.operation}, {"format", written.format},
+        Json report{{"archive", options.archive},
+                    {"operation", written.operation},
+                    {"format", written.format},
                     {"result", wrote ? "written" : "nothingToUpdate"}};
         for (const auto& [name, count] : written.counts) report[name] = count;
         report["archiveSize"] = wrote ? Json(written.archiveSize) : Json(nullptr);
@@ -62,7 +64,8 @@ ExitCode Report(const WriteOptions& options, const Written& written, bool anyIte
         std::string counts;
         for (const auto& [name, count] : written.counts)
             if (count != 0 || counts.empty()) counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", count, name);
-        const std::string volumes = written.volumes == 0 ? "" : fmt::format(" in {} volume{}", written.volumes, written.volumes == 1 ? "" : "s");
+        const std::string volumes =
+            written.volumes == 0 ? "" : fmt::format(" in {} volume{}", written.volumes, written.volumes == 1 ? "" : "s");
         if (wrote)
             fmt::print(out, "{}: {}; {} written{}\n", Printable(options.archive), counts, ReadableSize(written.archiveSize), volumes);
         else
@@ -81,7 +84,8 @@ bool PasswordGiven(const WriteOptions& options) {
 // said to be unused (it may be set for every command).
 void CheckPasswordUsable(IArchive* archive, const WriteOptions& options, const std::string& formatName, Console& console) {
     if (!PasswordGiven(options) || FormatEncrypts(archive)) return;
-    if (options.password) throw CommandError(ExitCode::Usage, options.archive, formatName + " cannot encrypt: --password would leave the data in the clear");
+    if (options.password)
+        throw CommandError(ExitCode::Usage, options.archive, formatName + " cannot encrypt: --password would leave the data in the clear");
     console.Error(options.archive, "ZORVIK_PASSWORD is not used: " + formatName + " cannot encrypt");
 }
 
@@ -119,8 +123,10 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
     std::string fileType = FileTypeOf(options.archive);
     auto format = formats.end();
     if (!options.format.empty()) {
-        format = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return ::strcasecmp(f.name.c_str(), options.format.c_str()) == 0; });
-        if (format == formats.end()) throw CommandError(ExitCode::Usage, options.archive, "no format is named " + options.format + " (see zorvik formats)");
+        format = std::find_if(formats.begin(), formats.end(),
+                              [&](const FormatInfo& f) { return ::strcasecmp(f.name.c_str(), options.format.c_str()) == 0; });
+        if (format == formats.end())
+            throw CommandError(ExitCode::Usage, options.archive, "no format is named " + options.format + " (see zorvik formats)");
         fileType = format->extensions.empty() ? "" : format->extensions.front();
     } else if (!fileType.empty()) {
         format = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return HasExtension(f, fileType); });
@@ -136,7 +142,8 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
     throw CommandError(ExitCode::Usage, archiveName, format + " holds exactly one file (to pack more, make a tar of them first)");
 }
 
-UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, const com_ptr<IRandomAccessStream>& destination) {
+UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables,
+                        const com_ptr<IRandomAccessStream>& destination) {
     return [=](IUpdateCallback* callback) {
         std::vector<IArchiveAddable*> raw;
         for (const auto& addable : addables) raw.push_back(addable.get());
@@ -150,7 +157,8 @@ UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_add
 // of volumes named after it.
 class Output {
 public:
-    Output(ArchiveReplacement& file, const WriteOptions& options) : file_(file), archive_(options.archive), volumeSize_(options.volumeSize) {
+    Output(ArchiveReplacement& file, const WriteOptions& options)
+        : file_(file), archive_(options.archive), volumeSize_(options.volumeSize) {
         if (volumeSize_ != 0) volumes_.emplace(options.archive);
     }
 
@@ -198,7 +206,8 @@ public:
         }
         volumes_->Commit(false);
         struct stat info {};
-        if (::lstat(archive_.c_str(), &info) == 0 && (S_ISLNK(info.st_mode) || file_.IsArchiveOrTemporary(info))) ::unlink(archive_.c_str());
+        if (::lstat(archive_.c_str(), &info) == 0 && (S_ISLNK(info.st_mode) || file_.IsArchiveOrTemporary(info)))
+            ::unlink(archive_.c_str());
     }
 
     std::uint64_t WrittenSize() const { return volumes_ ? volumes_->WrittenSize() : file_.WrittenSize(); }
@@ -240,7 +249,8 @@ NewArchiveDestination FileDestination(Output& target, bool replaceExisting) {
 // going back (the component says which: E_NOTIMPL), and nothing else may go to standard output.
 NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
     if (options.json) throw CommandError(ExitCode::Usage, options.archive, "--json would go to standard output, where the archive goes");
-    if (::isatty(STDOUT_FILENO)) throw CommandError(ExitCode::Usage, options.archive, "standard output is a terminal: redirect it to a file or a pipe");
+    if (::isatty(STDOUT_FILENO))
+        throw CommandError(ExitCode::Usage, options.archive, "standard output is a terminal: redirect it to a file or a pipe");
     auto stream = zorvik::rt::make<SequentialStream>(SequentialStream::WriteTo(STDOUT_FILENO));
     // A lock named after the pipe or file standard output is: unique while it is open.
     char target[PATH_MAX];
@@ -250,7 +260,9 @@ NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
     return {random,
             std::move(lockPath),
             [](const struct stat&) { return false; },
-            [random](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun&) { return Adding(archive, addables, random); },
+            [random](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun&) {
+                return Adding(archive, addables, random);
+            },
             [] {},
             [random] {
                 std::uint64_t size = 0;
@@ -262,7 +274,8 @@ NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
 }
 
 // A new archive of the named format (or the one its name tells) holding the paths.
-ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiveDestination& target, const std::string& prefix, const char* operation) {
+ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiveDestination& target, const std::string& prefix,
+                  const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
     // A compressed single file has no way to be a link.
     const bool followLinks = options.dereference || format.keepsName;
@@ -271,8 +284,9 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiv
     if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
 
     const auto archive = NewArchive();
-    const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType), zorvik::rt::to_wide(std::filesystem::path(options.archive).filename().string()),
-                                                          zorvik::rt::to_wide(target.lockPath));
+    const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType),
+                                                         zorvik::rt::to_wide(std::filesystem::path(options.archive).filename().string()),
+                                                         zorvik::rt::to_wide(target.lockPath));
     com_ptr<IAsyncOperation<bool>> creation;
     check_hresult(archive->CreateAsync(target.stream.get(), source.get(), creation.put()));
     if (!Await(creation.get())) throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format.name);
@@ -318,12 +332,13 @@ struct Rewrite {
         const std::string format = archive.FormatName().empty() ? "this format" : archive.FormatName();
         if (archive.MultiVolume()) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: an archive of several volumes");
         const auto formats = Formats();
-        const auto opened = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.name == archive.FormatName(); });
-        if (opened == formats.end() || !opened->canUpdate) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: " + format);
+        const auto opened =
+            std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.name == archive.FormatName(); });
+        if (opened == formats.end() || !opened->canUpdate)
+            throw CommandError(ExitCode::Failed, archiveName, "cannot be written: " + format);
         const std::string fileType = FileTypeOf(archiveName);
-        const auto outer = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) {
-            return f.keepsName && !fileType.empty() && HasExtension(f, fileType);
-        });
+        const auto outer = std::find_if(formats.begin(), formats.end(),
+                                        [&](const FormatInfo& f) { return f.keepsName && !fileType.empty() && HasExtension(f, fileType); });
         throw CommandError(ExitCode::Failed, archiveName,
                            "cannot be written: a " + format + " inside " + (outer != formats.end() ? outer->name : "a compressed file"));
     }
@@ -349,8 +364,8 @@ struct Rewrite {
 
     std::vector<FoundEntry> At(const std::string& path) const { return EntriesAt(archive.Root(), path); }
 
-    ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result, std::vector<std::pair<const char*, std::uint64_t>> counts,
-                    bool anyItemFailed, Console& console) {
+    ExitCode Finish(const WriteOptions& options, const char* operation, UpdateResult result,
+                    std::vector<std::pair<const char*, std::uint64_t>> counts, bool anyItemFailed, Console& console) {
         if (result == UpdateResult::Success) target.Commit(true);
         return Report(options, {operation, archive.FormatName(), result, std::move(counts), target.WrittenSize()}, anyItemFailed, console);
     }
@@ -383,7 +398,8 @@ std::vector<IArchiveItem*> Raw(const std::vector<FoundEntry>& entries) {
 ExitCode RunCreate(const WriteOptions& options, Console& console) {
     FormatForNewArchive(options);  // a wrong name is a usage error before anything is touched
     if (options.archive == "-") {
-        if (options.volumeSize != 0) throw CommandError(ExitCode::Usage, options.archive, "--volume-size writes files: standard output is one stream");
+        if (options.volumeSize != 0)
+            throw CommandError(ExitCode::Usage, options.archive, "--volume-size writes files: standard output is one stream");
         return WriteNew(options, console, StandardOutputDestination(options), "", "create");
     }
     ArchiveReplacement file(options.archive);
@@ -402,7 +418,8 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     if (!file.Exists()) {
         // A set of volumes is read whole, never written anew in part.
         if (target.VolumesExist())
-            throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1), "exists: an archive in volumes is not written anew");
+            throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1),
+                               "exists: an archive in volumes is not written anew");
         return WriteNew(options, console, FileDestination(target, false), *prefix, "add");
     }
     Rewrite rewrite(file, options, console);
@@ -419,8 +436,10 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
     const auto addables = files.Addables();
     const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive(), addables, run), files.ReadFailure());
     if (result == UpdateResult::Success) target.Replace();
-    const std::vector<std::pair<const char*, std::uint64_t>> counts{
-        {"added", files.Files().size() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}};
+    const std::vector<std::pair<const char*, std::uint64_t>> counts{{"added", files.Files().size() - run.Skipped()},
+                                                                    {"replaced", run.Replaced()},
+                                                                    {"renamed", run.Renamed()},
+                                                                    {"skipped", run.Skipped()}};
     return Report(options, {"add", rewrite.archive.FormatName(), result, counts, target.WrittenSize(), target.Volumes()},
                   files.AnyLeftOut() || run.AnyItemFailed(), console);
 }
@@ -439,7 +458,8 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         auto items = Raw(chosen);
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback, destination.get(), operation.put()));
+        check_hresult(rewrite.archive.Archive()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback,
+                                                             destination.get(), operation.put()));
         return operation;
     });
     return rewrite.Finish(options, "remove", result, {{"removed", count}}, false, console);
@@ -453,7 +473,8 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     Rewrite rewrite(target, options, console);
     const std::string& path = options.paths.front();
     const auto found = rewrite.At(path);
-    if (found.empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
+    if (found.empty() && NormalizedPath(path).empty())
+        throw CommandError(ExitCode::Usage, path, "the root of the archive has no name to change");
     if (found.empty()) throw CommandError(ExitCode::Failed, path, "no such entry in " + options.archive);
     if (found.size() > 1) throw CommandError(ExitCode::Failed, path, "several entries have this path; rename cannot tell them apart");
 
@@ -461,11 +482,12 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     const auto destination = target.Stream();
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->RenameAsync(found.front().item.get(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(), callback,
-                                                             destination.get(), operation.put()));
+        check_hresult(rewrite.archive.Archive()->RenameAsync(found.front().item.get(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(),
+                                                             callback, destination.get(), operation.put()));
         return operation;
     });
-    return rewrite.Finish(options, "rename", result, {{"renamed", EntriesBelow(rewrite.archive.Root(), found.front().path)}}, false, console);
+    return rewrite.Finish(options, "rename", result, {{"renamed", EntriesBelow(rewrite.archive.Root(), found.front().path)}}, false,
+                          console);
 }
 
 ExitCode RunMove(const WriteOptions& options, Console& console) {
@@ -483,7 +505,8 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
     }
 
     for (const std::string& path : options.paths)
-        if (rewrite.At(path).empty() && NormalizedPath(path).empty()) throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
+        if (rewrite.At(path).empty() && NormalizedPath(path).empty())
+            throw CommandError(ExitCode::Usage, path, "the root of the archive cannot be moved");
     const auto chosen = Chosen(rewrite, options, console);
     std::set<std::string> names;
     std::uint64_t count = 0;

@@ -16,12 +16,12 @@ namespace Zorvik::Cli {
 struct WriteOptions {
     std::string archive;
     std::vector<std::string> paths;
-    std::string newName;                  // rename
-    std::optional<std::string> to;        // add and move: the folder inside the archive
-    std::string format;                   // create: empty takes it from the archive's name
-    std::string onConflict;               // add: empty asks on a terminal and fails elsewhere
-    bool force = false;                   // create: replace an archive that exists
-    bool dereference = false;             // create and add: store what symbolic links point to
+    std::string newName;            // rename
+    std::optional<std::string> to;  // add and move: the folder inside the archive
+    std::string format;             // create: empty takes it from the archive's name
+    std::string onConflict;         // add: empty asks on a terminal and fails elsewhere
+    bool force = false;             // create: replace an archive that exists
+    bool dereference = false;       // create and add: store what symbolic links point to
     bool json = false;
     bool quiet = false;                   // no closing line (the --json object stays)
     std::optional<std::string> password;  // --password

@@ -20,8 +20,9 @@ using namespace Zorvik::Cli;
 
 const std::vector<std::pair<std::string, std::string>> kExitStatus = {
     {"0", "Success."},
-    {"1", "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, the archive ends "
-          "before its last entry, or headers are damaged (test and extract)."},
+    {"1",
+     "The operation ran but failed, some items failed (each is reported on stderr), a volume is missing, the archive ends "
+     "before its last entry, or headers are damaged (test and extract)."},
     {"2", "Usage error."},
     {"3", "Not an archive: no format could open the file, or it is an archive damaged or cut short."},
     {"4", "Password missing or wrong."},
@@ -47,8 +48,8 @@ ManPage CommandPage(std::string name, std::string summary, std::string synopsis,
                     bool takesPassword = true) {
     // kEnvironment begins with the password's variable.
     auto environment = takesPassword ? kEnvironment : decltype(kEnvironment)(kEnvironment.begin() + 1, kEnvironment.end());
-    return {"zorvik " + name, std::move(summary), std::move(synopsis), std::move(description), kExitStatus, std::move(environment),
-            std::move(examples)};
+    return {"zorvik " + name, std::move(summary),     std::move(synopsis), std::move(description),
+            kExitStatus,      std::move(environment), std::move(examples)};
 }
 
 CLI::Option* AddArchiveOptions(CLI::App* command, ArchiveOptions& options, std::string& password, bool json) {
@@ -93,14 +94,14 @@ int main(int argc, char** argv) {
     app.add_flag("--version", showVersion, "Print the versions of zorvik, the component and the archive engine.");
     std::string manualFolder;
     app.add_option("--write-manuals", manualFolder)->group("");  // the build's, not the user's
-    app.formatter(std::make_shared<ManPageFormatter>(ManPage{
-        "zorvik", "list, extract, test and write archives", "zorvik COMMAND [OPTIONS] ...\nzorvik --version",
-        "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
-        "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
-        "command has its own manual: zorvik COMMAND --help.\n\n"
-        "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\". " + std::string(kJsonFailureManual),
-        kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
-
+    app.formatter(std::make_shared<ManPageFormatter>(
+        ManPage{"zorvik", "list, extract, test and write archives", "zorvik COMMAND [OPTIONS] ...\nzorvik --version",
+                "zorvik reads archives through the Zorvik component: 7z, zip, tar (also compressed with gzip, bzip2 or xz), RAR and every "
+                "other format of the archive engine; it writes the formats the engine can write (7z, zip, tar, gzip, bzip2, xz, wim). Each "
+                "command has its own manual: zorvik COMMAND --help.\n\n"
+                "Errors are printed on stderr, one line each: \"zorvik: <archive or item>: <reason>\". " +
+                    std::string(kJsonFailureManual),
+                kExitStatus, kEnvironment, "zorvik list photos.7z\nzorvik extract photos.7z -o photos\nzorvik test photos.7z"}));
 
     ArchiveOptions options;
     ExtractOptions extract;
@@ -130,7 +131,8 @@ int main(int argc, char** argv) {
         "needed to open it and whether any entry is encrypted.\n\n"
         "With --json: {\"archive\", \"format\", \"packedSize\", \"unpackedSize\", \"fileCount\", \"folderCount\", "
         "\"compressionRatio\", \"multiVolume\", \"canUpdate\", \"passwordUsed\", \"encrypted\"}. \"format\" is the engine's name of "
-        "the format that opened the archive (of the tar inside a compressed tar).\n\n" + std::string(kJsonFailureManual),
+        "the format that opened the archive (of the tar inside a compressed tar).\n\n" +
+            std::string(kJsonFailureManual),
         "zorvik info backup.tar.xz\nzorvik info --json secret.7z")));
 
     auto* list = app.add_subcommand("list", "List the entries of an archive.");
@@ -141,29 +143,34 @@ int main(int argc, char** argv) {
         "list", "list the entries of an archive",
         "zorvik list ARCHIVE [--password PW] [--json] [--local-time] [--exclude PATTERN ...] [PATH ...]",
         "Prints the entries of ARCHIVE (default: all) as a table: modification time (UTC, or the local zone with --local-time, as "
-        "the column's title says), size, packed size, attributes (d folder, l symbolic link, - file, * encrypted) and path. Folders that no entry "
+        "the column's title says), size, packed size, attributes (d folder, l symbolic link, - file, * encrypted) and path. Folders that "
+        "no entry "
         "names but that hold entries (implicit folders) are listed too, without time or sizes. A symbolic link shows l and its "
         "target (\"-> target\") when the archive keeps it apart from the link's data, a hard link its target (\"link to "
         "target\").\n\n" +
-            std::string(kSelectionText) + "\n\n"
-        "With --json the output is one object {\"archive\": NAME, \"format\": FORMAT, \"entries\": [...]}; each entry is "
-        "{\"path\": \"dir/sub/file.txt\", \"folder\": false, \"implicit\": false, \"size\": 123, \"packedSize\": 45, "
-        "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false, \"mode\": 33188, \"symbolicLink\": false, \"linkTarget\": "
-        "null, \"hardLinkTarget\": null}. Entries come depth first, each folder before what it holds; \"path\" joins the names "
-        "from the root with \"/\"; \"modified\" is null when the entry has no time, and always UTC; \"mode\" is st_mode's type "
-        "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
-        "(7z, zip).\n\n"
-        "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
-        "exit status is 1.\n\n" + std::string(kJsonFailureManual),
+            std::string(kSelectionText) +
+            "\n\n"
+            "With --json the output is one object {\"archive\": NAME, \"format\": FORMAT, \"entries\": [...]}; each entry is "
+            "{\"path\": \"dir/sub/file.txt\", \"folder\": false, \"implicit\": false, \"size\": 123, \"packedSize\": 45, "
+            "\"modified\": \"2024-05-01T10:20:30Z\", \"encrypted\": false, \"mode\": 33188, \"symbolicLink\": false, \"linkTarget\": "
+            "null, \"hardLinkTarget\": null}. Entries come depth first, each folder before what it holds; \"path\" joins the names "
+            "from the root with \"/\"; \"modified\" is null when the entry has no time, and always UTC; \"mode\" is st_mode's type "
+            "and permission bits, null when the archive has none; \"linkTarget\" is null also for a link whose target is its data "
+            "(7z, zip).\n\n"
+            "Entries nested more than 1024 folders deep are not listed: each folder that holds them is reported on stderr and the "
+            "exit status is 1.\n\n" +
+            std::string(kJsonFailureManual),
         "zorvik list docs.zip\nzorvik list docs.zip 'docs/**/*.pdf'\nzorvik list --json docs.zip | jq '.entries[].path'")));
 
     auto* extractCommand = app.add_subcommand("extract", "Extract entries below a folder.");
     passwordOptions.push_back(AddArchiveOptions(extractCommand, options, password, true));
     AddSelection(extractCommand, options, "Entries to extract, as list shows their paths; a folder brings everything below it.");
     auto* outputOption =
-        extractCommand->add_option("-o,--output", extract.output, "The folder to extract into; created when missing. Default: the current folder.")
+        extractCommand
+            ->add_option("-o,--output", extract.output, "The folder to extract into; created when missing. Default: the current folder.")
             ->option_text("DIR");
-    auto* overwriteFlag = extractCommand->add_flag("--overwrite", overwrite, "Replace files that exist (the file is replaced, never written through).");
+    auto* overwriteFlag =
+        extractCommand->add_flag("--overwrite", overwrite, "Replace files that exist (the file is replaced, never written through).");
     auto* skipFlag = extractCommand->add_flag("--skip-existing", skipExisting, "Leave files that exist as they are and go on.");
     overwriteFlag->excludes(skipFlag);
     auto* flatFlag = extractCommand->add_flag("-j,--flat", extract.flat,
@@ -187,47 +194,53 @@ int main(int argc, char** argv) {
         "--flat), creating folders and setting modification times and permission bits. The archive's permission bits are masked "
         "by the umask, without setuid, setgid and sticky bits, as tar does for a user other than root; --preserve-permissions "
         "gives them exactly. An entry without permission bits (an archive made on Windows) gets those of a new file.\n\n" +
-            std::string(kSelectionText) + "\n\n"
-        "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
-        "through a symbolic link (one already in DIR, or one of the archive), or an entry nested more than 1024 folders deep, is "
-        "refused and reported, and the other entries are extracted.\n\n"
-        "Symbolic links are made once every file is written, and only when their target stays inside DIR: the target is followed "
-        "name by name from the link's folder, through the links in DIR and the archive's, and a link whose target is absolute, "
-        "or goes above DIR at any point, is refused and reported, and nothing is made for it. A hard link is made to a file "
-        "written by the same run; one whose target was not extracted is reported. --links-as-files makes no links at all.\n\n"
-        "Each file is written under a temporary name beside it and takes its name only once it is whole, so that a file it "
-        "replaces stays until then. A file that exists is an error for that entry unless --overwrite or --skip-existing is "
-        "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
-        "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
-        "ends the extraction.\n\n"
-        "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
-        "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", \"items\": "
-        "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
-        "\"seconds\"}, each item written as soon as its outcome is known (folders and links last; with --threads above 1, once "
-        "every entry has ended, in the archive's order). A "
-        "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
-        "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude '*.o'\n"
+            std::string(kSelectionText) +
+            "\n\n"
+            "Nothing is ever written outside DIR: an entry whose name holds \"..\", an absolute name, or a name that would lead "
+            "through a symbolic link (one already in DIR, or one of the archive), or an entry nested more than 1024 folders deep, is "
+            "refused and reported, and the other entries are extracted.\n\n"
+            "Symbolic links are made once every file is written, and only when their target stays inside DIR: the target is followed "
+            "name by name from the link's folder, through the links in DIR and the archive's, and a link whose target is absolute, "
+            "or goes above DIR at any point, is refused and reported, and nothing is made for it. A hard link is made to a file "
+            "written by the same run; one whose target was not extracted is reported. --links-as-files makes no links at all.\n\n"
+            "Each file is written under a temporary name beside it and takes its name only once it is whole, so that a file it "
+            "replaces stays until then. A file that exists is an error for that entry unless --overwrite or --skip-existing is "
+            "given; a name the archive holds twice is said so, and the later entry is kept. The output of an entry that fails "
+            "(damaged data, wrong password, Ctrl-C) is removed, and the report says so. A full disk or a read-only destination "
+            "ends the extraction.\n\n"
+            "When every entry succeeded, one line says how many files were extracted, their size and the time taken (on stderr "
+            "with --stdout); with --json the output is instead one object, whatever the outcome of the run: {\"archive\", \"format\", "
+            "\"items\": "
+            "[{\"path\", \"folder\", \"result\": \"ok\" | \"skipped\" | \"failed\", \"error\"}], \"ok\", \"files\", \"size\", "
+            "\"seconds\"}, each item written as soon as its outcome is known (folders and links last; with --threads above 1, once "
+            "every entry has ended, in the archive's order). A "
+            "progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" +
+            std::string(kJsonFailureManual),
+        "zorvik extract photos.7z -o photos\nzorvik extract docs.zip -o out docs/manual.pdf\nzorvik extract src.tar.gz -o src --exclude "
+        "'*.o'\n"
         "zorvik extract logs.zip -O '**/*.log' | grep ERROR\ncurl -s https://example.org/a.tar.xz | zorvik extract - -o a\n"
         "ZORVIK_PASSWORD=secret zorvik extract secret.7z")));
 
     auto* test = app.add_subcommand("test", "Decode every entry, writing nothing, and report the damaged ones.");
     passwordOptions.push_back(AddArchiveOptions(test, options, password, true));
     AddSelection(test, options, "Entries to test, as list shows their paths; a folder brings everything below it.");
-    test->formatter(std::make_shared<ManPageFormatter>(CommandPage(
-        "test", "check the entries of an archive",
-        "zorvik test ARCHIVE [--password PW] [--json] [--threads N] [--exclude PATTERN ...] [PATH ...]",
-        "Decodes the chosen entries of ARCHIVE (default: all) without writing anything and checks their data (CRC and the "
-        "like). Each damaged entry is reported on stderr; when all are sound, one line on stdout says how many files were "
-        "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
-        "it.\n\n" +
-            std::string(kSelectionText) + "\n\n"
-        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" + std::string(kJsonFailureManual),
-        "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
+    test->formatter(std::make_shared<ManPageFormatter>(
+        CommandPage("test", "check the entries of an archive",
+                    "zorvik test ARCHIVE [--password PW] [--json] [--threads N] [--exclude PATTERN ...] [PATH ...]",
+                    "Decodes the chosen entries of ARCHIVE (default: all) without writing anything and checks their data (CRC and the "
+                    "like). Each damaged entry is reported on stderr; when all are sound, one line on stdout says how many files were "
+                    "tested, their size and the time taken. With --json the output is instead one object, as extract gives "
+                    "it.\n\n" +
+                        std::string(kSelectionText) +
+                        "\n\n"
+                        "A progress bar is shown on stderr when it is a terminal; --quiet silences it and the line.\n\n" +
+                        std::string(kJsonFailureManual),
+                    "zorvik test photos.7z\nzorvik test --json photos.7z 'raw/**'")));
 
-    WriteCommandLine writeCommands(app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description,
-                                                  std::string examples) {
-        return CommandPage(std::move(name), std::move(summary), std::move(synopsis), std::move(description), std::move(examples));
-    });
+    WriteCommandLine writeCommands(
+        app, quiet, [](std::string name, std::string summary, std::string synopsis, std::string description, std::string examples) {
+            return CommandPage(std::move(name), std::move(summary), std::move(synopsis), std::move(description), std::move(examples));
+        });
 
     auto* version = app.add_subcommand("version", "Print the versions of zorvik, the component and the archive engine.");
     version->formatter(std::make_shared<ManPageFormatter>(CommandPage(
@@ -252,7 +265,8 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "zorvik: usage: {} (see zorvik --help)\n", Printable(reason));
         return static_cast<int>(ExitCode::Usage);
     };
-    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](const CLI::App* command) { return command->get_name() == argv[1]; }).empty())
+    if (argc > 1 && argv[1][0] != '-' &&
+        app.get_subcommands([&](const CLI::App* command) { return command->get_name() == argv[1]; }).empty())
         return usageError(fmt::format("unknown command \"{}\"", argv[1]));
     try {
         app.parse(argc, argv);

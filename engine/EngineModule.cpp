@@ -51,8 +51,7 @@ EngineModule Load() {
         throw zorvik::rt::hresult_error(HRESULT_FROM_WIN32(kErrorModNotFound), reason ? reason : path);
     }
     try {
-        return EngineModule{Export<CreateObjectFunc>(module, "CreateObject"),
-                            Export<GetNumberOfFormatsFunc>(module, "GetNumberOfFormats"),
+        return EngineModule{Export<CreateObjectFunc>(module, "CreateObject"), Export<GetNumberOfFormatsFunc>(module, "GetNumberOfFormats"),
                             Export<GetHandlerProperty2Func>(module, "GetHandlerProperty2"),
                             Export<HRESULT (*)(IWSHelperObjectsFactory*)>(module, "Init7zipLibForWS"),
                             reinterpret_cast<HRESULT (*)(PROPID, PROPVARIANT*)>(dlsym(module, "GetModuleProp"))};

@@ -30,8 +30,8 @@ HRESULT WriteBlock(ISequentialOutStream* stream, const std::uint8_t* data, std::
 // A path in the application's temporary folder for a new spill file.
 std::wstring NewSpillFilePath() {
     using ABI::Windows::Storage::CreationCollisionOption;
-    const auto file = zorvik::rt::create_file(zorvik::rt::temporary_folder().get(), kSpillFileName,
-                                              CreationCollisionOption::GenerateUniqueName);
+    const auto file =
+        zorvik::rt::create_file(zorvik::rt::temporary_folder().get(), kSpillFileName, CreationCollisionOption::GenerateUniqueName);
     return std::wstring(zorvik::rt::item_path(file).view());
 }
 
@@ -137,9 +137,7 @@ HRESULT InOutTempBuffer::WriteToStream(ISequentialOutStream* stream) {
     return copied == Size ? S_OK : E_FAIL;
 }
 
-std::shared_ptr<IWSInOutTempBuffer> WSHelperObjectsFactory::CreateInOutTempBuffer() {
-    return std::make_shared<InOutTempBuffer>();
-}
+std::shared_ptr<IWSInOutTempBuffer> WSHelperObjectsFactory::CreateInOutTempBuffer() { return std::make_shared<InOutTempBuffer>(); }
 
 WSHelperObjectsFactory& WSHelperObjectsFactory::Instance() noexcept {
     static WSHelperObjectsFactory instance;

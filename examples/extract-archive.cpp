@@ -44,23 +44,28 @@ int main(int argc, char** argv) try {
 
     int files = 0, failures = 0;
     auto callback = make_extraction_callback({
-        .get_file_stream = [&](IArchiveItem*, std::wstring_view entry) {
-            const fs::path place = PlaceOf(folder, entry);
-            if (place.empty()) return ++failures, file_stream_answer::skipped();
-            fs::create_directories(place.parent_path());
-            return file_stream_answer::into(zorvik::rt::open_file_stream(
-                place.wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite, ABI::Windows::Storage::FileCreationDisposition::CreateNew));
-        },
-        .create_folder = [&](IArchiveItem*, std::wstring_view entry) {
-            if (const fs::path place = PlaceOf(folder, entry); !place.empty()) fs::create_directories(place);
-        },
-        .item_completed = [&](IArchiveItem* item, bool succeeded) {
-            if (!com_ptr<IArchiveItem>::copy_from(item).try_as<IArchiveFile>()) return;  // a folder
-            succeeded ? ++files : ++failures;
-        },
+        .get_file_stream =
+            [&](IArchiveItem*, std::wstring_view entry) {
+                const fs::path place = PlaceOf(folder, entry);
+                if (place.empty()) return ++failures, file_stream_answer::skipped();
+                fs::create_directories(place.parent_path());
+                return file_stream_answer::into(zorvik::rt::open_file_stream(place.wstring(),
+                                                                             ABI::Windows::Storage::FileAccessMode::ReadWrite,
+                                                                             ABI::Windows::Storage::FileCreationDisposition::CreateNew));
+            },
+        .create_folder =
+            [&](IArchiveItem*, std::wstring_view entry) {
+                if (const fs::path place = PlaceOf(folder, entry); !place.empty()) fs::create_directories(place);
+            },
+        .item_completed =
+            [&](IArchiveItem* item, bool succeeded) {
+                if (!com_ptr<IArchiveItem>::copy_from(item).try_as<IArchiveFile>()) return;  // a folder
+                succeeded ? ++files : ++failures;
+            },
     });
     com_ptr<IAsyncOperation<bool>> extracting;
-    zorvik::rt::check_hresult(archive->ExtractAsync(static_cast<std::uint32_t>(chosen.size()), chosen.data(), callback.get(), extracting.put()));
+    zorvik::rt::check_hresult(
+        archive->ExtractAsync(static_cast<std::uint32_t>(chosen.size()), chosen.data(), callback.get(), extracting.put()));
     zorvik::rt::get(extracting);
     std::printf("%d files extracted into %s, %d failed\n", files, folder.c_str(), failures);
     return failures == 0 ? 0 : 1;

@@ -172,7 +172,8 @@ inline void OpenWalkExtract(com_ptr<IRandomAccessStream> stream, const std::wstr
 
         auto budget = std::make_shared<std::uint64_t>(kOutputLimit);
         const auto callback = make_extraction_callback({
-            .get_file_stream = [budget](IArchiveItem*, std::wstring_view) { return file_stream_answer::into(zorvik::rt::make<DiscardStream>(budget)); },
+            .get_file_stream = [budget](IArchiveItem*,
+                                        std::wstring_view) { return file_stream_answer::into(zorvik::rt::make<DiscardStream>(budget)); },
             .get_password = [givePassword, asked](IArchiveItem*) { return AnswerPassword(givePassword, asked); },
             .set_completed = [budget](std::uint64_t) { return *budget == 0 ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; },
         });

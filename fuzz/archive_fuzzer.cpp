@@ -9,8 +9,8 @@
 namespace {
 
 // Extensions that steer probing, and none, which leaves it to the signatures.
-constexpr std::array<const wchar_t*, 16> kExtensions = {
-    L"", L"7z", L"zip", L"rar", L"tar", L"gz", L"xz", L"bz2", L"iso", L"cab", L"arj", L"lzh", L"cpio", L"wim", L"zst", L"001"};
+constexpr std::array<const wchar_t*, 16> kExtensions = {L"",    L"7z",  L"zip", L"rar", L"tar",  L"gz",  L"xz",  L"bz2",
+                                                        L"iso", L"cab", L"arj", L"lzh", L"cpio", L"wim", L"zst", L"001"};
 
 }  // namespace
 

@@ -131,7 +131,8 @@ void Prepare(const Scratch& scratch) {
 }
 
 void Check(const Scratch& scratch) {
-    const std::set<fs::path> prepared = {scratch.destination / "up", scratch.destination / "absolute", scratch.destination / "folder" / "victim"};
+    const std::set<fs::path> prepared = {scratch.destination / "up", scratch.destination / "absolute",
+                                         scratch.destination / "folder" / "victim"};
     for (const auto& entry : fs::recursive_directory_iterator(scratch.top)) {
         const fs::path& path = entry.path();
         if (path == scratch.destination || path == scratch.outside || path == scratch.victim) continue;
@@ -141,7 +142,8 @@ void Check(const Scratch& scratch) {
         std::error_code error;
         const fs::path resolved = fs::weakly_canonical(path, error);
         if (error) continue;  // a loop leads nowhere
-        const auto [within, unused] = std::mismatch(scratch.destination.begin(), scratch.destination.end(), resolved.begin(), resolved.end());
+        const auto [within, unused] =
+            std::mismatch(scratch.destination.begin(), scratch.destination.end(), resolved.begin(), resolved.end());
         if (within != scratch.destination.end()) Finding("link " + path.string() + " leads to " + resolved.string());
     }
     struct stat victim {};

@@ -22,7 +22,9 @@ public:
     }
     std::int64_t Tell() override { return static_cast<std::int64_t>(position_); }
     bool Seek(std::int64_t offset, std::int32_t origin) override {
-        const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(position_) : static_cast<std::int64_t>(data_.size());
+        const std::int64_t base = origin == 0   ? 0
+                                  : origin == 1 ? static_cast<std::int64_t>(position_)
+                                                : static_cast<std::int64_t>(data_.size());
         if (offset > INT64_MAX / 2 || offset < -(INT64_MAX / 2) || base + offset < 0) return false;
         position_ = static_cast<std::size_t>(base + offset);
         return true;
@@ -87,7 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
     // An optional second volume follows a marker.
     std::string second;
-    if (const auto marker = input.find("\xff" "VOLUME2" "\xff"); marker != std::string::npos) {
+    if (const auto marker = input.find("\xff"
+                                       "VOLUME2"
+                                       "\xff");
+        marker != std::string::npos) {
         second = input.substr(marker + 9);
         input.resize(marker);
     }

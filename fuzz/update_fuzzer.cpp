@@ -40,7 +40,8 @@ Zorvik::UpdateResult Update(const Zorvik::Fuzz::OpenedArchive& opened, Change ch
     switch (change) {
     case Change::Remove: check_hresult(opened.archive->RemoveAsync(1, &item, callback.get(), destination, operation.put())); break;
     case Change::Rename:
-        check_hresult(opened.archive->RenameAsync(item, zorvik::rt::hstring(L"renamed").get(), callback.get(), destination, operation.put()));
+        check_hresult(
+            opened.archive->RenameAsync(item, zorvik::rt::hstring(L"renamed").get(), callback.get(), destination, operation.put()));
         break;
     default: {
         // Into the first folder that is not the item, else to the root.

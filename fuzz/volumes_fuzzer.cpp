@@ -9,7 +9,10 @@
 
 namespace {
 
-constexpr std::string_view kVolumeMarker = "\xff" "VOLUME" "\xff";
+constexpr std::string_view kVolumeMarker =
+    "\xff"
+    "VOLUME"
+    "\xff";
 constexpr std::size_t kMostVolumes = 8;
 // Volume requests a run answers; a handler that keeps asking is then told to stop.
 constexpr int kVolumeAnswers = 64;

@@ -28,9 +28,9 @@ bool HasOurComAbi(void *library)
   if (getModuleProp == nullptr)
     return false;
   NWindows::NCOM::CPropVariant interfaceType;
-  return getModuleProp(NModulePropID::kInterfaceType, &interfaceType) == S_OK
-      && interfaceType.vt == VT_UI4
-      && interfaceType.ulVal == NModuleInterfaceType::k_IUnknown_VirtDestructor_ThisModule;
+  return getModuleProp(NModulePropID::kInterfaceType, &interfaceType) == S_OK &&
+         interfaceType.vt == VT_UI4 &&
+         interfaceType.ulVal == NModuleInterfaceType::k_IUnknown_VirtDestructor_ThisModule;
 }
 
 }  // namespace
@@ -45,24 +45,25 @@ CMyComPtr<ICompressCodecsInfo> CCodecPlugin::Open(const char *path)
   Library library(dlopen(path, kOpenFlags));
   if (!library || !HasOurComAbi(library.get()))
     return nullptr;
-  const auto getNumberOfMethods = Entry<Func_GetNumberOfMethods>(library.get(), "GetNumberOfMethods");
+  const auto getNumberOfMethods =
+      Entry<Func_GetNumberOfMethods>(library.get(), "GetNumberOfMethods");
   const auto getMethodProperty = Entry<Func_GetMethodProperty>(library.get(), "GetMethodProperty");
   const auto createDecoder = Entry<Func_CreateDecoder>(library.get(), "CreateDecoder");
   const auto createEncoder = Entry<Func_CreateEncoder>(library.get(), "CreateEncoder");
   if (!getNumberOfMethods || !getMethodProperty || !createDecoder || !createEncoder)
     return nullptr;
-  return new CCodecPlugin(std::move(library), getNumberOfMethods, getMethodProperty,
-      createDecoder, createEncoder);
+  return new CCodecPlugin(std::move(library), getNumberOfMethods, getMethodProperty, createDecoder,
+                          createEncoder);
 }
 
 CCodecPlugin::CCodecPlugin(Library library, Func_GetNumberOfMethods getNumberOfMethods,
-    Func_GetMethodProperty getMethodProperty, Func_CreateDecoder createDecoder,
-    Func_CreateEncoder createEncoder)
-  : _library(std::move(library)),
-    _getNumberOfMethods(getNumberOfMethods),
-    _getMethodProperty(getMethodProperty),
-    _createDecoder(createDecoder),
-    _createEncoder(createEncoder)
+                           Func_GetMethodProperty getMethodProperty,
+                           Func_CreateDecoder createDecoder, Func_CreateEncoder createEncoder)
+    : _library(std::move(library)),
+      _getNumberOfMethods(getNumberOfMethods),
+      _getMethodProperty(getMethodProperty),
+      _createDecoder(createDecoder),
+      _createEncoder(createEncoder)
 {
 }
 

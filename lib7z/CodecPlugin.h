@@ -12,25 +12,26 @@
 
 Z7_CLASS_IMP_COM_1(CCodecPlugin, ICompressCodecsInfo)
 public:
-  // Null when the module is missing, is not a codec module or was built with another COM ABI.
-  static CMyComPtr<ICompressCodecsInfo> Open(const char *path);
+// Null when the module is missing, is not a codec module or was built with another COM ABI.
+static CMyComPtr<ICompressCodecsInfo> Open(const char *path);
 
 private:
-  struct LibraryCloser
-  {
-    void operator()(void *library) const noexcept;
-  };
-  using Library = std::unique_ptr<void, LibraryCloser>;
-
-  CCodecPlugin(Library library, Func_GetNumberOfMethods getNumberOfMethods,
-      Func_GetMethodProperty getMethodProperty, Func_CreateDecoder createDecoder,
-      Func_CreateEncoder createEncoder);
-
-  Library _library;
-  Func_GetNumberOfMethods _getNumberOfMethods;
-  Func_GetMethodProperty _getMethodProperty;
-  Func_CreateDecoder _createDecoder;
-  Func_CreateEncoder _createEncoder;
+struct LibraryCloser
+{
+  void operator()(void *library) const noexcept;
 };
+using Library = std::unique_ptr<void, LibraryCloser>;
+
+CCodecPlugin(Library library, Func_GetNumberOfMethods getNumberOfMethods,
+             Func_GetMethodProperty getMethodProperty, Func_CreateDecoder createDecoder,
+             Func_CreateEncoder createEncoder);
+
+Library _library;
+Func_GetNumberOfMethods _getNumberOfMethods;
+Func_GetMethodProperty _getMethodProperty;
+Func_CreateDecoder _createDecoder;
+Func_CreateEncoder _createEncoder;
+}
+;
 
 #endif

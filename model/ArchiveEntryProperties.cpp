@@ -35,7 +35,8 @@ std::wstring LinkTargetOf(const zorvik::rt::prop_variant& value) {
 // take 16 bits.
 std::uint16_t PosixModeOf(const zorvik::rt::prop_variant& posix, const zorvik::rt::prop_variant& attributes) {
     if (posix.type() == VT_UI4) return static_cast<std::uint16_t>(posix.get().ulVal);
-    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension)) return static_cast<std::uint16_t>(attributes.get().ulVal >> 16);
+    if (attributes.type() == VT_UI4 && (attributes.get().ulVal & Engine::kAttribUnixExtension))
+        return static_cast<std::uint16_t>(attributes.get().ulVal >> 16);
     return 0;
 }
 
@@ -64,21 +65,24 @@ EntryProperties ReadEntryProperties(Engine::IInArchive* handler, std::uint32_t i
     if (!entry.IsFolder) {
         entry.Size = ReadProperty(handler, index, kpidSize).as_uint64().value_or(0);
         entry.PackedSize = ReadProperty(handler, index, kpidPackSize).as_uint64().value_or(0);
-        if (const auto encrypted = ReadProperty(handler, index, kpidEncrypted); !encrypted.empty()) entry.IsEncrypted = IsNonZero(encrypted);
+        if (const auto encrypted = ReadProperty(handler, index, kpidEncrypted); !encrypted.empty())
+            entry.IsEncrypted = IsNonZero(encrypted);
     }
     entry.Modified = TicksOf(ReadProperty(handler, index, kpidMTime));
     entry.Created = TicksOf(ReadProperty(handler, index, kpidCTime));
     entry.Accessed = TicksOf(ReadProperty(handler, index, kpidATime));
     entry.Mode = PosixModeOf(ReadProperty(handler, index, kpidPosixAttrib), ReadProperty(handler, index, kpidAttrib));
-    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidSymLink)); !target.empty()) entry.SymbolicLink = text.Store(target);
-    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidHardLink)); !target.empty()) entry.HardLink = text.Store(target);
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidSymLink)); !target.empty())
+        entry.SymbolicLink = text.Store(target);
+    if (const std::wstring target = LinkTargetOf(ReadProperty(handler, index, kpidHardLink)); !target.empty())
+        entry.HardLink = text.Store(target);
     return entry;
 }
 
 }  // namespace Impl
 
-ArchiveEntryProperties::ArchiveEntryProperties(std::shared_ptr<PackedTree> tree, std::uint32_t node) : tree_(std::move(tree)), node_(node) {}
-
+ArchiveEntryProperties::ArchiveEntryProperties(std::shared_ptr<PackedTree> tree, std::uint32_t node)
+    : tree_(std::move(tree)), node_(node) {}
 
 ArchiveEntryProperties::ArchiveEntryProperties(Engine::IInArchive* handler, std::uint32_t index)
     : ArchiveEntryProperties(DetachedTree(handler, index), kDetachedNode) {}

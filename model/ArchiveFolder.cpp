@@ -16,7 +16,8 @@ HRESULT ArchiveFolder::get_Folders(IVector<IArchiveFolder*>** value) {
         std::vector<std::uint32_t> folders = tree.Children(item_.Node());
         std::erase_if(folders, [&](std::uint32_t child) { return !tree.IsFolder(child); });
         // Sub-folder names differ, and the order tells apart those that differ only in case.
-        std::sort(folders.begin(), folders.end(), [&](std::uint32_t a, std::uint32_t b) { return tree.Order()(tree.Name(a), tree.Name(b)); });
+        std::sort(folders.begin(), folders.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return tree.Order()(tree.Name(a), tree.Name(b)); });
         std::vector<com_ptr<IArchiveFolder>> objects;
         objects.reserve(folders.size());
         for (const std::uint32_t folder : folders) objects.emplace_back(tree.Folder(folder));

@@ -54,9 +54,7 @@ HRESULT ArchiveFormat::HasExtension(HSTRING extension, bool* result) {
 }
 
 namespace Impl {
-zorvik::rt::com_ptr<IActivationFactory> CreateArchiveFormatFactory() {
-    return zorvik::rt::make<ActivationFactory<ArchiveFormat>>();
-}
+zorvik::rt::com_ptr<IActivationFactory> CreateArchiveFormatFactory() { return zorvik::rt::make<ActivationFactory<ArchiveFormat>>(); }
 }  // namespace Impl
 
 }  // namespace Zorvik

@@ -34,8 +34,6 @@ HRESULT ArchiveInfoFactory::get_EngineVersion(HSTRING* value) {
     return zorvik::rt::boundary([&] { zorvik::rt::check_hresult(GiveString(Engine::EngineModule::Get().Version(), value)); });
 }
 
-zorvik::rt::com_ptr<IActivationFactory> CreateArchiveInfoFactory() {
-    return zorvik::rt::make<ArchiveInfoFactory>();
-}
+zorvik::rt::com_ptr<IActivationFactory> CreateArchiveInfoFactory() { return zorvik::rt::make<ArchiveInfoFactory>(); }
 
 }  // namespace Zorvik::Impl

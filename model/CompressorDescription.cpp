@@ -29,7 +29,6 @@ HRESULT CopyArrayOut(const OptionalArray<T>& source, std::uint32_t* count, T** v
     return S_OK;
 }
 
-
 com_ptr<ICompressorDescription> Describe(std::wstring formatName, OptionalArray<CompressionMethod> methods,
                                          OptionalArray<CompressionLevel> levels, OptionalArray<EncryptionMethod> ciphers,
                                          CompressorCapabilities capabilities, DefaultCompressionChoice defaults) {
@@ -115,8 +114,8 @@ std::vector<zorvik::rt::com_ptr<ICompressorDescription>> CompressorDescriptions(
                            {M::Deflate, L::Normal, E::AES256}));
     all.push_back(Describe(L"7z", std::vector{M::LZMA, M::LZMA2, M::PPMd, M::BZip2}, allLevels, std::vector{E::AES256},
                            {true, true, true, true, true, false}, {M::LZMA, L::Normal, E::AES256}));
-    all.push_back(Describe(L"GZip", std::vector{M::Deflate}, std::vector{L::Fastest, L::Normal, L::Maximum, L::Ultra}, std::nullopt,
-                           none, {M::Deflate, L::Normal, kNoCipher}));
+    all.push_back(Describe(L"GZip", std::vector{M::Deflate}, std::vector{L::Fastest, L::Normal, L::Maximum, L::Ultra}, std::nullopt, none,
+                           {M::Deflate, L::Normal, kNoCipher}));
     all.push_back(Describe(L"BZip2", std::vector{M::BZip2}, compressingLevels, std::nullopt, none, {M::BZip2, L::Normal, kNoCipher}));
     all.push_back(Describe(L"Tar", std::vector<M>{}, std::vector{L::Store}, std::vector<E>{}, none, {kNone, L::Store, kNoCipher}));
     all.push_back(Describe(L"xz", std::vector{M::LZMA2}, compressingLevels, std::nullopt, none, {M::LZMA2, L::Normal, kNoCipher}));
@@ -133,8 +132,6 @@ zorvik::rt::com_ptr<ICompressorDescription> FindCompressorDescription(
     return nullptr;
 }
 
-zorvik::rt::com_ptr<IActivationFactory> CreateCompressorDescriptionFactory() {
-    return zorvik::rt::make<CompressorDescriptionFactory>();
-}
+zorvik::rt::com_ptr<IActivationFactory> CreateCompressorDescriptionFactory() { return zorvik::rt::make<CompressorDescriptionFactory>(); }
 
 }  // namespace Zorvik::Impl

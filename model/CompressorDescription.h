@@ -37,8 +37,7 @@ public:
     static constexpr const char* runtime_class_name = "Zorvik.CompressorDescription";
 
     CompressorDescription(std::wstring formatName, OptionalArray<CompressionMethod> methods, OptionalArray<CompressionLevel> levels,
-                          OptionalArray<EncryptionMethod> ciphers, CompressorCapabilities capabilities,
-                          DefaultCompressionChoice defaults);
+                          OptionalArray<EncryptionMethod> ciphers, CompressorCapabilities capabilities, DefaultCompressionChoice defaults);
 
     HRESULT get_FormatName(HSTRING* value) override;
     HRESULT get_CompressionMethods(std::uint32_t* count, CompressionMethod** values) override;

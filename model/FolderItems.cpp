@@ -220,7 +220,8 @@ HRESULT FolderItems::ReplaceAll(std::uint32_t count, IArchiveItem** items) {
 HRESULT FolderItems::First(IIterator<IArchiveItem*>** first) {
     return boundary([&] {
         check_pointer(first);
-        *first = zorvik::rt::detach_as<IIterator<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_iterator<IArchiveItem*>>(Snapshot()));
+        *first =
+            zorvik::rt::detach_as<IIterator<IArchiveItem*>>(zorvik::rt::make<zorvik::rt::snapshot_iterator<IArchiveItem*>>(Snapshot()));
     });
 }
 

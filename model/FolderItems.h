@@ -24,7 +24,8 @@ using ABI::Windows::Foundation::Collections::IIterator;
 using ABI::Windows::Foundation::Collections::IVectorView;
 using ABI::Windows::Foundation::Collections::VectorChangedEventHandler;
 
-class FolderItems final : public ComponentObject<FolderItems, IObservableVector<IArchiveItem*>, IVector<IArchiveItem*>, IIterable<IArchiveItem*>> {
+class FolderItems final
+    : public ComponentObject<FolderItems, IObservableVector<IArchiveItem*>, IVector<IArchiveItem*>, IIterable<IArchiveItem*>> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Runtime.ObservableVector";
 

@@ -14,8 +14,7 @@ constexpr std::uint32_t kInsertionRun = 32;
 
 class MergeSort {
 public:
-    MergeSort(IVector<IArchiveItem*>& items, IArchiveItemComparer& comparer, std::uint32_t count)
-        : items_(items), comparer_(comparer) {
+    MergeSort(IVector<IArchiveItem*>& items, IArchiveItemComparer& comparer, std::uint32_t count) : items_(items), comparer_(comparer) {
         buffer_.reserve((count + 1) / 2);
     }
 

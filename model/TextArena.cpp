@@ -50,7 +50,8 @@ PackedText TextArena::Store(std::wstring_view text) {
         return PackedText(place, length | kWide);
     }
     std::byte* place = Reserve(text.size(), 1);
-    std::transform(text.begin(), text.end(), reinterpret_cast<unsigned char*>(place), [](wchar_t c) { return static_cast<unsigned char>(c); });
+    std::transform(text.begin(), text.end(), reinterpret_cast<unsigned char*>(place),
+                   [](wchar_t c) { return static_cast<unsigned char>(c); });
     return PackedText(place, length);
 }
 

@@ -33,9 +33,7 @@ void ReportEntryCount(IOperationProgress& progress, std::uint32_t count) {
 }
 
 TreeBuilder::TreeBuilder(PackedTree& tree, EntryReader readEntry, com_ptr<IOperationProgress> progress)
-    : tree_(tree),
-      readEntry_(std::move(readEntry)),
-      progress_(std::move(progress)) {}
+    : tree_(tree), readEntry_(std::move(readEntry)), progress_(std::move(progress)) {}
 
 void TreeBuilder::AddEntries(std::uint32_t count, const zorvik::rt::cancellation_token& cancellation) {
     for (std::uint32_t index = 0; index < count; ++index) {

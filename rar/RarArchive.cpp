@@ -67,32 +67,33 @@ HRESULT Archive::GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVAR
         const UnRAR::EntryInfo& entry = reader_->FirstEntry(index);
         zorvik::rt::prop_variant property;
         switch (propID) {
-            case Engine::kpidPath: property.set_string(entry.name); break;
-            case Engine::kpidIsDir: property.set_bool(entry.isDirectory); break;
-            case Engine::kpidSize: property.set_uint64(static_cast<std::uint64_t>(entry.unpackedSize)); break;
-            case Engine::kpidPackSize: property.set_uint64(reader_->PackedSize(index)); break;
-            case Engine::kpidCTime: property.set_filetime(ToFileTime(entry.creationTime)); break;
-            case Engine::kpidATime: property.set_filetime(ToFileTime(entry.accessTime)); break;
-            case Engine::kpidMTime: property.set_filetime(ToFileTime(entry.modificationTime)); break;
-            case Engine::kpidEncrypted: property.set_bool(entry.isEncrypted); break;
-            case Engine::kpidAttrib: property.set_uint32(EngineAttributes(entry)); break;
-            case Engine::kpidPosixAttrib:
-                if (entry.unixAttributes) property.set_uint32(entry.attributes);
-                break;
-            case Engine::kpidSymLink:
-                if (entry.link == UnRAR::LinkKind::Symbolic) property.set_string(entry.linkTarget);
-                break;
-            case Engine::kpidHardLink:
-                if (entry.link == UnRAR::LinkKind::Hard) property.set_string(entry.linkTarget);
-                break;
-            default: break;
+        case Engine::kpidPath: property.set_string(entry.name); break;
+        case Engine::kpidIsDir: property.set_bool(entry.isDirectory); break;
+        case Engine::kpidSize: property.set_uint64(static_cast<std::uint64_t>(entry.unpackedSize)); break;
+        case Engine::kpidPackSize: property.set_uint64(reader_->PackedSize(index)); break;
+        case Engine::kpidCTime: property.set_filetime(ToFileTime(entry.creationTime)); break;
+        case Engine::kpidATime: property.set_filetime(ToFileTime(entry.accessTime)); break;
+        case Engine::kpidMTime: property.set_filetime(ToFileTime(entry.modificationTime)); break;
+        case Engine::kpidEncrypted: property.set_bool(entry.isEncrypted); break;
+        case Engine::kpidAttrib: property.set_uint32(EngineAttributes(entry)); break;
+        case Engine::kpidPosixAttrib:
+            if (entry.unixAttributes) property.set_uint32(entry.attributes);
+            break;
+        case Engine::kpidSymLink:
+            if (entry.link == UnRAR::LinkKind::Symbolic) property.set_string(entry.linkTarget);
+            break;
+        case Engine::kpidHardLink:
+            if (entry.link == UnRAR::LinkKind::Hard) property.set_string(entry.linkTarget);
+            break;
+        default: break;
         }
         property.detach_to(value);
         return S_OK;
     });
 }
 
-HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t, Engine::IArchiveExtractCallback* extractCallback) {
+HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t,
+                         Engine::IArchiveExtractCallback* extractCallback) {
     if (!extractCallback) return E_INVALIDARG;
     if (!indices && numItems != 0 && numItems != kAllItems) return E_INVALIDARG;
     return zorvik::rt::boundary([&] {
@@ -103,7 +104,8 @@ HRESULT Archive::Extract(const std::uint32_t* indices, std::uint32_t numItems, s
         } else {
             list.assign(indices, indices + numItems);
         }
-        auto callback = std::make_shared<ArchiveExtractCallbackAdapter>(com_ptr<Engine::IArchiveExtractCallback>::copy_from(extractCallback));
+        auto callback =
+            std::make_shared<ArchiveExtractCallbackAdapter>(com_ptr<Engine::IArchiveExtractCallback>::copy_from(extractCallback));
         return static_cast<HRESULT>(reader_->Extract(list, std::move(callback)));
     });
 }

@@ -19,7 +19,8 @@ public:
     ~Archive() override;
 
     // 0 opened; 1 when the stream is not a RAR 5 archive (another handler may take it).
-    HRESULT Open(Engine::IInStream* stream, const std::uint64_t* maxCheckStartPosition, Engine::IArchiveOpenCallback* openCallback) override;
+    HRESULT Open(Engine::IInStream* stream, const std::uint64_t* maxCheckStartPosition,
+                 Engine::IArchiveOpenCallback* openCallback) override;
     HRESULT Close() override;
     HRESULT GetNumberOfItems(std::uint32_t* numItems) override;
     HRESULT GetProperty(std::uint32_t index, Engine::PROPID propID, PROPVARIANT* value) override;

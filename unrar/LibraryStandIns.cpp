@@ -35,9 +35,20 @@ bool FindFile::Next(FindData*, bool) { return false; }
 bool FindFile::FastFind(const wchar*, FindData*, bool) { return false; }
 
 ScanTree::ScanTree(StringList* fileMasks, RECURSE_MODE recurse, bool getLinks, SCAN_DIRS getDirs)
-    : Depth(0), SetAllMaskDepth(0), FileMasks(fileMasks), Recurse(recurse), GetLinks(getLinks), GetDirs(getDirs), Errors(0),
-      ScanEntireDisk(false), ErrDirList(nullptr), ErrDirSpecPathLength(nullptr), FolderWildcards(false), SearchAllInRoot(false),
-      SpecPathLength(0), Cmd(nullptr) {
+    : Depth(0),
+      SetAllMaskDepth(0),
+      FileMasks(fileMasks),
+      Recurse(recurse),
+      GetLinks(getLinks),
+      GetDirs(getDirs),
+      Errors(0),
+      ScanEntireDisk(false),
+      ErrDirList(nullptr),
+      ErrDirSpecPathLength(nullptr),
+      FolderWildcards(false),
+      SearchAllInRoot(false),
+      SpecPathLength(0),
+      Cmd(nullptr) {
     CurMask[0] = OrigCurMask[0] = ErrArcName[0] = 0;
 }
 

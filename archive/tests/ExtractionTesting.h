@@ -66,7 +66,9 @@ public:
     HRESULT get_Size(std::uint64_t* size) override { return inner_->get_Size(size); }
     HRESULT put_Size(std::uint64_t size) override { return inner_->put_Size(size); }
     HRESULT GetInputStreamAt(std::uint64_t position, IInputStream** stream) override { return inner_->GetInputStreamAt(position, stream); }
-    HRESULT GetOutputStreamAt(std::uint64_t position, IOutputStream** stream) override { return inner_->GetOutputStreamAt(position, stream); }
+    HRESULT GetOutputStreamAt(std::uint64_t position, IOutputStream** stream) override {
+        return inner_->GetOutputStreamAt(position, stream);
+    }
     HRESULT get_Position(std::uint64_t* position) override { return inner_->get_Position(position); }
     HRESULT Seek(std::uint64_t position) override { return inner_->Seek(position); }
     HRESULT CloneStream(IRandomAccessStream** stream) override { return inner_->CloneStream(stream); }
@@ -87,7 +89,9 @@ public:
     }
     ~TrackedStream() override { --*live_; }
 
-    HRESULT WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) override { return output_->WriteAsync(buffer, operation); }
+    HRESULT WriteAsync(IBuffer* buffer, IAsyncOperation<std::uint32_t>** operation) override {
+        return output_->WriteAsync(buffer, operation);
+    }
     HRESULT FlushAsync(IAsyncOperation<bool>** operation) override { return output_->FlushAsync(operation); }
 
 private:
@@ -229,7 +233,8 @@ inline com_ptr<IAsyncOperation<bool>> StartSpreadExtract(const com_ptr<IArchive>
 }
 
 // Through the public member.
-inline com_ptr<IAsyncOperation<bool>> ExtractAsync(IArchive* archive, std::vector<com_ptr<IArchiveItem>> items, IExtractionCallback* callback) {
+inline com_ptr<IAsyncOperation<bool>> ExtractAsync(IArchive* archive, std::vector<com_ptr<IArchiveItem>> items,
+                                                   IExtractionCallback* callback) {
     std::vector<IArchiveItem*> raw;
     for (const auto& item : items) raw.push_back(item.get());
     com_ptr<IAsyncOperation<bool>> operation;

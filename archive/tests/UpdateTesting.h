@@ -14,7 +14,8 @@ namespace Zorvik::Testing {
 inline com_ptr<IRandomAccessStream> MemoryStreamOf(const std::string& content) {
     auto stream = zorvik::rt::make_in_memory_stream();
     auto writer = zorvik::rt::make_data_writer();
-    zorvik::rt::check_hresult(writer->WriteBytes(static_cast<std::uint32_t>(content.size()), reinterpret_cast<const std::uint8_t*>(content.data())));
+    zorvik::rt::check_hresult(
+        writer->WriteBytes(static_cast<std::uint32_t>(content.size()), reinterpret_cast<const std::uint8_t*>(content.data())));
     com_ptr<ABI::Windows::Storage::Streams::IBuffer> buffer;
     zorvik::rt::check_hresult(writer->DetachBuffer(buffer.put()));
     com_ptr<IAsyncOperation<std::uint32_t>> written;
@@ -165,7 +166,7 @@ protected:
     void MakeBase(const std::string& file) {
         const std::string entries = " a noise.bin zero.txt empty imp/deep/only.txt";
         Run(fs::path(file).extension() == ".zip" ? "cd tree && zip -qr ../" + file + entries
-                                                  : "cd tree && 7zz a -bd -ms=off ../" + file + entries);
+                                                 : "cd tree && 7zz a -bd -ms=off ../" + file + entries);
     }
 
     // Runs an update into the file out, created afresh; failures and cancels are raised.

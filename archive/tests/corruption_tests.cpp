@@ -22,9 +22,7 @@ std::uint64_t LittleEndian(const std::string& bytes, std::size_t at, int width) 
 
 // Packed streams lie between the signature header and the end header (with header compression
 // off, nothing else does).
-std::vector<Range> SevenZipData(const std::string& bytes) {
-    return {{32, 32 + static_cast<std::size_t>(LittleEndian(bytes, 12, 8))}};
-}
+std::vector<Range> SevenZipData(const std::string& bytes) { return {{32, 32 + static_cast<std::size_t>(LittleEndian(bytes, 12, 8))}}; }
 
 // The data of every entry, from its local header on.
 std::vector<Range> ZipData(const std::string& bytes) {
@@ -96,10 +94,8 @@ protected:
 
 TEST_F(Corruption, FlippedBitsInEntryDataAreReportedPerEntryAndNeverPassForSuccess) {
     const Damaged formats[] = {
-        {"lzma2.7z", "7z a -bd -mhc=off lzma2.7z tree", SevenZipData},
-        {"copy.7z", "7z a -bd -mhc=off -m0=Copy copy.7z tree", SevenZipData},
-        {"deflate.zip", "zip -qr deflate.zip tree", ZipData},
-        {"store.zip", "zip -qr0 store.zip tree", ZipData},
+        {"lzma2.7z", "7z a -bd -mhc=off lzma2.7z tree", SevenZipData}, {"copy.7z", "7z a -bd -mhc=off -m0=Copy copy.7z tree", SevenZipData},
+        {"deflate.zip", "zip -qr deflate.zip tree", ZipData},          {"store.zip", "zip -qr0 store.zip tree", ZipData},
         {"t.tar.gz", "{ gzip -n -c t.tar > t.tar.gz; }", GzipData},
     };
     std::mt19937 random(4711);

@@ -125,7 +125,8 @@ TEST_F(ExtractionMatrix, SeveralThreadsGiveWhatOneGives) {
     // A zip with a damaged entry between intact ones.
     std::string damaged = ReadFile(Path("deflate.zip"));
     const std::size_t name = damaged.find("tree/noise.bin");
-    const std::size_t data = name + 14 + static_cast<unsigned char>(damaged[name - 2]) + 256 * static_cast<unsigned char>(damaged[name - 1]);
+    const std::size_t data =
+        name + 14 + static_cast<unsigned char>(damaged[name - 2]) + 256 * static_cast<unsigned char>(damaged[name - 1]);
     damaged[data + 5000] = static_cast<char>(damaged[data + 5000] ^ 0x5a);
     std::ofstream(Path("damaged.zip"), std::ios::binary) << damaged;
 

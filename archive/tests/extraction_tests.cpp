@@ -73,9 +73,9 @@ TEST_F(Extraction, SkippedAndNullStreamsAndCancelFromGetFileStream) {
         << "a null stream still hears the engine's result";
 
     Heard canceling;
-    auto operation = StartExtract(archive, {Item(root)}, Recorder(canceling, {.get_file_stream = [](IArchiveItem*, std::wstring_view) {
-                                                                   return file_stream_answer::canceled();
-                                                               }}));
+    auto operation = StartExtract(
+        archive, {Item(root)},
+        Recorder(canceling, {.get_file_stream = [](IArchiveItem*, std::wstring_view) { return file_stream_answer::canceled(); }}));
     EXPECT_EQ(zorvik::rt::wait(operation.get()), AsyncStatus::Canceled);
     EXPECT_EQ(canceling.fileRequests.size(), 1u);
     ASSERT_FALSE(canceling.completed.empty());
@@ -115,9 +115,8 @@ TEST_F(Extraction, EncryptedEntriesAskForThePassword) {
         EXPECT_TRUE(declined.failed.empty()) << "a declined password is no failure to report";
 
         Heard canceling;
-        auto operation = StartExtract(archive, {file}, Recorder(canceling, {.get_password = [](IArchiveItem*) {
-                                                                      return password_answer::canceled();
-                                                                  }}));
+        auto operation =
+            StartExtract(archive, {file}, Recorder(canceling, {.get_password = [](IArchiveItem*) { return password_answer::canceled(); }}));
         EXPECT_EQ(zorvik::rt::wait(operation.get()), AsyncStatus::Canceled);
         EXPECT_FALSE(canceling.Succeeded("b.txt"));
         EXPECT_TRUE(canceling.failed.empty());

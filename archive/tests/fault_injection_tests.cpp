@@ -77,7 +77,8 @@ struct Made {
 // Every fault at every call of its kind that a clean run makes; attempt(fault, 0) is that run.
 template <typename Attempt>
 void Sweep(const Attempt& attempt) {
-    for (const Fault fault : {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails, Fault::FlushFails}) {
+    for (const Fault fault :
+         {Fault::ReadFails, Fault::ReadEnds, Fault::ReadShort, Fault::SeekFails, Fault::WriteFails, Fault::FlushFails}) {
         const Outcome clean = attempt(fault, 0);
         ASSERT_TRUE(clean.succeeded);
         for (int at = 1; at <= clean.calls; ++at) {
@@ -110,10 +111,10 @@ protected:
         if (EndOf(building) != AsyncStatus::Completed) return {*injection.calls, false};
 
         Heard heard;
-        auto callback = Recorder(heard, {.get_file_stream = [&](IArchiveItem*, std::wstring_view entry) {
-                                             return file_stream_answer::into(
-                                                 zorvik::rt::make<FaultyDestination>(heard.Destination(Utf8(entry)), injection));
-                                         }});
+        auto callback =
+            Recorder(heard, {.get_file_stream = [&](IArchiveItem*, std::wstring_view entry) {
+                         return file_stream_answer::into(zorvik::rt::make<FaultyDestination>(heard.Destination(Utf8(entry)), injection));
+                     }});
         const auto extraction = ExtractAsync(archive.get(), {Item(zorvik::rt::get(building))}, callback.get());
         // False: the engine stopped, and the entries it did not reach are not reported.
         const bool completed = EndOf(extraction) == AsyncStatus::Completed && zorvik::rt::get(extraction);

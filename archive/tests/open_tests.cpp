@@ -18,8 +18,8 @@ TEST_F(Opening, EveryCommonFormatOpensAsItself) {
     Run("zip -qr a.zip src");
     Run("tar cf a.tar src");
     Run("cp src/readme.txt r.txt && gzip -k r.txt && bzip2 -k r.txt && xz -k r.txt");
-    const std::pair<const char*, const wchar_t*> cases[] = {
-        {"a.7z", L"7z"}, {"a.zip", L"zip"}, {"a.tar", L"tar"}, {"r.txt.gz", L"gzip"}, {"r.txt.bz2", L"bzip2"}, {"r.txt.xz", L"xz"}};
+    const std::pair<const char*, const wchar_t*> cases[] = {{"a.7z", L"7z"},       {"a.zip", L"zip"},       {"a.tar", L"tar"},
+                                                            {"r.txt.gz", L"gzip"}, {"r.txt.bz2", L"bzip2"}, {"r.txt.xz", L"xz"}};
     for (const auto& [file, format] : cases) {
         auto archive = NewArchive();
         ASSERT_TRUE(OpenArchive(archive.get(), Path(file))) << file;
@@ -68,7 +68,8 @@ TEST_F(Opening, ASplitArchiveFetchesFurtherVolumesFromTheCaller) {
     EXPECT_EQ(FormatName(archive.get()), L"7z");
     EXPECT_FALSE(asked.empty());
     std::uint64_t total = 0;
-    for (int i = 1; fs::exists(Path("split.7z.00" + std::to_string(i))); ++i) total += fs::file_size(Path("split.7z.00" + std::to_string(i)));
+    for (int i = 1; fs::exists(Path("split.7z.00" + std::to_string(i))); ++i)
+        total += fs::file_size(Path("split.7z.00" + std::to_string(i)));
     EXPECT_EQ(PackedSize(archive.get()), total);
     EXPECT_TRUE(static_cast<Archive*>(archive.get())->IsMultiVolume);
     bool canUpdate = true;

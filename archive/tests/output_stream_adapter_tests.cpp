@@ -77,7 +77,9 @@ public:
         return inner_->put_Size(size);
     }
     HRESULT GetInputStreamAt(std::uint64_t position, IInputStream** stream) override { return inner_->GetInputStreamAt(position, stream); }
-    HRESULT GetOutputStreamAt(std::uint64_t position, IOutputStream** stream) override { return inner_->GetOutputStreamAt(position, stream); }
+    HRESULT GetOutputStreamAt(std::uint64_t position, IOutputStream** stream) override {
+        return inner_->GetOutputStreamAt(position, stream);
+    }
     HRESULT get_Position(std::uint64_t* position) override { return inner_->get_Position(position); }
     HRESULT Seek(std::uint64_t position) override {
         Record("seek " + std::to_string(position));
@@ -266,7 +268,9 @@ TEST(OutputStreamAdapter, PlatformFailuresAreReportedNeverSwallowed) {
         ASSERT_EQ(adapter->Write(data.data(), kBuffer, &processed), S_OK);
         platform->WaitForLastWrite();
         std::uint64_t position = 0;
-        const HRESULT hr = call == 0 ? adapter->Write(data.data(), 1, &processed) : call == 1 ? adapter->Seek(0, 0, &position) : adapter->SetSize(0);
+        const HRESULT hr = call == 0   ? adapter->Write(data.data(), 1, &processed)
+                           : call == 1 ? adapter->Seek(0, 0, &position)
+                                       : adapter->SetSize(0);
         EXPECT_EQ(hr, kDiskFull) << "call " << call;
         if (call == 0) {
             EXPECT_EQ(processed, 0u);

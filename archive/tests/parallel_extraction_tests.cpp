@@ -57,10 +57,11 @@ TEST_F(ParallelRuns, ASlowCallerIsCalledOneCallAtATimeFromSeveralRuns) {
         Heard heard;
         CallWatch watch;
         auto callback = Recorder(heard,
-                                 {.get_file_stream = [&heard](IArchiveItem*, std::wstring_view path) {
-                                     std::this_thread::sleep_for(2ms);
-                                     return file_stream_answer::into(heard.Destination(Utf8(path)));
-                                 }},
+                                 {.get_file_stream =
+                                      [&heard](IArchiveItem*, std::wstring_view path) {
+                                          std::this_thread::sleep_for(2ms);
+                                          return file_stream_answer::into(heard.Destination(Utf8(path)));
+                                      }},
                                  &watch);
         auto operation = StartSpreadExtract(archive, {Item(RootOf(archive.get()))}, callback, kThreads);
         ASSERT_EQ(EndOf(operation), AsyncStatus::Completed);
@@ -79,8 +80,8 @@ TEST_F(ParallelRuns, ACancelStopsEveryRunPromptlyAndNothingSucceedsAfterIt) {
     // Each way cancels once the fifth file has been asked for.
     struct Way {
         const char* name;
-        bool byOperation;            // the operation's Cancel, else the answer given here
-        std::int32_t fileAnswer;     // to the fifth file request
+        bool byOperation;             // the operation's Cancel, else the answer given here
+        std::int32_t fileAnswer;      // to the fifth file request
         std::int32_t progressAnswer;  // once the fifth file was asked for
     };
     const Way ways[] = {
@@ -145,11 +146,12 @@ TEST_F(ParallelRuns, ACallerThatFailsEndsEveryRunAsItEndsOne) {
         Heard heard;
         CallWatch watch;
         auto callback = Recorder(heard,
-                                 {.get_file_stream = [&heard](IArchiveItem*, std::wstring_view path) {
-                                     std::this_thread::sleep_for(1ms);
-                                     if (heard.fileRequests.size() == 7) throw zorvik::rt::hresult_error(E_ACCESSDENIED, "refused");
-                                     return file_stream_answer::into(heard.Destination(Utf8(path)));
-                                 }},
+                                 {.get_file_stream =
+                                      [&heard](IArchiveItem*, std::wstring_view path) {
+                                          std::this_thread::sleep_for(1ms);
+                                          if (heard.fileRequests.size() == 7) throw zorvik::rt::hresult_error(E_ACCESSDENIED, "refused");
+                                          return file_stream_answer::into(heard.Destination(Utf8(path)));
+                                      }},
                                  &watch);
         auto operation = StartSpreadExtract(archive, {Item(RootOf(archive.get()))}, callback, kThreads);
         // The failure reaches the engine, which gives up: an ordinary failure, as with one thread.

@@ -11,8 +11,8 @@ UpdateStart Move(IArchive* archive, std::vector<com_ptr<IArchiveItem>> items, co
         std::vector<IArchiveItem*> raw;
         for (const auto& item : items) raw.push_back(item.get());
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        zorvik::rt::check_hresult(archive->MoveAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), target.get(), callback, destination,
-                                                     operation.put()));
+        zorvik::rt::check_hresult(
+            archive->MoveAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), target.get(), callback, destination, operation.put()));
         return operation;
     };
 }
@@ -37,7 +37,7 @@ struct DuplicatingPlan {
     std::function<UpdateStart(IArchive*, IUpdateCallback*)> operation;
     std::int32_t answer;  // to every question
     Outcome outcome;
-    std::vector<std::string> questions;       // the paths asked about
+    std::vector<std::string> questions;        // the paths asked about
     std::map<std::string, std::string> files;  // afterwards; the base's unless named
 };
 
@@ -80,33 +80,83 @@ TEST_F(DuplicatePaths, APlanThatWouldWriteOnePathTwiceAsksOrIsRefused) {
     namespace A = ConflictAnswer;
     const auto node = [](IArchive* a, const char* path) { return Node(a, path); };
     const auto folder = [](IArchive* a, const char* path) { return Node(a, path).as<IArchiveFolder>(); };
-    const auto intoW = [=](IArchive* a, IUpdateCallback* c) { return Move(a, {node(a, "x/f.txt"), node(a, "y/f.txt")}, folder(a, "w"), c); };
-    const auto intoZ = [=](IArchive* a, IUpdateCallback* c) { return Move(a, {node(a, "x/f.txt"), node(a, "y/f.txt")}, folder(a, "z"), c); };
+    const auto intoW = [=](IArchive* a, IUpdateCallback* c) {
+        return Move(a, {node(a, "x/f.txt"), node(a, "y/f.txt")}, folder(a, "w"), c);
+    };
+    const auto intoZ = [=](IArchive* a, IUpdateCallback* c) {
+        return Move(a, {node(a, "x/f.txt"), node(a, "y/f.txt")}, folder(a, "z"), c);
+    };
     const DuplicatingPlan plans[] = {
-        {"two added items of one path", [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"n.txt", "1"), Addable(L"n.txt", "2")}, c); },
-         A::Replace, Outcome::Refused, {}, {}},
+        {"two added items of one path",
+         [](IArchive* a, IUpdateCallback* c) {
+             return Add(a, {Addable(L"n.txt", "1"), Addable(L"n.txt", "2")}, c);
+         },
+         A::Replace,
+         Outcome::Refused,
+         {},
+         {}},
         {"two added paths that are one once normalised",
-         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"w//n.txt", "1"), Addable(L"./w/n.txt/", "2")}, c); }, A::Replace,
-         Outcome::Refused, {}, {}},
+         [](IArchive* a, IUpdateCallback* c) {
+             return Add(a, {Addable(L"w//n.txt", "1"), Addable(L"./w/n.txt/", "2")}, c);
+         },
+         A::Replace,
+         Outcome::Refused,
+         {},
+         {}},
         {"an added file where another added item needs a folder",
-         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"n", "1"), Addable(L"n/inner.txt", "2")}, c); }, A::Replace,
-         Outcome::Refused, {}, {}},
-        {"an unnormalised path meets an entry", [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"./z//f.txt", "new\n")}, c); },
-         A::Replace, Outcome::Written, {"z/f.txt"}, Changed({}, {{"z/f.txt", "new\n"}})},
+         [](IArchive* a, IUpdateCallback* c) {
+             return Add(a, {Addable(L"n", "1"), Addable(L"n/inner.txt", "2")}, c);
+         },
+         A::Replace,
+         Outcome::Refused,
+         {},
+         {}},
+        {"an unnormalised path meets an entry",
+         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"./z//f.txt", "new\n")}, c); },
+         A::Replace,
+         Outcome::Written,
+         {"z/f.txt"},
+         Changed({}, {{"z/f.txt", "new\n"}})},
         {"two added folders of one path",
-         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Folder(L"v"), Folder(L"./v/"), Addable(L"v/n.txt", "n\n")}, c); }, A::Replace,
-         Outcome::Written, {}, Changed({}, {{"v/n.txt", "n\n"}})},
-        {"two entries moved to one name, the later replacing", intoW, A::Replace, Outcome::Written, {"w/f.txt"},
+         [](IArchive* a, IUpdateCallback* c) {
+             return Add(a, {Folder(L"v"), Folder(L"./v/"), Addable(L"v/n.txt", "n\n")}, c);
+         },
+         A::Replace,
+         Outcome::Written,
+         {},
+         Changed({}, {{"v/n.txt", "n\n"}})},
+        {"two entries moved to one name, the later replacing",
+         intoW,
+         A::Replace,
+         Outcome::Written,
+         {"w/f.txt"},
          Changed({"x/f.txt", "y/f.txt"}, {{"w/f.txt", "from y\n"}})},
-        {"two entries moved to one name, the later skipped", intoW, A::Skip, Outcome::Written, {"w/f.txt"},
+        {"two entries moved to one name, the later skipped",
+         intoW,
+         A::Skip,
+         Outcome::Written,
+         {"w/f.txt"},
          Changed({"x/f.txt"}, {{"w/f.txt", "from x\n"}})},
-        {"two entries moved to one name, the later renamed", intoW, A::AddUnderOtherName, Outcome::Written, {"w/f.txt"},
+        {"two entries moved to one name, the later renamed",
+         intoW,
+         A::AddUnderOtherName,
+         Outcome::Written,
+         {"w/f.txt"},
          Changed({"x/f.txt", "y/f.txt"}, {{"w/f.txt", "from x\n"}, {"w/f(1).txt", "from y\n"}})},
-        {"two clashes with one entry both renamed", intoZ, A::AddUnderOtherName, Outcome::Written, {"z/f.txt", "z/f.txt"},
+        {"two clashes with one entry both renamed",
+         intoZ,
+         A::AddUnderOtherName,
+         Outcome::Written,
+         {"z/f.txt", "z/f.txt"},
          Changed({"x/f.txt", "y/f.txt"}, {{"z/f(1).txt", "from x\n"}, {"z/f(2).txt", "from y\n"}})},
         {"a new name not taken from a later item",
-         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"z/f.txt", "renamed\n"), Addable(L"z/f(1).txt", "given\n")}, c); },
-         A::AddUnderOtherName, Outcome::Written, {"z/f.txt"}, Changed({}, {{"z/f(2).txt", "renamed\n"}, {"z/f(1).txt", "given\n"}})},
+         [](IArchive* a, IUpdateCallback* c) {
+             return Add(a, {Addable(L"z/f.txt", "renamed\n"), Addable(L"z/f(1).txt", "given\n")}, c);
+         },
+         A::AddUnderOtherName,
+         Outcome::Written,
+         {"z/f.txt"},
+         Changed({}, {{"z/f(2).txt", "renamed\n"}, {"z/f(1).txt", "given\n"}})},
     };
     const std::pair<const char*, const char*> makers[] = {
         {"7zz.7z", "cd dup && 7zz a -bd ../7zz.7z w x y z"},
@@ -138,9 +188,9 @@ TEST_F(DuplicatePaths, APlanThatWouldWriteOnePathTwiceAsksOrIsRefused) {
 }
 
 // An operation on archive given a file and a folder node that may be of another tree.
-using Member = std::function<com_ptr<ABI::Windows::Foundation::IAsyncInfo>(IArchive* archive, com_ptr<IArchiveItem> file,
-                                                                           com_ptr<IArchiveItem> folder, IUpdateCallback* callback,
-                                                                           IRandomAccessStream* destination)>;
+using Member =
+    std::function<com_ptr<ABI::Windows::Foundation::IAsyncInfo>(IArchive* archive, com_ptr<IArchiveItem> file, com_ptr<IArchiveItem> folder,
+                                                                IUpdateCallback* callback, IRandomAccessStream* destination)>;
 
 TEST_F(Updating, ItemsOfAnotherTreeAreRefusedByEveryMember) {
     MakeBase("base.7z");
@@ -151,21 +201,23 @@ TEST_F(Updating, ItemsOfAnotherTreeAreRefusedByEveryMember) {
              Heard heard;
              return asInfo(ExtractAsync(a, {file}, Recorder(heard).get()));
          }},
-        {"remove", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
+        {"remove",
+         [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
              IArchiveItem* raw = file.get();
              com_ptr<IAsyncOperation<UpdateResult>> operation;
              zorvik::rt::check_hresult(a->RemoveAsync(1, &raw, c, d, operation.put()));
              return asInfo(operation);
          }},
-        {"rename", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
+        {"rename",
+         [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
              com_ptr<IAsyncOperation<UpdateResult>> operation;
              zorvik::rt::check_hresult(a->RenameAsync(file.get(), zorvik::rt::hstring(L"x").get(), c, d, operation.put()));
              return asInfo(operation);
          }},
-        {"move an item", [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) {
-             return asInfo(Move(a, {file}, nullptr, c)(d));
-         }},
-        {"move into a folder", [&](IArchive* a, auto, auto folder, IUpdateCallback* c, IRandomAccessStream* d) {
+        {"move an item",
+         [&](IArchive* a, auto file, auto, IUpdateCallback* c, IRandomAccessStream* d) { return asInfo(Move(a, {file}, nullptr, c)(d)); }},
+        {"move into a folder",
+         [&](IArchive* a, auto, auto folder, IUpdateCallback* c, IRandomAccessStream* d) {
              return asInfo(Move(a, {Node(a, "zero.txt")}, folder.template as<IArchiveFolder>(), c)(d));
          }},
     };
@@ -190,8 +242,9 @@ TEST_F(Updating, ItemsOfAnotherTreeAreRefusedByEveryMember) {
             SCOPED_TRACE(std::string(label) + " with items " + stranger.label);
             UpdateHeard heard;
             const auto callback = UpdateRecorder(heard);
-            const auto destination = zorvik::rt::open_file_stream(Path("out.7z").wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite,
-                                                                  ABI::Windows::Storage::FileCreationDisposition::CreateAlways);
+            const auto destination =
+                zorvik::rt::open_file_stream(Path("out.7z").wstring(), ABI::Windows::Storage::FileAccessMode::ReadWrite,
+                                             ABI::Windows::Storage::FileCreationDisposition::CreateAlways);
             const auto operation = member(stranger.archive, stranger.file, stranger.folder, callback.get(), destination.get());
             EXPECT_EQ(EndOf(operation), AsyncStatus::Error);
             EXPECT_EQ(ErrorOf(operation.get()), E_INVALIDARG);

@@ -14,7 +14,8 @@ UpdateStart Remove(IArchive* archive, std::vector<com_ptr<IArchiveItem>> items, 
         std::vector<IArchiveItem*> raw;
         for (const auto& item : items) raw.push_back(item.get());
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        zorvik::rt::check_hresult(archive->RemoveAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback, destination, operation.put()));
+        zorvik::rt::check_hresult(
+            archive->RemoveAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback, destination, operation.put()));
         return operation;
     };
 }
@@ -22,7 +23,8 @@ UpdateStart Remove(IArchive* archive, std::vector<com_ptr<IArchiveItem>> items, 
 UpdateStart Rename(IArchive* archive, com_ptr<IArchiveItem> item, std::wstring name, IUpdateCallback* callback) {
     return [=](IRandomAccessStream* destination) {
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        zorvik::rt::check_hresult(archive->RenameAsync(item.get(), zorvik::rt::hstring(name).get(), callback, destination, operation.put()));
+        zorvik::rt::check_hresult(
+            archive->RenameAsync(item.get(), zorvik::rt::hstring(name).get(), callback, destination, operation.put()));
         return operation;
     };
 }
@@ -67,8 +69,8 @@ UpdateStart Edit(IArchive* archive, const EditList& edits, IUpdateCallback* call
         com_ptr<IAsyncOperation<UpdateResult>> operation;
         zorvik::rt::check_hresult(com_ptr<IArchive>::copy_from(archive).as<IArchiveEdit>()->EditAsync(
             static_cast<std::uint32_t>(removed.size()), removed.data(), static_cast<std::uint32_t>(renamed.size()), renamed.data(),
-            rawNames.data(), static_cast<std::uint32_t>(moved.size()), moved.data(), targets.data(), static_cast<std::uint32_t>(added.size()),
-            added.data(), callback, destination, operation.put()));
+            rawNames.data(), static_cast<std::uint32_t>(moved.size()), moved.data(), targets.data(),
+            static_cast<std::uint32_t>(added.size()), added.data(), callback, destination, operation.put()));
         return operation;
     };
 }
@@ -81,7 +83,8 @@ public:
     HRESULT ReadAsync(IBuffer* buffer, std::uint32_t count, InputStreamOptions options, IAsyncOperation<IBuffer*>** operation) override {
         std::uint64_t position = 0;
         inner_->get_Position(&position);
-        if (position < failAt_) return inner_.as<IInputStream>()->ReadAsync(buffer, std::min<std::uint32_t>(count, 4096), options, operation);
+        if (position < failAt_)
+            return inner_.as<IInputStream>()->ReadAsync(buffer, std::min<std::uint32_t>(count, 4096), options, operation);
         *operation = zorvik::rt::run_async<IBuffer*>([] {
                          zorvik::rt::throw_hresult(E_FAIL);
                          return com_ptr<IBuffer>();
@@ -130,22 +133,44 @@ struct EditCase {
 
 TEST_P(UpdateCases, EditsLeaveWhat7zzExpects) {
     const EditCase cases[] = {
-        {"add into a folder", [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"a/c/new.txt", "new\n")}, c); }, {}, {"a/c/new.txt"}},
+        {"add into a folder",
+         [](IArchive* a, IUpdateCallback* c) { return Add(a, {Addable(L"a/c/new.txt", "new\n")}, c); },
+         {},
+         {"a/c/new.txt"}},
         {"folder over a folder", [](IArchive* a, IUpdateCallback* c) { return Add(a, {Folder(L"a")}, c); }, {}, {}},
         {"remove a file", [](IArchive* a, IUpdateCallback* c) { return Remove(a, {Node(a, "a/b.txt")}, c); }, {"a/b.txt"}, {}},
-        {"remove a folder", [](IArchive* a, IUpdateCallback* c) { return Remove(a, {Node(a, "a")}, c); },
-         {"a/", "a/b.txt", "a/b(1).txt", "a/c/", "a/c/d.txt"}, {}},
-        {"remove an implicit folder", [](IArchive* a, IUpdateCallback* c) { return Remove(a, {Node(a, "imp")}, c); }, {"imp/deep/only.txt"}, {}},
-        {"rename a file", [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "a/b.txt"), L"x.txt", c); }, {"a/b.txt"}, {"a/x.txt"}},
-        {"rename a folder", [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "a/c"), L"e", c); },
-         {"a/c/", "a/c/d.txt"}, {"a/e/", "a/e/d.txt"}},
-        {"rename an implicit folder", [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "imp"), L"moved", c); },
-         {"imp/deep/only.txt"}, {"moved/deep/only.txt"}},
-        {"rename in the root, letter case only", [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "zero.txt"), L"ZERO.txt", c); },
-         {"zero.txt"}, {"ZERO.txt"}},
-        {"move into a folder", [](IArchive* a, IUpdateCallback* c) { return Move(a, Node(a, "a/b.txt"), Node(a, "empty").as<IArchiveFolder>(), c); },
-         {"a/b.txt"}, {"empty/b.txt"}},
-        {"move to the root", [](IArchive* a, IUpdateCallback* c) { return Move(a, Node(a, "a/c/d.txt"), nullptr, c); }, {"a/c/d.txt"}, {"d.txt"}},
+        {"remove a folder",
+         [](IArchive* a, IUpdateCallback* c) { return Remove(a, {Node(a, "a")}, c); },
+         {"a/", "a/b.txt", "a/b(1).txt", "a/c/", "a/c/d.txt"},
+         {}},
+        {"remove an implicit folder",
+         [](IArchive* a, IUpdateCallback* c) { return Remove(a, {Node(a, "imp")}, c); },
+         {"imp/deep/only.txt"},
+         {}},
+        {"rename a file",
+         [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "a/b.txt"), L"x.txt", c); },
+         {"a/b.txt"},
+         {"a/x.txt"}},
+        {"rename a folder",
+         [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "a/c"), L"e", c); },
+         {"a/c/", "a/c/d.txt"},
+         {"a/e/", "a/e/d.txt"}},
+        {"rename an implicit folder",
+         [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "imp"), L"moved", c); },
+         {"imp/deep/only.txt"},
+         {"moved/deep/only.txt"}},
+        {"rename in the root, letter case only",
+         [](IArchive* a, IUpdateCallback* c) { return Rename(a, Node(a, "zero.txt"), L"ZERO.txt", c); },
+         {"zero.txt"},
+         {"ZERO.txt"}},
+        {"move into a folder",
+         [](IArchive* a, IUpdateCallback* c) { return Move(a, Node(a, "a/b.txt"), Node(a, "empty").as<IArchiveFolder>(), c); },
+         {"a/b.txt"},
+         {"empty/b.txt"}},
+        {"move to the root",
+         [](IArchive* a, IUpdateCallback* c) { return Move(a, Node(a, "a/c/d.txt"), nullptr, c); },
+         {"a/c/d.txt"},
+         {"d.txt"}},
     };
     for (const EditCase& edit : cases) {
         SCOPED_TRACE(edit.label);
@@ -172,16 +197,36 @@ struct OnePassCase {
 
 TEST_P(UpdateCases, SeveralChangesInOnePassSeeTheTreeAsTheyLeaveIt) {
     const OnePassCase cases[] = {
-        {"add a file and rename another", {.rename = {{"zero.txt", L"none.txt"}}, .add = {Addable(L"a/new.txt", "new\n")}},
-         {"zero.txt"}, {"none.txt", "a/new.txt"}, 0, {{"a/new.txt", "new\n"}}},
-        {"swap two names", {.rename = {{"a/b.txt", L"b(1).txt"}, {"a/b(1).txt", L"b.txt"}}}, {}, {}, 0,
+        {"add a file and rename another",
+         {.rename = {{"zero.txt", L"none.txt"}}, .add = {Addable(L"a/new.txt", "new\n")}},
+         {"zero.txt"},
+         {"none.txt", "a/new.txt"},
+         0,
+         {{"a/new.txt", "new\n"}}},
+        {"swap two names",
+         {.rename = {{"a/b.txt", L"b(1).txt"}, {"a/b(1).txt", L"b.txt"}}},
+         {},
+         {},
+         0,
          {{"a/b.txt", "bee one\n"}, {"a/b(1).txt", "bee\n"}}},
-        {"new content where a renamed entry was", {.rename = {{"a/b.txt", L"old.txt"}}, .add = {Addable(L"a/b.txt", "new\n")}}, {},
-         {"a/old.txt"}, 0, {{"a/b.txt", "new\n"}, {"a/old.txt", "bee\n"}}},
-        {"new content over a renamed entry's new name", {.rename = {{"a/b.txt", L"x.txt"}}, .add = {Addable(L"a/x.txt", "new\n")}},
-         {"a/b.txt"}, {"a/x.txt"}, 1, {{"a/x.txt", "new\n"}}},
-        {"remove, move and add", {.remove = {"a/c"}, .move = {{"a/b.txt", ""}}, .add = {Addable(L"a/c/new.txt", "new\n")}},
-         {"a/b.txt", "a/c/", "a/c/d.txt"}, {"b.txt", "a/c/new.txt"}, 0, {{"b.txt", "bee\n"}}},
+        {"new content where a renamed entry was",
+         {.rename = {{"a/b.txt", L"old.txt"}}, .add = {Addable(L"a/b.txt", "new\n")}},
+         {},
+         {"a/old.txt"},
+         0,
+         {{"a/b.txt", "new\n"}, {"a/old.txt", "bee\n"}}},
+        {"new content over a renamed entry's new name",
+         {.rename = {{"a/b.txt", L"x.txt"}}, .add = {Addable(L"a/x.txt", "new\n")}},
+         {"a/b.txt"},
+         {"a/x.txt"},
+         1,
+         {{"a/x.txt", "new\n"}}},
+        {"remove, move and add",
+         {.remove = {"a/c"}, .move = {{"a/b.txt", ""}}, .add = {Addable(L"a/c/new.txt", "new\n")}},
+         {"a/b.txt", "a/c/", "a/c/d.txt"},
+         {"b.txt", "a/c/new.txt"},
+         0,
+         {{"b.txt", "bee\n"}}},
     };
     for (const OnePassCase& edit : cases) {
         SCOPED_TRACE(edit.label);
@@ -221,10 +266,18 @@ TEST_P(UpdateCases, ConflictsAreAnsweredByTheCaller) {
     const ConflictCase cases[] = {
         {"replace", [](int) { return ConflictAnswer::Replace; }, UpdateResult::Success, {}, 1, "new\n"},
         {"skip", [](int) { return ConflictAnswer::Skip; }, UpdateResult::NothingToUpdate, {}, 1, "bee\n"},
-        {"check again, then replace", [](int n) { return n == 1 ? ConflictAnswer::CheckAgain : ConflictAnswer::Replace; },
-         UpdateResult::Success, {}, 2, "new\n"},
-        {"another name, past one taken already", [](int) { return ConflictAnswer::AddUnderOtherName; }, UpdateResult::Success,
-         {"a/b(2).txt"}, 1, "bee\n"},
+        {"check again, then replace",
+         [](int n) { return n == 1 ? ConflictAnswer::CheckAgain : ConflictAnswer::Replace; },
+         UpdateResult::Success,
+         {},
+         2,
+         "new\n"},
+        {"another name, past one taken already",
+         [](int) { return ConflictAnswer::AddUnderOtherName; },
+         UpdateResult::Success,
+         {"a/b(2).txt"},
+         1,
+         "bee\n"},
     };
     for (const ConflictCase& conflict : cases) {
         SCOPED_TRACE(conflict.label);
@@ -335,7 +388,8 @@ TEST_F(Updating, EveryCatalogueChoiceIsWhat7zzReads) {
         options->put_IsSolid(choice.solid);
 
         const bool single = std::string(choice.file).rfind("one.", 0) == 0;
-        const auto items = single ? std::vector{Addable(L"one.txt", text)} : std::vector{Addable(L"one.txt", text), Addable(L"two.txt", text + "2")};
+        const auto items =
+            single ? std::vector{Addable(L"one.txt", text)} : std::vector{Addable(L"one.txt", text), Addable(L"two.txt", text + "2")};
         UpdateHeard heard;
         const auto callback = UpdateRecorder(heard, {}, choice.cipher ? std::optional<std::wstring>(L"secret") : std::nullopt);
         ASSERT_EQ(WriteInto(choice.file, Add(archive.get(), items, callback.get())), UpdateResult::Success);
@@ -364,14 +418,17 @@ TEST_F(Updating, KeptEntriesAreCopiedNotRecompressed) {
     options->put_CompressionLevel(CompressionLevel::Store);  // what new data would get
     UpdateHeard heard;
     const auto callback = UpdateRecorder(heard);
-    ASSERT_EQ(WriteInto("renamed.7z", Rename(archive.get(), Node(archive.get(), "a/b.txt"), L"x.txt", callback.get())), UpdateResult::Success);
+    ASSERT_EQ(WriteInto("renamed.7z", Rename(archive.get(), Node(archive.get(), "a/b.txt"), L"x.txt", callback.get())),
+              UpdateResult::Success);
 
     const auto before = SevenZipList(Path("bz.7z"));
     const auto after = SevenZipList(Path("renamed.7z"));
     ASSERT_EQ(after.size(), before.size());
     std::uint64_t packed = 0;
     for (std::size_t i = 0; i < before.size(); ++i) {
-        const auto same = std::find_if(after.begin(), after.end(), [&](const ListedEntry& entry) { return entry.crc == before[i].crc && entry.size == before[i].size; });
+        const auto same = std::find_if(after.begin(), after.end(), [&](const ListedEntry& entry) {
+            return entry.crc == before[i].crc && entry.size == before[i].size;
+        });
         ASSERT_NE(same, after.end()) << before[i].path;
         EXPECT_EQ(same->method, before[i].method) << before[i].path;
         EXPECT_EQ(same->packedSize, before[i].packedSize) << before[i].path;
@@ -408,7 +465,9 @@ TEST_F(Updating, NewDataAndHiddenNamesGetThePasswordTheArchiveWasOpenedWith) {
 
     // Whatever an update writes, hidden names stay hidden unless the caller's options say so.
     const std::pair<const char*, UpdateStart> updates[] = {
-        {"added.7z", {}}, {"renamed.7z", {}}, {"removed.7z", Remove(archive.get(), {Node(archive.get(), "a/b.txt")}, renameCallback.get())}};
+        {"added.7z", {}},
+        {"renamed.7z", {}},
+        {"removed.7z", Remove(archive.get(), {Node(archive.get(), "a/b.txt")}, renameCallback.get())}};
     ASSERT_EQ(WriteInto(updates[2].first, updates[2].second), UpdateResult::Success);
     for (const auto& [written, update] : updates) {
         SCOPED_TRACE(written);
@@ -463,7 +522,8 @@ TEST_F(Updating, ALinkIsStoredAsALinkKeptSoByARenameAndWhatCannotBeOneIsRefused)
     const auto link = make_archive_addable({.path = L"link", .modified = 133000000000000000, .symbolic_link_target = L"a/b.txt"});
     ASSERT_EQ(WriteInto("links.tar", Add(tar.get(), {link}, callback.get())), UpdateResult::Success);
     auto archive = Opened("links.tar");
-    ASSERT_EQ(WriteInto("renamed.tar", Rename(archive.get(), Node(archive.get(), "link"), L"moved", callback.get())), UpdateResult::Success);
+    ASSERT_EQ(WriteInto("renamed.tar", Rename(archive.get(), Node(archive.get(), "link"), L"moved", callback.get())),
+              UpdateResult::Success);
     const std::string listed = Capture("tar -tvf '" + Path("renamed.tar").string() + "'").first;
     EXPECT_EQ(listed.rfind("lrwxrwxrwx ", 0), 0u) << listed;
     EXPECT_NE(listed.find(" moved -> a/b.txt\n"), std::string::npos) << listed;

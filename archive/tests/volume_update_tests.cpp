@@ -35,7 +35,8 @@ protected:
                                                         std::function<volume_answer(std::uint32_t)> volume = {}) {
         auto archive = NewArchive();
         com_ptr<IAsyncOperation<bool>> creation;
-        zorvik::rt::check_hresult(archive->CreateAsync(zorvik::rt::make_in_memory_stream().get(), SourceFor(Path("set." + type)).get(), creation.put()));
+        zorvik::rt::check_hresult(
+            archive->CreateAsync(zorvik::rt::make_in_memory_stream().get(), SourceFor(Path("set." + type)).get(), creation.put()));
         EXPECT_TRUE(zorvik::rt::get(creation)) << type;
         update_callback_hooks hooks;
         hooks.get_volume = [this, type, volume, &heard](std::uint32_t number) {
@@ -47,9 +48,9 @@ protected:
         std::vector<IArchiveAddable*> raw;
         for (const auto& item : items) raw.push_back(item.get());
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        zorvik::rt::check_hresult(archive.as<IVolumeUpdate>()->UpdateInVolumesAsync(
-            0, nullptr, static_cast<std::uint32_t>(raw.size()), raw.data(), callback.get(), size, NewFile(VolumeName(type, 1)).get(),
-            operation.put()));
+        zorvik::rt::check_hresult(archive.as<IVolumeUpdate>()->UpdateInVolumesAsync(0, nullptr, static_cast<std::uint32_t>(raw.size()),
+                                                                                    raw.data(), callback.get(), size,
+                                                                                    NewFile(VolumeName(type, 1)).get(), operation.put()));
         return operation;
     }
 };
@@ -125,9 +126,13 @@ TEST(VolumeOutStream, CutsAndGapsLeaveEachVolumeItsPartOfTheArchive) {
     const std::string zero(10, '\0');
     const Case cases[] = {
         {"written on", {{Step::Write, 25}}, {"abcdefghij", "klmnopqrst", "uvwxy"}},
-        {"cut back and written on", {{Step::Write, 25}, {Step::SetSize, 12}, {Step::Seek, 12}, {Step::Write, 3}}, {"abcdefghij", "klzab", ""}},
+        {"cut back and written on",
+         {{Step::Write, 25}, {Step::SetSize, 12}, {Step::Seek, 12}, {Step::Write, 3}},
+         {"abcdefghij", "klzab", ""}},
         {"patched in the first volume", {{Step::Write, 25}, {Step::Seek, 3}, {Step::Write, 3}}, {"abczabghij", "klmnopqrst", "uvwxy"}},
-        {"written past a gap", {{Step::Write, 5}, {Step::Seek, 31}, {Step::Write, 2}}, {"abcde" + zero.substr(5), zero, zero, std::string(1, '\0') + "fg"}},
+        {"written past a gap",
+         {{Step::Write, 5}, {Step::Seek, 31}, {Step::Write, 2}},
+         {"abcde" + zero.substr(5), zero, zero, std::string(1, '\0') + "fg"}},
         {"sized ahead", {{Step::SetSize, 21}}, {zero, zero, std::string(1, '\0')}},
     };
     for (const Case& one : cases) {
@@ -141,7 +146,8 @@ TEST(VolumeOutStream, CutsAndGapsLeaveEachVolumeItsPartOfTheArchive) {
         std::string written;  // what the writes carry: the alphabet on from where the last one ended
         for (const Step& step : one.steps) {
             if (step.kind != Step::Write) {
-                const HRESULT hr = step.kind == Step::Seek ? output->Seek(static_cast<std::int64_t>(step.at), 0, nullptr) : output->SetSize(step.at);
+                const HRESULT hr =
+                    step.kind == Step::Seek ? output->Seek(static_cast<std::int64_t>(step.at), 0, nullptr) : output->SetSize(step.at);
                 ASSERT_EQ(hr, S_OK);
                 continue;
             }
@@ -184,8 +190,8 @@ TEST_F(VolumeWriting, AThirdVolumeThatCannotBeHadOrWrittenEndsTheUpdateThere) {
         HRESULT error;  // of an operation that ended in Error
     };
     const Case cases[] = {
-        {ThirdVolume::WriteFails, AsyncStatus::Completed, S_OK},     {ThirdVolume::Canceled, AsyncStatus::Canceled, S_OK},
-        {ThirdVolume::NoMore, AsyncStatus::Completed, S_OK},         {ThirdVolume::HookFails, AsyncStatus::Error, E_ACCESSDENIED},
+        {ThirdVolume::WriteFails, AsyncStatus::Completed, S_OK},   {ThirdVolume::Canceled, AsyncStatus::Canceled, S_OK},
+        {ThirdVolume::NoMore, AsyncStatus::Completed, S_OK},       {ThirdVolume::HookFails, AsyncStatus::Error, E_ACCESSDENIED},
         {ThirdVolume::NoStream, AsyncStatus::Error, E_INVALIDARG}, {ThirdVolume::OperationCanceled, AsyncStatus::Canceled, S_OK},
     };
     const auto noise = Addable(L"noise.bin", OnDisk("tree/noise.bin"));

@@ -87,13 +87,11 @@ private:
     int fd_;
 };
 
-#define ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal)                                              \
-    const auto terminal = Terminal::Open();                                                 \
+#define ZORVIK_OPEN_TERMINAL_OR_SKIP(terminal) \
+    const auto terminal = Terminal::Open();    \
     if (!terminal) GTEST_SKIP() << "no pseudo-terminal can be opened here (/dev/pts)"
 
-inline bool HaveProgram(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
+inline bool HaveProgram(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
 
 // A child running zorvik with stdout and stderr going to files; stdin is /dev/null (so that no
 // password is ever prompted for) unless another input is named.

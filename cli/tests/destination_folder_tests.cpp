@@ -82,7 +82,8 @@ TEST_F(Destination, ALinkWithoutANameOfItsOwnIsRefusedAndTheOthersAreMade) {
     for (std::size_t i = 0; i < nameless.size(); ++i) links.AddSymbolic({i}, nameless[i], "x", ExistingFiles::Fail);
     links.AddSymbolic({nameless.size()}, {L"made"}, "x", ExistingFiles::Fail);
     std::vector<std::optional<std::string>> failures(nameless.size() + 1);
-    links.Create([](DestinationFolder::FileIdentity) { return false; }, [&](std::size_t tag, const DeferredLinks::Outcome& outcome) { failures.at(tag) = outcome.failure; });
+    links.Create([](DestinationFolder::FileIdentity) { return false; },
+                 [&](std::size_t tag, const DeferredLinks::Outcome& outcome) { failures.at(tag) = outcome.failure; });
     for (std::size_t i = 0; i < nameless.size(); ++i) EXPECT_EQ(failures[i], "refused: invalid file name") << i;
     EXPECT_FALSE(failures.back());
     EXPECT_TRUE(fs::is_symlink(root_ / "out/made"));

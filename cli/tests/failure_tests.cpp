@@ -89,8 +89,7 @@ TEST_F(ToolTest, TheProgressBarShowsOnATerminalUnlessQuiet) {
 TEST_F(ToolTest, EncryptedEntriesListWithoutPasswordButNeedItToDecode) {
     Shell("zip -q -r -P secret ../locked.zip .", "src");
     const auto listing = ListJson("locked.zip");
-    for (const auto& entry : listing["entries"])
-        EXPECT_EQ(entry["encrypted"].get<bool>(), !entry["folder"].get<bool>()) << entry["path"];
+    for (const auto& entry : listing["entries"]) EXPECT_EQ(entry["encrypted"].get<bool>(), !entry["folder"].get<bool>()) << entry["path"];
 
     const ToolResult missing = Run({"test", "locked.zip"});
     EXPECT_EQ(missing.code, 4);
@@ -170,7 +169,8 @@ TEST_F(ToolTest, AnArchiveBusyWithAnotherOperationExitsWithFive) {
     ASSERT_NE(lock, nullptr);
     ASSERT_EQ(WaitForSingleObjectEx(lock, 0, FALSE), WAIT_OBJECT_0);
 
-    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"extract", "tree.7z", "-o", "out"}, {"test", "tree.7z"}}) {
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{"extract", "tree.7z", "-o", "out"}, {"test", "tree.7z"}}) {
         const ToolResult busy = Run(command);
         EXPECT_EQ(busy.code, 5) << command[0] << ": " << busy.err;
         EXPECT_EQ(busy.err, "zorvik: tree.7z: archive busy: another operation is working on it\n");
@@ -191,8 +191,7 @@ TEST_F(ToolTest, CtrlCCancelsTheExtractionAndLeavesNoPartialFile) {
     // Ctrl-C before it can finish.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto begun = [&] { return fs::exists(Path("out")) && !fs::is_empty(Path("out")); };
-    while (!begun() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (!begun() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::microseconds(200));
     ::kill(tool.Pid(), SIGSTOP);
     ::kill(tool.Pid(), SIGINT);
     ::kill(tool.Pid(), SIGCONT);
@@ -236,7 +235,8 @@ TEST_F(ToolTest, EveryFailingCommandPrintsOneJsonObject) {
         // The reason that ended it, and every line said on stderr.
         EXPECT_NE(result.err.find(failure["error"].get<std::string>()), std::string::npos) << result.err;
         std::string said;
-        for (const auto& error : failure["errors"]) said += "zorvik: " + error["subject"].get<std::string>() + ": " + error["message"].get<std::string>() + "\n";
+        for (const auto& error : failure["errors"])
+            said += "zorvik: " + error["subject"].get<std::string>() + ": " + error["message"].get<std::string>() + "\n";
         EXPECT_EQ(said, result.err);
     }
 }
@@ -257,7 +257,9 @@ TEST_F(ToolTest, EachProblemIsSaidOnceAndEscaped) {
          {"test", "gap/set.part1.rar"},
          "zorvik: big.bin: incomplete: a volume it needs is missing\n"
          "zorvik: gap/set.part1.rar: volume set.part2.rar is missing: what it holds cannot be read\n"},
-        {"a name with a newline left out", "mkdir -p odd && mkfifo 'odd/fi\nfo'", {"create", "odd.tar", "odd", "-q"},
+        {"a name with a newline left out",
+         "mkdir -p odd && mkfifo 'odd/fi\nfo'",
+         {"create", "odd.tar", "odd", "-q"},
          "zorvik: odd/fi\\nfo: left out: not a regular file\n"},
         {"a typed command that steers the terminal", "", {escape}, "zorvik: usage: unknown command \"\\x1B[31mred\" (see zorvik --help)\n"},
     };
@@ -301,8 +303,9 @@ TEST_F(ToolTest, ARar5CutInItsEncryptedHeadersIsDamagedNotAWrongPassword) {
 
 // Runs zorvik as another user, in the scratch root; its exit status, stderr in .stderr.
 int RunAs(uid_t user, const fs::path& folder, const std::string& environment, const std::string& args) {
-    const std::string line = "cd '" + folder.string() + "' && setpriv --reuid=" + std::to_string(user) + " --regid=" + std::to_string(user) +
-                             " --clear-groups env -u XDG_RUNTIME_DIR -u TMPDIR " + environment + " '" ZORVIK_CLI "' " + args + " 2>.stderr";
+    const std::string line = "cd '" + folder.string() + "' && setpriv --reuid=" + std::to_string(user) +
+                             " --regid=" + std::to_string(user) + " --clear-groups env -u XDG_RUNTIME_DIR -u TMPDIR " + environment +
+                             " '" ZORVIK_CLI "' " + args + " 2>.stderr";
     const int status = std::system(line.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -334,7 +337,8 @@ TEST_F(ToolTest, LockFoldersAnotherUserMadeFirstNeverMakeAnArchiveBusy) {
     const std::string temp = "ZORVIK_TEMP=" + Path("temp").string();
     EXPECT_EQ(RunAs(user, root_, temp + " XDG_RUNTIME_DIR=" + Path("runtime").string(), "test tree.7z -q"), 0) << ReadFile(Path(".stderr"));
     EXPECT_EQ(RunAs(user, root_, temp, "test tree.7z -q"), 1) << "not busy";
-    EXPECT_NE(ReadFile(Path(".stderr")).find("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-" + std::to_string(user)),
+    EXPECT_NE(ReadFile(Path(".stderr"))
+                  .find("cannot lock the archive: another user owns every folder for lock files (zorvik-mutex-" + std::to_string(user)),
               std::string::npos)
         << ReadFile(Path(".stderr"));
 }

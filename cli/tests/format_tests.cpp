@@ -6,9 +6,11 @@ namespace Zorvik::Cli::Testing {
 namespace {
 
 TEST_F(ToolTest, CompressedTarsOpenAsTheTarWhateverTheirExtension) {
-    Shell("tar -cf ../tree.tar . && tar -czf ../tree.tgz . && tar -cjf ../tree.tbz2 . && tar -cJf ../tree.txz . && cp ../tree.tgz ../tree.tar.gz "
-          "&& bsdtar -cZf ../tree.tar.Z .",
-          "src");
+    Shell(
+        "tar -cf ../tree.tar . && tar -czf ../tree.tgz . && tar -cjf ../tree.tbz2 . && tar -cJf ../tree.txz . && cp ../tree.tgz "
+        "../tree.tar.gz "
+        "&& bsdtar -cZf ../tree.tar.Z .",
+        "src");
     const auto tar = JsonPaths(ListJson("tree.tar"));
     for (const char* archive : {"tree.tgz", "tree.tbz2", "tree.txz", "tree.tar.gz", "tree.tar.Z"}) {
         const auto listing = ListJson(archive);
@@ -54,9 +56,11 @@ open(sys.argv[1], "wb").write(lead + signature + main + payload)
 
 TEST_F(ToolTest, APackagesPayloadIsNamedAfterWhatItIsNotAfterThePackage) {
     if (!HaveProgram("dpkg-deb")) GTEST_SKIP() << "dpkg-deb is not installed";
-    Shell("mkdir -p pkg/DEBIAN pkg/usr/share/doc/hello && cp src/readme.txt pkg/usr/share/doc/hello/ && "
-          "printf 'Package: hello\\nVersion: 1.0\\nArchitecture: all\\nMaintainer: Z <z@example.org>\\nDescription: d\\n' >pkg/DEBIAN/control && "
-          "dpkg-deb -b -Zxz pkg hello.deb >/dev/null && dpkg-deb -b -Zgzip pkg hello-gz.deb >/dev/null");
+    Shell(
+        "mkdir -p pkg/DEBIAN pkg/usr/share/doc/hello && cp src/readme.txt pkg/usr/share/doc/hello/ && "
+        "printf 'Package: hello\\nVersion: 1.0\\nArchitecture: all\\nMaintainer: Z <z@example.org>\\nDescription: d\\n' "
+        ">pkg/DEBIAN/control && "
+        "dpkg-deb -b -Zxz pkg hello.deb >/dev/null && dpkg-deb -b -Zgzip pkg hello-gz.deb >/dev/null");
     Shell(kRpmMaker);
     // 7zz lists the same payload, by the same name.
     for (const auto& [package, payload] : std::vector<std::pair<std::string, std::string>>{
@@ -71,7 +75,9 @@ TEST_F(ToolTest, APackagesPayloadIsNamedAfterWhatItIsNotAfterThePackage) {
         EXPECT_TRUE(fs::exists(Path("out-" + package) / payload));
     }
     // What it is: the package's data, the files bsdtar lists in it.
-    Shell("{ bsdtar -tf out-hello.deb/data.tar | sort >ours && bsdtar -xOf hello.deb data.tar.xz | bsdtar -tf - | sort >peer && cmp ours peer; }");
+    Shell(
+        "{ bsdtar -tf out-hello.deb/data.tar | sort >ours && bsdtar -xOf hello.deb data.tar.xz | bsdtar -tf - | sort >peer && cmp ours "
+        "peer; }");
     Shell("{ bsdtar -tf out-hello.rpm/hello-1.0-1.noarch.cpio | sort >ours && bsdtar -tf hello.rpm | sort >peer && cmp ours peer; }");
 }
 
@@ -91,10 +97,10 @@ TEST_F(ToolTest, AMissingVolumeIsAnErrorThatNamesIt) {
     ASSERT_GE(split.size(), 3u);
     ASSERT_GE(set.size(), 3u);
 
-    for (const auto& [archive, missing] : std::vector<std::pair<std::string, std::string>>{
-             {"middle/split.7z.001", copyAllBut("middle", split, 1)},
-             {"last/split.7z.001", copyAllBut("last", split, split.size() - 1)},
-             {"last/set.part1.rar", copyAllBut("last", set, set.size() - 1)}}) {
+    for (const auto& [archive, missing] :
+         std::vector<std::pair<std::string, std::string>>{{"middle/split.7z.001", copyAllBut("middle", split, 1)},
+                                                          {"last/split.7z.001", copyAllBut("last", split, split.size() - 1)},
+                                                          {"last/set.part1.rar", copyAllBut("last", set, set.size() - 1)}}) {
         SCOPED_TRACE(archive);
         for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"test"}, {"extract", "-o", "out"}}) {
             std::vector<std::string> args{command[0], archive};
@@ -124,7 +130,8 @@ TEST_F(ToolTest, AnArchiveThatOpensButEndsEarlyFailsEveryCommand) {
     WriteFile(Path("cut.zip"), zip.substr(0, zip.size() - 200));
     WriteFile(Path("cut.rar"), rar.substr(0, rar.size() - 1));
     for (const char* archive : {"cut.tar", "cut.zip", "cut.rar"}) {
-        for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", std::string("out/") + archive}}) {
+        for (const std::vector<std::string>& command :
+             std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", std::string("out/") + archive}}) {
             SCOPED_TRACE(std::string(archive) + " " + command[0]);
             std::vector<std::string> args{command[0], archive};
             args.insert(args.end(), command.begin() + 1, command.end());

@@ -55,7 +55,8 @@ protected:
         fs::create_symlink("bin/notes.txt", Path("tree/notes"));
         fs::create_directory_symlink("bin", Path("tree/tools"));
         fs::create_hard_link(Path("tree/bin/notes.txt"), Path("tree/notes.hard"));
-        for (const char* name : {"bin/run.sh", "private.key", "bin/notes.txt", "notes", "tools"}) SetModified(Path(std::string("tree/") + name), kNotesTime);
+        for (const char* name : {"bin/run.sh", "private.key", "bin/notes.txt", "notes", "tools"})
+            SetModified(Path(std::string("tree/") + name), kNotesTime);
     }
     void TearDown() override {
         ::umask(saved_);
@@ -107,16 +108,16 @@ TEST_P(LinkRoundTrip, ModesUnderTheUmaskAndLinksAsLinksAs7zzGivesThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Archivers, LinkRoundTrip,
-    ::testing::Values(Maker{"GnuTar", "tar", "a.tar", "tar -cf ../a.tar .", true, true},
-                      Maker{"BsdTar", "bsdtar", "b.tar", "bsdtar -cf ../b.tar .", true, true},
-                      Maker{"BsdTarZip", "bsdtar", "b.zip", "bsdtar --format zip -cf ../b.zip .", false, true},
-                      Maker{"SevenZip", "7zz", "a.7z", "7zz a -snl -bd ../a.7z .", false, true},
-                      Maker{"InfoZip", "zip", "a.zip", "zip -qry ../a.zip .", false, true},
-                      Maker{"Rar", "rar", "a.rar", "rar a -r -ol -oh -inul ../a.rar .", true, false},
-                      Maker{"RockRidge", "xorriso", "a.iso", "xorriso -as mkisofs -quiet -R -o ../a.iso .", false, true}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Archivers, LinkRoundTrip,
+                         ::testing::Values(Maker{"GnuTar", "tar", "a.tar", "tar -cf ../a.tar .", true, true},
+                                           Maker{"BsdTar", "bsdtar", "b.tar", "bsdtar -cf ../b.tar .", true, true},
+                                           Maker{"BsdTarZip", "bsdtar", "b.zip", "bsdtar --format zip -cf ../b.zip .", false, true},
+                                           Maker{"SevenZip", "7zz", "a.7z", "7zz a -snl -bd ../a.7z .", false, true},
+                                           Maker{"InfoZip", "zip", "a.zip", "zip -qry ../a.zip .", false, true},
+                                           Maker{"Rar", "rar", "a.rar", "rar a -r -ol -oh -inul ../a.rar .", true, false},
+                                           Maker{"RockRidge", "xorriso", "a.iso", "xorriso -as mkisofs -quiet -R -o ../a.iso .", false,
+                                                 true}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // What `7zz l -slt` tells of each entry: "path: size, attributes (or tar's mode) -> link target".
 std::map<std::string, std::string> SevenZipListing(const fs::path& archive) {
@@ -176,11 +177,13 @@ TEST_P(CreatedLinks, DereferenceStoresWhatLinksPointToAs7zzDoesByDefault) {
     fs::create_directory_symlink("..", Path("tree/bin/up"));
     const ToolResult looped = Run({"create", "-q", "-L", Archive("looped"), "tree"});
     EXPECT_EQ(looped.code, 1);
-    EXPECT_EQ(looped.err, "zorvik: tree/bin/up: left out: a symbolic link to a folder that holds it\n"
-                          "zorvik: tree/tools/up: left out: a symbolic link to a folder that holds it\n");
+    EXPECT_EQ(looped.err,
+              "zorvik: tree/bin/up: left out: a symbolic link to a folder that holds it\n"
+              "zorvik: tree/tools/up: left out: a symbolic link to a folder that holds it\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, CreatedLinks, ::testing::Values("7z", "zip", "tar"), [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Formats, CreatedLinks, ::testing::Values("7z", "zip", "tar"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(Links, PreservePermissionsGivesTheArchivesBitsExactlyAndLinksAsFilesMakesNone) {
     ::chmod(Path("tree/bin/run.sh").c_str(), 04755);
@@ -226,7 +229,7 @@ TEST_F(Links, AHardLinkWhoseTargetIsNotExtractedIsReported) {
 struct Hostile {
     const char* label;
     std::vector<std::pair<const char*, const char*>> links;  // name, target ("@" stands for the scratch folder)
-    std::vector<const char*> refused;                       // the names reported
+    std::vector<const char*> refused;                        // the names reported
 };
 
 void PrintTo(const Hostile& hostile, std::ostream* out) { *out << hostile.label; }
@@ -274,16 +277,16 @@ TEST_P(HostileLinks, CreateNothingOutsideAndAreReportedInEitherOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, HostileLinks,
-    ::testing::Values(Hostile{"Absolute", {{"abs", "@/outside"}}, {"abs"}},
-                      Hostile{"AboveTheFolder", {{"up", "../../outside"}, {"sub/up", "../../outside"}}, {"up", "sub/up"}},
-                      // Each alone stays inside; "chain" goes through "sub/top", which is the
-                      // destination itself, and from there one above.
-                      Hostile{"ThroughAnotherLink", {{"sub/top", ".."}, {"chain", "sub/top/../outside"}}, {"chain"}},
-                      Hostile{"ThroughARefusedLink", {{"away", "../outside"}, {"via", "away/x"}}, {"away", "via"}},
-                      Hostile{"LoopOfLinks", {{"a", "b/x"}, {"b", "a/y"}}, {"a", "b"}}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Ways, HostileLinks,
+                         ::testing::Values(Hostile{"Absolute", {{"abs", "@/outside"}}, {"abs"}},
+                                           Hostile{
+                                               "AboveTheFolder", {{"up", "../../outside"}, {"sub/up", "../../outside"}}, {"up", "sub/up"}},
+                                           // Each alone stays inside; "chain" goes through "sub/top", which is the
+                                           // destination itself, and from there one above.
+                                           Hostile{"ThroughAnotherLink", {{"sub/top", ".."}, {"chain", "sub/top/../outside"}}, {"chain"}},
+                                           Hostile{"ThroughARefusedLink", {{"away", "../outside"}, {"via", "away/x"}}, {"away", "via"}},
+                                           Hostile{"LoopOfLinks", {{"a", "b/x"}, {"b", "a/y"}}, {"a", "b"}}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Links, AFileBelowALinkOfTheArchiveIsRefusedInEitherOrder) {
     fs::create_directories(Path("maker/real"));
@@ -292,10 +295,11 @@ TEST_F(Links, AFileBelowALinkOfTheArchiveIsRefusedInEitherOrder) {
     fs::create_directories(Path("outside"));
     fs::create_symlink(Path("outside"), Path("maker/away"));
     // Entries named inside/file and away/file come after (or before) the links themselves.
-    Shell("tar -cf ../after.tar inside away && tar -rf ../after.tar --transform='s,^real/file$,inside/file,' real/file"
-          " && tar -rf ../after.tar --transform='s,^real/file$,away/file,' real/file"
-          " && tar -cf ../before.tar --transform='s,^real/file$,away/file,' real/file && tar -rf ../before.tar inside away",
-          "maker");
+    Shell(
+        "tar -cf ../after.tar inside away && tar -rf ../after.tar --transform='s,^real/file$,inside/file,' real/file"
+        " && tar -rf ../after.tar --transform='s,^real/file$,away/file,' real/file"
+        " && tar -cf ../before.tar --transform='s,^real/file$,away/file,' real/file && tar -rf ../before.tar inside away",
+        "maker");
     for (const char* archive : {"after.tar", "before.tar"}) {
         SCOPED_TRACE(archive);
         const std::string out = std::string("out-") + archive;

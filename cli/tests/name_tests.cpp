@@ -100,8 +100,8 @@ void MakeHostileTree(const fs::path& folder) {
     std::vector<std::string> names;
     for (int byte = 1; byte < 256; ++byte)
         if (byte != '/') names.push_back(byte == '.' ? "..." : std::string(1, static_cast<char>(byte)));
-    for (const char* name : {"caf\xE9", "caf\xEA", "trunc\xE2\x82", "over\xC0\xAF", "sur\xED\xA0\x80", "big\xF4\x90\x80\x80", "esc\xEE\xBE\x80",
-                             "back\\slash", "\\lead", "trail\\", "emoji-\xF0\x9F\x98\x80-\xF0\x9F\x8E\x89.txt"})
+    for (const char* name : {"caf\xE9", "caf\xEA", "trunc\xE2\x82", "over\xC0\xAF", "sur\xED\xA0\x80", "big\xF4\x90\x80\x80",
+                             "esc\xEE\xBE\x80", "back\\slash", "\\lead", "trail\\", "emoji-\xF0\x9F\x98\x80-\xF0\x9F\x8E\x89.txt"})
         names.emplace_back(name);
     for (std::size_t i = 0; i < names.size(); ++i) WriteFile(folder / names[i], "content " + std::to_string(i) + "\n");
     WriteFile(folder / "dir\xE9\\x" / "in\xF0\x9F\x98\x80", "inner\n");
@@ -236,15 +236,19 @@ TEST_F(ToolTest, NamesThatDifferOnlyInCaseAreDifferentEntries) {
         {"remove one folder", {"remove", "@", "Photos"}, {"d/inside.txt", "photos/keep.jpg"}},
         {"rename one folder", {"rename", "@", "Photos", "Pics"}, {"Pics/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
         {"move one file", {"move", "@", "photos/keep.jpg", "--to", "Photos"}, {"Photos/keep.jpg", "Photos/old.jpg", "d/inside.txt"}},
-        {"move two of one name but for its case", {"move", "@", "Photos/old.jpg", "d", "--to", "photos"},
+        {"move two of one name but for its case",
+         {"move", "@", "Photos/old.jpg", "d", "--to", "photos"},
          {"photos/d/inside.txt", "photos/keep.jpg", "photos/old.jpg"}},
-        {"a file beside a folder", {"add", "@", "--on-conflict", "replace", "D"}, {"D", "Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
-        {"into a third folder", {"add", "@", "--to", "PHOTOS", "new.txt"},
+        {"a file beside a folder",
+         {"add", "@", "--on-conflict", "replace", "D"},
+         {"D", "Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
+        {"into a third folder",
+         {"add", "@", "--to", "PHOTOS", "new.txt"},
          {"PHOTOS/new.txt", "Photos/old.jpg", "d/inside.txt", "photos/keep.jpg"}},
     };
-    const std::pair<const char*, const char*> makers[] = {
-        {"case.7z", "7zz a -bd ../case.7z Photos photos d"}, {"case.tar", "bsdtar cf ../case.tar Photos photos d"},
-        {"case.zip", "zip -qr ../case.zip Photos photos d"}};
+    const std::pair<const char*, const char*> makers[] = {{"case.7z", "7zz a -bd ../case.7z Photos photos d"},
+                                                          {"case.tar", "bsdtar cf ../case.tar Photos photos d"},
+                                                          {"case.zip", "zip -qr ../case.zip Photos photos d"}};
     for (const auto& [archive, maker] : makers) {
         SCOPED_TRACE(archive);
         Shell(maker, "case");

@@ -35,8 +35,9 @@ TEST_F(ToolTest, ANameHeldTwiceKeepsTheLaterEntry) {
     Shell("tar -rf ../twice.tar a.txt/b", "twice");
     const ToolResult below = Run({"extract", "twice.tar", "-o", "again"});
     EXPECT_EQ(below.code, 1);
-    EXPECT_EQ(below.err, "zorvik: a.txt: the archive holds this name more than once; the later entry replaces the earlier\n"
-                         "zorvik: a.txt/b: a file is in the way of folder a.txt\n");
+    EXPECT_EQ(below.err,
+              "zorvik: a.txt: the archive holds this name more than once; the later entry replaces the earlier\n"
+              "zorvik: a.txt/b: a file is in the way of folder a.txt\n");
     EXPECT_EQ(ReadFile(Path("again/a.txt")), "second\n");
 }
 
@@ -55,14 +56,18 @@ TEST_F(ToolTest, AFullOrReadOnlyFileSystemIsSaidAndEndsTheRun) {
 
     const ToolResult full = Run({"extract", "big.7z", "-o", "small/out"});
     EXPECT_EQ(full.code, 1);
-    EXPECT_EQ(full.err, "zorvik: b.bin: No space left on device (incomplete output removed)\nzorvik: big.7z: extraction stopped: the destination takes nothing more\n")
+    EXPECT_EQ(full.err,
+              "zorvik: b.bin: No space left on device (incomplete output removed)\nzorvik: big.7z: extraction stopped: the destination "
+              "takes nothing more\n")
         << "the reason is said once";
     EXPECT_EQ(ReadFile(Path("small/out/a.bin")), ReadFile(Path("big/a.bin")));
 
     ASSERT_EQ(::mount(nullptr, Path("small").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
     const ToolResult readOnly = Run({"extract", "big.7z", "-o", "small/locked"});
     EXPECT_EQ(readOnly.code, 1);
-    EXPECT_EQ(readOnly.err, "zorvik: a.bin: cannot create it: Read-only file system\nzorvik: big.7z: extraction stopped: the destination takes nothing more\n");
+    EXPECT_EQ(
+        readOnly.err,
+        "zorvik: a.bin: cannot create it: Read-only file system\nzorvik: big.7z: extraction stopped: the destination takes nothing more\n");
 }
 
 }  // namespace

@@ -37,9 +37,11 @@ TEST_F(Passwords, AWrongPasswordForEncryptedHeadersEndsTheRunAtOnce) {
     damaged[8] ^= 1;
     WriteFile(Path("damaged.rar"), damaged);
 
-    const std::vector<std::pair<std::string, std::string>> cases = {{"locked.rar", "guess"}, {"locked.7z", "guess"}, {"damaged.rar", "secret"}};
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"locked.rar", "guess"}, {"locked.7z", "guess"}, {"damaged.rar", "secret"}};
     for (const auto& [archive, password] : cases) {
-        for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", "out"}}) {
+        for (const std::vector<std::string>& command :
+             std::vector<std::vector<std::string>>{{"list"}, {"test"}, {"extract", "-o", "out"}}) {
             SCOPED_TRACE(archive + " " + command[0]);
             std::vector<std::string> args{command[0], archive};
             args.insert(args.end(), command.begin() + 1, command.end());
@@ -88,7 +90,8 @@ TEST_F(Passwords, EveryEncryptedEntryHearsItsOwnFailure) {
 TEST_F(Passwords, NonAsciiPasswordsOpenWhatOtherToolsMade) {
     // ZipCrypto keys on the password's 8-bit text; 7z on its UTF-16, a pair beyond the BMP.
     Shell("zip -q -r -P 'pässword' ../locked.zip . && 7zz a -bso0 -p'pw😀' ../locked.7z .", "src");
-    for (const auto& [archive, password] : std::vector<std::pair<std::string, std::string>>{{"locked.zip", "pässword"}, {"locked.7z", "pw😀"}}) {
+    for (const auto& [archive, password] :
+         std::vector<std::pair<std::string, std::string>>{{"locked.zip", "pässword"}, {"locked.7z", "pw😀"}}) {
         const ToolResult tested = RunPromptly({"test", archive, "-p", password});
         EXPECT_EQ(tested.code, 0) << archive << ": " << tested.err;
         const std::string out = "out-" + archive;
@@ -98,8 +101,10 @@ TEST_F(Passwords, NonAsciiPasswordsOpenWhatOtherToolsMade) {
 }
 
 TEST_F(Passwords, AddingBesideEncryptedEntriesTakesTheirPasswordOrWritesNothing) {
-    Shell("7zz a -bso0 -psecret ../plain-names.7z . && 7zz a -bso0 -tzip -mem=AES256 -psecret ../aes.zip . && zip -q -r -P secret ../crypto.zip .",
-          "src");
+    Shell(
+        "7zz a -bso0 -psecret ../plain-names.7z . && 7zz a -bso0 -tzip -mem=AES256 -psecret ../aes.zip . && zip -q -r -P secret "
+        "../crypto.zip .",
+        "src");
     WriteFile(Path("ours/readme.txt"), "ours\n");
     ASSERT_EQ(Run({"create", "ours.7z", "ours", "--password", "secret"}).code, 0);
     WriteFile(Path("new.txt"), "new\n");

@@ -15,7 +15,8 @@ protected:
 
 TEST_F(RarTool, FileCopiesExtractWithTheirSource) {
     const std::string content = Noise(50000, 3);
-    for (const char* path : {"same/original.bin", "same/copy.bin", "other/copy2.bin", "other/copy3.bin"}) WriteFile(Path(std::string("copies/") + path), content);
+    for (const char* path : {"same/original.bin", "same/copy.bin", "other/copy2.bin", "other/copy3.bin"})
+        WriteFile(Path(std::string("copies/") + path), content);
     // -oi:1 stores every identical file after the first as a reference to it.
     Shell("rar a -r -inul -oi:1 ../copies.rar same other && rar a -r -inul -oi:1 -s ../solid.rar same other", "copies");
     for (const char* archive : {"copies.rar", "solid.rar"}) {

@@ -55,9 +55,10 @@ TEST_F(HostileNames, DotDotAndAbsoluteNamesAreRefusedAndTheRestIsExtracted) {
 TEST_F(HostileNames, AChainOfFoldersTooDeepToWriteIsRefusedWhileInfoAndTestReadIt) {
     // One entry 100,000 folders deep, in 200 KB: every command once took time and memory that
     // grew with the square of the depth.
-    Shell("python3 -c \"import io, tarfile\n"
-          "with tarfile.open('hostile.tar', 'w', format=tarfile.PAX_FORMAT) as t:\n"
-          "    i = tarfile.TarInfo('d/' * 100000 + 'leaf'); i.size = 5; t.addfile(i, io.BytesIO(b'deep\\\\n'))\"");
+    Shell(
+        "python3 -c \"import io, tarfile\n"
+        "with tarfile.open('hostile.tar', 'w', format=tarfile.PAX_FORMAT) as t:\n"
+        "    i = tarfile.TarInfo('d/' * 100000 + 'leaf'); i.size = 5; t.addfile(i, io.BytesIO(b'deep\\\\n'))\"");
     const ToolResult info = Run({"info", "hostile.tar", "--json"});
     ASSERT_EQ(info.code, 0) << info.err;
     EXPECT_EQ(nlohmann::json::parse(info.out)["folderCount"].get<int>(), 100000);
@@ -85,7 +86,8 @@ TEST_F(HostileNames, ALinkEntryLeadingOutsideIsNeverFollowed) {
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.err,
               "zorvik: link/file: refused: path goes through a symbolic link (link)\n"
-              "zorvik: link: refused: its target leads outside the destination (" + Path("outside").string() + ")\n");
+              "zorvik: link: refused: its target leads outside the destination (" +
+                  Path("outside").string() + ")\n");
     EXPECT_TRUE(fs::is_empty(Path("outside")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(Path("jail/out/link"))));
 }
@@ -109,8 +111,9 @@ TEST_F(HostileNames, ALinkAlreadyInTheFolderIsNeverFollowed) {
 
 TEST_F(ToolTest, SkippingExistingFilesIsASuccessInEveryFormat) {
     // tar and zip handlers give no result for an entry whose data the caller declines.
-    for (const auto& [archive, command] : std::vector<std::pair<std::string, std::string>>{
-             {"a.7z", "7z a -bd ../a.7z readme.txt docs"}, {"a.zip", "zip -qr ../a.zip readme.txt docs"}, {"a.tar", "tar -cf ../a.tar readme.txt docs"}}) {
+    for (const auto& [archive, command] : std::vector<std::pair<std::string, std::string>>{{"a.7z", "7z a -bd ../a.7z readme.txt docs"},
+                                                                                           {"a.zip", "zip -qr ../a.zip readme.txt docs"},
+                                                                                           {"a.tar", "tar -cf ../a.tar readme.txt docs"}}) {
         SCOPED_TRACE(archive);
         Shell(command, "src");
         const std::string out = "out-" + archive;

@@ -61,10 +61,10 @@ TEST_F(Selecting, PatternsChooseWhat7zzChooses) {
     if (!HaveProgram("7zz")) GTEST_SKIP() << "7zz is not installed";
     // Ours and 7zz's way to say it: "**" is 7zz's -r.
     for (const auto& [ours, peer] : std::vector<std::pair<std::string, std::string>>{{"docs/*.txt", "'docs/*.txt'"},
-                                                                                    {"*/readme.txt", "'*/readme.txt'"},
-                                                                                    {"docs/deep/", "docs/deep/"},
-                                                                                    {"**/*.txt", "-r '*.txt'"},
-                                                                                    {"d?cs", "'d?cs'"}}) {
+                                                                                     {"*/readme.txt", "'*/readme.txt'"},
+                                                                                     {"docs/deep/", "docs/deep/"},
+                                                                                     {"**/*.txt", "-r '*.txt'"},
+                                                                                     {"d?cs", "'d?cs'"}}) {
         SCOPED_TRACE(ours);
         const std::string folder = "out" + std::to_string(std::hash<std::string>{}(ours));
         const ToolResult extracted = Run({"extract", "-q", "tree.7z", "-o", folder + "/z", ours});
@@ -102,8 +102,11 @@ TEST_F(Selecting, PatternsWithoutASlashChooseWhatBsdtarChooses) {
 
 TEST_F(Selecting, ExcludesLeaveOutWhatBsdtarLeavesOut) {
     if (!HaveProgram("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"--exclude", "*.bin"}, {"--exclude", "deep"}, {"--exclude", "docs/deep"}, {"--exclude", "*.txt", "--exclude", "empty"}, {"--exclude", "readme.txt", "docs"}}) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{{"--exclude", "*.bin"},
+                                                                                           {"--exclude", "deep"},
+                                                                                           {"--exclude", "docs/deep"},
+                                                                                           {"--exclude", "*.txt", "--exclude", "empty"},
+                                                                                           {"--exclude", "readme.txt", "docs"}}) {
         const std::string label = ::testing::PrintToString(arguments);
         SCOPED_TRACE(label);
         const std::string folder = "out" + std::to_string(std::hash<std::string>{}(label));

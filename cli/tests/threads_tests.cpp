@@ -14,7 +14,8 @@ std::string WithoutSeconds(std::string out) {
 TEST_F(ToolTest, SeveralThreadsSayWhatOneThreadSaysInTheArchivesOrder) {
     // Enough small files for the component to take a second thread, two of them damaged.
     constexpr int kFiles = 1600;
-    for (int i = 0; i < kFiles; ++i) WriteFile(Path("many/d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"), Noise(1024 + i % 3072, i));
+    for (int i = 0; i < kFiles; ++i)
+        WriteFile(Path("many/d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"), Noise(1024 + i % 3072, i));
     Shell("zip -qr ../many.zip .", "many");
     std::string bytes = ReadFile(Path("many.zip"));
     for (const char* damaged : {"d1/f400.txt", "d4/f1201.txt"}) {

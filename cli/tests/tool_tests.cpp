@@ -97,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ToolTest, SingleFileCompressorsNameTheirEntryAfterTheArchive) {
-    for (const auto& [program, flag, extension, format] : {std::tuple{"gzip", "-k", "gz", "gzip"}, std::tuple{"bzip2", "-k", "bz2", "bzip2"},
-                                                            std::tuple{"xz", "-k", "xz", "xz"}}) {
+    for (const auto& [program, flag, extension, format] :
+         {std::tuple{"gzip", "-k", "gz", "gzip"}, std::tuple{"bzip2", "-k", "bz2", "bzip2"}, std::tuple{"xz", "-k", "xz", "xz"}}) {
         SCOPED_TRACE(program);
         if (!HaveProgram(program)) continue;
         Shell(std::string(program) + " " + flag + " docs/notes.txt", "src");
@@ -120,8 +120,8 @@ TEST_F(ToolTest, FoldersNoEntryNamesAreListedAsImplicit) {
     for (const auto& entry : listing["entries"])
         lines.push_back(entry["path"].get<std::string>() + (entry["folder"].get<bool>() ? " folder" : " file") +
                         (entry["implicit"].get<bool>() ? " implicit" : "") + (entry["modified"].is_null() ? " no-time" : ""));
-    EXPECT_EQ(lines, (std::vector<std::string>{"docs folder implicit no-time", "docs/deep folder implicit no-time", "docs/deep/data.bin file",
-                                               "readme.txt file"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"docs folder implicit no-time", "docs/deep folder implicit no-time",
+                                               "docs/deep/data.bin file", "readme.txt file"}));
     const ToolResult extracted = Run({"extract", "bare.tar", "-o", "out"});
     EXPECT_EQ(extracted.code, 0) << extracted.err;
     EXPECT_EQ(ReadFile(Path("out/docs/deep/data.bin")), Noise(70000));

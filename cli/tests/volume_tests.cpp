@@ -56,11 +56,8 @@ struct Written {
 
 TEST_F(Volumes, EverySetIsWhat7zzAndZorvikReadBack) {
     const Written cases[] = {
-        {"create", "set.7z", "1M", 1 << 20},
-        {"create", "set.zip", "300k", 300 << 10},
-        {"create", "set.tar", "256K", 256 << 10},
-        {"add", "new.7z", "200000", 200000},
-        {"add over one", "one.7z", "512k", 512 << 10},
+        {"create", "set.7z", "1M", 1 << 20}, {"create", "set.zip", "300k", 300 << 10},      {"create", "set.tar", "256K", 256 << 10},
+        {"add", "new.7z", "200000", 200000}, {"add over one", "one.7z", "512k", 512 << 10},
     };
     for (const Written& written : cases) {
         const std::string name = written.name, command = written.command;
@@ -117,7 +114,8 @@ TEST_F(Volumes, AFailureOrInterruptLeavesNoVolumeBehind) {
     const Case cases[] = {
         {Ending::DiskFull, "size=2600k", 1, "disk full"},
         // The folder holds the archive's temporary file and two volumes; the third cannot be made.
-        {Ending::NoRoomForVolume3, "size=10m,nr_inodes=4", 1, "set.7z.003: cannot create a temporary file beside it: No space left on device"},
+        {Ending::NoRoomForVolume3, "size=10m,nr_inodes=4", 1,
+         "set.7z.003: cannot create a temporary file beside it: No space left on device"},
         {Ending::ReadOnly, "size=10m,ro", 1, "Read-only file system"},
         {Ending::Interrupted, nullptr, 130, "interrupted"},
     };
@@ -133,9 +131,11 @@ TEST_F(Volumes, AFailureOrInterruptLeavesNoVolumeBehind) {
         } else {
             ToolProcess writing({"create", "small/set.7z", "--volume-size", "1M", "--level", "9", "large.bin"}, {}, root_);
             // Interrupted once the second volume is on its way.
-            for (auto deadline = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+            for (auto deadline = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < deadline;
+                 std::this_thread::sleep_for(10ms)) {
                 const auto files = SetFiles(Path("small"), "set.7z");
-                if (std::any_of(files.begin(), files.end(), [](const std::string& file) { return file.find(".002.zorvik-") != std::string::npos; }))
+                if (std::any_of(files.begin(), files.end(),
+                                [](const std::string& file) { return file.find(".002.zorvik-") != std::string::npos; }))
                     break;
             }
             ::kill(writing.Pid(), SIGINT);

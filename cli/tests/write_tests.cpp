@@ -44,7 +44,8 @@ protected:
 
     // Waits until a command writing into the scratch root has its temporary file going.
     void AwaitTemporaryFile() const {
-        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms))
+        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(10ms))
             for (const auto& name : Leftovers(root_))
                 if (fs::file_size(Path(name)) > 0) return;
         FAIL() << "the command never started writing";
@@ -87,11 +88,13 @@ TEST_F(Writing, EveryWritableFormatRoundTrips) {
             EXPECT_EQ(ReadFile(Path(ours) / trip.single), std::string(5000, 'n'));
         }
     }
-    EXPECT_EQ(fs::status(Path("tree.7z")).permissions() & fs::perms::all, fs::perms(0666 & ~[] {
-                  const mode_t mask = ::umask(0);
-                  ::umask(mask);
-                  return mask;
-              }())) << "a new archive gets the usual mode";
+    EXPECT_EQ(fs::status(Path("tree.7z")).permissions() & fs::perms::all, fs::perms(0666 &
+                                                                                    ~[] {
+                                                                                        const mode_t mask = ::umask(0);
+                                                                                        ::umask(mask);
+                                                                                        return mask;
+                                                                                    }()))
+        << "a new archive gets the usual mode";
 }
 
 struct ContractCase {
@@ -108,9 +111,17 @@ TEST_F(Writing, CommandsKeepTheirContract) {
     if (HaveProgram("rar")) Shell("rar a -idq ../base.rar readme.txt", "src");
     const ContractCase cases[] = {
         {"add", {"add", "base.7z", "new.txt", "--to", "docs"}, 0, "1 added", true},
-        {"a clash without a terminal", {"add", "base.7z", "new.txt", "--to", "docs"}, 1, "docs/new.txt: exists in base.7z (see --on-conflict)", false},
+        {"a clash without a terminal",
+         {"add", "base.7z", "new.txt", "--to", "docs"},
+         1,
+         "docs/new.txt: exists in base.7z (see --on-conflict)",
+         false},
         {"a clash skipped", {"add", "base.7z", "new.txt", "--to", "docs", "--on-conflict", "skip"}, 0, "nothing to update", false},
-        {"a file where a folder is needed", {"add", "base.7z", "new.txt", "--to", "readme.txt"}, 1, "the file readme.txt stands where", false},
+        {"a file where a folder is needed",
+         {"add", "base.7z", "new.txt", "--to", "readme.txt"},
+         1,
+         "the file readme.txt stands where",
+         false},
         {"remove a missing entry", {"remove", "base.7z", "docs", "no/such"}, 1, "no/such: no such entry in base.7z", false},
         {"rename onto another entry", {"rename", "base.7z", "zero.txt", "readme.txt"}, 1, "readme.txt: exists in base.7z", false},
         {"rename with a path", {"rename", "base.7z", "zero.txt", "a/b"}, 2, "one name, without", false},
@@ -213,13 +224,14 @@ struct Streamed {
 TEST_F(Writing, CreateToStandardOutputStreamsWhatCanBeWrittenInOrder) {
     // Through a pipe, which cannot seek: the archive is written as it is made.
     const auto create = [&](const std::string& format, const std::string& path, const std::string& out) {
-        const std::string line = "cd '" + root_.string() + "' && { ZORVIK_TEMP=.temp '" ZORVIK_CLI "' create - --format " + format + " " + path +
-                                 " 2>.err; echo $? >.code; } | cat >" + out;
+        const std::string line = "cd '" + root_.string() + "' && { ZORVIK_TEMP=.temp '" ZORVIK_CLI "' create - --format " + format + " " +
+                                 path + " 2>.err; echo $? >.code; } | cat >" + out;
         EXPECT_EQ(std::system(line.c_str()), 0);
         return std::stoi(ReadFile(Path(".code")));
     };
-    for (const Streamed& streamed : {Streamed{"tar", "src", nullptr}, Streamed{"zip", "src", nullptr}, Streamed{"gzip", "src/docs/notes.txt", "gzip"},
-                                     Streamed{"bzip2", "src/docs/notes.txt", "bzip2"}, Streamed{"xz", "src/docs/notes.txt", "xz"}}) {
+    for (const Streamed& streamed :
+         {Streamed{"tar", "src", nullptr}, Streamed{"zip", "src", nullptr}, Streamed{"gzip", "src/docs/notes.txt", "gzip"},
+          Streamed{"bzip2", "src/docs/notes.txt", "bzip2"}, Streamed{"xz", "src/docs/notes.txt", "xz"}}) {
         SCOPED_TRACE(streamed.format);
         const std::string out = std::string("streamed.") + streamed.format;
         ASSERT_EQ(create(streamed.format, streamed.path, out), 0) << ReadFile(Path(".err"));
@@ -333,7 +345,8 @@ TEST_F(Writing, SignalsAFullDiskAndTheSizeLimitLeaveTheArchiveAsItWas) {
 
     // Past the file size limit a write fails (SIGXFSZ ends no process of ours): a failure like
     // a full disk.
-    const std::string limited = "cd '" + root_.string() + "' && ulimit -f 2048 && ZORVIK_TEMP=.temp '" ZORVIK_CLI "' add base.7z large.bin 2>.limited";
+    const std::string limited =
+        "cd '" + root_.string() + "' && ulimit -f 2048 && ZORVIK_TEMP=.temp '" ZORVIK_CLI "' add base.7z large.bin 2>.limited";
     const int status = std::system(limited.c_str());
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
     EXPECT_NE(ReadFile(Path(".limited")).find("file too large"), std::string::npos) << ReadFile(Path(".limited"));

@@ -312,11 +312,11 @@ TEST_F(OpenHandler, AsksForThePasswordOncePerAttemptAndPassesOnCancelOrDecline) 
     EXPECT_EQ(record.passwordRequests, 3);
 
     // A caller failure comes back as its HRESULT, never as an exception.
-    auto failing = make<OpenArchiveHandler>(make<InputStreamAdapter>(MemoryStream("x")),
-                                            make<archive_source>(L"7z", L"a.7z", L"a.7z",
-                                                                 archive_source_hooks{.request_password = []() -> password_answer {
-                                                                     throw zorvik::rt::hresult_error(E_ACCESSDENIED);
-                                                                 }}));
+    auto failing = make<OpenArchiveHandler>(
+        make<InputStreamAdapter>(MemoryStream("x")),
+        make<archive_source>(L"7z", L"a.7z", L"a.7z", archive_source_hooks{.request_password = []() -> password_answer {
+                                 throw zorvik::rt::hresult_error(E_ACCESSDENIED);
+                             }}));
     EXPECT_EQ(Password(failing.get(), E_ACCESSDENIED), std::nullopt);
 }
 

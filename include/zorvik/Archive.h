@@ -72,12 +72,11 @@ struct IArchive : IInspectable {
     virtual HRESULT ExtractAsync(std::uint32_t itemCount, IArchiveItem** items, IExtractionCallback* callback,
                                  IAsyncOperation<bool>** operation) = 0;
     virtual HRESULT UpdateAsync(std::uint32_t removeCount, IArchiveItem** remove, std::uint32_t addCount, IArchiveAddable** add,
-                                IUpdateCallback* callback, IRandomAccessStream* destination,
+                                IUpdateCallback* callback, IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) = 0;
+    virtual HRESULT RemoveAsync(std::uint32_t itemCount, IArchiveItem** items, IUpdateCallback* callback, IRandomAccessStream* destination,
                                 IAsyncOperation<UpdateResult>** operation) = 0;
-    virtual HRESULT RemoveAsync(std::uint32_t itemCount, IArchiveItem** items, IUpdateCallback* callback,
-                                IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) = 0;
-    virtual HRESULT AddAsync(std::uint32_t itemCount, IArchiveAddable** items, IUpdateCallback* callback,
-                             IRandomAccessStream* destination, IAsyncOperation<UpdateResult>** operation) = 0;
+    virtual HRESULT AddAsync(std::uint32_t itemCount, IArchiveAddable** items, IUpdateCallback* callback, IRandomAccessStream* destination,
+                             IAsyncOperation<UpdateResult>** operation) = 0;
     virtual HRESULT RenameAsync(IArchiveItem* item, HSTRING newName, IUpdateCallback* callback, IRandomAccessStream* destination,
                                 IAsyncOperation<UpdateResult>** operation) = 0;
     virtual HRESULT MoveAsync(std::uint32_t itemCount, IArchiveItem** items, IArchiveFolder* target, IUpdateCallback* callback,

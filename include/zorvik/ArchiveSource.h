@@ -85,8 +85,7 @@ public:
         return zorvik::rt::boundary([&] {
             std::uint32_t length = 0;
             const wchar_t* text = WindowsGetStringRawBuffer(volume_name, &length);
-            volume_answer answer =
-                hooks_.get_volume ? hooks_.get_volume(std::wstring_view(text, length)) : volume_answer::unavailable();
+            volume_answer answer = hooks_.get_volume ? hooks_.get_volume(std::wstring_view(text, length)) : volume_answer::unavailable();
             *volume = answer.volume.detach();
             *status = answer.status;
         });

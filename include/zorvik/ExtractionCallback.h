@@ -91,7 +91,9 @@ public:
     }
 
     HRESULT SetItemCount(std::uint32_t count) override { return detail::report_item_count(hooks_.set_item_count, count); }
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return detail::report_progress(hooks_.set_total, total, answer); }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override {
+        return detail::report_progress(hooks_.set_total, total, answer);
+    }
     HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
         return detail::report_progress(hooks_.set_completed, completed, answer);
     }

@@ -42,9 +42,8 @@ struct update_callback_hooks {
     std::function<void(HRESULT reason, std::wstring_view message)> failed;
 };
 
-class update_callback final
-    : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress, IUpdateVolumeProvider,
-                                    IUpdateFailureReport> {
+class update_callback final : public zorvik::rt::implements<update_callback, IUpdateCallback, IUpdatePasswordProvider, IOperationProgress,
+                                                            IUpdateVolumeProvider, IUpdateFailureReport> {
 public:
     explicit update_callback(update_callback_hooks hooks) : hooks_(std::move(hooks)) {}
 
@@ -93,7 +92,9 @@ public:
     }
 
     HRESULT SetItemCount(std::uint32_t count) override { return detail::report_item_count(hooks_.set_item_count, count); }
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return detail::report_progress(hooks_.set_total, total, answer); }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override {
+        return detail::report_progress(hooks_.set_total, total, answer);
+    }
     HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
         return detail::report_progress(hooks_.set_completed, completed, answer);
     }
@@ -114,12 +115,11 @@ struct addable_description {
     std::int64_t created = 0;
     std::int64_t accessed = 0;
     bool is_folder = false;
-    std::uint32_t mode = 0;  // POSIX type and permission bits; 0 when unknown
+    std::uint32_t mode = 0;             // POSIX type and permission bits; 0 when unknown
     std::wstring symbolic_link_target;  // non-empty: the entry is a symbolic link to it, and has no content
 };
 
-class archive_addable final
-    : public zorvik::rt::implements<archive_addable, IArchiveAddable, IFileSystemProperties, IPosixFileProperties> {
+class archive_addable final : public zorvik::rt::implements<archive_addable, IArchiveAddable, IFileSystemProperties, IPosixFileProperties> {
 public:
     // content opens the data each time the component asks for it; folders and links need none.
     archive_addable(addable_description description, std::function<zorvik::rt::com_ptr<IRandomAccessStream>()> content)

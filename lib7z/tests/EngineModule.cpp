@@ -10,7 +10,6 @@
 #include <iterator>
 #include <stdexcept>
 
-
 namespace {
 
 class MemoryBuffer final : public IWSInOutTempBuffer
@@ -43,7 +42,8 @@ private:
   {
     while (size != 0) {
       UInt32 written = 0;
-      const HRESULT result = stream->Write(data, static_cast<UInt32>(std::min<size_t>(size, 1 << 20)), &written);
+      const HRESULT result =
+          stream->Write(data, static_cast<UInt32>(std::min<size_t>(size, 1 << 20)), &written);
       if (result != S_OK)
         return result;
       if (written == 0)
@@ -170,9 +170,9 @@ Z7_COM7F_IMF(CBytesInStream::Read(void *data, UInt32 size, UInt32 *processedSize
 
 Z7_COM7F_IMF(CBytesInStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64 *newPosition))
 {
-  const Int64 base = seekOrigin == STREAM_SEEK_SET ? 0
-      : seekOrigin == STREAM_SEEK_CUR ? static_cast<Int64>(_position)
-      : static_cast<Int64>(_size);
+  const Int64 base = seekOrigin == STREAM_SEEK_SET   ? 0
+                     : seekOrigin == STREAM_SEEK_CUR ? static_cast<Int64>(_position)
+                                                     : static_cast<Int64>(_size);
   if (base + offset < 0)
     return HRESULT_WIN32_ERROR_NEGATIVE_SEEK;
   _position = static_cast<UInt64>(base + offset);
@@ -194,9 +194,9 @@ Z7_COM7F_IMF(CBytesOutStream::Write(const void *data, UInt32 size, UInt32 *proce
 
 Z7_COM7F_IMF(CBytesOutStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64 *newPosition))
 {
-  const Int64 base = seekOrigin == STREAM_SEEK_SET ? 0
-      : seekOrigin == STREAM_SEEK_CUR ? static_cast<Int64>(_position)
-      : static_cast<Int64>(Bytes.size());
+  const Int64 base = seekOrigin == STREAM_SEEK_SET   ? 0
+                     : seekOrigin == STREAM_SEEK_CUR ? static_cast<Int64>(_position)
+                                                     : static_cast<Int64>(Bytes.size());
   if (base + offset < 0)
     return HRESULT_WIN32_ERROR_NEGATIVE_SEEK;
   _position = static_cast<UInt64>(base + offset);

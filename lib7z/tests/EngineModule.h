@@ -64,15 +64,17 @@ private:
 };
 
 // IInStream over bytes owned elsewhere.
-Z7_CLASS_IMP_IInStream(CBytesInStream)
-public:
-  CBytesInStream(const void *data, size_t size) : _data(static_cast<const Byte *>(data)), _size(size) {}
+Z7_CLASS_IMP_IInStream(CBytesInStream) public : CBytesInStream(const void *data, size_t size)
+    : _data(static_cast<const Byte *>(data)), _size(size)
+{
+}
 
 private:
-  const Byte *_data;
-  size_t _size;
-  UInt64 _position = 0;
-};
+const Byte *_data;
+size_t _size;
+UInt64 _position = 0;
+}
+;
 
 // IOutStream collecting everything into Bytes.
 class CBytesOutStream final : public IOutStream, public CMyUnknownImp

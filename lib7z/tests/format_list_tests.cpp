@@ -43,16 +43,19 @@ TEST(FormatList, HoldsTheFormatsTheComponentOffers)
 {
   using namespace std::string_literals;
   const ExpectedFormat expected[] = {
-    {L"7z", L"7z", "7z\xBC\xAF\x27\x1C"s, 0},
-    {L"zip", L"zip", "PK\x03\x04"s, 0},  // among several, multi-signature only
-    {L"tar", L"tar", "ustar"s, 257},
-    {L"gzip", L"gz", "\x1F\x8B\x08"s, 0},
-    {L"bzip2", L"bz2", "BZh"s, 0},
-    {L"xz", L"xz", "\xFD" "7zXZ\0"s, 0},
-    {L"Rar", L"rar", "Rar!\x1A\x07\x00"s, 0},
-    {L"Rar5", L"rar", "Rar!\x1A\x07\x01\x00"s, 0},
-    {L"Iso", L"iso", "CD001"s, 0x8001},
-    {L"Udf", L"udf", "\0BEA01\x01\0"s, 0x8000},  // multi-signature only
+      {L"7z", L"7z", "7z\xBC\xAF\x27\x1C"s, 0},
+      {L"zip", L"zip", "PK\x03\x04"s, 0},  // among several, multi-signature only
+      {L"tar", L"tar", "ustar"s, 257},
+      {L"gzip", L"gz", "\x1F\x8B\x08"s, 0},
+      {L"bzip2", L"bz2", "BZh"s, 0},
+      {L"xz", L"xz",
+       "\xFD"
+       "7zXZ\0"s,
+       0},
+      {L"Rar", L"rar", "Rar!\x1A\x07\x00"s, 0},
+      {L"Rar5", L"rar", "Rar!\x1A\x07\x01\x00"s, 0},
+      {L"Iso", L"iso", "CD001"s, 0x8001},
+      {L"Udf", L"udf", "\0BEA01\x01\0"s, 0x8000},  // multi-signature only
   };
   const EngineModule &engine = EngineModule::Get();
   std::set<std::string> classIds;
@@ -86,10 +89,10 @@ TEST(FormatList, HoldsTheFormatsTheComponentOffers)
 TEST(ModuleExports, OnlyTheEntryPoints)
 {
   const std::set<std::string> expected = {
-    "CreateObject", "GetHandlerProperty", "GetHandlerProperty2", "GetNumberOfFormats",
-    "GetIsArc", "GetNumberOfMethods", "GetMethodProperty", "CreateDecoder", "CreateEncoder",
-    "GetHashers", "SetCodecs", "SetLargePageMode", "SetLargePageMode2", "SetCaseSensitive",
-    "GetModuleProp", "Init7zipLibForWS"};
+      "CreateObject",      "GetHandlerProperty", "GetHandlerProperty2", "GetNumberOfFormats",
+      "GetIsArc",          "GetNumberOfMethods", "GetMethodProperty",   "CreateDecoder",
+      "CreateEncoder",     "GetHashers",         "SetCodecs",           "SetLargePageMode",
+      "SetLargePageMode2", "SetCaseSensitive",   "GetModuleProp",       "Init7zipLibForWS"};
   const std::unique_ptr<FILE, int (*)(FILE *)> nm(
       popen("nm -D --defined-only '" ZORVIK_ENGINE_MODULE "'", "r"), pclose);
   ASSERT_NE(nm, nullptr);

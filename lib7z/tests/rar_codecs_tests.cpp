@@ -14,23 +14,24 @@ namespace {
 
 // Collects each entry's bytes and operation result.
 Z7_CLASS_IMP_COM_1(CCollectingExtractCallback, IArchiveExtractCallback)
-  Z7_IFACE_COM7_IMP(IProgress)
+Z7_IFACE_COM7_IMP(IProgress)
 public:
-  std::map<UInt32, std::string> Contents;
-  std::map<UInt32, Int32> Results;
+std::map<UInt32, std::string> Contents;
+std::map<UInt32, Int32> Results;
 
 private:
-  UInt32 _current = 0;
+UInt32 _current = 0;
 };
 
 // Appends to one entry of the callback's contents.
 Z7_CLASS_IMP_COM_1(CEntryOutStream, ISequentialOutStream)
 public:
-  explicit CEntryOutStream(std::string &bytes) : _bytes(bytes) {}
+explicit CEntryOutStream(std::string &bytes) : _bytes(bytes) {}
 
 private:
-  std::string &_bytes;
-};
+std::string &_bytes;
+}
+;
 
 Z7_COM7F_IMF(CEntryOutStream::Write(const void *data, UInt32 size, UInt32 *processedSize))
 {
@@ -40,11 +41,17 @@ Z7_COM7F_IMF(CEntryOutStream::Write(const void *data, UInt32 size, UInt32 *proce
   return S_OK;
 }
 
-Z7_COM7F_IMF(CCollectingExtractCallback::SetTotal(UInt64)) { return S_OK; }
-Z7_COM7F_IMF(CCollectingExtractCallback::SetCompleted(const UInt64 *)) { return S_OK; }
+Z7_COM7F_IMF(CCollectingExtractCallback::SetTotal(UInt64))
+{
+  return S_OK;
+}
+Z7_COM7F_IMF(CCollectingExtractCallback::SetCompleted(const UInt64 *))
+{
+  return S_OK;
+}
 
 Z7_COM7F_IMF(CCollectingExtractCallback::GetStream(UInt32 index, ISequentialOutStream **outStream,
-    Int32 askExtractMode))
+                                                   Int32 askExtractMode))
 {
   _current = index;
   *outStream = nullptr;
@@ -55,7 +62,10 @@ Z7_COM7F_IMF(CCollectingExtractCallback::GetStream(UInt32 index, ISequentialOutS
   return S_OK;
 }
 
-Z7_COM7F_IMF(CCollectingExtractCallback::PrepareOperation(Int32)) { return S_OK; }
+Z7_COM7F_IMF(CCollectingExtractCallback::PrepareOperation(Int32))
+{
+  return S_OK;
+}
 
 Z7_COM7F_IMF(CCollectingExtractCallback::SetOperationResult(Int32 opRes))
 {
@@ -90,7 +100,8 @@ TEST(RarCodecs, CompressedRar4ExtractsThroughThePlugin)
 
   const std::string archive = ReadFile(archivePath);
   CMyComPtr<IInArchive> handler;
-  handler.Attach(static_cast<IInArchive *>(EngineModule::Get().CreateHandler(L"Rar", IID_IInArchive)));
+  handler.Attach(
+      static_cast<IInArchive *>(EngineModule::Get().CreateHandler(L"Rar", IID_IInArchive)));
   ASSERT_TRUE(handler);
   CMyComPtr<IInStream> stream = new CBytesInStream(archive.data(), archive.size());
   const UInt64 maxStartOffset = 0;
@@ -101,9 +112,9 @@ TEST(RarCodecs, CompressedRar4ExtractsThroughThePlugin)
   ASSERT_EQ(handler->Extract(nullptr, static_cast<UInt32>(-1), 0, callback), S_OK);
 
   const std::map<std::wstring, std::pair<size_t, UInt32>> expectedFiles = {
-    {L"LibarchiveAddingTest.html", {20111, 0x5E05A663}},
-    {L"testdir/test.txt", {20, 0xBEC8A242}},
-    {L"testdir/LibarchiveAddingTest.html", {20111, 0x5E05A663}},
+      {L"LibarchiveAddingTest.html", {20111, 0x5E05A663}},
+      {L"testdir/test.txt", {20, 0xBEC8A242}},
+      {L"testdir/LibarchiveAddingTest.html", {20111, 0x5E05A663}},
   };
   UInt32 count = 0;
   ASSERT_EQ(handler->GetNumberOfItems(&count), S_OK);

@@ -15,19 +15,25 @@ namespace {
 
 // Offers one new file with the given content.
 Z7_CLASS_IMP_COM_1(COneFileUpdateCallback, IArchiveUpdateCallback)
-  Z7_IFACE_COM7_IMP(IProgress)
+Z7_IFACE_COM7_IMP(IProgress)
 public:
-  explicit COneFileUpdateCallback(const std::string &content) : _content(content) {}
+explicit COneFileUpdateCallback(const std::string &content) : _content(content) {}
 
 private:
-  const std::string &_content;
+const std::string &_content;
 };
 
-Z7_COM7F_IMF(COneFileUpdateCallback::SetTotal(UInt64)) { return S_OK; }
-Z7_COM7F_IMF(COneFileUpdateCallback::SetCompleted(const UInt64 *)) { return S_OK; }
+Z7_COM7F_IMF(COneFileUpdateCallback::SetTotal(UInt64))
+{
+  return S_OK;
+}
+Z7_COM7F_IMF(COneFileUpdateCallback::SetCompleted(const UInt64 *))
+{
+  return S_OK;
+}
 
 Z7_COM7F_IMF(COneFileUpdateCallback::GetUpdateItemInfo(UInt32, Int32 *newData, Int32 *newProps,
-    UInt32 *indexInArchive))
+                                                       UInt32 *indexInArchive))
 {
   *newData = 1;
   *newProps = 1;
@@ -58,7 +64,10 @@ Z7_COM7F_IMF(COneFileUpdateCallback::GetStream(UInt32, ISequentialInStream **inS
   return S_OK;
 }
 
-Z7_COM7F_IMF(COneFileUpdateCallback::SetOperationResult(Int32)) { return S_OK; }
+Z7_COM7F_IMF(COneFileUpdateCallback::SetOperationResult(Int32))
+{
+  return S_OK;
+}
 
 // Machine-code-like bytes: relative calls and jumps between compressible filler, so that BCJ2
 // fills its call and jump streams.
@@ -84,7 +93,8 @@ std::string ProgramLikeBytes(size_t size)
 HRESULT CreateBcj2Archive(const std::string &content, std::string &archive)
 {
   CMyComPtr<IOutArchive> handler;
-  handler.Attach(static_cast<IOutArchive *>(EngineModule::Get().CreateHandler(L"7z", IID_IOutArchive)));
+  handler.Attach(
+      static_cast<IOutArchive *>(EngineModule::Get().CreateHandler(L"7z", IID_IOutArchive)));
   if (!handler)
     return E_NOINTERFACE;
   CMyComPtr<ISetProperties> setProperties;
@@ -123,7 +133,8 @@ TEST(SpillBuffers, SevenZipWithBcj2TakesThemFromTheRegisteredFactory)
   const int fd = mkstemp(path.data());
   ASSERT_GE(fd, 0);
   close(fd);
-  std::ofstream(path, std::ios::binary).write(archive.data(), static_cast<std::streamsize>(archive.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(archive.data(), static_cast<std::streamsize>(archive.size()));
   const std::string command = "7z t -bso0 -bsp0 '" + path + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << "7z t rejects the archive";
   std::remove(path.c_str());

@@ -44,7 +44,10 @@ inline zorvik::rt::prop_variant RawValue(const PROPVARIANT& raw) {
 }
 
 inline FakeEntry FileEntry(std::wstring_view path, std::uint64_t size = 0) {
-    return FakeEntry().Set(Engine::kpidPath, StringValue(path)).Set(Engine::kpidIsDir, BoolValue(false)).Set(Engine::kpidSize, UInt64Value(size));
+    return FakeEntry()
+        .Set(Engine::kpidPath, StringValue(path))
+        .Set(Engine::kpidIsDir, BoolValue(false))
+        .Set(Engine::kpidSize, UInt64Value(size));
 }
 inline FakeEntry FolderEntry(std::wstring_view path) {
     return FakeEntry().Set(Engine::kpidPath, StringValue(path)).Set(Engine::kpidIsDir, BoolValue(true));

@@ -54,9 +54,9 @@ struct OptionValues {
 };
 
 OptionValues ReadOptions(ICompressionOptions* options) {
-    return {Read(options, &ICompressionOptions::get_CompressionMethod),  Read(options, &ICompressionOptions::get_CompressionLevel),
-            Read(options, &ICompressionOptions::get_EncryptionMethod),   Read(options, &ICompressionOptions::get_UseEncryption),
-            Read(options, &ICompressionOptions::get_EncryptHeaders),     Read(options, &ICompressionOptions::get_IsSolid)};
+    return {Read(options, &ICompressionOptions::get_CompressionMethod), Read(options, &ICompressionOptions::get_CompressionLevel),
+            Read(options, &ICompressionOptions::get_EncryptionMethod),  Read(options, &ICompressionOptions::get_UseEncryption),
+            Read(options, &ICompressionOptions::get_EncryptHeaders),    Read(options, &ICompressionOptions::get_IsSolid)};
 }
 
 struct DescriptionValues {
@@ -101,18 +101,32 @@ std::vector<com_ptr<ICompressorDescription>> FromStatics(__ICompressorDescriptio
     return result;
 }
 
-com_ptr<__ICompressorDescriptionStatics> Statics() { return Impl::CreateCompressorDescriptionFactory().as<__ICompressorDescriptionStatics>(); }
+com_ptr<__ICompressorDescriptionStatics> Statics() {
+    return Impl::CreateCompressorDescriptionFactory().as<__ICompressorDescriptionStatics>();
+}
 
 TEST(CompressorCatalogue, ListsTheSixWritableFormatsWithTheirChoicesAndDefaults) {
     const std::vector<L> all{L::Store, L::Fastest, L::Fast, L::Normal, L::Maximum, L::Ultra};
     const std::vector<L> compressing{L::Fastest, L::Fast, L::Normal, L::Maximum, L::Ultra};
     const std::array<bool, 6> none{};
     const std::vector<DescriptionValues> expected{
-        {L"Zip", std::vector{M::Deflate, M::Deflate64, M::BZip2, M::LZMA, M::PPMd}, all, std::vector{E::ZipCrypto, E::AES256},
-         {true, true, false, false, false, false}, {M::Deflate, L::Normal, E::AES256}},
-        {L"7z", std::vector{M::LZMA, M::LZMA2, M::PPMd, M::BZip2}, all, std::vector{E::AES256}, {true, true, true, true, true, false},
+        {L"Zip",
+         std::vector{M::Deflate, M::Deflate64, M::BZip2, M::LZMA, M::PPMd},
+         all,
+         std::vector{E::ZipCrypto, E::AES256},
+         {true, true, false, false, false, false},
+         {M::Deflate, L::Normal, E::AES256}},
+        {L"7z",
+         std::vector{M::LZMA, M::LZMA2, M::PPMd, M::BZip2},
+         all,
+         std::vector{E::AES256},
+         {true, true, true, true, true, false},
          {M::LZMA, L::Normal, E::AES256}},
-        {L"GZip", std::vector{M::Deflate}, std::vector{L::Fastest, L::Normal, L::Maximum, L::Ultra}, std::nullopt, none,
+        {L"GZip",
+         std::vector{M::Deflate},
+         std::vector{L::Fastest, L::Normal, L::Maximum, L::Ultra},
+         std::nullopt,
+         none,
          {M::Deflate, L::Normal, kNoCipher}},
         {L"BZip2", std::vector{M::BZip2}, compressing, std::nullopt, none, {M::BZip2, L::Normal, kNoCipher}},
         {L"Tar", std::vector<M>{}, std::vector{L::Store}, std::vector<E>{}, none, {kNoMethod, L::Store, kNoCipher}},

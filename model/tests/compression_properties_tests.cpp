@@ -24,11 +24,9 @@ com_ptr<ICompressorDescription> Described(std::wstring_view formatName) {
 std::string Render(const wchar_t* name, const PROPVARIANT& value) {
     std::string text = zorvik::rt::to_utf8(name) + "=";
     switch (value.vt) {
-    case VT_BSTR:
-        return text + (value.bstrVal ? "\"" + zorvik::rt::to_utf8({value.bstrVal, SysStringLen(value.bstrVal)}) + "\"" : "null");
+    case VT_BSTR: return text + (value.bstrVal ? "\"" + zorvik::rt::to_utf8({value.bstrVal, SysStringLen(value.bstrVal)}) + "\"" : "null");
     case VT_UI4: return text + std::to_string(value.ulVal) + "u";
-    case VT_BOOL:
-        return text + (value.boolVal == VARIANT_TRUE ? "true" : value.boolVal == VARIANT_FALSE ? "false" : "bad-bool");
+    case VT_BOOL: return text + (value.boolVal == VARIANT_TRUE ? "true" : value.boolVal == VARIANT_FALSE ? "false" : "bad-bool");
     default: return text + "vt" + std::to_string(value.vt);
     }
 }
@@ -82,9 +80,7 @@ Properties Apply(const wchar_t* formatName, ICompressionOptions* options) {
     return handler->calls.empty() ? Properties{} : handler->calls.front();
 }
 Properties Apply(const wchar_t* formatName, const Choice& choice) { return Apply(formatName, MakeOptions(choice).get()); }
-Properties ApplyDefaults(const wchar_t* formatName) {
-    return Apply(formatName, Defaults(Described(formatName).get()).get());
-}
+Properties ApplyDefaults(const wchar_t* formatName) { return Apply(formatName, Defaults(Described(formatName).get()).get()); }
 
 TEST(CompressionProperties, DefaultsOfEveryFormat) {
     EXPECT_EQ(ApplyDefaults(L"Zip"), (Properties{"m=\"Deflate\"", "x=5u"}));
@@ -215,8 +211,7 @@ TEST(CompressionProperties, TheEngineSurvivesAMethodWithoutAName) {
     auto handler = zorvik::rt::make<RecordingHandler>();
     handler->engine = EngineWriter(L"7z");
     ASSERT_TRUE(handler->engine);
-    Impl::ApplyCompressionOptions(sevenZip.get(), MakeOptions({static_cast<M>(42), L::Normal, E::AES256}).get(), L"7z",
-                                  handler.get());
+    Impl::ApplyCompressionOptions(sevenZip.get(), MakeOptions({static_cast<M>(42), L::Normal, E::AES256}).get(), L"7z", handler.get());
     EXPECT_EQ(handler->engineResults.size(), 1u);
 }
 

@@ -56,7 +56,8 @@ TEST(EntryProperties, TheModeComesFromThePosixPropertyOrTheMarkedHighHalfOfTheAt
              {"7z, zip, rar 4", FakeEntry().Set(Engine::kpidAttrib, uint32(0120777u << 16 | kMarked | 0x20)), 0120777},
              {"made on Windows", FakeEntry().Set(Engine::kpidAttrib, uint32(0x21)), 0},
              {"high half without the mark", FakeEntry().Set(Engine::kpidAttrib, uint32(0100644u << 16 | 0x20)), 0},
-             {"both", FakeEntry().Set(Engine::kpidPosixAttrib, uint32(0100600)).Set(Engine::kpidAttrib, uint32(0100644u << 16 | kMarked)), 0100600},
+             {"both", FakeEntry().Set(Engine::kpidPosixAttrib, uint32(0100600)).Set(Engine::kpidAttrib, uint32(0100644u << 16 | kMarked)),
+              0100600},
              {"neither", FakeEntry(), 0}}) {
         auto properties = make<ArchiveEntryProperties>(make<FakeHandler>(std::vector{c.entry}).get(), 0);
         std::uint32_t mode = 1;
@@ -64,7 +65,10 @@ TEST(EntryProperties, TheModeComesFromThePosixPropertyOrTheMarkedHighHalfOfTheAt
         EXPECT_EQ(mode, c.mode) << c.label;
     }
     auto link = make<ArchiveEntryProperties>(
-        make<FakeHandler>(std::vector{FakeEntry().Set(Engine::kpidSymLink, StringValue(L"../x")).Set(Engine::kpidHardLink, StringValue(L"a/b"))}).get(), 0);
+        make<FakeHandler>(
+            std::vector{FakeEntry().Set(Engine::kpidSymLink, StringValue(L"../x")).Set(Engine::kpidHardLink, StringValue(L"a/b"))})
+            .get(),
+        0);
     zorvik::rt::hstring symbolic, hard;
     ASSERT_EQ(link->get_SymbolicLinkTarget(symbolic.put()), S_OK);
     ASSERT_EQ(link->get_HardLinkTarget(hard.put()), S_OK);
@@ -80,12 +84,12 @@ TEST(EntryProperties, NarrowSizesWidenAndOnlyFiletimesAreTimes) {
     zorvik::rt::prop_variant createdValue;
     createdValue.set_filetime(created);
     auto handler = make<FakeHandler>(std::vector{FakeEntry(), FakeEntry(), FakeEntry(),
-                                            FakeEntry()
-                                                .Set(Engine::kpidSize, RawValue(size16))
-                                                .Set(Engine::kpidPackSize, UInt64Value(7))
-                                                .Set(Engine::kpidEncrypted, BoolValue(true))
-                                                .Set(Engine::kpidMTime, UInt64Value(123456))
-                                                .Set(Engine::kpidCTime, createdValue)});
+                                                 FakeEntry()
+                                                     .Set(Engine::kpidSize, RawValue(size16))
+                                                     .Set(Engine::kpidPackSize, UInt64Value(7))
+                                                     .Set(Engine::kpidEncrypted, BoolValue(true))
+                                                     .Set(Engine::kpidMTime, UInt64Value(123456))
+                                                     .Set(Engine::kpidCTime, createdValue)});
     auto properties = make<ArchiveEntryProperties>(handler.get(), 3);
     EXPECT_EQ(properties->Index(), 3u);
     EXPECT_EQ(PathOf(properties.get()), L"") << "no path stays empty";
@@ -105,7 +109,8 @@ TEST(EntryProperties, NarrowSizesWidenAndOnlyFiletimesAreTimes) {
 // A caller's description of something to add.
 class Described final : public zorvik::rt::implements<Described, IFileSystemProperties> {
 public:
-    Described(std::wstring path, bool folder, HRESULT sizeFailure = S_OK) : path_(std::move(path)), folder_(folder), sizeFailure_(sizeFailure) {}
+    Described(std::wstring path, bool folder, HRESULT sizeFailure = S_OK)
+        : path_(std::move(path)), folder_(folder), sizeFailure_(sizeFailure) {}
     HRESULT get_Path(HSTRING* value) override { return WindowsCreateString(path_.data(), std::uint32_t(path_.size()), value); }
     HRESULT get_Size(std::uint64_t* value) override {
         *value = 42;

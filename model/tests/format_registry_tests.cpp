@@ -121,17 +121,13 @@ TEST_F(FakeEngineFormats, ExtensionsPairWithAdditionalExtensions) {
 
 TEST_F(FakeEngineFormats, FailingOrMistypedPropertiesLeaveFieldsEmpty) {
     FakeFormat failing;
-    failing.Values = {{Engine::kHandlerName, Text(L"7z")},
-                      {Engine::kHandlerClassID, Bytes(std::string(16, '\x11'))},
-                      {Engine::kHandlerExtension, Text(L"7z")},
-                      {Engine::kHandlerAddExtension, Text(L"x")},
-                      {Engine::kHandlerUpdate, Flag(true)},
-                      {Engine::kHandlerKeepName, Flag(true)},
-                      {Engine::kHandlerSignature, Bytes("7z")},
-                      {Engine::kHandlerMultiSignature, Bytes("\x02PK")}};
+    failing.Values = {{Engine::kHandlerName, Text(L"7z")},      {Engine::kHandlerClassID, Bytes(std::string(16, '\x11'))},
+                      {Engine::kHandlerExtension, Text(L"7z")}, {Engine::kHandlerAddExtension, Text(L"x")},
+                      {Engine::kHandlerUpdate, Flag(true)},     {Engine::kHandlerKeepName, Flag(true)},
+                      {Engine::kHandlerSignature, Bytes("7z")}, {Engine::kHandlerMultiSignature, Bytes("\x02PK")}};
     for (const auto& [id, value] : failing.Values) failing.Failing.insert(id);
     FakeFormat mistyped;
-    mistyped.Values = {{Engine::kHandlerName, Flag(true)},     {Engine::kHandlerClassID, Flag(true)},
+    mistyped.Values = {{Engine::kHandlerName, Flag(true)},      {Engine::kHandlerClassID, Flag(true)},
                        {Engine::kHandlerExtension, Flag(true)}, {Engine::kHandlerUpdate, Text(L"1")},
                        {Engine::kHandlerKeepName, Text(L"1")},  {Engine::kHandlerSignature, Flag(true)}};
     g_fakeFormats = {failing, mistyped, FakeFormat{}};

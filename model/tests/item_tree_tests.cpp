@@ -96,8 +96,8 @@ TEST(ItemTree, NamesInAnyScriptAndTimesOnlySomeEntriesHave) {
     auto archive = ArchiveOver(make<FakeHandler>(std::vector{FileEntry(L"caf\u00e9/\u65e5\u672c.txt"), FileEntry(L"docs/\U0001F600"),
                                                              FolderEntry(L"DOCS").Set(Engine::kpidCTime, created)}));
     auto root = RootOf(archive.get());
-    EXPECT_EQ(Describe(root),
-              (std::vector<std::string>{"caf\xc3\xa9/", "caf\xc3\xa9/\xe6\x97\xa5\xe6\x9c\xac.txt", "DOCS/", "docs/", "docs/\xf0\x9f\x98\x80"}));
+    EXPECT_EQ(Describe(root), (std::vector<std::string>{"caf\xc3\xa9/", "caf\xc3\xa9/\xe6\x97\xa5\xe6\x9c\xac.txt", "DOCS/", "docs/",
+                                                        "docs/\xf0\x9f\x98\x80"}));
     auto docs = FolderNamed(root, L"docs");
     EXPECT_FALSE(PropertiesOf(docs)) << "a directory entry in another case names another folder";
     DateTime time{};

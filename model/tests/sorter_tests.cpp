@@ -109,7 +109,8 @@ TEST(Sorter, EveryWriteIsOneChangeEventAndOrderedItemsAreNotWritten) {
     ASSERT_EQ(Sorter::Create()->Sort(counting.get(), comparer.get()), S_OK);
     EXPECT_GT(counting->Writes, 0);
     EXPECT_EQ(changes.size(), std::size_t(counting->Writes));
-    EXPECT_TRUE(std::all_of(changes.begin(), changes.end(), [](auto c) { return c == ABI::Windows::Foundation::Collections::CollectionChange::ItemChanged; }));
+    EXPECT_TRUE(std::all_of(changes.begin(), changes.end(),
+                            [](auto c) { return c == ABI::Windows::Foundation::Collections::CollectionChange::ItemChanged; }));
     EXPECT_EQ(NamesOf(ItemsOf(folder)).front(), L"sub");
     EXPECT_EQ(NamesOf(FilesOf(folder)), filesBefore) << "Files keeps the order of the archive";
     EXPECT_EQ(FoldersOf(folder).size(), 1u);

@@ -82,8 +82,9 @@ TEST(Activation, CanUnloadOnlyWhenNothingHandedOutIsAlive) {
 }
 
 TEST(Activation, ClassesWithoutDefaultConstructorRefuseActivation) {
-    for (const wchar_t* name : {L"Zorvik.ArchiveInfo", L"Zorvik.CompressorDescription", L"Zorvik.ArchiveFormat", L"Zorvik.ArchiveEntryProperties",
-                                L"Zorvik.ArchiveFolder", L"Zorvik.ArchiveFile", L"Zorvik.CompressionOptions"}) {
+    for (const wchar_t* name :
+         {L"Zorvik.ArchiveInfo", L"Zorvik.CompressorDescription", L"Zorvik.ArchiveFormat", L"Zorvik.ArchiveEntryProperties",
+          L"Zorvik.ArchiveFolder", L"Zorvik.ArchiveFile", L"Zorvik.CompressionOptions"}) {
         auto factory = Factory(name);
         ASSERT_TRUE(factory) << zorvik::rt::to_utf8(name);
         const std::wstring expected = L"Zorvik.__" + std::wstring(name + 7) + L"ActivationFactory";

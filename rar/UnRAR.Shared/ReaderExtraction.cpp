@@ -129,14 +129,11 @@ private:
         auto* self = reinterpret_cast<Extraction*>(userData);
         if (IsVolumeRequest(message, p2)) return -1;
         switch (message) {
-            case UCM_PROCESSDATA:
-                // A stopped delivery ends the decoding at once, as a user break.
-                return self->handoff_.IsStopped() ? -1 : 0;
-            case UCM_NEEDPASSWORDW:
-                self->handoff_.Call([&] { self->AskPassword(reinterpret_cast<wchar_t*>(p1), p2); });
-                return 0;
-            default:
-                return 0;
+        case UCM_PROCESSDATA:
+            // A stopped delivery ends the decoding at once, as a user break.
+            return self->handoff_.IsStopped() ? -1 : 0;
+        case UCM_NEEDPASSWORDW: self->handoff_.Call([&] { self->AskPassword(reinterpret_cast<wchar_t*>(p1), p2); }); return 0;
+        default: return 0;
         }
     }
 
@@ -337,8 +334,9 @@ private:
         // the whole file's hash and says whether the file goes on.
         FileHeader& last = archive_.FileHead;
         const Event::Check check = last.SplitAfter ? Event::Check::GoesOnInMissingVolume
-                                   : !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr) ? Event::Check::HashMismatch
-                                                                                                                      : Event::Check::Passed;
+                                   : !dataIO_.UnpHash.Cmp(&last.FileHash, last.UseHashKey ? last.HashKey : nullptr)
+                                       ? Event::Check::HashMismatch
+                                       : Event::Check::Passed;
         if (ErrHandler.GetErrorCount() != 0) {
             if (ErrHandler.GetErrorCode() == RARX_USERBREAK) return kAbort;
             PostEnd(step, kResultUnsupported, kFail, check);
@@ -387,17 +385,17 @@ private:
         while (const std::optional<Event> event = handoff_.Take()) {
             HRESULT_t result = kOk;
             switch (event->kind) {
-                case Event::Kind::Begin:
-                    if (!callback_->PrepareOperation()) return kAbort;
-                    itemOpen_ = true;
-                    break;
-                case Event::Kind::Call:
-                    (*event->call)();
-                    handoff_.CallDone();
-                    break;
-                case Event::Kind::Open: result = OpenDestinations(plan_[event->step]); break;
-                case Event::Kind::Data: result = Write(event->data); break;
-                case Event::Kind::End: result = EndItem(*event); break;
+            case Event::Kind::Begin:
+                if (!callback_->PrepareOperation()) return kAbort;
+                itemOpen_ = true;
+                break;
+            case Event::Kind::Call:
+                (*event->call)();
+                handoff_.CallDone();
+                break;
+            case Event::Kind::Open: result = OpenDestinations(plan_[event->step]); break;
+            case Event::Kind::Data: result = Write(event->data); break;
+            case Event::Kind::End: result = EndItem(*event); break;
             }
             if (result != kOk) return result;
         }

@@ -43,11 +43,11 @@ int CALLBACK OpenCallbackProc(UINT message, LPARAM userData, LPARAM p1, LPARAM p
 // What a redirection makes of its entry. Junctions and Windows links read as symbolic links.
 LinkKind LinkKindOf(FILE_SYSTEM_REDIRECT type) {
     switch (type) {
-        case FSREDIR_UNIXSYMLINK:
-        case FSREDIR_WINSYMLINK:
-        case FSREDIR_JUNCTION: return LinkKind::Symbolic;
-        case FSREDIR_HARDLINK: return LinkKind::Hard;
-        default: return LinkKind::None;
+    case FSREDIR_UNIXSYMLINK:
+    case FSREDIR_WINSYMLINK:
+    case FSREDIR_JUNCTION: return LinkKind::Symbolic;
+    case FSREDIR_HARDLINK: return LinkKind::Hard;
+    default: return LinkKind::None;
     }
 }
 
@@ -192,11 +192,10 @@ void Reader::RecordFileHeader(std::uint32_t volumeNumber) {
     started.firstEntry = static_cast<std::uint32_t>(entries_.size());
     if (header.RedirType == FSREDIR_FILECOPY) {
         const std::wstring target = ConvertTarget(header.RedirName);
-        const auto found = std::find_if(refItems_.begin(), refItems_.end(),
-                                        [&](const RefItem& item) {
-                                            const std::wstring& name = entries_[item.firstEntry].name;
-                                            return name == header.RedirName || name == target;
-                                        });
+        const auto found = std::find_if(refItems_.begin(), refItems_.end(), [&](const RefItem& item) {
+            const std::wstring& name = entries_[item.firstEntry].name;
+            return name == header.RedirName || name == target;
+        });
         // A copy of something not in the archive has nothing to be extracted from.
         if (found == refItems_.end()) return;
         started.isLink = true;

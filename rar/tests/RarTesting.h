@@ -33,7 +33,9 @@ public:
     }
     std::int64_t Tell() override { return static_cast<std::int64_t>(position_); }
     bool Seek(std::int64_t offset, std::int32_t origin) override {
-        const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(position_) : static_cast<std::int64_t>(data_.size());
+        const std::int64_t base = origin == 0   ? 0
+                                  : origin == 1 ? static_cast<std::int64_t>(position_)
+                                                : static_cast<std::int64_t>(data_.size());
         if (base + offset < 0) return false;
         position_ = static_cast<std::size_t>(base + offset);
         return true;

@@ -103,7 +103,8 @@ TEST_F(RarArchives, SolidArchivesDecodeEarlierItemsForALaterOne) {
         auto folder = root;
         for (auto part = path.begin(); std::next(part) != path.end(); ++part) folder = FolderNamed(folder, part->wstring());
         const auto files = FilesOf(folder);
-        const auto found = std::find_if(files.begin(), files.end(), [&](const auto& f) { return NameOfItem(Item(f).get()) == path.filename(); });
+        const auto found =
+            std::find_if(files.begin(), files.end(), [&](const auto& f) { return NameOfItem(Item(f).get()) == path.filename(); });
         ASSERT_NE(found, files.end());
         Heard one;
         ASSERT_TRUE(Extract(archive, {Item(*found)}, one));
@@ -153,12 +154,15 @@ TEST_F(RarArchives, EncryptedDataAsksForThePasswordOnceAndReportsAWrongOne) {
         ASSERT_TRUE(InProcess(archive));
         auto root = RootOf(archive.get());
         bool encrypted = false;
-        ASSERT_EQ(PropertiesOf(FilesOf(FolderNamed(root, L"tree")).at(0)).as<__IArchiveEntryPropertiesPublicNonVirtuals>()->get_IsEncrypted(&encrypted),
+        ASSERT_EQ(PropertiesOf(FilesOf(FolderNamed(root, L"tree")).at(0))
+                      .as<__IArchiveEntryPropertiesPublicNonVirtuals>()
+                      ->get_IsEncrypted(&encrypted),
                   S_OK);
         EXPECT_TRUE(encrypted);
 
         Heard right;
-        ASSERT_TRUE(Extract(archive, {Item(root)}, right, {.get_password = [](IArchiveItem*) { return password_answer::given(L"secret"); }}));
+        ASSERT_TRUE(
+            Extract(archive, {Item(root)}, right, {.get_password = [](IArchiveItem*) { return password_answer::given(L"secret"); }}));
         EXPECT_EQ(right.passwordItemGiven.size(), 1u) << "one password serves every entry";
         ExpectWholeTree(right);
 
@@ -180,9 +184,8 @@ TEST_F(RarArchives, EncryptedDataAsksForThePasswordOnceAndReportsAWrongOne) {
         Heard canceling;
         auto another = Opened("data.rar");
         auto anotherFile = Item(FilesOf(FolderNamed(FolderNamed(RootOf(another.get()), L"tree"), L"a")).at(0));
-        auto operation = StartExtract(another, {anotherFile}, Recorder(canceling, {.get_password = [](IArchiveItem*) {
-                                                                      return password_answer::canceled();
-                                                                  }}));
+        auto operation = StartExtract(another, {anotherFile},
+                                      Recorder(canceling, {.get_password = [](IArchiveItem*) { return password_answer::canceled(); }}));
         EXPECT_EQ(EndOf(operation), AsyncStatus::Canceled) << "a cancelled password request cancels";
     }
 }

@@ -88,7 +88,8 @@ TEST_F(BadInput, AMissingVolumeFailsTheItemsThatNeedIt) {
     Make("v.rar", "-m0 -v20k");
     std::map<std::wstring, std::string> volumes;
     for (const auto& file : fs::directory_iterator(root_))
-        if (file.path().filename().string().rfind("v.part", 0) == 0) volumes[file.path().filename().wstring()] = ReadBytes(file.path().string());
+        if (file.path().filename().string().rfind("v.part", 0) == 0)
+            volumes[file.path().filename().wstring()] = ReadBytes(file.path().string());
     ASSERT_GE(volumes.size(), 4u);
     const std::wstring firstName = volumes.begin()->first;
     const std::string first = volumes.begin()->second;
@@ -172,8 +173,7 @@ TEST_F(BadInput, AnUnknownDecoderVersionIsAnUnsupportedMethod) {
     OpenAndExtract(archive, {}, &extraction);
     ASSERT_FALSE(extraction.results.empty());
     EXPECT_EQ(std::count(extraction.results.begin(), extraction.results.end(), kResultUnsupported), 1) << "not a CRC error";
-    EXPECT_EQ(std::count(extraction.results.begin(), extraction.results.end(), kResultOk),
-              static_cast<long>(extraction.results.size()) - 1)
+    EXPECT_EQ(std::count(extraction.results.begin(), extraction.results.end(), kResultOk), static_cast<long>(extraction.results.size()) - 1)
         << "the other items of a non-solid archive still extract";
 }
 

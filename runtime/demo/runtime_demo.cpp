@@ -32,7 +32,8 @@ int main() {
         check_hresult(stream->Seek(0));
         auto incoming = create_buffer(4096);
         com_ptr<IAsyncOperation<Streams::IBuffer*>> reading;
-        check_hresult(stream.as<Streams::IInputStream>()->ReadAsync(incoming.get(), 4096, Streams::InputStreamOptions::None, reading.put()));
+        check_hresult(
+            stream.as<Streams::IInputStream>()->ReadAsync(incoming.get(), 4096, Streams::InputStreamOptions::None, reading.put()));
         const auto read = get(reading);
         std::printf("read %u bytes: %.*s", buffer_length(read.get()), static_cast<int>(buffer_length(read.get())),
                     reinterpret_cast<const char*>(buffer_data(read.get())));

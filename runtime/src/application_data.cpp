@@ -64,7 +64,6 @@ public:
 HRESULT GetApplicationData(ABI::Windows::Storage::IApplicationData** data) {
     if (!data) return E_POINTER;
     *data = nullptr;
-    return zorvik::rt::boundary([&] {
-        *data = zorvik::rt::detach_as<ABI::Windows::Storage::IApplicationData>(zorvik::rt::make<zorvik::rt::application_data>());
-    });
+    return zorvik::rt::boundary(
+        [&] { *data = zorvik::rt::detach_as<ABI::Windows::Storage::IApplicationData>(zorvik::rt::make<zorvik::rt::application_data>()); });
 }

@@ -35,7 +35,12 @@ private:
         pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
         pthread_t thread;
         const int error = pthread_create(
-            &thread, &attributes, [](void* pool) -> void* { static_cast<thread_pool*>(pool)->run(); return nullptr; }, this);
+            &thread, &attributes,
+            [](void* pool) -> void* {
+                static_cast<thread_pool*>(pool)->run();
+                return nullptr;
+            },
+            this);
         pthread_attr_destroy(&attributes);
         if (error) throw std::system_error(error, std::generic_category(), "thread pool");
     }

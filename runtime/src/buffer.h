@@ -16,8 +16,8 @@ struct free_deleter {
 // malloc'd bytes, so that a growing owner (the data writer) can realloc them in place.
 using byte_block = std::unique_ptr<std::uint8_t[], free_deleter>;
 
-class platform_buffer final : public implements<platform_buffer, ABI::Windows::Storage::Streams::IBuffer,
-                                                ABI::Windows::Storage::Streams::IBufferByteAccess> {
+class platform_buffer final
+    : public implements<platform_buffer, ABI::Windows::Storage::Streams::IBuffer, ABI::Windows::Storage::Streams::IBufferByteAccess> {
 public:
     static constexpr const char* runtime_class_name = "Windows.Storage.Streams.Buffer";
 

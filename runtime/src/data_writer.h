@@ -7,8 +7,7 @@
 
 namespace zorvik::rt {
 
-class data_writer final
-    : public implements<data_writer, ABI::Windows::Storage::Streams::IDataWriter, ABI::Windows::Foundation::IClosable> {
+class data_writer final : public implements<data_writer, ABI::Windows::Storage::Streams::IDataWriter, ABI::Windows::Foundation::IClosable> {
     using IBuffer = ABI::Windows::Storage::Streams::IBuffer;
     template <typename T>
     using IAsyncOperation = ABI::Windows::Foundation::IAsyncOperation<T>;

@@ -60,7 +60,8 @@ void file_store::flush() {
     if (::fsync(file_.get()) != 0 && errno != EINVAL) throw_last_errno();
 }
 
-com_ptr<IRandomAccessStream> open_file_stream_at(int directory, const std::string& path, FileAccessMode mode, int flags, unsigned create_mode) {
+com_ptr<IRandomAccessStream> open_file_stream_at(int directory, const std::string& path, FileAccessMode mode, int flags,
+                                                 unsigned create_mode) {
     if (mode != FileAccessMode::Read && mode != FileAccessMode::ReadWrite) throw invalid_argument_error("unknown file access mode");
     const bool writable = mode == FileAccessMode::ReadWrite;
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.

@@ -30,8 +30,8 @@ private:
 // Opens a regular file, relative to directory (or AT_FDCWD), as a random-access stream.
 // flags are open(2) flags beyond the access mode; new files get create_mode.
 com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_stream_at(int directory, const std::string& path,
-                                                                                 ABI::Windows::Storage::FileAccessMode mode,
-                                                                                 int flags, unsigned create_mode);
+                                                                                 ABI::Windows::Storage::FileAccessMode mode, int flags,
+                                                                                 unsigned create_mode);
 
 // A stream over its own duplicate of an open regular file's descriptor.
 com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> file_stream_on_descriptor(int fd, ABI::Windows::Storage::FileAccessMode mode);

@@ -9,7 +9,7 @@ namespace zorvik::rt {
 HRESULT hresult_from_errno(int error) noexcept {
     switch (error) {
     case EEXIST: return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);  // what storage reports for a taken name
-    case ELOOP: return E_ACCESSDENIED;  // a symbolic link refused by O_NOFOLLOW
+    case ELOOP: return E_ACCESSDENIED;                             // a symbolic link refused by O_NOFOLLOW
     case ENOMEM: return E_OUTOFMEMORY;
     default: {
         const DWORD code = win32_error_from_errno(error);

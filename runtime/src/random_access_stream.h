@@ -10,9 +10,9 @@
 
 namespace zorvik::rt {
 
-class random_access_stream final
-    : public implements<random_access_stream, ABI::Windows::Storage::Streams::IRandomAccessStream, ABI::Windows::Storage::Streams::IInputStream,
-                        ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable> {
+class random_access_stream final : public implements<random_access_stream, ABI::Windows::Storage::Streams::IRandomAccessStream,
+                                                     ABI::Windows::Storage::Streams::IInputStream,
+                                                     ABI::Windows::Storage::Streams::IOutputStream, ABI::Windows::Foundation::IClosable> {
     using IBuffer = ABI::Windows::Storage::Streams::IBuffer;
     using IInputStream = ABI::Windows::Storage::Streams::IInputStream;
     using IOutputStream = ABI::Windows::Storage::Streams::IOutputStream;

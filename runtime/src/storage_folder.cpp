@@ -56,15 +56,11 @@ std::wstring create_named_file(int directory, std::wstring_view name, CreationCo
             if (create_in(directory, candidate, O_CREAT | O_EXCL)) return candidate;
         }
         throw hresult_error(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-    case CreationCollisionOption::ReplaceExisting:
-        create_in(directory, name, O_CREAT | O_TRUNC);
-        return std::wstring(name);
+    case CreationCollisionOption::ReplaceExisting: create_in(directory, name, O_CREAT | O_TRUNC); return std::wstring(name);
     case CreationCollisionOption::FailIfExists:
         if (!create_in(directory, name, O_CREAT | O_EXCL)) throw hresult_error(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
         return std::wstring(name);
-    case CreationCollisionOption::OpenIfExists:
-        create_in(directory, name, O_CREAT);
-        return std::wstring(name);
+    case CreationCollisionOption::OpenIfExists: create_in(directory, name, O_CREAT); return std::wstring(name);
     }
     throw invalid_argument_error("unknown collision option");
 }

@@ -11,8 +11,7 @@
 
 namespace zorvik::rt {
 
-class storage_folder final
-    : public implements<storage_folder, ABI::Windows::Storage::IStorageFolder, ABI::Windows::Storage::IStorageItem> {
+class storage_folder final : public implements<storage_folder, ABI::Windows::Storage::IStorageFolder, ABI::Windows::Storage::IStorageItem> {
 public:
     static constexpr const char* runtime_class_name = "Windows.Storage.StorageFolder";
 

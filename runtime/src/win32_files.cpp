@@ -17,8 +17,7 @@ using namespace zorvik::rt::win32;
 
 class file_object final : public kernel_object {
 public:
-    file_object(int fd, bool readable, bool writable, bool regular)
-        : fd(fd), readable(readable), writable(writable), regular(regular) {}
+    file_object(int fd, bool readable, bool writable, bool regular) : fd(fd), readable(readable), writable(writable), regular(regular) {}
     ~file_object() override { ::close(fd); }
     file_object(const file_object&) = delete;
     file_object& operator=(const file_object&) = delete;

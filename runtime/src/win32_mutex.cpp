@@ -85,9 +85,10 @@ bool read_owned_flag(int fd) {
 
 // Whether the descriptor is still the file the folder holds under that name.
 bool still_in_folder(int folder, const char* file_name, int fd) {
-    struct stat listed {}, opened {};
-    return ::fstatat(folder, file_name, &listed, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &opened) == 0 &&
-           listed.st_ino == opened.st_ino && listed.st_dev == opened.st_dev;
+    struct stat listed {
+    }, opened{};
+    return ::fstatat(folder, file_name, &listed, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &opened) == 0 && listed.st_ino == opened.st_ino &&
+           listed.st_dev == opened.st_dev;
 }
 
 // Deletes the lock files of names no process has open any more, left by processes that ended
@@ -104,8 +105,7 @@ void remove_stale_lock_files(int folder) {
         if (name.size() < 5 || name.substr(name.size() - 5) != ".lock") continue;
         const int fd = ::openat(folder, entry->d_name, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) continue;
-        if (set_lock(fd, F_WRLCK, kGuardByte, false) && still_in_folder(folder, entry->d_name, fd) &&
-            !locked_elsewhere(fd, kPresenceByte))
+        if (set_lock(fd, F_WRLCK, kGuardByte, false) && still_in_folder(folder, entry->d_name, fd) && !locked_elsewhere(fd, kPresenceByte))
             ::unlinkat(folder, entry->d_name, 0);
         ::close(fd);
     }
@@ -383,8 +383,10 @@ void mutex_state::abandon() {
     {
         std::lock_guard lock(mutex_);
         // The owned flag stays set: the next owner, in any process, learns of the abandonment.
-        if (fd_ < 0) abandoned_ = true;
-        else if (!inherited()) set_lock(fd_, F_UNLCK, kOwnerByte, false);
+        if (fd_ < 0)
+            abandoned_ = true;
+        else if (!inherited())
+            set_lock(fd_, F_UNLCK, kOwnerByte, false);
         owner_ = 0;
         recursion_ = 0;
         t_owned.remove(this);

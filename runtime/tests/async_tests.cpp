@@ -6,8 +6,8 @@
 #include "zorvik/runtime/async.h"
 
 using namespace zorvik::rt;
-using ABI::Windows::Foundation::AsyncStatus;
 using ABI::Windows::Foundation::AsyncOperationCompletedHandler;
+using ABI::Windows::Foundation::AsyncStatus;
 using ABI::Windows::Foundation::IAsyncOperation;
 
 namespace {
@@ -84,8 +84,8 @@ TEST(Async, CompletedHandlerFiresExactlyOnceEvenWhenSetAfterCompletion) {
         }
         std::atomic<int> calls{0};
         std::atomic<AsyncStatus> seen{AsyncStatus::Started};
-        auto handler = make_delegate<AsyncOperationCompletedHandler<std::uint32_t>>(
-            [&](IAsyncOperation<std::uint32_t>*, AsyncStatus status) {
+        auto handler =
+            make_delegate<AsyncOperationCompletedHandler<std::uint32_t>>([&](IAsyncOperation<std::uint32_t>*, AsyncStatus status) {
                 seen = status;
                 ++calls;
             });

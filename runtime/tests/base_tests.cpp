@@ -140,8 +140,13 @@ TEST(Text, AnyBytesRoundTripAndInvalidOnesAreEscapedAsTheEngineEscapesThem) {
         EXPECT_EQ(to_utf8(to_wide(bytes)), bytes) << byte;
     }
     // Text from the archive engine holds a character beyond the BMP as a UTF-16 pair.
-    EXPECT_EQ(to_utf8(std::wstring{L'a', 0xD83D, 0xDE00, L'b'}), "a\xF0\x9F\x98\x80" "b");
-    EXPECT_EQ(to_utf8(std::wstring{0xD83D, L'b'}), "\xED\xA0\xBD" "b") << "a lone surrogate keeps its bytes";
+    EXPECT_EQ(to_utf8(std::wstring{L'a', 0xD83D, 0xDE00, L'b'}),
+              "a\xF0\x9F\x98\x80"
+              "b");
+    EXPECT_EQ(to_utf8(std::wstring{0xD83D, L'b'}),
+              "\xED\xA0\xBD"
+              "b")
+        << "a lone surrogate keeps its bytes";
 }
 
 TEST(Guid, NameBasedGuidsAreStableVersion5AndDistinct) {

@@ -42,7 +42,8 @@ bytes content_of(IBuffer* buffer) {
 template <typename Stream>
 bytes read(const com_ptr<Stream>& stream, std::uint32_t count, std::uint32_t capacity) {
     com_ptr<IAsyncOperation<IBuffer*>> operation;
-    check_hresult(stream.template as<IInputStream>()->ReadAsync(create_buffer(capacity).get(), count, InputStreamOptions::None, operation.put()));
+    check_hresult(
+        stream.template as<IInputStream>()->ReadAsync(create_buffer(capacity).get(), count, InputStreamOptions::None, operation.put()));
     return content_of(get(operation).get());
 }
 template <typename Stream>
@@ -124,7 +125,8 @@ struct memory_streams {
 struct file_streams {
     static constexpr const char* label = "File";
     com_ptr<IRandomAccessStream> create() {
-        return open_file_stream(folder.file(L"stream" + std::to_wstring(++created)), FileAccessMode::ReadWrite, FileCreationDisposition::CreateNew);
+        return open_file_stream(folder.file(L"stream" + std::to_wstring(++created)), FileAccessMode::ReadWrite,
+                                FileCreationDisposition::CreateNew);
     }
     scratch_folder folder;
     int created = 0;
@@ -361,8 +363,9 @@ TEST(FileStream, OpeningFailsWithThePlatformErrors) {
     const auto open = [&](const std::wstring& path, FileAccessMode mode, FileCreationDisposition disposition) {
         return CreateRandomAccessStreamOnFileEx(path.c_str(), mode, disposition, IRandomAccessStream::iid, stream.put_void());
     };
-    EXPECT_EQ(CreateRandomAccessStreamOnFile(folder.file(L"missing").c_str(), FileAccessMode::Read, IRandomAccessStream::iid, stream.put_void()),
-              HRESULT_FROM_WIN32(2));
+    EXPECT_EQ(
+        CreateRandomAccessStreamOnFile(folder.file(L"missing").c_str(), FileAccessMode::Read, IRandomAccessStream::iid, stream.put_void()),
+        HRESULT_FROM_WIN32(2));
     EXPECT_FALSE(stream);
     ASSERT_EQ(open(folder.file(L"once"), FileAccessMode::ReadWrite, FileCreationDisposition::CreateNew), S_OK);
     EXPECT_EQ(open(folder.file(L"once"), FileAccessMode::ReadWrite, FileCreationDisposition::CreateNew), HRESULT_FROM_WIN32(183));

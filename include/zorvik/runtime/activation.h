@@ -8,7 +8,8 @@
 // Activates "Windows.Storage.Streams.DataWriter" or
 // "Windows.Storage.Streams.InMemoryRandomAccessStream"; other names fail with
 // REGDB_E_CLASSNOTREG.
-ZORVIK_RUNTIME_API HRESULT RoActivateInstance(HSTRING activatableClassId, IInspectable** instance) ZORVIK_RUNTIME_SYMBOL(RoActivateInstance);
+ZORVIK_RUNTIME_API HRESULT RoActivateInstance(HSTRING activatableClassId, IInspectable** instance)
+    ZORVIK_RUNTIME_SYMBOL(RoActivateInstance);
 
 namespace zorvik::rt {
 

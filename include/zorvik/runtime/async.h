@@ -173,9 +173,8 @@ private:
 };
 
 template <typename T>
-class async_operation final
-    : public async_base<async_operation<T>, ABI::Windows::Foundation::IAsyncOperation<T>,
-                        ABI::Windows::Foundation::AsyncOperationCompletedHandler<T>> {
+class async_operation final : public async_base<async_operation<T>, ABI::Windows::Foundation::IAsyncOperation<T>,
+                                                ABI::Windows::Foundation::AsyncOperationCompletedHandler<T>> {
 public:
     static constexpr const char* runtime_class_name = "Windows.Foundation.IAsyncOperation`1";
 
@@ -217,9 +216,8 @@ template <typename T, typename Work>
 com_ptr<ABI::Windows::Foundation::IAsyncOperation<T>> run_async(Work work) {
     auto operation = make<detail::async_operation<T>>();
     detail::async_operation<T>* raw = operation.get();
-    operation->start([raw, work = std::move(work)](const cancellation_token& token) mutable {
-        raw->set_result(detail::call_work(work, token));
-    });
+    operation->start(
+        [raw, work = std::move(work)](const cancellation_token& token) mutable { raw->set_result(detail::call_work(work, token)); });
     return operation;
 }
 

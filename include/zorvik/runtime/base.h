@@ -82,10 +82,14 @@ constexpr std::array<std::uint8_t, 20> sha1(std::vector<std::uint8_t> message) {
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
         for (int i = 0; i < 80; ++i) {
             std::uint32_t f = 0, k = 0;
-            if (i < 20) f = (b & c) | (~b & d), k = 0x5A827999;
-            else if (i < 40) f = b ^ c ^ d, k = 0x6ED9EBA1;
-            else if (i < 60) f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
-            else f = b ^ c ^ d, k = 0xCA62C1D6;
+            if (i < 20)
+                f = (b & c) | (~b & d), k = 0x5A827999;
+            else if (i < 40)
+                f = b ^ c ^ d, k = 0x6ED9EBA1;
+            else if (i < 60)
+                f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
+            else
+                f = b ^ c ^ d, k = 0xCA62C1D6;
             const std::uint32_t t = rotl(a, 5) + f + e + k + w[i];
             e = d, d = c, c = rotl(b, 30), b = a, a = t;
         }
@@ -171,10 +175,12 @@ struct IClosable : IInspectable {
 
 // ---- HSTRING: immutable, reference-counted wchar_t text; nullptr is the empty string --------
 
-ZORVIK_RUNTIME_API HRESULT WindowsCreateString(const wchar_t* text, std::uint32_t length, HSTRING* string) ZORVIK_RUNTIME_SYMBOL(WindowsCreateString);
+ZORVIK_RUNTIME_API HRESULT WindowsCreateString(const wchar_t* text, std::uint32_t length, HSTRING* string)
+    ZORVIK_RUNTIME_SYMBOL(WindowsCreateString);
 ZORVIK_RUNTIME_API HRESULT WindowsDuplicateString(HSTRING string, HSTRING* newString) ZORVIK_RUNTIME_SYMBOL(WindowsDuplicateString);
 ZORVIK_RUNTIME_API HRESULT WindowsDeleteString(HSTRING string) ZORVIK_RUNTIME_SYMBOL(WindowsDeleteString);
-ZORVIK_RUNTIME_API const wchar_t* WindowsGetStringRawBuffer(HSTRING string, std::uint32_t* length) ZORVIK_RUNTIME_SYMBOL(WindowsGetStringRawBuffer);
+ZORVIK_RUNTIME_API const wchar_t* WindowsGetStringRawBuffer(HSTRING string, std::uint32_t* length)
+    ZORVIK_RUNTIME_SYMBOL(WindowsGetStringRawBuffer);
 ZORVIK_RUNTIME_API std::uint32_t WindowsGetStringLen(HSTRING string) ZORVIK_RUNTIME_SYMBOL(WindowsGetStringLen);
 
 // Task memory, as used by IInspectable::GetIids.

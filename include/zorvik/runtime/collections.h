@@ -170,8 +170,7 @@ private:
 
 // A read-only view of the elements a vector held when GetView was called.
 template <typename T>
-class snapshot_view final
-    : public implements<snapshot_view<T>, abi_collections::IVectorView<T>, abi_collections::IIterable<T>> {
+class snapshot_view final : public implements<snapshot_view<T>, abi_collections::IVectorView<T>, abi_collections::IIterable<T>> {
 public:
     static constexpr const char* runtime_class_name = "Zorvik.Runtime.VectorView";
 
@@ -246,8 +245,8 @@ private:
 // in registration order, and elements are released outside it too. With several concurrent
 // writers, events may reach handlers in a different order than the changes happened.
 template <typename T>
-class observable_vector final : public implements<observable_vector<T>, abi_collections::IObservableVector<T>,
-                                                  abi_collections::IVector<T>, abi_collections::IIterable<T>> {
+class observable_vector final : public implements<observable_vector<T>, abi_collections::IObservableVector<T>, abi_collections::IVector<T>,
+                                                  abi_collections::IIterable<T>> {
     using traits = element_traits<T>;
     using owned = owned_t<T>;
     using change_kind = abi_collections::CollectionChange;

@@ -12,7 +12,7 @@ struct EventRegistrationToken {
 
 namespace ABI::Windows::Foundation::Collections {
 
-#define ZORVIK_RT_GENERIC(Name) \
+#define ZORVIK_RT_GENERIC(Name)                                                                                    \
     static std::string type_name() { return zorvik::rt::generic_name<T>("Windows.Foundation.Collections." Name); } \
     static inline const GUID iid = zorvik::rt::guid_from_name(type_name())
 

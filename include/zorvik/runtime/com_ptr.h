@@ -18,7 +18,9 @@ public:
     com_ptr(const com_ptr& other) noexcept : ptr_(other.ptr_) { add_ref(); }
     com_ptr(com_ptr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
     template <typename U>
-    com_ptr(const com_ptr<U>& other) noexcept : ptr_(other.get()) { add_ref(); }
+    com_ptr(const com_ptr<U>& other) noexcept : ptr_(other.get()) {
+        add_ref();
+    }
     template <typename U>
     com_ptr(com_ptr<U>&& other) noexcept : ptr_(other.detach()) {}
     ~com_ptr() { release(); }

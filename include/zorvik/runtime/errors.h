@@ -20,8 +20,8 @@ private:
     std::string message_;
 };
 
-#define ZORVIK_RT_ERROR(Name, Code)                                                       \
-    struct Name : hresult_error {                                                         \
+#define ZORVIK_RT_ERROR(Name, Code)                                                          \
+    struct Name : hresult_error {                                                            \
         explicit Name(std::string message = {}) : hresult_error(Code, std::move(message)) {} \
     }
 ZORVIK_RT_ERROR(object_disposed_error, RO_E_CLOSED);

@@ -13,9 +13,9 @@ namespace zorvik::rt {
 template <typename T>
 struct type_name;  // ABI types that may stand as generic arguments
 
-#define ZORVIK_RT_TYPE_NAME(Type, Name) \
-    template <>                         \
-    struct type_name<Type> {            \
+#define ZORVIK_RT_TYPE_NAME(Type, Name)           \
+    template <>                                   \
+    struct type_name<Type> {                      \
         static std::string get() { return Name; } \
     }
 ZORVIK_RT_TYPE_NAME(bool, "Boolean");

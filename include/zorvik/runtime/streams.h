@@ -26,21 +26,23 @@ enum class FileCreationDisposition : std::uint32_t {
 }  // namespace ABI::Windows::Storage
 
 // A buffer of the given capacity, length 0.
-ZORVIK_RUNTIME_API HRESULT CreateBuffer(std::uint32_t capacity, ABI::Windows::Storage::Streams::IBuffer** buffer) ZORVIK_RUNTIME_SYMBOL(CreateBuffer);
+ZORVIK_RUNTIME_API HRESULT CreateBuffer(std::uint32_t capacity, ABI::Windows::Storage::Streams::IBuffer** buffer)
+    ZORVIK_RUNTIME_SYMBOL(CreateBuffer);
 
 // A random-access stream over an existing regular file (path in UTF-32 wchar_t).
-ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFile(const wchar_t* path, ABI::Windows::Storage::FileAccessMode mode,
-                                                          REFIID iid, void** stream) ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFile);
+ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFile(const wchar_t* path, ABI::Windows::Storage::FileAccessMode mode, REFIID iid,
+                                                          void** stream) ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFile);
 // The same with a creation disposition; any but OpenExisting needs FileAccessMode::ReadWrite.
 // New files get mode 0666 less the umask.
 ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFileEx(const wchar_t* path, ABI::Windows::Storage::FileAccessMode mode,
-                                                            ABI::Windows::Storage::FileCreationDisposition disposition,
-                                                            REFIID iid, void** stream) ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFileEx);
+                                                            ABI::Windows::Storage::FileCreationDisposition disposition, REFIID iid,
+                                                            void** stream) ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFileEx);
 // A random-access stream over a regular file the caller opened itself (say with openat and
 // O_NOFOLLOW). The stream works on its own duplicate of fd; the caller keeps fd. ReadWrite needs
 // an fd opened for writing (else E_ACCESSDENIED); anything but a regular file fails the same way.
 ZORVIK_RUNTIME_API HRESULT CreateRandomAccessStreamOnFileDescriptor(int fd, ABI::Windows::Storage::FileAccessMode mode, REFIID iid,
-                                                                    void** stream) ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFileDescriptor);
+                                                                    void** stream)
+    ZORVIK_RUNTIME_SYMBOL(CreateRandomAccessStreamOnFileDescriptor);
 
 namespace zorvik::rt {
 
@@ -51,7 +53,8 @@ inline com_ptr<ABI::Windows::Storage::Streams::IBuffer> create_buffer(std::uint3
 }
 
 inline std::uint8_t* buffer_data(ABI::Windows::Storage::Streams::IBuffer* buffer) {
-    auto access = com_ptr<ABI::Windows::Storage::Streams::IBuffer>::copy_from(buffer).as<ABI::Windows::Storage::Streams::IBufferByteAccess>();
+    auto access =
+        com_ptr<ABI::Windows::Storage::Streams::IBuffer>::copy_from(buffer).as<ABI::Windows::Storage::Streams::IBufferByteAccess>();
     std::uint8_t* bytes = nullptr;
     check_hresult(access->Buffer(&bytes));
     return bytes;
@@ -78,9 +81,11 @@ inline com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_st
     return stream;
 }
 
-inline com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_stream_on(int fd, ABI::Windows::Storage::FileAccessMode mode) {
+inline com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> open_file_stream_on(int fd,
+                                                                                        ABI::Windows::Storage::FileAccessMode mode) {
     com_ptr<ABI::Windows::Storage::Streams::IRandomAccessStream> stream;
-    check_hresult(CreateRandomAccessStreamOnFileDescriptor(fd, mode, ABI::Windows::Storage::Streams::IRandomAccessStream::iid, stream.put_void()));
+    check_hresult(
+        CreateRandomAccessStreamOnFileDescriptor(fd, mode, ABI::Windows::Storage::Streams::IRandomAccessStream::iid, stream.put_void()));
     return stream;
 }
 

@@ -144,11 +144,13 @@ struct OVERLAPPED {
 ZORVIK_RUNTIME_API HANDLE CreateFile2(LPCWSTR path, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
                                       CREATEFILE2_EXTENDED_PARAMETERS* parameters) ZORVIK_RUNTIME_SYMBOL(CreateFile2);
 // Short only at the end of the file; *bytesRead is 0 at the end.
-ZORVIK_RUNTIME_API BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, OVERLAPPED* overlapped) ZORVIK_RUNTIME_SYMBOL(ReadFile);
+ZORVIK_RUNTIME_API BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, OVERLAPPED* overlapped)
+    ZORVIK_RUNTIME_SYMBOL(ReadFile);
 // Writes everything or fails; *bytesWritten tells how much reached the file either way.
-ZORVIK_RUNTIME_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
-                                  OVERLAPPED* overlapped) ZORVIK_RUNTIME_SYMBOL(WriteFile);
-ZORVIK_RUNTIME_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod) ZORVIK_RUNTIME_SYMBOL(SetFilePointerEx);
+ZORVIK_RUNTIME_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, OVERLAPPED* overlapped)
+    ZORVIK_RUNTIME_SYMBOL(WriteFile);
+ZORVIK_RUNTIME_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod)
+    ZORVIK_RUNTIME_SYMBOL(SetFilePointerEx);
 ZORVIK_RUNTIME_API BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) ZORVIK_RUNTIME_SYMBOL(GetFileSizeEx);
 // Truncates or extends the file to the file pointer.
 ZORVIK_RUNTIME_API BOOL SetEndOfFile(HANDLE file) ZORVIK_RUNTIME_SYMBOL(SetEndOfFile);
@@ -181,10 +183,12 @@ inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 // when there is no folder for the user's lock files that other users cannot take (the user's
 // runtime folder, else zorvik-mutex-<uid> in /dev/shm, $TMPDIR or /tmp, each made by another
 // user first).
-ZORVIK_RUNTIME_API HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD desiredAccess) ZORVIK_RUNTIME_SYMBOL(CreateMutexExW);
+ZORVIK_RUNTIME_API HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD desiredAccess)
+    ZORVIK_RUNTIME_SYMBOL(CreateMutexExW);
 // nullptr with ERROR_FILE_NOT_FOUND when no process has the name open.
 ZORVIK_RUNTIME_API HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) ZORVIK_RUNTIME_SYMBOL(OpenMutexW);
-ZORVIK_RUNTIME_API DWORD WaitForSingleObjectEx(HANDLE handle, DWORD milliseconds, BOOL alertable) ZORVIK_RUNTIME_SYMBOL(WaitForSingleObjectEx);
+ZORVIK_RUNTIME_API DWORD WaitForSingleObjectEx(HANDLE handle, DWORD milliseconds, BOOL alertable)
+    ZORVIK_RUNTIME_SYMBOL(WaitForSingleObjectEx);
 // FALSE with ERROR_NOT_OWNER unless the calling thread owns the mutex.
 ZORVIK_RUNTIME_API BOOL ReleaseMutex(HANDLE mutex) ZORVIK_RUNTIME_SYMBOL(ReleaseMutex);
 
