@@ -3,6 +3,13 @@
 // runs asynchronously, enums for every answer. The ABI (namespace Zorvik) stays beneath it.
 #pragma once
 
+// implements<> defines IInspectable's members for every class and marks them override only
+// where the class has an IInspectable interface, which clang would warn about in every program.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Winconsistent-missing-override"
+#endif
+
 #include "zorvik/projection/Addable.h"
 #include "zorvik/projection/Archive.h"
 #include "zorvik/projection/Async.h"
@@ -12,3 +19,7 @@
 #include "zorvik/projection/Items.h"
 #include "zorvik/projection/Options.h"
 #include "zorvik/projection/Streams.h"
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif

@@ -30,6 +30,7 @@ struct Source {
     std::string name = {};
     std::string path = {};
     std::string file_type = {};  // without a dot; empty: what follows the name's last dot
+    std::string label = {};      // what errors call the archive (its path, say); empty: name
 };
 
 namespace detail {
@@ -133,8 +134,8 @@ public:
     static Operation<Archive> open_async(const Stream& stream, const Source& source = {}, OpenHooks hooks = {}) {
         Archive archive;
         auto state = archive.state_;
-        state->name = source.name;
-        const ErrorContext context{"Archive::open", source.name, {}};
+        state->name = source.label.empty() ? source.name : source.label;
+        const ErrorContext context{"Archive::open", state->name, {}};
         const std::wstring type = source.file_type.empty() ? detail::extension_of(source.name) : zorvik::rt::to_wide(source.file_type);
         const std::string lock = source.path.empty() ? source.name : source.path;
         auto object = zorvik::rt::make<detail::source_object>(type, zorvik::rt::to_wide(source.name), zorvik::rt::to_wide(lock), std::move(hooks));
@@ -145,7 +146,7 @@ public:
             [state, object, context](bool opened) {
                 if (!opened) {
                     if (object->password().missing())
-                        throw Error(ErrorCode::PasswordRequired, E_ABORT, "encrypted: a password is required", context);
+                        throw Error(ErrorCode::PasswordRequired, Zorvik::kWrongPassword, "encrypted: a password is required", context);
                     zorvik::rt::hstring damaged;
                     if (auto info = state->archive.try_as<Zorvik::IOpenedArchiveInfo>()) info->get_DamagedFormatName(damaged.put());
                     if (!damaged.empty())
@@ -237,7 +238,8 @@ public:
             operation, [object, context](bool) { raise_failure(*object, context); },
             [object, context](HRESULT hr) {
                 if (hr == E_ABORT && object->password().rejected()) throw Error(ErrorCode::WrongPassword, Zorvik::kWrongPassword, "wrong password", context);
-                raise_failure(*object, context);
+                // A cancel is a cancel, whatever entries it left unfinished.
+                if (hr != E_ABORT) raise_failure(*object, context);
                 detail::raise(hr, context);
             });
     }
@@ -272,13 +274,16 @@ public:
         if (item.is_folder()) throw Error(ErrorCode::IsAFolder, detail::kDirectory, "is a folder, not a file", context);
         Stream memory = Stream::memory();
         bool given = false;
+        const bool no_password = password.empty();
         extract({item}, {.file =
                              [&](const ArchiveFile&, const std::string&) {
                                  given = true;
                                  return Sink::into(memory);
                              },
                          .password = std::move(password)});
-        if (!given) throw Error(ErrorCode::Other, E_FAIL, "the archive gave no data for it", context);
+        if (!given && no_password && item.encrypted())
+            throw Error(ErrorCode::PasswordRequired, Zorvik::kWrongPassword, "encrypted: a password is required", context);
+        if (!given) throw Error(ErrorCode::Damaged, E_FAIL, "the archive gave no data for it", context);
         return memory.read_all();
     }
     std::vector<std::byte> read(std::string_view path, Password password = {}) const { return read(item_at(path, "Archive::read"), std::move(password)); }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <mutex>
+#include <vector>
 #include <optional>
 #include <string>
 #include <utility>
@@ -157,8 +158,16 @@ public:
             [&] { hooks_.folder(ArchiveFolder(zorvik::rt::com_ptr<Zorvik::IArchiveItem>::copy_from(item)), zorvik::rt::to_utf8(view_of(path))); });
     }
     HRESULT ItemCompleted(Zorvik::IArchiveItem* item, bool succeeded) override {
-        if (!hooks_.completed) return S_OK;
-        return zorvik::rt::boundary([&] { hooks_.completed(ArchiveFile(zorvik::rt::com_ptr<Zorvik::IArchiveItem>::copy_from(item)), succeeded); });
+        return zorvik::rt::boundary([&] {
+            const ArchiveFile file(zorvik::rt::com_ptr<Zorvik::IArchiveItem>::copy_from(item));
+            if (hooks_.completed) hooks_.completed(file, succeeded);
+            // A failure the engine did not explain: with no password given, that it had none.
+            if (succeeded || hooks_.failed) return;
+            if (password_.missing())
+                note(item, {ErrorCode::PasswordRequired, Zorvik::kWrongPassword, "encrypted: a password is required", file.path(), 1}, false);
+            else
+                note(item, {ErrorCode::Damaged, kDataError, "cannot be extracted: damaged or unreadable", file.path(), 1}, false);
+        });
     }
     HRESULT ItemFailed(Zorvik::IArchiveItem* item, std::int32_t kind, std::int32_t* answer) override {
         if (!answer) return E_POINTER;
@@ -170,23 +179,20 @@ public:
                 *answer = static_cast<std::int32_t>(hooks_.failed(file, why));
                 return;
             }
-            std::lock_guard lock(mutex_);
-            if (failure_.count++ > 0) return;
-            failure_.entry = file.path();
+            entry_failure failure{ErrorCode::Damaged, kDataError, "damaged or unreadable", file.path(), 1};
             switch (why) {
             case ExtractionFailure::Encrypted:
-                failure_.code = password_.failure_code();
-                failure_.hresult = Zorvik::kWrongPassword;
-                failure_.reason = failure_.code == ErrorCode::WrongPassword ? "wrong password" : "encrypted: a password is required";
+                failure.code = password_.failure_code();
+                failure.hresult = Zorvik::kWrongPassword;
+                failure.reason = failure.code == ErrorCode::WrongPassword ? "wrong password" : "encrypted: a password is required";
                 break;
             case ExtractionFailure::UnsupportedMethod:
-                failure_ = {ErrorCode::Other, E_NOTIMPL, "compressed with a method the engine does not support", failure_.entry, 1};
+                failure = {ErrorCode::Other, E_NOTIMPL, "compressed with a method the engine does not support", failure.entry, 1};
                 break;
-            case ExtractionFailure::DataCheck:
-                failure_ = {ErrorCode::Damaged, kDataError, "damaged: its data fails its check", failure_.entry, 1};
-                break;
-            default: failure_ = {ErrorCode::Damaged, kDataError, "damaged or unreadable", failure_.entry, 1};
+            case ExtractionFailure::DataCheck: failure.reason = "damaged: its data fails its check"; break;
+            default: break;
             }
+            note(item, std::move(failure), true);
         });
     }
     HRESULT GetPassword(Zorvik::IArchiveItem*, HSTRING* password, std::int32_t* answer) override {
@@ -200,9 +206,13 @@ public:
     }
 
     const password_use& password() const noexcept { return password_; }
+    // The first entry that failed, with the count of all that did.
     entry_failure failure() const {
         std::lock_guard lock(mutex_);
-        return failure_;
+        if (failures_.empty()) return {};
+        entry_failure first = failures_.front().second;
+        first.count = failures_.size();
+        return first;
     }
 
 private:
@@ -210,7 +220,19 @@ private:
     password_use password_;
     std::uint64_t total_ = 0;
     mutable std::mutex mutex_;
-    entry_failure failure_;
+    // One failure per entry: the engine's reason (ItemFailed) over a completion that failed
+    // without one, whichever came first.
+    std::vector<std::pair<Zorvik::IArchiveItem*, entry_failure>> failures_;
+
+    void note(Zorvik::IArchiveItem* item, entry_failure failure, bool explained) {
+        std::lock_guard lock(mutex_);
+        for (auto& [known, existing] : failures_)
+            if (known == item) {
+                if (explained) existing = std::move(failure);
+                return;
+            }
+        failures_.emplace_back(item, std::move(failure));
+    }
 };
 
 class update_object final

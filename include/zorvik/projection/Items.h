@@ -264,28 +264,29 @@ public:
     // The item at path below this folder: components joined with "/" ("" and "." stand for
     // nothing), compared exactly and with case; none when there is none.
     std::optional<ArchiveItem> find(std::string_view path) const {
-        std::optional<ArchiveFolder> folder = *this;
-        std::optional<ArchiveItem> found = *this;
+        zorvik::rt::com_ptr<Zorvik::IArchiveItem> found = item_;
+        zorvik::rt::com_ptr<Zorvik::IArchiveFolder> folder = folder_;
         while (!path.empty()) {
             const std::size_t slash = path.find('/');
             const std::string_view component = path.substr(0, slash);
             path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
             if (component.empty() || component == ".") continue;
             if (!folder) return std::nullopt;
-            found.reset();
             const std::wstring wanted = zorvik::rt::to_wide(component);
-            for (ArchiveItem child : folder->children()) {
+            zorvik::rt::com_ptr<Zorvik::IArchiveItem> match;
+            for (const ArchiveItem& child : ArchiveFolder(found).children()) {
                 zorvik::rt::hstring name;
                 detail::check(child.abi()->get_Name(name.put()), "ArchiveFolder::find");
                 if (name.view() == wanted) {
-                    found = std::move(child);
+                    match = child.com();
                     break;
                 }
             }
-            if (!found) return std::nullopt;
-            folder = found->as_folder();
+            if (!match) return std::nullopt;
+            found = std::move(match);
+            folder = found.try_as<Zorvik::IArchiveFolder>();
         }
-        return found;
+        return ArchiveItem(found);
     }
 
     // Every item below this folder, depth first, each folder before what it holds.
