@@ -221,6 +221,8 @@ public:
     }
     ArchiveFolder root() const { return state_->root ? *state_->root : root_async().get(); }
     std::optional<ArchiveItem> find(std::string_view path) const { return root().find(path); }
+    // The same, NotFound (naming path) when there is none.
+    ArchiveItem at(std::string_view path) const { return item_at(path, "Archive::at"); }
 
     // Extracts items (and what folders hold) through hooks; an entry that failed is raised
     // once the run has ended unless hooks.failed answers it.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -21,6 +22,17 @@ namespace zorvik {
 // 100-nanosecond ticks since 1970-01-01 UTC, the archive formats' own resolution.
 using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
 using Time = std::chrono::time_point<std::chrono::system_clock, Ticks>;
+
+// "YYYY-MM-DD HH:MM:SS" in UTC; blanks of that width for none.
+inline std::string to_string(std::optional<Time> time) {
+    if (!time) return std::string(19, ' ');
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(*time));
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
 
 namespace detail {
 // From the platform's epoch, 1601-01-01, to 1970-01-01.
