@@ -127,7 +127,8 @@ void create(const std::string& path, const std::vector<Addable>& items, const Co
     CompressionOptions chosen = options;
     if (chosen.format.empty()) chosen.format = zorvik::rt::to_utf8(zorvik::detail::extension_of(path));
     const Stream stream = target.stream();
-    const Archive archive = Archive::create(stream, chosen, path);
+    const std::string name = std::filesystem::path(target.real_path()).filename().string();
+    const Archive archive = Archive::create(stream, chosen, {.name = name, .path = target.real_path(), .label = path});
     archive.add(items);
     target.commit(replace_existing);
 }

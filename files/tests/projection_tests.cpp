@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <coroutine>
 #include <cstdlib>
 #include <filesystem>
@@ -347,6 +348,31 @@ TEST_F(Projection, OperationsAreAwaitedHandledAndCancelled) {
             }
         });
     EXPECT_EQ(handled.get_future().get(), zorvik::ErrorCode::Cancelled);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Projection, TheCatalogueVersionsAndSortingAreValues) {
+    const auto formats = zorvik::formats();
+    const auto seven = std::find_if(formats.begin(), formats.end(), [](const zorvik::Format& f) { return f.name == "7z"; });
+    ASSERT_NE(seven, formats.end());
+    EXPECT_TRUE(seven->can_update);
+    EXPECT_EQ(seven->extension, "7z");
+    const auto compressors = zorvik::compressors();
+    const auto zip = std::find_if(compressors.begin(), compressors.end(), [](const zorvik::Compressor& c) { return c.format == "zip"; });
+    ASSERT_NE(zip, compressors.end());
+    EXPECT_NE(std::find(zip->ciphers.begin(), zip->ciphers.end(), zorvik::Encryption::AES256), zip->ciphers.end());
+    EXPECT_FALSE(zorvik::versions().component.empty());
+
+    Shell("cd " + Q(tree_) + " && 7zz a " + Q(root_ / "a.7z") + " docs bin");
+    const zorvik::Archive archive = zorvik::files::open((root_ / "a.7z").string());
+    const zorvik::ArchiveFolder docs = *archive.at("docs").as_folder();
+    zorvik::sort(docs, [](const zorvik::ArchiveItem& a, const zorvik::ArchiveItem& b) { return a.name() > b.name(); });
+    std::vector<std::string> names;
+    for (const zorvik::ArchiveItem item : docs.children()) names.push_back(item.name());
+    EXPECT_EQ(names, (std::vector<std::string>{"\xC3\xA4 \xC3\xB6.txt", "readme.txt"}));
 }
 
 }  // namespace

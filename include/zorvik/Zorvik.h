@@ -15,6 +15,7 @@
 #include "zorvik/projection/Async.h"
 #include "zorvik/projection/Callbacks.h"
 #include "zorvik/projection/Error.h"
+#include "zorvik/projection/Formats.h"
 #include "zorvik/projection/Hooks.h"
 #include "zorvik/projection/Items.h"
 #include "zorvik/projection/Options.h"

@@ -2,6 +2,9 @@
 // test, and write changes, each member returning a value or an Operation and throwing Error.
 #pragma once
 
+#include <unistd.h>
+
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -60,6 +63,13 @@ std::vector<Zorvik::IArchiveAddable*> addable_pointers(const Range& items) {
     std::vector<Zorvik::IArchiveAddable*> pointers;
     for (const Addable& item : items) pointers.push_back(item.abi());
     return pointers;
+}
+
+// A lock name of its own for an archive no file stands for (one in memory, say), so that two
+// such archives never wait for each other's lock.
+inline std::string private_lock_name() {
+    static std::atomic<std::uint64_t> next{0};
+    return "zorvik-memory-" + std::to_string(::getpid()) + "-" + std::to_string(++next);
 }
 
 inline std::wstring extension_of(const std::string& name) {
@@ -137,7 +147,7 @@ public:
         state->name = source.label.empty() ? source.name : source.label;
         const ErrorContext context{"Archive::open", state->name, {}};
         const std::wstring type = source.file_type.empty() ? detail::extension_of(source.name) : zorvik::rt::to_wide(source.file_type);
-        const std::string lock = source.path.empty() ? source.name : source.path;
+        const std::string lock = !source.path.empty() ? source.path : !source.name.empty() ? source.name : detail::private_lock_name();
         auto object = zorvik::rt::make<detail::source_object>(type, zorvik::rt::to_wide(source.name), zorvik::rt::to_wide(lock), std::move(hooks));
         zorvik::rt::com_ptr<Zorvik::IAsyncOperation<bool>> operation;
         if (const HRESULT hr = state->archive->OpenAsync(stream.abi(), object.get(), operation.put()); FAILED(hr)) detail::raise(hr, context);
@@ -164,16 +174,21 @@ public:
         return open_async(stream, source, std::move(hooks)).get();
     }
 
-    // A new, empty archive of options.format that add() writes into destination.
-    static Archive create(const Stream& destination, const CompressionOptions& options, std::string name = {}) {
+    // A new, empty archive of options.format (else the one source.name's extension names) that
+    // add() writes into destination; source names it as for open.
+    static Archive create(const Stream& destination, const CompressionOptions& options, const Source& source = {}) {
         Archive archive;
         auto& state = *archive.state_;
-        state.name = name.empty() ? "archive." + options.format : std::move(name);
+        const std::string name = source.name.empty() ? "archive." + options.format : source.name;
+        state.name = source.label.empty() ? name : source.label;
         state.destination = destination;
         state.options = options;
         const ErrorContext context{"Archive::create", state.name, {}};
-        const std::wstring type = options.format.empty() ? detail::extension_of(state.name) : zorvik::rt::to_wide(options.format);
-        auto object = zorvik::rt::make<detail::source_object>(type, zorvik::rt::to_wide(state.name), zorvik::rt::to_wide(state.name), OpenHooks{});
+        const std::wstring type = !options.format.empty()    ? zorvik::rt::to_wide(options.format)
+                                  : !source.file_type.empty() ? zorvik::rt::to_wide(source.file_type)
+                                                              : detail::extension_of(name);
+        const std::string lock = source.path.empty() ? detail::private_lock_name() : source.path;
+        auto object = zorvik::rt::make<detail::source_object>(type, zorvik::rt::to_wide(name), zorvik::rt::to_wide(lock), OpenHooks{});
         zorvik::rt::com_ptr<Zorvik::IAsyncOperation<bool>> operation;
         if (const HRESULT hr = state.archive->CreateAsync(destination.abi(), object.get(), operation.put()); FAILED(hr)) detail::raise(hr, context);
         const bool created = Operation<bool>(operation, [](bool value) { return value; }, [context](HRESULT hr) { detail::raise(hr, context); }).get();

@@ -79,9 +79,9 @@ public:
         detail::check(operation->put_Completed(handler.get()), "put_Completed");
     }
 
-    // Blocks until the operation ends; its result, or its failure raised as an Error. The
-    // result is made once: call get() once.
+    // Blocks until the operation ends; its result, or its failure raised as an Error.
     T get() const {
+        if (!state_) throw Error(ErrorCode::InvalidArgument, E_ILLEGAL_METHOD_CALL, "no operation", {"Operation::get", {}, {}});
         std::unique_lock lock(state_->mutex);
         state_->done.wait(lock, [&] { return state_->status.has_value(); });
         const AsyncStatus status = *state_->status;

@@ -141,7 +141,6 @@ struct UpdateHooks {
 struct OpenHooks {
     Password password = {};
     std::function<std::optional<Stream>(const std::string& volume_name)> volume = {};
-    Progress progress = {};
 };
 
 }  // namespace zorvik
