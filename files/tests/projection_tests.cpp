@@ -361,7 +361,7 @@ TEST_F(Projection, TheCatalogueVersionsAndSortingAreValues) {
     EXPECT_TRUE(seven->can_update);
     EXPECT_EQ(seven->extension, "7z");
     const auto compressors = zorvik::compressors();
-    const auto zip = std::find_if(compressors.begin(), compressors.end(), [](const zorvik::Compressor& c) { return c.format == "zip"; });
+    const auto zip = std::find_if(compressors.begin(), compressors.end(), [](const zorvik::Compressor& c) { return c.format == "Zip"; });
     ASSERT_NE(zip, compressors.end());
     EXPECT_NE(std::find(zip->ciphers.begin(), zip->ciphers.end(), zorvik::Encryption::AES256), zip->ciphers.end());
     EXPECT_FALSE(zorvik::versions().component.empty());
