@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "files/src/Common.h"
 #include "zorvik/files/Files.h"
@@ -120,17 +121,31 @@ void Replacement::commit(bool replace_existing) {
     ::fsync(folder_);  // the rename reaches the disk with the folder
 }
 
+// NAME.001, NAME.002 ...: three digits at least, as 7zz names volumes.
+std::string VolumeName(const std::string& path, std::uint32_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
+    return path + "." + digits;
+}
+
 void create(const std::string& path, const std::vector<Addable>& items, const CompressionOptions& options, bool replace_existing) {
-    Replacement target(path);
-    if (target.exists() && !replace_existing)
-        throw Error(ErrorCode::AlreadyExists, zorvik::detail::kAlreadyExists, "already exists", {"files::create", path, {}});
     CompressionOptions chosen = options;
     if (chosen.format.empty()) chosen.format = zorvik::rt::to_utf8(zorvik::detail::extension_of(path));
-    const Stream stream = target.stream();
-    const std::string name = std::filesystem::path(target.real_path()).filename().string();
-    const Archive archive = Archive::create(stream, chosen, {.name = name, .path = target.real_path(), .label = path});
-    archive.add(items);
-    target.commit(replace_existing);
+    // Each volume is written as an archive is, and all are named only once the last is whole.
+    std::vector<std::unique_ptr<Replacement>> volumes;
+    const auto add_volume = [&](const std::string& name) -> Replacement& {
+        volumes.push_back(std::make_unique<Replacement>(name));
+        if (volumes.back()->exists() && !replace_existing)
+            throw Error(ErrorCode::AlreadyExists, zorvik::detail::kAlreadyExists, "already exists", {"files::create", name, {}});
+        return *volumes.back();
+    };
+    Replacement& first = add_volume(options.volume_size != 0 ? VolumeName(path, 1) : path);
+    const std::string name = std::filesystem::path(path).filename().string();
+    const Archive archive = Archive::create(first.stream(), chosen, {.name = name, .path = first.real_path(), .label = path});
+    archive.add(items, {}, {.volume = [&](std::uint32_t number) -> std::optional<Stream> { return add_volume(VolumeName(path, number)).stream(); }});
+    for (const auto& volume : volumes)
+        // A volume the engine emptied again (it cut the archive back) is no part of the set.
+        if (volume.get() == &first || volume->stream().size() != 0) volume->commit(replace_existing);
 }
 
 }  // namespace zorvik::files

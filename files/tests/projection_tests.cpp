@@ -218,11 +218,13 @@ TEST_F(Projection, CreatedArchivesAreWhatTheirToolsRead) {
         {"aes.zip", {.format = "zip", .password = "secret", .encryption = zorvik::Encryption::AES256}, "AES-256"},
         {"solid.7z", {.format = "7z", .method = zorvik::Method::LZMA2, .level = zorvik::Level::Ultra, .solid = true}, "Solid = +"},
         {"plain.tar", {}, "Type = tar"},
+        {"parts.7z", {.format = "7z", .level = zorvik::Level::Store, .volume_size = 30'000}, "Volumes = 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path path = root_ / c.name;
+        fs::path path = root_ / c.name;
         zorvik::files::create(path.string(), zorvik::files::addables_from_disk(tree_.string(), ""), c.options);
+        if (c.options.volume_size != 0) path += ".001";
         Shell("7zz t -psecret " + Q(path));
         Shell("7zz l -slt -psecret " + Q(path) + " | grep -q '" + c.check + "'");
         const fs::path out = root_ / (std::string(c.name) + ".7zz");

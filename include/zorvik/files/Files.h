@@ -96,7 +96,8 @@ private:
 };
 
 // A new archive at path holding items, written as Replacement writes: an existing file is
-// AlreadyExists unless replace_existing.
+// AlreadyExists unless replace_existing. With a volume size, the volumes are path.001,
+// path.002 ..., named together once the last is whole.
 void create(const std::string& path, const std::vector<Addable>& items, const CompressionOptions& options = {}, bool replace_existing = false);
 
 // ---- Adding from disk ---------------------------------------------------------------------
