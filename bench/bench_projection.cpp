@@ -1,9 +1,11 @@
 // The same work through the projection and through the raw ABI, to show what the projection
 // costs: bench_projection list|extract raw|projection ARCHIVE. list walks every entry (path,
 // size, time, encrypted); extract decodes every file into a memory stream of its own. Prints a
-// checksum of what it saw, which both ways must agree on.
+// checksum of what it saw, which both ways must agree on. Both name the archive to the
+// component alike (its file name, and its path for the lock).
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "zorvik/ExtractionCallback.h"
@@ -73,17 +75,19 @@ std::uint64_t RawExtract(const std::string& path) {
     std::vector<Zorvik::IArchiveItem*> raw;
     for (const auto& item : items) raw.push_back(item.get());
     std::uint64_t sum = 0;
-    std::vector<com_ptr<Zorvik::IRandomAccessStream>> open;
+    // By entry: with several runs, entries are opened and completed interleaved.
+    std::map<Zorvik::IArchiveItem*, com_ptr<Zorvik::IRandomAccessStream>> open;
     auto callback = Zorvik::make_extraction_callback({
-        .get_file_stream = [&](Zorvik::IArchiveItem*, std::wstring_view) {
-            open.push_back(zorvik::rt::make_in_memory_stream());
-            return Zorvik::file_stream_answer::into(open.back());
+        .get_file_stream = [&](Zorvik::IArchiveItem* item, std::wstring_view) {
+            return Zorvik::file_stream_answer::into(open[item] = zorvik::rt::make_in_memory_stream());
         },
-        .item_completed = [&](Zorvik::IArchiveItem*, bool succeeded) {
+        .item_completed = [&](Zorvik::IArchiveItem* item, bool succeeded) {
             std::uint64_t size = 0;
-            if (!open.empty()) check_hresult(open.back()->get_Size(&size));
-            open.clear();
-            sum = Checksum(Checksum(sum, size), succeeded);
+            if (const auto found = open.find(item); found != open.end()) {
+                check_hresult(found->second->get_Size(&size));
+                open.erase(found);
+            }
+            sum += size + succeeded;
         },
     });
     com_ptr<ABI::Windows::Foundation::IAsyncOperation<bool>> extracting;
@@ -94,8 +98,11 @@ std::uint64_t RawExtract(const std::string& path) {
 
 // ---- projection ----
 
+// Named to the component as make_archive_source names the raw ABI's.
+zorvik::Source NamedAsRaw(const std::string& path) { return {.name = path.substr(path.rfind('/') + 1), .path = path}; }
+
 std::uint64_t ProjectedList(const std::string& path) {
-    const zorvik::Archive archive = zorvik::Archive::open(zorvik::Stream::open_file(path), {.name = path});
+    const zorvik::Archive archive = zorvik::Archive::open(zorvik::Stream::open_file(path), NamedAsRaw(path));
     std::uint64_t sum = 0;
     for (const zorvik::ArchiveItem item : archive.root().descendants()) {
         sum = Checksum(sum, item.path().size());
@@ -109,14 +116,18 @@ std::uint64_t ProjectedList(const std::string& path) {
 }
 
 std::uint64_t ProjectedExtract(const std::string& path) {
-    const zorvik::Archive archive = zorvik::Archive::open(zorvik::Stream::open_file(path), {.name = path});
+    const zorvik::Archive archive = zorvik::Archive::open(zorvik::Stream::open_file(path), NamedAsRaw(path));
     std::uint64_t sum = 0;
-    zorvik::Stream current;
+    std::map<Zorvik::IArchiveItem*, zorvik::Stream> open;
     archive.extract({
-        .file = [&](const zorvik::ArchiveFile&, const std::string&) { return zorvik::Sink::into(current = zorvik::Stream::memory()); },
-        .completed = [&](const zorvik::ArchiveFile&, bool succeeded) {
-            sum = Checksum(Checksum(sum, current ? current.size() : 0), succeeded);
-            current = {};
+        .file = [&](const zorvik::ArchiveFile& file, const std::string&) { return zorvik::Sink::into(open[file.abi()] = zorvik::Stream::memory()); },
+        .completed = [&](const zorvik::ArchiveFile& file, bool succeeded) {
+            std::uint64_t size = 0;
+            if (const auto found = open.find(file.abi()); found != open.end()) {
+                size = found->second.size();
+                open.erase(found);
+            }
+            sum += size + succeeded;
         },
     });
     return sum;

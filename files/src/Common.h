@@ -16,8 +16,6 @@ inline ErrorCode code_of_errno(int error) noexcept {
     case EISDIR: return ErrorCode::IsAFolder;
     case ENOSPC:
     case EDQUOT: return ErrorCode::DiskFull;
-    case EACCES:
-    case EPERM:
     case EROFS: return ErrorCode::CannotWrite;
     case EWOULDBLOCK: return ErrorCode::ArchiveBusy;
     case EINVAL: return ErrorCode::InvalidArgument;

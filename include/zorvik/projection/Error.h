@@ -93,8 +93,7 @@ inline ErrorCode code_of(HRESULT hr) noexcept {
     case kDirectory: return ErrorCode::IsAFolder;
     case kDataError: return ErrorCode::Damaged;
     case E_INVALIDARG: return ErrorCode::InvalidArgument;
-    case E_NOTIMPL:
-    case E_ACCESSDENIED: return ErrorCode::CannotWrite;
+    case E_NOTIMPL: return ErrorCode::CannotWrite;
     default: return ErrorCode::Other;
     }
 }
