@@ -26,9 +26,10 @@
 
 namespace zorvik {
 
-// How an archive's file is named to the component: name gives the format by its extension and
-// names the archive in errors; path names the file lock that keeps two writers of one file
-// apart (the real path of the file; empty: name).
+// How an archive's file is named to the component: name is the file's name without its folder
+// (its extension gives the format; a single compressed file's entry is named after it); path
+// names the file lock that keeps two writers of one file apart (the file's real path; empty:
+// name, or a name of its own for an archive no file stands for).
 struct Source {
     std::string name = {};
     std::string path = {};
