@@ -104,7 +104,7 @@ zorvik::Source NamedAsRaw(const std::string& path) { return {.name = path.substr
 std::uint64_t ProjectedList(const std::string& path) {
     const zorvik::Archive archive = zorvik::Archive::open(zorvik::Stream::open_file(path), NamedAsRaw(path));
     std::uint64_t sum = 0;
-    for (const zorvik::ArchiveItem item : archive.root().descendants()) {
+    for (const zorvik::ArchiveItem& item : archive.root().descendants()) {
         sum = Checksum(sum, item.path().size());
         if (const zorvik::EntryProperties properties = item.properties()) {
             const auto modified = properties.modified();

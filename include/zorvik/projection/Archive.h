@@ -45,6 +45,9 @@ struct archive_state {
     std::optional<ArchiveFolder> root;
     Stream destination;  // of an archive being created
     CompressionOptions options;
+    // What extractions and updates are given when their hooks give none: the password that
+    // opened the archive, else the open's own rule (or the one it was created with).
+    Password password;
 };
 
 template <typename Range>
@@ -149,6 +152,7 @@ public:
         const ErrorContext context{"Archive::open", state->name, {}};
         const std::wstring type = source.file_type.empty() ? detail::extension_of(source.name) : zorvik::rt::to_wide(source.file_type);
         const std::string lock = !source.path.empty() ? source.path : !source.name.empty() ? source.name : detail::private_lock_name();
+        state->password = hooks.password;
         auto object = zorvik::rt::make<detail::source_object>(type, zorvik::rt::to_wide(source.name), zorvik::rt::to_wide(lock), std::move(hooks));
         zorvik::rt::com_ptr<Zorvik::IAsyncOperation<bool>> operation;
         if (const HRESULT hr = state->archive->OpenAsync(stream.abi(), object.get(), operation.put()); FAILED(hr)) detail::raise(hr, context);
@@ -164,6 +168,7 @@ public:
                         throw Error(ErrorCode::Damaged, E_FAIL, "damaged or truncated " + detail::text(damaged) + " archive", context);
                     throw Error(ErrorCode::NotAnArchive, E_FAIL, "not an archive: no format can open it", context);
                 }
+                if (const auto& worked = object->password().last()) state->password = Password(*worked);
                 return Archive(state);
             },
             [object, context](HRESULT hr) {
@@ -184,6 +189,7 @@ public:
         state.name = source.label.empty() ? name : source.label;
         state.destination = destination;
         state.options = options;
+        state.password = options.password;
         const ErrorContext context{"Archive::create", state.name, {}};
         const std::wstring type = !options.format.empty()    ? zorvik::rt::to_wide(options.format)
                                   : !source.file_type.empty() ? zorvik::rt::to_wide(source.file_type)
@@ -244,6 +250,7 @@ public:
     // once the run has ended unless hooks.failed answers it.
     template <detail::item_range Range>
     Operation<void> extract_async(const Range& items, ExtractionHooks hooks = {}) const {
+        if (hooks.password.empty()) hooks.password = state_->password;
         auto object = zorvik::rt::make<detail::extraction_object>(std::move(hooks));
         std::vector<Zorvik::IArchiveItem*> pointers = detail::item_pointers(items);
         zorvik::rt::com_ptr<Zorvik::IAsyncOperation<bool>> operation;
@@ -292,7 +299,7 @@ public:
         if (item.is_folder()) throw Error(ErrorCode::IsAFolder, detail::kDirectory, "is a folder, not a file", context);
         Stream memory = Stream::memory();
         bool given = false;
-        const bool no_password = password.empty();
+        const bool no_password = password.empty() && state_->password.empty();
         extract({item}, {.file =
                              [&](const ArchiveFile&, const std::string&) {
                                  given = true;
@@ -431,7 +438,7 @@ private:
         const ErrorContext context = this->context(member);
         const Stream target = destination ? destination : state_->destination;
         if (!target) throw Error(ErrorCode::InvalidArgument, E_INVALIDARG, "no destination to write the archive into", context);
-        if (hooks.password.empty()) hooks.password = state_->options.password;
+        if (hooks.password.empty()) hooks.password = state_->password;
         auto object = zorvik::rt::make<detail::update_object>(std::move(hooks));
         zorvik::rt::com_ptr<Zorvik::IAsyncOperation<Zorvik::UpdateResult>> operation;
         if (const HRESULT hr = start(state_->archive.get(), object.as<Zorvik::IUpdateCallback>().get(), target.abi(), operation.put()); FAILED(hr))
@@ -456,7 +463,7 @@ inline Operation<bool> Edit::write_async(const Stream& destination, UpdateHooks 
     const ErrorContext context{"Edit::write", state_->name, {}};
     const auto edit = state_->archive.try_as<Zorvik::IArchiveEdit>();
     if (!edit) throw Error(ErrorCode::Other, E_NOINTERFACE, "several changes in one pass are not offered by this version of the component", context);
-    if (hooks.password.empty()) hooks.password = state_->options.password;
+    if (hooks.password.empty()) hooks.password = state_->password;
     auto object = zorvik::rt::make<detail::update_object>(std::move(hooks));
     auto removed = detail::item_pointers(removed_), renamed = detail::item_pointers(renamed_), moved = detail::item_pointers(moved_);
     std::vector<HSTRING> names;

@@ -44,9 +44,12 @@ public:
         }
         given_ = true;
         *out = zorvik::rt::hstring(zorvik::rt::to_wide(*answer)).detach();
+        last_ = std::move(*answer);
         return PasswordAnswer::Use;
     }
     bool given() const noexcept { return given_; }
+    // The last password given: the one that worked, once the operation has succeeded.
+    const std::optional<std::string>& last() const noexcept { return last_; }
     bool missing() const noexcept { return missing_ && !given_; }
     bool rejected() const noexcept { return rejected_; }
     // Why an encrypted entry could not be read.
@@ -58,6 +61,7 @@ private:
     bool given_ = false;
     bool missing_ = false;
     bool rejected_ = false;
+    std::optional<std::string> last_;
 };
 
 inline HRESULT report_progress(const Progress& progress, std::uint64_t completed, std::uint64_t total, std::int32_t* answer) noexcept {

@@ -318,10 +318,10 @@ public:
         using difference_type = std::ptrdiff_t;
 
         iterator() = default;
-        explicit iterator(const ArchiveFolder& top) { enter(top); }
-        ArchiveItem operator*() const { return current_; }
+        explicit iterator(Zorvik::IArchiveFolder* top) { enter(top); }
+        const ArchiveItem& operator*() const noexcept { return current_; }
         iterator& operator++() {
-            if (auto folder = current_.as_folder()) enter(*folder);
+            if (const auto folder = current_.com().try_as<Zorvik::IArchiveFolder>()) enter(folder.get());
             advance();
             return *this;
         }
@@ -330,16 +330,25 @@ public:
 
     private:
         struct level {
-            detail::vector_range<ArchiveItem, Zorvik::IArchiveItem> items;
-            std::size_t next;
+            zorvik::rt::com_ptr<Zorvik::IVector<Zorvik::IArchiveItem*>> items;
+            std::uint32_t size;
+            std::uint32_t next;
         };
-        void enter(const ArchiveFolder& folder) { levels_.push_back({folder.children(), 0}); }
+        void enter(Zorvik::IArchiveFolder* folder) {
+            zorvik::rt::com_ptr<Zorvik::IObservableVector<Zorvik::IArchiveItem*>> items;
+            detail::check(folder->get_Items(items.put()), "ArchiveFolder::descendants");
+            level entered{items.as<Zorvik::IVector<Zorvik::IArchiveItem*>>(), 0, 0};
+            detail::check(entered.items->get_Size(&entered.size), "ArchiveFolder::descendants");
+            levels_.push_back(std::move(entered));
+        }
         // To the next item of the deepest level that has one.
         void advance() {
             while (!levels_.empty()) {
                 level& top = levels_.back();
-                if (top.next < top.items.size()) {
-                    current_ = top.items[static_cast<std::uint32_t>(top.next++)];
+                if (top.next < top.size) {
+                    zorvik::rt::com_ptr<Zorvik::IArchiveItem> next;
+                    detail::check(top.items->GetAt(top.next++, next.put()), "ArchiveFolder::descendants");
+                    current_ = ArchiveItem(std::move(next));
                     return;
                 }
                 levels_.pop_back();
@@ -351,7 +360,7 @@ public:
     };
     explicit descendant_range(ArchiveFolder top) : top_(std::move(top)) {}
     iterator begin() const {
-        iterator first(top_);
+        iterator first(top_.folder_abi());
         first.advance();
         return first;
     }
