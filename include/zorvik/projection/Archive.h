@@ -8,7 +8,8 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <ranges>
+#include <iterator>
+#include <type_traits>
 #include <span>
 #include <string>
 #include <vector>
@@ -50,10 +51,14 @@ struct archive_state {
     Password password;
 };
 
+// Ranges (containers, spans, views) of projected values; <ranges> itself is left out, since
+// every program that includes the projection would pay for it.
 template <typename Range>
-concept item_range = std::ranges::input_range<Range> && std::derived_from<std::ranges::range_value_t<Range>, ArchiveItem>;
+using element_of = std::remove_cvref_t<decltype(*std::begin(std::declval<const Range&>()))>;
 template <typename Range>
-concept addable_range = std::ranges::input_range<Range> && std::same_as<std::ranges::range_value_t<Range>, Addable>;
+concept item_range = requires(const Range& range) { std::end(range); } && std::derived_from<element_of<Range>, ArchiveItem>;
+template <typename Range>
+concept addable_range = requires(const Range& range) { std::end(range); } && std::same_as<element_of<Range>, Addable>;
 
 // The ABI's arrays; the range keeps the references.
 template <typename Range>

@@ -21,15 +21,41 @@ using AsyncStatus = ABI::Windows::Foundation::AsyncStatus;
 
 namespace detail {
 
-// What an operation's end turns into: the result for the caller, or the Error to raise. Shared
-// by the operation's completion handler and every waiter.
-template <typename T>
+// How an operation ended, shared by its completion handler and every waiter.
 struct operation_state {
     std::mutex mutex;
     std::condition_variable done;
     std::optional<AsyncStatus> status;
     std::vector<std::function<void()>> continuations;
+
+    void finish(AsyncStatus ended) {
+        std::vector<std::function<void()>> waiting;
+        {
+            std::lock_guard lock(mutex);
+            status = ended;
+            waiting.swap(continuations);
+        }
+        done.notify_all();
+        for (auto& continuation : waiting) continuation();
+    }
 };
+
+// One handler type for each result type, whatever the operation makes of it.
+template <typename A>
+zorvik::rt::com_ptr<ABI::Windows::Foundation::AsyncOperationCompletedHandler<A>> completion_handler(std::shared_ptr<operation_state> state) {
+    return zorvik::rt::make_delegate<ABI::Windows::Foundation::AsyncOperationCompletedHandler<A>>(
+        [state = std::move(state)](ABI::Windows::Foundation::IAsyncOperation<A>*, AsyncStatus status) { state->finish(status); });
+}
+
+// The failure code of an operation that did not complete: E_ABORT for a cancel.
+inline HRESULT failure_of(ABI::Windows::Foundation::IAsyncInfo* info, AsyncStatus status) {
+    HRESULT code = E_ABORT;
+    if (status == AsyncStatus::Error) {
+        info->get_ErrorCode(&code);
+        if (SUCCEEDED(code)) code = E_FAIL;
+    }
+    return code;
+}
 
 }  // namespace detail
 
@@ -43,40 +69,21 @@ public:
 
     template <typename A, typename Finish, typename Fail>
     Operation(zorvik::rt::com_ptr<ABI::Windows::Foundation::IAsyncOperation<A>> operation, Finish finish, Fail fail)
-        : info_(operation.template as<ABI::Windows::Foundation::IAsyncInfo>()),
-          state_(std::make_shared<detail::operation_state<T>>()) {
-        using ABI::Windows::Foundation::AsyncOperationCompletedHandler;
-        using ABI::Windows::Foundation::IAsyncOperation;
-        result_ = [operation, finish = std::move(finish), fail = std::move(fail)](AsyncStatus status) mutable -> T {
+        : info_(operation.template as<ABI::Windows::Foundation::IAsyncInfo>()), state_(std::make_shared<detail::operation_state>()) {
+        result_ = [operation, info = info_, finish = std::move(finish), fail = std::move(fail)](AsyncStatus status) mutable -> T {
             if (status != AsyncStatus::Completed) {
-                HRESULT code = E_ABORT;
-                if (status == AsyncStatus::Error) {
-                    operation.template as<ABI::Windows::Foundation::IAsyncInfo>()->get_ErrorCode(&code);
-                    if (SUCCEEDED(code)) code = E_FAIL;
-                }
+                const HRESULT code = detail::failure_of(info.get(), status);
                 fail(code);
                 detail::raise(code, {});  // fail did not raise: the code speaks for itself
             }
             A raw{};
             detail::check(operation->GetResults(&raw), "GetResults");
-            auto owned = zorvik::rt::adopt_abi(raw);
             if constexpr (std::is_void_v<T>)
-                finish(std::move(owned));
+                finish(zorvik::rt::adopt_abi(raw));
             else
-                return finish(std::move(owned));
+                return finish(zorvik::rt::adopt_abi(raw));
         };
-        auto state = state_;
-        auto handler = zorvik::rt::make_delegate<AsyncOperationCompletedHandler<A>>([state](IAsyncOperation<A>*, AsyncStatus status) {
-            std::vector<std::function<void()>> continuations;
-            {
-                std::lock_guard lock(state->mutex);
-                state->status = status;
-                continuations.swap(state->continuations);
-            }
-            state->done.notify_all();
-            for (auto& continuation : continuations) continuation();
-        });
-        detail::check(operation->put_Completed(handler.get()), "put_Completed");
+        detail::check(operation->put_Completed(detail::completion_handler<A>(state_).get()), "put_Completed");
     }
 
     // Blocks until the operation ends; its result, or its failure raised as an Error.
@@ -122,7 +129,7 @@ public:
 
 private:
     zorvik::rt::com_ptr<ABI::Windows::Foundation::IAsyncInfo> info_;
-    std::shared_ptr<detail::operation_state<T>> state_;
+    std::shared_ptr<detail::operation_state> state_;
     std::function<T(AsyncStatus)> result_;
 };
 
