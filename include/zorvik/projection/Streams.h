@@ -95,8 +95,9 @@ public:
     void write(std::span<const std::byte> bytes) const {
         try {
             constexpr std::size_t kChunk = 1u << 20;
+            const std::uint64_t start = position();
             zorvik::rt::com_ptr<ABI::Windows::Storage::Streams::IOutputStream> output;
-            zorvik::rt::check_hresult(stream_->GetOutputStreamAt(position(), output.put()));
+            zorvik::rt::check_hresult(stream_->GetOutputStreamAt(start, output.put()));
             for (std::size_t done = 0; done < bytes.size();) {
                 const auto length = static_cast<std::uint32_t>(std::min(kChunk, bytes.size() - done));
                 auto buffer = zorvik::rt::create_buffer(length);
@@ -111,7 +112,7 @@ public:
             zorvik::rt::com_ptr<ABI::Windows::Foundation::IAsyncOperation<bool>> flushing;
             zorvik::rt::check_hresult(output->FlushAsync(flushing.put()));
             zorvik::rt::get(flushing);
-            seek(position() + bytes.size());
+            seek(start + bytes.size());
         } catch (...) {
             detail::rethrow_as_error({"Stream::write", {}, {}});
         }
