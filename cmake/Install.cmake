@@ -1,12 +1,13 @@
 # cmake --install: the libraries under the library folder (the engine module in a private
 # folder of its own), the command-line tool, its manual pages and completion, the public
-# headers, a CMake package (find_package(Zorvik): Zorvik::component, Zorvik::runtime), a
-# pkg-config file (zorvik) and the licences. Run paths are relative, so the tree may be moved.
+# headers (the ABI, the projection zorvik/Zorvik.h and zorvik/files/), a CMake package
+# (find_package(Zorvik): Zorvik::component, Zorvik::runtime, Zorvik::files), pkg-config files
+# (zorvik, zorvik-files) and the licences. Run paths are relative, so the tree may be moved.
 include(CMakePackageConfigHelpers)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Zorvik)
 
-install(TARGETS zorvik_runtime zorvik_component EXPORT ZorvikTargets
+install(TARGETS zorvik_runtime zorvik_component zorvik_files EXPORT ZorvikTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS lib7z_uwp LIBRARY DESTINATION ${ZORVIK_ENGINE_DIR})
@@ -27,6 +28,8 @@ install(FILES ${PROJECT_BINARY_DIR}/ZorvikConfig.cmake ${PROJECT_BINARY_DIR}/Zor
 file(RELATIVE_PATH pkgconfig_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(cmake/zorvik.pc.in ${PROJECT_BINARY_DIR}/zorvik.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zorvik.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(cmake/zorvik-files.pc.in ${PROJECT_BINARY_DIR}/zorvik-files.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zorvik-files.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The installed tree as an application developer meets it (not in sanitizer builds, whose
 # libraries need their runtime in every program).
