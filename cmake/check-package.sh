@@ -7,7 +7,6 @@
 set -euo pipefail
 build=$(realpath "$1")
 here=$(cd "$(dirname "$0")/.." && pwd)
-sample=$here/samples/sample.7z
 unset LD_LIBRARY_PATH ZORVIK_ENGINE
 
 for tool in dpkg-deb dpkg-shlibdeps; do
@@ -23,6 +22,9 @@ fail() {
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# A copy of its own: an extraction takes the archive's lock, and other tests read the sample too.
+sample=$scratch/sample.7z
+cp "$here/samples/sample.7z" "$sample"
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 || {
   cat "$scratch/cpack.log" >&2
   fail "cpack failed"
