@@ -90,7 +90,7 @@ HRESULT Archive::Close() {
 
 Archive::Snapshot Archive::State() {
     std::lock_guard lock(Lock);
-    return Snapshot{InArchive, RootFolder, Format ? Format->Name : std::wstring(), Origin};
+    return Snapshot{InArchive != nullptr, RootFolder, Format ? Format->Name : std::wstring(), Origin};
 }
 
 bool Archive::CloseArchive() {

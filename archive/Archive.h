@@ -91,8 +91,10 @@ public:
 
     // What an operation reads of the open archive, taken at once under Lock: the fields below
     // as they stood together at one moment.
+    // It holds no reference to the engine's handler, whose count is kept without atomics: an
+    // operation that calls the handler takes an EngineReference.
     struct Snapshot {
-        zorvik::rt::com_ptr<Engine::IInArchive> InArchive;
+        bool IsOpen = false;
         zorvik::rt::com_ptr<IArchiveFolder> RootFolder;
         std::wstring FormatName;  // empty when nothing is open
         std::shared_ptr<const Impl::ArchiveOrigin> Origin;

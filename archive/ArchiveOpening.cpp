@@ -33,7 +33,8 @@ bool WrapsOneStream(const Impl::FormatRecord& format) {
 // found inside that did not open.
 std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, const Impl::OpenedArchive& outer,
                                               std::wstring_view archiveName, Impl::OpenArchiveHandler& handler, IArchiveSource* source,
-                                              std::uint64_t archiveSize, std::wstring& subArchiveName, std::wstring& damagedFormat) {
+                                              std::uint64_t archiveSize, std::wstring& subArchiveName, std::wstring& damagedFormat,
+                                              std::recursive_mutex& archiveLock) {
     Engine::IInArchive* archive = outer.Handler.get();
     const bool oneStream = WrapsOneStream(outer.Format);
     zorvik::rt::prop_variant mainSubfile;
@@ -54,9 +55,12 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
 
     com_ptr<Engine::IInStream> stream;
     com_ptr<Engine::ISequentialInStream> entry;
-    if (auto getStream = outer.Handler.try_as<Engine::IInArchiveGetStream>();
-        getStream && getStream->GetStream(index, entry.put()) == S_OK && entry)
-        stream = entry.try_as<Engine::IInStream>();
+    // The outer handler is the archive's already: a tree may be read from it meanwhile, and the
+    // engine's handlers take one call at a time.
+    if (auto getStream = outer.Handler.try_as<Engine::IInArchiveGetStream>()) {
+        std::lock_guard lock(archiveLock);
+        if (getStream->GetStream(index, entry.put()) == S_OK && entry) stream = entry.try_as<Engine::IInStream>();
+    }
     if (!stream) {
         // Handlers that cannot lend a seekable entry stream: decode the entry, but only when its
         // name says it is an archive, or when the archive's own name says nothing (data read
@@ -67,7 +71,9 @@ std::optional<Impl::OpenedArchive> OpenNested(const Impl::FormatList& formats, c
         const bool namesFormat = !extension.empty() && std::any_of(formats.begin(), formats.end(), [&](const Impl::FormatRecord& format) {
             return Impl::HasExtension(format, extension);
         });
-        if (!(namesFormat || archiveType.empty()) || !(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
+        if (!(namesFormat || archiveType.empty())) return std::nullopt;
+        std::lock_guard lock(archiveLock);
+        if (!(stream = Impl::DecodeEntry(archive, index))) return std::nullopt;
     }
     auto nested = Impl::ProbeFormats(formats, stream.get(), handler, source, archiveSize);
     if (!nested) damagedFormat = Impl::FormatAtStart(formats, stream.get());
@@ -126,7 +132,7 @@ bool Archive::Open(IRandomAccessStream* stream, IArchiveSource* source) {
     origin->Password = handler->CachedPassword();
     if (opened->Handler->GetNumberOfItems(&origin->ItemCount) != S_OK) origin = nullptr;
     std::wstring damagedNested, subArchiveName;
-    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, subArchiveName, damagedNested)) {
+    if (auto nested = OpenNested(formats, *opened, name.view(), *handler, source, archiveSize, subArchiveName, damagedNested, Lock)) {
         AdoptFormat(nested->Format);
         std::lock_guard lock(Lock);
         InArchive = nested->Handler;

@@ -52,7 +52,7 @@ void AddChosen(ExtractionMap& map, const com_ptr<IArchiveItem>& chosen) {
 // E_ILLEGAL_METHOD_CALL when nothing is open.
 com_ptr<IArchiveFolder> CurrentRoot(Archive& archive) {
     Archive::Snapshot state = archive.State();
-    if (!state.InArchive) throw zorvik::rt::illegal_method_call_error();
+    if (!state.IsOpen) throw zorvik::rt::illegal_method_call_error();
     return std::move(state.RootFolder);
 }
 
