@@ -121,8 +121,10 @@ std::vector<PlannedRun> PlanRuns(Engine::IInArchive* handler, std::wstring_view 
     const std::vector<Unit> units = UnitsOf(handler, map, entries, independent->ByBlock);
     std::uint64_t bytes = 0;
     for (const Unit& unit : units) bytes += unit.Bytes;
+    const std::uint64_t cost =
+        limits.LeastWork + std::uint64_t(archiveItems) * limits.OpenWorkPerArchiveEntry + entries * limits.TurnWorkPerEntry;
+    if (units.size() < 2 || bytes < cost) return one;
     const std::uint64_t work = bytes + entries * limits.WorkPerEntry;
-    if (units.size() < 2 || work < limits.LeastWork + std::uint64_t(archiveItems) * limits.OpenWorkPerArchiveEntry) return one;
 
     // A few runs a thread, so that a thread that ends early takes another while a large run is
     // still going; each run is one engine call, with its own start.

@@ -21,13 +21,19 @@ struct PlannedRun {
 
 struct RunLimits {
     std::uint32_t Threads = 1;
-    // Work an extraction must have, on top of what opening the archive again costs, before a
-    // second handler pays: bytes to decode, and an equivalent for every entry, since small files
-    // cost by their number more than by their bytes.
+    // Bytes to decode an extraction must have, on top of what a second handler costs, before
+    // one pays.
     std::uint64_t LeastWork = 16u << 20;
-    std::uint64_t WorkPerEntry = 16u << 10;
-    // What opening the archive again costs, in the same measure, for every entry it holds.
+    // What opening the archive again costs, in bytes decoded in the same time, for every entry
+    // the archive holds.
     std::uint64_t OpenWorkPerArchiveEntry = 4u << 10;
+    // What every extracted entry costs on top when two handlers take turns at the caller (whose
+    // calls, one at a time, make each file): small files gain nothing from a second decoder and
+    // lose by the hand-overs.
+    std::uint64_t TurnWorkPerEntry = 4u << 10;
+    // How the runs are balanced: an entry weighs as many bytes besides its own, since small
+    // files cost by their number more than by their bytes.
+    std::uint64_t WorkPerEntry = 16u << 10;
 };
 
 // The runs of map's entries (sealed, none removed, every index below archiveItems) in handler, an

@@ -226,6 +226,7 @@ inline com_ptr<IAsyncOperation<bool>> StartSpreadExtract(const com_ptr<IArchive>
     limits.Threads = threads;
     limits.LeastWork = 0;
     limits.OpenWorkPerArchiveEntry = 0;
+    limits.TurnWorkPerEntry = 0;
     return zorvik::rt::run_async<bool>(
         [archive, items = std::move(items), callback, limits](const zorvik::rt::cancellation_token& cancellation) mutable {
             return Impl::Extract(*static_cast<Archive*>(archive.get()), std::move(items), std::move(callback), cancellation, limits);
