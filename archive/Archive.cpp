@@ -90,7 +90,20 @@ HRESULT Archive::Close() {
 
 Archive::Snapshot Archive::State() {
     std::lock_guard lock(Lock);
-    return Snapshot{InArchive != nullptr, RootFolder, Format ? Format->Name : std::wstring(), Origin};
+    Snapshot state;
+    state.IsOpen = InArchive != nullptr;
+    state.IsNew = IsNew;
+    state.MayBeWrittenBack = MayBeWrittenBack();
+    state.RootFolder = RootFolder;
+    if (Format) {
+        state.FormatName = Format->Name;
+        state.Compressor = Format->Compressor;
+    }
+    state.Options = Options;
+    state.Password = Password;
+    state.FileLock = FileLock;
+    state.Origin = Origin;
+    return state;
 }
 
 bool Archive::CloseArchive() {

@@ -95,8 +95,16 @@ public:
     // operation that calls the handler takes an EngineReference.
     struct Snapshot {
         bool IsOpen = false;
+        bool IsNew = false;
+        bool MayBeWrittenBack = false;
         zorvik::rt::com_ptr<IArchiveFolder> RootFolder;
         std::wstring FormatName;  // empty when nothing is open
+        zorvik::rt::com_ptr<ICompressorDescription> Compressor;
+        zorvik::rt::com_ptr<ICompressionOptions> Options;
+        std::optional<std::wstring> Password;
+        // New with every open and create: it tells whether the archive is still the one of the
+        // snapshot.
+        std::shared_ptr<Impl::FileLock> FileLock;
         std::shared_ptr<const Impl::ArchiveOrigin> Origin;
     };
     Snapshot State();

@@ -12,6 +12,12 @@ EngineReference::EngineReference(Archive& archive) : archive_(archive) {
     handler_ = archive.InArchive;
 }
 
+EngineReference::EngineReference(Archive& archive, const Archive::Snapshot& state) : archive_(archive) {
+    std::lock_guard lock(archive.Lock);
+    if (!archive.InArchive || !state.FileLock || archive.FileLock != state.FileLock) throw zorvik::rt::illegal_method_call_error();
+    handler_ = archive.InArchive;
+}
+
 void* EngineReference::Query(const GUID& iid) const {
     std::lock_guard lock(archive_.Lock);
     void* other = nullptr;

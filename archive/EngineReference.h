@@ -3,12 +3,9 @@
 // the reference is taken and dropped under the archive's Lock.
 #pragma once
 
+#include "archive/Archive.h"
 #include "engine/EngineInterfaces.h"
 #include "zorvik/runtime/com_ptr.h"
-
-namespace Zorvik {
-class Archive;
-}
 
 namespace Zorvik::Impl {
 
@@ -16,6 +13,9 @@ class EngineReference {
 public:
     // Raises E_ILLEGAL_METHOD_CALL when nothing is open.
     explicit EngineReference(Archive& archive);
+    // The handler of the archive as state saw it; raises E_ILLEGAL_METHOD_CALL too when it was
+    // closed or opened again since.
+    EngineReference(Archive& archive, const Archive::Snapshot& state);
     EngineReference(const EngineReference&) = delete;
     EngineReference& operator=(const EngineReference&) = delete;
     ~EngineReference();

@@ -17,6 +17,8 @@ public:
     // Raises kArchiveInUse when another operation holds the lock, the platform's reason when
     // the lock could not be made, E_ILLEGAL_METHOD_CALL when nothing is open.
     explicit HeldFileLock(Archive& archive);
+    // The same for the file lock of a snapshot of the archive (Archive::Snapshot::FileLock).
+    explicit HeldFileLock(std::shared_ptr<FileLock> lock);
     HeldFileLock(const HeldFileLock&) = delete;
     HeldFileLock& operator=(const HeldFileLock&) = delete;
     ~HeldFileLock();

@@ -1,7 +1,5 @@
 #include "archive/Update.h"
 
-#include <mutex>
-
 #include "archive/Archive.h"
 #include "archive/ConflictCheck.h"
 #include "archive/EngineOutcome.h"
@@ -39,15 +37,9 @@ UpdateResult Failed(IUpdateCallback& callback, HRESULT reason, std::wstring_view
 }
 
 // Why this update may not write, or nothing when something is open that it may.
-std::optional<UpdateResult> Unwritable(Archive& archive, IUpdateCallback& callback) {
-    bool open = false, writable = false;
-    {
-        std::lock_guard lock(archive.Lock);
-        open = archive.InArchive && archive.FileLock;
-        writable = archive.MayBeWrittenBack();
-    }
-    if (!open) return Failed(callback, E_ILLEGAL_METHOD_CALL, L"no archive is open");
-    if (!writable)
+std::optional<UpdateResult> Unwritable(const Archive::Snapshot& state, IUpdateCallback& callback) {
+    if (!state.IsOpen || !state.FileLock) return Failed(callback, E_ILLEGAL_METHOD_CALL, L"no archive is open");
+    if (!state.MayBeWrittenBack)
         return Failed(callback, E_NOTIMPL,
                       L"an archive of this kind (a volume set, an archive inside another, or a read-only format) cannot be written");
     return std::nullopt;
@@ -57,49 +49,18 @@ void SetItemCount(IUpdateCallback& callback, std::size_t count) {
     check_hresult(com_ptr<IUpdateCallback>::copy_from(&callback).as<IOperationProgress>()->SetItemCount(static_cast<std::uint32_t>(count)));
 }
 
-// The archive's options as engine write properties, set on the handler that writes.
-void ApplyOptions(Archive& archive, Engine::ISetProperties* writer) {
-    com_ptr<ICompressorDescription> description;
-    com_ptr<ICompressionOptions> options;
-    std::wstring formatName;
-    {
-        std::lock_guard lock(archive.Lock);
-        if (archive.Format) {
-            description = archive.Format->Compressor;
-            formatName = archive.Format->Name;
-        }
-        options = archive.Options;
-    }
-    ApplyCompressionOptions(description.get(), options.get(), formatName, writer);
-}
-
 // The options ask the format to hide the names.
-bool HidesNames(Archive& archive) {
-    com_ptr<ICompressorDescription> description;
-    com_ptr<ICompressionOptions> options;
-    {
-        std::lock_guard lock(archive.Lock);
-        if (archive.Format) description = archive.Format->Compressor;
-        options = archive.Options;
-    }
+bool HidesNames(const Archive::Snapshot& state) {
     bool supported = false, asked = false;
-    if (description) check_hresult(description->get_SupportsHeaderEncryption(&supported));
-    if (supported && options) check_hresult(options->get_EncryptHeaders(&asked));
+    if (state.Compressor) check_hresult(state.Compressor->get_SupportsHeaderEncryption(&supported));
+    if (supported && state.Options) check_hresult(state.Options->get_EncryptHeaders(&asked));
     return supported && asked;
-}
-
-std::optional<std::wstring> PasswordOf(Archive& archive) {
-    std::lock_guard lock(archive.Lock);
-    return archive.Password;
 }
 
 // A new archive has none, whatever its handler says: single-stream handlers count one entry
 // before anything is open.
-std::uint32_t EntryCount(Archive& archive, Engine::IInArchive* engine) {
-    {
-        std::lock_guard lock(archive.Lock);
-        if (archive.IsNew) return 0;
-    }
+std::uint32_t EntryCount(const Archive::Snapshot& state, Engine::IInArchive* engine) {
+    if (state.IsNew) return 0;
     std::uint32_t count = 0;
     check_hresult(engine->GetNumberOfItems(&count));
     return count == kUnknownItemCount ? 0 : count;
@@ -139,15 +100,16 @@ VolumeOutStream::VolumeSource VolumeRequests(const com_ptr<IUpdateCallback>& cal
 }
 
 // The engine run: entries not in removal are copied unchanged, then the plan items follow.
-UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& removal, const com_ptr<IUpdateCallback>& callback,
-                          const UpdateDestination& destination, const cancellation_token& cancellation) {
+UpdateResult WriteArchive(Archive& archive, const Archive::Snapshot& state, const UpdatePlan& plan, RemovalSet& removal,
+                          const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination,
+                          const cancellation_token& cancellation) {
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
-    const HeldFileLock fileLock(archive);
-    const EngineReference engine(archive);
+    const HeldFileLock fileLock(state.FileLock);
+    const EngineReference engine(archive, state);
     Engine::IOutArchive* const writer = engine.As<Engine::IOutArchive>();
     if (!writer) return Failed(*callback, E_NOTIMPL, L"the format cannot write archives");
 
-    const std::uint32_t count = EntryCount(archive, engine.get());
+    const std::uint32_t count = EntryCount(state, engine.get());
     ExtendCopySet(plan, removal);
     CheckIndices(removal, plan, count);
     // Entries without a path are copied too: leaving them out would lose them without anyone
@@ -158,17 +120,17 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 
     // New data beside encrypted entries takes their password, proven on one of them first; one
     // the archive was opened with proved itself then.
-    std::optional<std::wstring> password = PasswordOf(archive);
+    std::optional<std::wstring> password = state.Password;
     const bool writesData = std::any_of(plan.begin(), plan.end(), [](const auto& item) { return item->HasNewData(); });
     if (!password && writesData)
         if (const auto encrypted = EncryptedEntry(engine.get(), kept))
             password = ProvenPassword(engine.get(), *encrypted, *callback, cancellation);
 
-    ApplyOptions(archive, engine.As<Engine::ISetProperties>());
+    ApplyCompressionOptions(state.Compressor.get(), state.Options.get(), state.FormatName, engine.As<Engine::ISetProperties>());
     // The handler goes before the output, whose release hands over what it still holds.
     const bool sequential = static_cast<bool>(destination.stream.try_as<ISequentialDestination>());
     const auto run = [&](Engine::ISequentialOutStream* output) {
-        const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, password, HidesNames(archive), engine.get());
+        const auto handler = zorvik::rt::make<UpdateArchiveHandler>(callback, kept, plan, password, HidesNames(state), engine.get());
         handler->StopWhenCanceled(cancellation);
         const std::size_t itemCount = kept.size() + plan.size();
         SetItemCount(*callback, itemCount);
@@ -198,12 +160,12 @@ UpdateResult WriteArchive(Archive& archive, const UpdatePlan& plan, RemovalSet& 
 }
 
 // The conflict check against the archive's tree (root) and the plan itself, then the engine run.
-UpdateResult CheckAndWrite(Archive& archive, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
+UpdateResult CheckAndWrite(Archive& archive, const Archive::Snapshot& state, IArchiveFolder* root, UpdatePlan& plan, RemovalSet& removal,
                            const com_ptr<IUpdateCallback>& callback, const UpdateDestination& destination,
                            const cancellation_token& cancellation, const RemovalSet& vacating = {}) {
     if (const auto unresolved = CheckConflicts(root, plan, removal, *callback, cancellation, vacating))
         return Failed(*callback, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), L"no free name is left for " + *unresolved);
-    return WriteArchive(archive, plan, removal, callback, destination, cancellation);
+    return WriteArchive(archive, state, plan, removal, callback, destination, cancellation);
 }
 
 // The entries a plan rewrites; E_INVALIDARG for one that another edit (or removal) changes too.
@@ -220,45 +182,49 @@ UpdateResult Update(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& 
                     const cancellation_token& cancellation) {
     SetItemCount(*callback, add.size());
     if (remove.empty() && add.empty()) return UpdateResult::NothingToUpdate;
-    if (const auto failed = Unwritable(archive, *callback)) return *failed;
+    const Archive::Snapshot state = archive.State();
+    if (const auto failed = Unwritable(state, *callback)) return *failed;
     // The items to remove must be of the tree the archive shows now.
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     RemovalSet removal;
     PlanRemove(remove, removal, TreeOf(root.get()));
     UpdatePlan plan = PlanAdd(add);
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
-    return CheckAndWrite(archive, root.get(), plan, removal, callback, destination, cancellation);
+    return CheckAndWrite(archive, state, root.get(), plan, removal, callback, destination, cancellation);
 }
 
 UpdateResult Rename(Archive& archive, const com_ptr<IArchiveItem>& item, std::wstring_view newName,
                     const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                     const cancellation_token& cancellation) {
-    if (const auto failed = Unwritable(archive, *callback)) return *failed;
+    const Archive::Snapshot state = archive.State();
+    if (const auto failed = Unwritable(state, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     UpdatePlan plan = PlanRename(item, newName, TreeOf(root.get()));
     if (plan.empty()) return Failed(*callback, E_INVALIDARG, L"the root folder has no name to change");
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
+    return CheckAndWrite(archive, state, root.get(), plan, removal, callback, {destination}, cancellation);
 }
 
 UpdateResult Move(Archive& archive, const std::vector<com_ptr<IArchiveItem>>& items, com_ptr<IArchiveFolder> target,
                   const com_ptr<IUpdateCallback>& callback, const com_ptr<IRandomAccessStream>& destination,
                   const cancellation_token& cancellation) {
-    if (const auto failed = Unwritable(archive, *callback)) return *failed;
+    const Archive::Snapshot state = archive.State();
+    if (const auto failed = Unwritable(state, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     if (!target) target = root;
     UpdatePlan plan = PlanMove(items, target.get(), TreeOf(root.get()));
     if (plan.empty()) return UpdateResult::NothingToUpdate;
     SetItemCount(*callback, plan.size());
     RemovalSet removal;
-    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation);
+    return CheckAndWrite(archive, state, root.get(), plan, removal, callback, {destination}, cancellation);
 }
 
 UpdateResult Edit(Archive& archive, const Edits& edits, const com_ptr<IUpdateCallback>& callback,
                   const com_ptr<IRandomAccessStream>& destination, const cancellation_token& cancellation) {
     if (edits.remove.empty() && edits.rename.empty() && edits.move.empty() && edits.add.empty()) return UpdateResult::NothingToUpdate;
-    if (const auto failed = Unwritable(archive, *callback)) return *failed;
+    const Archive::Snapshot state = archive.State();
+    if (const auto failed = Unwritable(state, *callback)) return *failed;
     const auto root = GetRootFolder(archive, nullptr, cancellation);
     const PackedTree* const tree = TreeOf(root.get());
     RemovalSet removal;
@@ -280,7 +246,7 @@ UpdateResult Edit(Archive& archive, const Edits& edits, const com_ptr<IUpdateCal
     plan.insert(plan.end(), added.begin(), added.end());
     if (removal.empty() && plan.empty()) return UpdateResult::NothingToUpdate;
     SetItemCount(*callback, plan.size());
-    return CheckAndWrite(archive, root.get(), plan, removal, callback, {destination}, cancellation, vacating);
+    return CheckAndWrite(archive, state, root.get(), plan, removal, callback, {destination}, cancellation, vacating);
 }
 
 }  // namespace Zorvik::Impl

@@ -31,7 +31,9 @@ struct UpdateDestination {
 // that is not of the tree the archive shows now; kWrongPassword for new data beside encrypted
 // entries without their password (the caller is asked once, the answer proven on one of
 // them); kArchiveInUse when another operation holds the file lock. A cancel answer, a blocked
-// path or a cancel of the operation ends them as cancelled (E_ABORT).
+// path or a cancel of the operation ends them as cancelled (E_ABORT). Each reads the archive's
+// state once, at its start (Archive::State); an archive closed or opened again before the engine
+// run raises E_ILLEGAL_METHOD_CALL.
 UpdateResult Update(Archive& archive, const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& remove,
                     const std::vector<zorvik::rt::com_ptr<IArchiveAddable>>& add, const zorvik::rt::com_ptr<IUpdateCallback>& callback,
                     const UpdateDestination& destination, const zorvik::rt::cancellation_token& cancellation);

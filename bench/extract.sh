@@ -14,12 +14,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
-for tool in 7zz zip python3 /usr/bin/time "$zorvik"; do
-    command -v "$tool" >/dev/null || { echo "extract.sh: $tool is missing" >&2; exit 1; }
-done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
 source "$here/extract_common.sh"
 trap 'rm -rf "$work" "$out"' EXIT
+need 7zz zip python3 /usr/bin/time "$zorvik"
 
 make_mixed_source "${ZORVIK_BENCH_MIB:-256}"
 # lzma2-1t.7z is the same made by one thread: one LZMA2 stream a block, which no decoder can split

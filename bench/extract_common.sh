@@ -1,15 +1,43 @@
-# Shared by the benchmarks (sourced): the data sets, commands run in turn with their medians,
-# and one side-by-side comparison of a peer's extraction command with ours on the same archive.
+# Shared by the benchmarks (sourced): the check for their tools, the data sets, commands run in
+# turn with their medians, and one side-by-side comparison of a peer's extraction command with ours on the same archive.
 #
-# Expects: $work (scratch folder, removed by the caller). Sets $runs, the record of timed runs
+# Takes $work (scratch folder, removed by the caller), or makes one when there is none: in memory
+# (/dev/shm) where the machine has it, else in $TMPDIR or /tmp, removed at exit. Sets $runs, the record of timed runs
 # ($work/runs), and $out, the folder both tools extract into: $work/out, or a folder below
 # $ZORVIK_BENCH_OUT when that is set. A memory-backed one (/dev/shm) takes the disk's own noise
 # out of the comparison: on ext4 a folder emptied just before a run slows file creation for a
 # minute or more afterwards, as the file system avoids reusing the inodes it just freed.
 
+if [[ -z ${work:-} ]]; then
+    scratch=${TMPDIR:-/tmp}
+    [[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
+    work=$(mktemp -d "$scratch/zorvik-bench-XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+fi
 out=$work/out
 runs=$work/runs
 [[ -n ${ZORVIK_BENCH_OUT:-} ]] && out=$(mktemp -d "$ZORVIK_BENCH_OUT/zorvik-bench-out-XXXXXX")
+
+# need TOOL...: ends the benchmark, naming the first tool (or program of ours) that is missing.
+need() {
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null || { echo "$(basename "$0"): $tool is missing" >&2; exit 1; }
+    done
+}
+
+# make_empty_files COUNT FOLDER: 500 folders in FOLDER and COUNT - 500 empty files spread over
+# them, the listing benchmarks' archive content.
+make_empty_files() {
+    python3 - "$1" "$2" <<'PYTHON'
+import os, sys
+count, top = int(sys.argv[1]), sys.argv[2]
+for folder in range(500):
+    os.makedirs(os.path.join(top, f"folder{folder:03d}"))
+for i in range(count - 500):
+    os.close(os.open(os.path.join(top, f"folder{i % 500:03d}", f"file{i:07d}.txt"), os.O_CREAT | os.O_WRONLY, 0o644))
+PYTHON
+}
 
 # $1 MiB in $work/source: a quarter random bytes in four files, the rest this machine's own
 # libraries and shared data (binaries, text, images), so the mix of sizes is realistic.

@@ -12,26 +12,14 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 bin=$(realpath "${1:-$here/../build/bin}")
-for tool in 7zz zip python3 /usr/bin/time "$bin/zorvik" "$bin/bench_tree"; do
-    command -v "$tool" >/dev/null || { echo "list.sh: $tool is missing" >&2; exit 1; }
-done
-# Memory-backed when the machine has it: a million files take minutes to create on a disk.
-scratch=${TMPDIR:-/tmp}
-[[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
-work=$(mktemp -d "$scratch/zorvik-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# A scratch folder in memory when the machine has it: a million files take minutes to create on a
+# disk.
 source "$here/extract_common.sh"
+need 7zz zip python3 /usr/bin/time "$bin/zorvik" "$bin/bench_tree"
 
-# $1 entries: 500 folders and empty files spread over them, as a zip and a 7z.
+# $1 entries as a zip and a 7z.
 make_archives() {
-    python3 - "$1" "$work/source" <<'PYTHON'
-import os, sys
-count, top = int(sys.argv[1]), sys.argv[2]
-for folder in range(500):
-    os.makedirs(os.path.join(top, f"folder{folder:03d}"))
-for i in range(count - 500):
-    os.close(os.open(os.path.join(top, f"folder{i % 500:03d}", f"file{i:07d}.txt"), os.O_CREAT | os.O_WRONLY, 0o644))
-PYTHON
+    make_empty_files "$1" "$work/source"
     (cd "$work/source" && zip -qr -0 "$work/$1.zip" . && 7zz a -bd -bso0 -t7z -mx0 "$work/$1.7z" .)
     rm -rf "$work/source"
 }

@@ -14,12 +14,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
 other=${2:+$(realpath "$2")}
-for tool in 7zz zip python3 /usr/bin/time "$zorvik" ${other:+"$other"}; do
-    command -v "$tool" >/dev/null || { echo "parallel.sh: $tool is missing" >&2; exit 1; }
-done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
 source "$here/extract_common.sh"
 trap 'rm -rf "$work" "$out"' EXIT
+need 7zz zip python3 /usr/bin/time "$zorvik" ${other:+"$other"}
 
 make_mixed_source "${ZORVIK_BENCH_MIB:-256}"
 (cd "$work/source" && zip -qr "$work/mixed.zip" . && 7zz a -bd -bso0 -t7z -ms=off -m0=LZMA "$work/plain.7z" . &&

@@ -12,24 +12,10 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(realpath "${1:-$here/../build/bin}")
-for tool in 7zz zip python3 /usr/bin/time "$bin/bench_projection"; do
-    command -v "$tool" >/dev/null || { echo "projection.sh: $tool is missing" >&2; exit 1; }
-done
-scratch=${TMPDIR:-/tmp}
-[[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
-work=$(mktemp -d "$scratch/zorvik-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
 source "$here/extract_common.sh"
+need 7zz zip python3 /usr/bin/time "$bin/bench_projection"
 
-entries=${ZORVIK_BENCH_ENTRIES:-100000}
-python3 - "$entries" "$work/listed" <<'PYTHON'
-import os, sys
-count, top = int(sys.argv[1]), sys.argv[2]
-for folder in range(500):
-    os.makedirs(os.path.join(top, f"folder{folder:03d}"))
-for i in range(count - 500):
-    os.close(os.open(os.path.join(top, f"folder{i % 500:03d}", f"file{i:07d}.txt"), os.O_CREAT | os.O_WRONLY, 0o644))
-PYTHON
+make_empty_files "${ZORVIK_BENCH_ENTRIES:-100000}" "$work/listed"
 (cd "$work/listed" && zip -qr -0 "$work/listed.zip" .)
 rm -rf "$work/listed"
 make_mixed_source "${ZORVIK_BENCH_MIB:-256}"

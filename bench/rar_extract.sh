@@ -14,12 +14,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 bench_extract=$(realpath "${1:-$here/../build/bin/bench_extract}")
-for tool in rar unrar /usr/bin/time "$bench_extract"; do
-    command -v "$tool" >/dev/null || { echo "rar_extract.sh: $tool is missing" >&2; exit 1; }
-done
 work=$(mktemp -d "${ZORVIK_BENCH_DIR:-${TMPDIR:-/tmp}}/zorvik-bench-XXXXXX")
 source "$here/extract_common.sh"
 trap 'rm -rf "$work" "$out"' EXIT
+need rar unrar /usr/bin/time "$bench_extract"
 
 make_mixed_source 1024
 (cd "$work/source" && rar a -idq -m3 -r "$work/plain.rar" . && rar a -idq -m3 -s -r "$work/solid.rar" .)

@@ -20,13 +20,11 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../scripts/setup" --bench >/dev/null
 zorvik=$(realpath "${1:-$here/../build/bin/zorvik}")
-for tool in 7zz /usr/bin/time "$zorvik"; do
-    command -v "$tool" >/dev/null || { echo "write.sh: $tool is missing" >&2; exit 1; }
-done
 data=${ZORVIK_BENCH_DATA:-/var/tmp/zorvik-bench-write}
 mkdir -p "$data"
 work=$data
 source "$here/extract_common.sh"
+need 7zz /usr/bin/time "$zorvik"
 out=$(mktemp -d "${ZORVIK_BENCH_OUT:-$data}/zorvik-bench-out-XXXXXX")
 trap 'rm -rf "$out"' EXIT
 runs=$out/runs

@@ -1,9 +1,12 @@
-// libFuzzer target: opening a multi-volume archive through the component's public classes. The
+// libFuzzer target: opening a multi-volume archive through the C++ projection. The
 // first byte picks the naming of the volumes and whether a password is given; the rest is split
 // at each kVolumeMarker into the volumes, the first of which is opened, and the others are what
 // the volume callback hands out when the component asks for them by name.
 #include <array>
 #include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 #include "fuzz/FuzzApplication.h"
 
@@ -14,17 +17,17 @@ constexpr std::string_view kVolumeMarker =
     "VOLUME"
     "\xff";
 constexpr std::size_t kMostVolumes = 8;
-// Volume requests a run answers; a handler that keeps asking is then told to stop.
+// Volume requests a run answers; a handler that keeps asking is then stopped: the hook fails.
 constexpr int kVolumeAnswers = 64;
 
 // The name of volume index (from 0) in each naming the engine and the RAR reader know.
-std::wstring VolumeName(int naming, std::size_t index, std::size_t count) {
-    const std::wstring number = std::to_wstring(index + 1);
+std::string VolumeName(int naming, std::size_t index, std::size_t count) {
+    const std::string number = std::to_string(index + 1);
     switch (naming) {
-    case 0: return L"v.7z.00" + number;
-    case 1: return L"v.part" + number + L".rar";
-    case 2: return index == 0 ? L"v.rar" : L"v.r0" + std::to_wstring(index - 1);
-    default: return index + 1 == count ? L"v.zip" : L"v.z0" + number;  // the last one is the .zip
+    case 0: return "v.7z.00" + number;
+    case 1: return "v.part" + number + ".rar";
+    case 2: return index == 0 ? "v.rar" : "v.r0" + std::to_string(index - 1);
+    default: return index + 1 == count ? "v.zip" : "v.z0" + number;  // the last one is the .zip
     }
 }
 
@@ -46,17 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A zip's volumes are opened from the last one, which is named .zip.
     const std::size_t first = naming == 3 ? parts.size() - 1 : 0;
-    std::map<std::wstring, std::string_view> volumes;
+    std::map<std::string, std::string_view> volumes;
     for (std::size_t i = 0; i < parts.size(); ++i) volumes[VolumeName(naming, i, parts.size())] = parts[i];
     auto answers = std::make_shared<int>(0);
-    auto getVolume = [volumes, answers](std::wstring_view requested) {
-        if ((*answers)++ >= kVolumeAnswers) return Zorvik::volume_answer::canceled();
-        const std::size_t slash = requested.find_last_of(L"/\\");
-        const auto found = volumes.find(std::wstring(slash == std::wstring_view::npos ? requested : requested.substr(slash + 1)));
-        if (found == volumes.end()) return Zorvik::volume_answer::unavailable();
-        return Zorvik::volume_answer::given(Zorvik::Fuzz::MemoryStream(found->second));
+    auto getVolume = [volumes, answers](const std::string& requested) -> std::optional<zorvik::Stream> {
+        if ((*answers)++ >= kVolumeAnswers) throw std::runtime_error("too many volumes asked for");
+        const std::size_t slash = requested.find_last_of("/\\");
+        const auto found = volumes.find(slash == std::string::npos ? requested : requested.substr(slash + 1));
+        if (found == volumes.end()) return std::nullopt;
+        return zorvik::Stream::memory(found->second);
     };
-    const std::wstring name = VolumeName(naming, first, parts.size());
-    Zorvik::Fuzz::OpenWalkExtract(Zorvik::Fuzz::MemoryStream(parts[first]), name, givePassword, getVolume);
+    const std::string name = VolumeName(naming, first, parts.size());
+    zorvik::fuzz::OpenWalkExtract(zorvik::Stream::memory(parts[first]), name, givePassword, getVolume);
     return 0;
 }

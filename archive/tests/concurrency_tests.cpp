@@ -210,6 +210,32 @@ TEST_F(Concurrency, AnUpdateRacesATreeBuildAnExtractionAndAClose) {
     }
 }
 
+TEST_F(Concurrency, AnUpdateWhoseArchiveIsOpenedAgainOnAnotherFileMeanwhileWritesNothing) {
+    // Its plan names entries of the tree it began with: written with the other file's entries,
+    // it would rename one of those and call that a success.
+    Run("7z a -bd other.7z tree/a");
+    auto archive = Opened("one.7z");
+    const auto item = Node(archive.get(), "tree/noise.bin");
+    update_callback_hooks hooks;
+    bool reopened = false;
+    hooks.set_item_count = [&](std::uint32_t) {
+        if (std::exchange(reopened, true)) return;
+        EXPECT_TRUE(OpenArchive(archive.get(), Path("other.7z")));
+    };
+    const auto callback = make_update_callback(std::move(hooks));
+    const auto destination = zorvik::rt::make_in_memory_stream();
+    com_ptr<IAsyncOperation<UpdateResult>> operation;
+    ASSERT_EQ(
+        archive->RenameAsync(item.get(), zorvik::rt::hstring(L"renamed.bin").get(), callback.get(), destination.get(), operation.put()),
+        S_OK);
+    ASSERT_EQ(EndOf(operation), AsyncStatus::Error);
+    EXPECT_TRUE(reopened);
+    EXPECT_EQ(ErrorOf(operation.as<ABI::Windows::Foundation::IAsyncInfo>().get()), E_ILLEGAL_METHOD_CALL);
+    std::uint64_t written = 0;
+    ASSERT_EQ(destination->get_Size(&written), S_OK);
+    EXPECT_EQ(written, 0u);
+}
+
 TEST_F(Concurrency, ATreeBuiltWhileTheArchiveInsideIsOpenedIsDropped) {
     // A gzip holding a tar of many entries: the tar handler takes a while to open inside it,
     // while the gzip's handler, with its one entry, is already the archive's.

@@ -173,29 +173,8 @@ TEST(CompressorCatalogue, FindsADescriptionByFormatNameIgnoringCase) {
     EXPECT_FALSE(Described(L""));
 }
 
-TEST(CompressorCatalogue, DefaultOptionsAreANewCopyOnEveryCall) {
-    const auto zip = Described(L"Zip");
-    ASSERT_TRUE(zip);
-    com_ptr<ICompressionOptions> first, second;
-    ASSERT_EQ(zip->get_DefaultOptions(first.put()), S_OK);
-    ASSERT_EQ(zip->get_DefaultOptions(second.put()), S_OK);
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(ClassName(first.get()), L"Zorvik.CompressionOptions");
-
-    first->put_CompressionMethod(M::PPMd);
-    first->put_CompressionLevel(L::Ultra);
-    first->put_EncryptionMethod(E::ZipCrypto);
-    first->put_UseEncryption(true);
-    first->put_EncryptHeaders(true);
-    first->put_IsSolid(true);
-    const OptionValues defaults{M::Deflate, L::Normal, E::AES256};
-    EXPECT_TRUE(ReadOptions(second.get()) == defaults);
-    com_ptr<ICompressionOptions> third;
-    ASSERT_EQ(zip->get_DefaultOptions(third.put()), S_OK);
-    EXPECT_TRUE(ReadOptions(third.get()) == defaults);
-}
-
-// A caller's own options: records the order its getters are called in.
+// Options of a caller's own: none of its values is a default, and it records the order its
+// getters are called in.
 struct CallerOptions final : zorvik::rt::implements<CallerOptions, ICompressionOptions> {
     std::vector<std::string> calls;
     HRESULT failWith = S_OK;
@@ -218,12 +197,32 @@ struct CallerOptions final : zorvik::rt::implements<CallerOptions, ICompressionO
     HRESULT put_IsSolid(bool) override { return E_NOTIMPL; }
 };
 
-TEST(CompressionOptionsObject, CopyReadsEveryMemberInSlotOrderAndRaisesAFailingGetter) {
+TEST(CompressorCatalogue, DefaultOptionsAreANewCopyOnEveryCall) {
+    const auto zip = Described(L"Zip");
+    ASSERT_TRUE(zip);
+    com_ptr<ICompressionOptions> first, second;
+    ASSERT_EQ(zip->get_DefaultOptions(first.put()), S_OK);
+    ASSERT_EQ(zip->get_DefaultOptions(second.put()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(ClassName(first.get()), L"Zorvik.CompressionOptions");
+
+    first->put_CompressionMethod(M::PPMd);
+    first->put_CompressionLevel(L::Ultra);
+    first->put_EncryptionMethod(E::ZipCrypto);
+    first->put_UseEncryption(true);
+    first->put_EncryptHeaders(true);
+    first->put_IsSolid(true);
+    const OptionValues defaults{M::Deflate, L::Normal, E::AES256};
+    EXPECT_TRUE(ReadOptions(second.get()) == defaults);
+    com_ptr<ICompressionOptions> third;
+    ASSERT_EQ(zip->get_DefaultOptions(third.put()), S_OK);
+    EXPECT_TRUE(ReadOptions(third.get()) == defaults);
+
+    // A copy takes every member, through the getters in slot order, and raises a failing one.
     auto source = zorvik::rt::make<CallerOptions>();
     const auto copy = CompressionOptions::CopyOf(source.get());
     EXPECT_EQ(source->calls, (std::vector<std::string>{"method", "level", "cipher", "useEncryption", "encryptHeaders", "isSolid"}));
     EXPECT_TRUE(ReadOptions(copy.get()) == (OptionValues{M::BZip2, L::Fast, E::ZipCrypto, true, true, true}));
-
     source->failWith = E_ACCESSDENIED;
     try {
         (void)CompressionOptions::CopyOf(source.get());

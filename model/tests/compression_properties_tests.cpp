@@ -80,16 +80,6 @@ Properties Apply(const wchar_t* formatName, ICompressionOptions* options) {
     return handler->calls.empty() ? Properties{} : handler->calls.front();
 }
 Properties Apply(const wchar_t* formatName, const Choice& choice) { return Apply(formatName, MakeOptions(choice).get()); }
-Properties ApplyDefaults(const wchar_t* formatName) { return Apply(formatName, Defaults(Described(formatName).get()).get()); }
-
-TEST(CompressionProperties, DefaultsOfEveryFormat) {
-    EXPECT_EQ(ApplyDefaults(L"Zip"), (Properties{"m=\"Deflate\"", "x=5u"}));
-    EXPECT_EQ(ApplyDefaults(L"7z"), (Properties{"0=\"LZMA\"", "x=5u", "he=false", "s=false"}));
-    EXPECT_EQ(ApplyDefaults(L"GZip"), (Properties{"m=\"Deflate\"", "x=5u"}));
-    EXPECT_EQ(ApplyDefaults(L"BZip2"), (Properties{"m=\"BZip2\"", "x=5u"}));
-    EXPECT_EQ(ApplyDefaults(L"Tar"), (Properties{"x=0u"}));
-    EXPECT_EQ(ApplyDefaults(L"xz"), (Properties{"m=\"LZMA2\"", "x=5u"}));
-}
 
 TEST(CompressionProperties, StoreLevelOrNoMethodLeavesTheMethodOut) {
     EXPECT_EQ(Apply(L"7z", {M::LZMA, L::Store, E::AES256}), (Properties{"x=0u", "he=false", "s=false"}));
@@ -162,15 +152,26 @@ TEST(CompressionProperties, TheEngineAcceptsEveryChoiceTheCatalogueOffers) {
     struct Writer {
         const wchar_t* Catalogue;
         const wchar_t* Engine;
+        Properties Defaults;  // what the format's default options become
     };
-    for (const auto& [catalogueName, engineName] : {Writer{L"Zip", L"zip"}, Writer{L"7z", L"7z"}, Writer{L"GZip", L"gzip"},
-                                                    Writer{L"BZip2", L"bzip2"}, Writer{L"Tar", L"tar"}, Writer{L"xz", L"xz"}}) {
+    const Writer writers[] = {
+        {L"Zip", L"zip", {"m=\"Deflate\"", "x=5u"}},
+        {L"7z", L"7z", {"0=\"LZMA\"", "x=5u", "he=false", "s=false"}},
+        {L"GZip", L"gzip", {"m=\"Deflate\"", "x=5u"}},
+        {L"BZip2", L"bzip2", {"m=\"BZip2\"", "x=5u"}},
+        {L"Tar", L"tar", {"x=0u"}},
+        {L"xz", L"xz", {"m=\"LZMA2\"", "x=5u"}},
+    };
+    for (const auto& [catalogueName, engineName, defaults] : writers) {
         SCOPED_TRACE(zorvik::rt::to_utf8(catalogueName));
         const auto description = Described(catalogueName);
         ASSERT_TRUE(description);
         auto handler = zorvik::rt::make<RecordingHandler>();
         handler->engine = EngineWriter(engineName);
         ASSERT_TRUE(handler->engine) << "the engine has no writer for this format";
+        Impl::ApplyCompressionOptions(description.get(), Defaults(description.get()).get(), catalogueName, handler.get());
+        ASSERT_EQ(handler->calls.size(), 1u);
+        EXPECT_EQ(handler->calls[0], defaults);
 
         // Every offered method at every offered level, with every offered cipher in use and
         // both switches on: the widest property lists the component can produce.

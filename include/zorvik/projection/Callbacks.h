@@ -30,6 +30,11 @@ class password_use {
 public:
     explicit password_use(Password password) : password_(std::move(password)) {}
 
+    // A caller-side interface's member: the answer into answer, the password into out.
+    HRESULT answer(HSTRING* out, std::int32_t* answer) noexcept {
+        if (!out || !answer) return E_POINTER;
+        return zorvik::rt::boundary([&] { *answer = static_cast<std::int32_t>(ask(out)); });
+    }
     PasswordAnswer ask(HSTRING* out) {
         *out = nullptr;
         const int attempt = ++attempts_;
@@ -64,12 +69,29 @@ private:
     std::optional<std::string> last_;
 };
 
-inline HRESULT report_progress(const Progress& progress, std::uint64_t completed, std::uint64_t total, std::int32_t* answer) noexcept {
-    if (!answer) return E_POINTER;
-    *answer = static_cast<std::int32_t>(ProgressAnswer::Continue);
-    if (!progress) return S_OK;
-    return zorvik::rt::boundary([&] { *answer = static_cast<std::int32_t>(progress(completed, total)); });
-}
+// IOperationProgress's members over a Progress hook: the total of SetTotal goes with every
+// SetCompleted after it.
+class progress_use {
+public:
+    explicit progress_use(Progress progress) : progress_(std::move(progress)) {}
+
+    HRESULT total(std::uint64_t total, std::int32_t* answer) noexcept {
+        total_ = total;
+        return report(0, answer);
+    }
+    HRESULT completed(std::uint64_t completed, std::int32_t* answer) noexcept { return report(completed, answer); }
+
+private:
+    HRESULT report(std::uint64_t completed, std::int32_t* answer) noexcept {
+        if (!answer) return E_POINTER;
+        *answer = static_cast<std::int32_t>(ProgressAnswer::Continue);
+        if (!progress_) return S_OK;
+        return zorvik::rt::boundary([&] { *answer = static_cast<std::int32_t>(progress_(completed, total_)); });
+    }
+
+    const Progress progress_;
+    std::uint64_t total_ = 0;
+};
 
 class source_object final : public zorvik::rt::implements<source_object, Zorvik::IArchiveSource> {
 public:
@@ -87,10 +109,7 @@ public:
         if (unused) *unused = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT RequestPassword(std::int32_t* status, HSTRING* password) override {
-        if (!status || !password) return E_POINTER;
-        return zorvik::rt::boundary([&] { *status = static_cast<std::int32_t>(password_.ask(password)); });
-    }
+    HRESULT RequestPassword(std::int32_t* status, HSTRING* password) override { return password_.answer(password, status); }
     HRESULT GetVolume(HSTRING volume_name, std::int32_t* status, Zorvik::IRandomAccessStream** volume) override {
         if (!status || !volume) return E_POINTER;
         *volume = nullptr;
@@ -124,14 +143,11 @@ class progress_object final : public zorvik::rt::implements<progress_object, Zor
 public:
     explicit progress_object(Progress progress) : progress_(std::move(progress)) {}
     HRESULT SetItemCount(std::uint32_t) override { return S_OK; }
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return report_progress(progress_, 0, total_ = total, answer); }
-    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
-        return report_progress(progress_, completed, total_, answer);
-    }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return progress_.total(total, answer); }
+    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override { return progress_.completed(completed, answer); }
 
 private:
-    const Progress progress_;
-    std::uint64_t total_ = 0;
+    progress_use progress_;
 };
 
 // The first entry that failed, and why.
@@ -146,7 +162,7 @@ struct entry_failure {
 class extraction_object final : public zorvik::rt::implements<extraction_object, Zorvik::IExtractionCallback,
                                                               Zorvik::IExtractionPasswordProvider, Zorvik::IOperationProgress> {
 public:
-    explicit extraction_object(ExtractionHooks hooks) : hooks_(std::move(hooks)), password_(hooks_.password) {}
+    explicit extraction_object(ExtractionHooks hooks) : hooks_(std::move(hooks)), password_(hooks_.password), progress_(hooks_.progress) {}
 
     HRESULT GetFileStream(Zorvik::IArchiveItem* item, HSTRING path, Zorvik::IRandomAccessStream** stream, std::int32_t* answer) override {
         if (!stream || !answer) return E_POINTER;
@@ -209,16 +225,11 @@ public:
         });
     }
     HRESULT GetPassword(Zorvik::IArchiveItem*, HSTRING* password, std::int32_t* answer) override {
-        if (!password || !answer) return E_POINTER;
-        return zorvik::rt::boundary([&] { *answer = static_cast<std::int32_t>(password_.ask(password)); });
+        return password_.answer(password, answer);
     }
     HRESULT SetItemCount(std::uint32_t) override { return S_OK; }
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override {
-        return report_progress(hooks_.progress, 0, total_ = total, answer);
-    }
-    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
-        return report_progress(hooks_.progress, completed, total_, answer);
-    }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return progress_.total(total, answer); }
+    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override { return progress_.completed(completed, answer); }
 
     const password_use& password() const noexcept { return password_; }
     // The first entry that failed, with the count of all that did.
@@ -233,7 +244,7 @@ public:
 private:
     const ExtractionHooks hooks_;
     password_use password_;
-    std::uint64_t total_ = 0;
+    progress_use progress_;
     mutable std::mutex mutex_;
     // One failure per entry: the engine's reason (ItemFailed) over a completion that failed
     // without one, whichever came first.
@@ -254,7 +265,7 @@ class update_object final
     : public zorvik::rt::implements<update_object, Zorvik::IUpdateCallback, Zorvik::IUpdatePasswordProvider, Zorvik::IOperationProgress,
                                     Zorvik::IUpdateVolumeProvider, Zorvik::IUpdateFailureReport> {
 public:
-    explicit update_object(UpdateHooks hooks) : hooks_(std::move(hooks)), password_(hooks_.password) {}
+    explicit update_object(UpdateHooks hooks) : hooks_(std::move(hooks)), password_(hooks_.password), progress_(hooks_.progress) {}
 
     HRESULT ResolveConflict(Zorvik::IFileSystemProperties* item, Zorvik::IArchiveItem* existing, std::int32_t* answer) override {
         if (!answer) return E_POINTER;
@@ -279,17 +290,10 @@ public:
             if (!blocked_) blocked_ = path;
         });
     }
-    HRESULT GetPassword(HSTRING* password, std::int32_t* answer) override {
-        if (!password || !answer) return E_POINTER;
-        return zorvik::rt::boundary([&] { *answer = static_cast<std::int32_t>(password_.ask(password)); });
-    }
+    HRESULT GetPassword(HSTRING* password, std::int32_t* answer) override { return password_.answer(password, answer); }
     HRESULT SetItemCount(std::uint32_t) override { return S_OK; }
-    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override {
-        return report_progress(hooks_.progress, 0, total_ = total, answer);
-    }
-    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override {
-        return report_progress(hooks_.progress, completed, total_, answer);
-    }
+    HRESULT SetTotal(std::uint64_t total, std::int32_t* answer) override { return progress_.total(total, answer); }
+    HRESULT SetCompleted(std::uint64_t completed, std::int32_t* answer) override { return progress_.completed(completed, answer); }
     HRESULT GetVolume(std::uint32_t number, std::int32_t* answer, Zorvik::IRandomAccessStream** volume) override {
         if (!answer || !volume) return E_POINTER;
         *volume = nullptr;
@@ -345,7 +349,7 @@ public:
 private:
     const UpdateHooks hooks_;
     password_use password_;
-    std::uint64_t total_ = 0;
+    progress_use progress_;
     std::uint32_t volume_count_ = 1;
     mutable std::mutex mutex_;
     std::optional<std::string> conflict_, blocked_;
