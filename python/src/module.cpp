@@ -7,6 +7,7 @@
 // operation through its hooks; once it has ended, the exception is raised in its place.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -263,7 +265,8 @@ struct EntryData {
 };
 
 // Depth first, each folder before what it holds; paths built on the way down.
-void gather(const zorvik::ArchiveFolder& folder, const std::string& prefix, std::vector<EntryData>& entries) {
+void gather(const zorvik::Archive& archive, const zorvik::ArchiveFolder& folder, const std::string& prefix,
+            std::vector<EntryData>& entries) {
     for (const zorvik::ArchiveItem& item : folder.children()) {
         EntryData& entry = entries.emplace_back();
         entry.name = item.name();
@@ -277,10 +280,15 @@ void gather(const zorvik::ArchiveFolder& folder, const std::string& prefix, std:
             entry.encrypted = properties.encrypted();
             entry.mode = properties.mode();
             if ((entry.mode & 0170000) == 0120000 || (entry.mode & 0170000) == 0) entry.link_target = properties.link_target();
+            // A format that keeps a link's target as its data (zip) names none.
+            if ((entry.mode & 0170000) == 0120000 && entry.link_target.empty() && entry.size > 0 && entry.size < 4096) {
+                const std::vector<std::byte> target = archive.read(item);
+                entry.link_target.assign(reinterpret_cast<const char*>(target.data()), target.size());
+            }
         }
         if (inner) {
             const std::string path = entry.path;  // entries may move as they grow
-            gather(*inner, path, entries);
+            gather(archive, *inner, path, entries);
         }
     }
 }
@@ -288,7 +296,7 @@ void gather(const zorvik::ArchiveFolder& folder, const std::string& prefix, std:
 std::vector<EntryData> gather(const zorvik::Archive& archive) {
     std::vector<EntryData> entries;
     entries.reserve(static_cast<std::size_t>(archive.file_count()));
-    gather(archive.root(), {}, entries);
+    gather(archive, archive.root(), {}, entries);
     return entries;
 }
 
@@ -680,6 +688,20 @@ private:
     std::shared_ptr<Run> file_run_;  // of a file object's stream, which outlives its open
 };
 
+// A file of its own in $TMPDIR (else /tmp), removed with this object.
+struct TemporaryFile {
+    std::string path;
+    TemporaryFile() {
+        const char* folder = std::getenv("TMPDIR");
+        path = std::string(folder && *folder ? folder : "/tmp") + "/zorvik-tar-XXXXXX";
+        const int fd = ::mkstemp(path.data());
+        if (fd < 0) zorvik::detail::raise(HRESULT_FROM_WIN32(5), {"zorvik.open", path, {}});
+        ::close(fd);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    ~TemporaryFile() { ::unlink(path.c_str()); }
+};
+
 // A new archive of the changes' additions: at path (an existing file replaced), or in memory,
 // whose bytes are returned.
 py::object create(const py::object& path, const py::list& list, const CreateOptions& given, const py::object& progress) {
@@ -692,6 +714,25 @@ py::object create(const py::object& path, const py::list& list, const CreateOpti
         std::vector<zorvik::Addable> items;
         for (const Change& change : changes)
             for (zorvik::Addable& item : addables(change)) items.push_back(std::move(item));
+        zorvik::CompressionOptions chosen = options;
+        // "tar.gz" and its kind: the tar goes into a temporary file, which the outer format
+        // then compresses as its one entry.
+        std::optional<TemporaryFile> tar;
+        if (chosen.format.rfind("tar.", 0) == 0) {
+            tar.emplace();
+            const zorvik::Stream stream = zorvik::Stream::create_file(tar->path, true);
+            const zorvik::Archive inner = zorvik::Archive::create(stream, {.format = "tar"}, {.name = "archive.tar"});
+            inner.add(items, stream, {.progress = hook});
+            inner.close();
+            const std::uint64_t size = stream.size();
+            std::string name = target ? std::filesystem::path(*target).filename().string() : "archive.tar";
+            if (name.size() > chosen.format.size() - 3 && name.ends_with(chosen.format.substr(3)))
+                name.resize(name.size() - (chosen.format.size() - 3));
+            if (!name.ends_with(".tar")) name += ".tar";
+            items = {zorvik::Addable::from_stream({.path = name, .size = size, .modified = zorvik::Addable::now(), .mode = 0100644},
+                                                  [path = tar->path] { return zorvik::Stream::open_file(path); })};
+            chosen.format = chosen.format.substr(4);
+        }
         zorvik::files::Replacement* replacing = nullptr;
         std::optional<zorvik::files::Replacement> replacement;
         zorvik::Stream destination;
@@ -702,7 +743,7 @@ py::object create(const py::object& path, const py::list& list, const CreateOpti
         } else {
             destination = zorvik::Stream::memory();
         }
-        const zorvik::Archive archive = zorvik::Archive::create(destination, options, {.name = "archive." + options.format});
+        const zorvik::Archive archive = zorvik::Archive::create(destination, chosen, {.name = "archive." + chosen.format});
         archive.add(items, destination, {.progress = std::move(hook)});
         archive.close();
         if (replacing) {

@@ -24,15 +24,15 @@ def readme_examples() -> list[str]:
 def test_readme_example_runs_and_type_checks(tmp_path: Path) -> None:
     examples = readme_examples()
     assert examples, "README.md has no Python example"
+    package = Path(zorvik.__file__).resolve().parent.parent
+    env = {**os.environ, "PYTHONPATH": str(package), "MYPYPATH": str(package)}
     for index, code in enumerate(examples):
         script = tmp_path / f"example{index}.py"
         script.write_text(code)
-        run = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, cwd=tmp_path)
+        run = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, cwd=tmp_path, env=env)
         assert run.returncode == 0, run.stderr
     if shutil.which("mypy") is None:
         pytest.skip("mypy is not installed (apt install mypy)")
-    package = Path(zorvik.__file__).resolve().parent.parent
-    env = {**os.environ, "MYPYPATH": str(package)}
     run = subprocess.run(["mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"), *map(str, tmp_path.glob("example*.py"))],
                          capture_output=True, text=True, env=env, cwd=tmp_path)
     assert run.returncode == 0, run.stdout + run.stderr

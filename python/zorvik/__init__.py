@@ -278,13 +278,13 @@ class Archive:
         PasswordRequired or WrongPassword for an encrypted one, DamagedArchive when its data
         fails its check.
         """
-        rule = _password_rule(password) if password is not None else self._password
+        rule = _password_rule(password)
         return bytes(self._reader().read(_entry_path(path), rule))
 
     def open_entry(self, path: Union[str, Entry], *, password: Password = None) -> _io.BufferedReader:
         """A readable binary file object over the file at path, decoded as it is read, never
         held whole. Close it (or use ``with``) to stop the decoding early."""
-        rule = _password_rule(password) if password is not None else self._password
+        rule = _password_rule(password)
         name = _entry_path(path)
         reader = self._reader().open_entry(name, rule)
         return _io.BufferedReader(_EntryStream(reader, name), buffer_size=1 << 16)
@@ -301,7 +301,7 @@ class Archive:
         Ctrl-C leaves no half-written file. An existing file raises AlreadyExists unless
         overwrite. Modes keep setuid, setgid and sticky bits only with preserve_permissions.
         """
-        rule = _password_rule(password) if password is not None else self._password
+        rule = _password_rule(password)
         chosen = None if members is None else [_entry_path(member) for member in members]
         self._reader().extract(_fspath(path), chosen, overwrite, preserve_permissions, rule, progress or self._progress)
 
@@ -316,7 +316,7 @@ class Archive:
     def test(self, *, password: Password = None, progress: Progress = None) -> None:
         """Decodes every entry and checks it, writing nothing. Raises DamagedArchive naming the
         first bad entry, or PasswordRequired / WrongPassword."""
-        rule = _password_rule(password) if password is not None else self._password
+        rule = _password_rule(password)
         self._reader().test(rule, progress or self._progress)
 
     # ---- writing -------------------------------------------------------------------------
@@ -403,7 +403,7 @@ class Archive:
         if change[0] == "bytes":
             return str(change[1])
         if change[0] == "add":
-            return change[2] if change[2] is not None else _os.path.basename(_os.path.normpath(change[1]))
+            return str(change[2]) if change[2] is not None else _os.path.basename(_os.path.normpath(change[1]))
         return None
 
     def _free_name(self, name: str) -> str:
@@ -438,14 +438,14 @@ class Archive:
         if self.mode in ("w", "x"):
             target = self._path
             data = _zorvik.create(target, self._changes, self._options, progress)
-            if self._fileobj is not None:
+            if self._fileobj is not None and data is not None:
                 self._fileobj.seek(self._start)
                 self._fileobj.write(data)
                 self._fileobj.truncate()
             return
         if self.mode != "a" or not self._changes:
             return
-        written = self._impl.write_changes(self._path, self._changes, self._policies, self._password, progress)
+        written = self._impl.write_changes(self._path, self._changes, self._policies, None, progress)
         if self._fileobj is not None and isinstance(written, bytes):
             self._fileobj.seek(0)
             self._fileobj.write(written)
@@ -536,7 +536,7 @@ def open(file: Union[StrPath, IO[bytes]], mode: str = "r", *, password: Password
         path = _fspath(file)
         label = path
     else:
-        fileobj = file  # type: ignore[assignment]
+        fileobj = file
         label = str(getattr(fileobj, "name", "")) or f"<{type(fileobj).__name__}>"
         if not isinstance(label, str) or not label:
             label = "<file object>"
@@ -583,4 +583,4 @@ def _format_from_name(path: str) -> Optional[str]:
 
 def formats() -> list[tuple[str, str, bool]]:
     """The engine's formats as (name, extension, can_update)."""
-    return [tuple(row) for row in _zorvik.formats()]  # type: ignore[misc]
+    return list(_zorvik.formats())

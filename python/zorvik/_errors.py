@@ -102,7 +102,7 @@ _BY_CODE: list[type[Error]] = [
 
 def _from_component(code: int, message: str, reason: str, archive: str, entry: str) -> Error:
     cls = _BY_CODE[code] if 0 <= code < len(_BY_CODE) else Error
-    error = cls(message, reason=reason, archive=archive, entry=entry)
+    error: Error = cls(message, reason=reason, archive=archive, entry=entry)
     if cls is Error and code == 11:
         error.code = "InvalidArgument"
     return error
