@@ -8,6 +8,8 @@
 # wall time, CPU time and peak memory, and speed as the other library's time over ours.
 #
 #   bench/python.sh [build folder]      (default: build; the package in build/python)
+#
+# $ZORVIK_BENCH_ONLY picks the rows whose work holds that word ("tar.gz", "list", "create").
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

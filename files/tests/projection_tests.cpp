@@ -336,6 +336,12 @@ TEST_F(Projection, NothingIsWrittenOutsideTheDestination) {
         EXPECT_THROW(zorvik::files::extract(archive, (out / "again").string()), zorvik::Error)
             << "without keep_going the first refusal is raised";
     }
+
+    // tar run in a folder names it "./": that is the destination itself, not a name refused.
+    Shell("tar czf " + Q(root_ / "dot.tar.gz") + " -C " + Q(tree_) + " .");
+    const auto report = zorvik::files::extract(zorvik::files::open((root_ / "dot.tar.gz").string()), (root_ / "dot").string());
+    EXPECT_TRUE(report.problems.empty());
+    for (const auto& [name, data] : files_) EXPECT_EQ(Slurp(root_ / "dot" / name), data) << name;
 }
 
 // ---- Operations -------------------------------------------------------------------------------
