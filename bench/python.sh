@@ -9,7 +9,7 @@
 #
 #   bench/python.sh [build folder]      (default: build; the package in build/python)
 #
-# $ZORVIK_BENCH_ONLY picks the rows whose work holds that word ("tar.gz", "list", "create").
+# $ZORVIK_BENCH_ONLY picks rows by words of their work, comma-separated ("tar.gz,list").
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
