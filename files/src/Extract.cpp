@@ -225,6 +225,8 @@ public:
     }
 
     void Folder(const std::string& path) {
+        // "." (as tar writes for the folder it was run in) is the destination itself.
+        if (!path.empty() && path.find_first_not_of("./") == std::string::npos && path.find("..") == std::string::npos) return;
         try {
             destination_.CreateFolder(Components(path));
             std::lock_guard lock(mutex_);

@@ -165,6 +165,28 @@ TEST_F(Projection, WrongAndMissingPasswordsAreToldApartFromACancel) {
     EXPECT_EQ(archive.read_text("docs/readme.txt"), "read me\n");
     EXPECT_EQ(attempts.size(), 2u);
 
+    // The engine asks once for each block it decodes: the password given first serves them all,
+    // and a callable is asked once; a wrong one still ends as WrongPassword.
+    Shell("cd " + Q(tree_) + " && 7zz a -psecret -ms=off " + Q(root_ / "blocks.7z") + " docs bin");
+    const std::string blocks = (root_ / "blocks.7z").string();
+    int asked = 0, run = 0;
+    for (const zorvik::Password& given : {zorvik::Password("secret"), zorvik::Password([&](int) -> std::optional<std::string> {
+                                              ++asked;
+                                              return "secret";
+                                          })}) {
+        const fs::path out = root_ / ("blocks-" + std::to_string(++run));
+        const auto report = zorvik::files::extract(zorvik::files::open(blocks), out.string(), {.password = given});
+        EXPECT_EQ(report.files, files_.size());
+        for (const auto& [name, data] : files_) EXPECT_EQ(Slurp(out / name), data) << name;
+    }
+    EXPECT_EQ(asked, 1);
+    try {
+        zorvik::files::extract(zorvik::files::open(blocks), (root_ / "blocks-wrong").string(), {.password = "wrong"});
+        ADD_FAILURE() << "extracted with a wrong password";
+    } catch (const zorvik::Error& error) {
+        EXPECT_EQ(error.code(), zorvik::ErrorCode::WrongPassword) << error.what();
+    }
+
     // A cancel by the caller is a cancel.
     try {
         const zorvik::Archive plain = zorvik::files::open((root_ / "data.7z").string());
@@ -314,6 +336,12 @@ TEST_F(Projection, NothingIsWrittenOutsideTheDestination) {
         EXPECT_THROW(zorvik::files::extract(archive, (out / "again").string()), zorvik::Error)
             << "without keep_going the first refusal is raised";
     }
+
+    // tar run in a folder names it "./": that is the destination itself, not a name refused.
+    Shell("tar czf " + Q(root_ / "dot.tar.gz") + " -C " + Q(tree_) + " .");
+    const auto report = zorvik::files::extract(zorvik::files::open((root_ / "dot.tar.gz").string()), (root_ / "dot").string());
+    EXPECT_TRUE(report.problems.empty());
+    for (const auto& [name, data] : files_) EXPECT_EQ(Slurp(root_ / "dot" / name), data) << name;
 }
 
 // ---- Operations -------------------------------------------------------------------------------

@@ -28,7 +28,9 @@ inline std::wstring_view view_of(HSTRING value) noexcept {
 // (none at the first ask) or wrong (asked again after one was given).
 class password_use {
 public:
-    explicit password_use(Password password) : password_(std::move(password)) {}
+    // per_block: the engine asks once for each block it decodes (an extraction), so a password
+    // given is given again, without asking the rule, until an entry fails (refused()).
+    explicit password_use(Password password, bool per_block = false) : password_(std::move(password)), per_block_(per_block) {}
 
     // A caller-side interface's member: the answer into answer, the password into out.
     HRESULT answer(HSTRING* out, std::int32_t* answer) noexcept {
@@ -37,6 +39,11 @@ public:
     }
     PasswordAnswer ask(HSTRING* out) {
         *out = nullptr;
+        if (per_block_ && given_ && !refused_ && last_) {
+            *out = zorvik::rt::hstring(zorvik::rt::to_wide(*last_)).detach();
+            return PasswordAnswer::Use;
+        }
+        refused_ = false;
         const int attempt = ++attempts_;
         std::optional<std::string> answer = password_.answer(attempt);
         if (!answer) {
@@ -57,6 +64,8 @@ public:
     const std::optional<std::string>& last() const noexcept { return last_; }
     bool missing() const noexcept { return missing_ && !given_; }
     bool rejected() const noexcept { return rejected_; }
+    // An entry failed: the next ask goes to the rule again, as a further attempt.
+    void refused() noexcept { refused_ = true; }
     // Why an encrypted entry could not be read.
     ErrorCode failure_code() const noexcept { return given_ ? ErrorCode::WrongPassword : ErrorCode::PasswordRequired; }
 
@@ -66,6 +75,8 @@ private:
     bool given_ = false;
     bool missing_ = false;
     bool rejected_ = false;
+    bool per_block_ = false;
+    bool refused_ = false;
     std::optional<std::string> last_;
 };
 
@@ -162,7 +173,8 @@ struct entry_failure {
 class extraction_object final : public zorvik::rt::implements<extraction_object, Zorvik::IExtractionCallback,
                                                               Zorvik::IExtractionPasswordProvider, Zorvik::IOperationProgress> {
 public:
-    explicit extraction_object(ExtractionHooks hooks) : hooks_(std::move(hooks)), password_(hooks_.password), progress_(hooks_.progress) {}
+    explicit extraction_object(ExtractionHooks hooks)
+        : hooks_(std::move(hooks)), password_(hooks_.password, true), progress_(hooks_.progress) {}
 
     HRESULT GetFileStream(Zorvik::IArchiveItem* item, HSTRING path, Zorvik::IRandomAccessStream** stream, std::int32_t* answer) override {
         if (!stream || !answer) return E_POINTER;
@@ -201,6 +213,7 @@ public:
     HRESULT ItemFailed(Zorvik::IArchiveItem* item, std::int32_t kind, std::int32_t* answer) override {
         if (!answer) return E_POINTER;
         *answer = static_cast<std::int32_t>(FailureAnswer::Continue);
+        password_.refused();
         return zorvik::rt::boundary([&] {
             const ArchiveFile file(zorvik::rt::com_ptr<Zorvik::IArchiveItem>::copy_from(item));
             const auto why = static_cast<ExtractionFailure>(kind);
