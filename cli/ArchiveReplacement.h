@@ -1,18 +1,14 @@
-// How a writing command replaces an archive file: the new archive is written to a temporary file
-// in the archive's folder (created exclusively, owner-only, named ".NAME.zorvik-XXXXXX"), synced,
-// given the original's permission bits and owner, and renamed over the archive only on Commit;
-// otherwise it is removed. Other writers are kept out from the moment the archive is opened until
-// it has been replaced: they get exit code 5.
+// How a writing command replaces an archive file: as zorvik::files::Replacement does (a temporary
+// file beside it, synced, given the original's mode and owner, renamed over it only on Commit,
+// removed otherwise; other writers kept out meanwhile), with its failures as the command's:
+// exit code 5 for a busy archive, and a Ctrl-C before the rename keeps the old archive.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <optional>
 #include <string>
 
-#include "zorvik/Archive.h"
-#include "zorvik/runtime/com_ptr.h"
-#include "zorvik/runtime/unique_fd.h"
+#include "zorvik/files/Files.h"
 
 namespace Zorvik::Cli {
 
@@ -21,44 +17,28 @@ public:
     // path names the archive, which may not exist yet; a symbolic link is followed, so that the
     // file it points to is replaced rather than the link. Failures end the command (CommandError).
     explicit ArchiveReplacement(const std::string& path);
-    ArchiveReplacement(const ArchiveReplacement&) = delete;
-    ArchiveReplacement& operator=(const ArchiveReplacement&) = delete;
-    // Removes the temporary file unless it was committed.
-    ~ArchiveReplacement();
 
-    bool Exists() const noexcept { return original_.has_value(); }
+    bool Exists() const noexcept { return file_->exists(); }
     // The archive's path with every link resolved: what the component names its lock after.
-    const std::string& RealPath() const noexcept { return realPath_; }
-    // The original's device and inode, so that a folder being archived can leave it out; and the
-    // temporary file's.
-    bool IsArchiveOrTemporary(const struct stat& file) const noexcept;
+    const std::string& RealPath() const noexcept { return file_->real_path(); }
+    // The original or the temporary file, so that a folder being archived can leave them out.
+    bool IsArchiveOrTemporary(const struct stat& file) const noexcept { return file_->holds(file); }
     // The temporary file, empty, for the component to write.
-    zorvik::rt::com_ptr<IRandomAccessStream> Stream() const;
-    std::uint64_t WrittenSize() const;
+    zorvik::Stream Stream() const;
+    std::uint64_t WrittenSize() const noexcept { return file_->written_size(); }
 
     // Syncs the temporary file and renames it over the archive. A new archive is never put
     // over a file that appeared meanwhile unless replaceExisting.
     void Commit(bool replaceExisting);
-    // Commit in its steps, for files named together (a set of volumes): the temporary file given
-    // the mode and owner it keeps; synced (after the mode, so that a crash after the rename cannot
-    // leave the archive owner-only); renamed; the rename synced with the folder. Only Sync may
-    // run beside the others' (Prepare reads the umask by setting it).
+    // Commit in its steps, for files named together (see files::Replacement::prepare).
     void Prepare();
     void Sync() const;
     void Name(bool replaceExisting);
-    void SyncFolder() const;
+    void SyncFolder() const { file_->sync_folder(); }
 
 private:
     std::string name_;  // as the user gave it, for messages
-    std::string realPath_;
-    std::string folderPath_;
-    zorvik::rt::unique_fd folder_;
-    zorvik::rt::unique_fd locked_;  // the original, read-only, holding the writers' lock
-    std::optional<struct stat> original_;
-    std::string temporaryName_;
-    zorvik::rt::unique_fd temporary_;
-    struct stat temporaryInfo_ {};
-    bool committed_ = false;
+    std::unique_ptr<zorvik::files::Replacement> file_;
 };
 
 }  // namespace Zorvik::Cli

@@ -8,6 +8,7 @@
 
 #include "cli/Interrupt.h"
 #include "zorvik/runtime/async.h"
+#include "zorvik/Zorvik.h"
 #include "zorvik/runtime/delegate.h"
 
 namespace Zorvik::Cli {
@@ -45,6 +46,32 @@ zorvik::rt::abi_owner_t<T> Await(ABI::Windows::Foundation::IAsyncOperation<T>* o
     }
     lock.unlock();
     return zorvik::rt::get(operation);
+}
+
+// The same for a projected operation: its result, or its zorvik::Error.
+template <typename T>
+T Await(const zorvik::Operation<T>& operation) {
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    auto signal = std::make_shared<Signal>();
+    operation.on_completed([signal](const zorvik::Operation<T>&) {
+        std::lock_guard lock(signal->mutex);
+        signal->done = true;
+        signal->ended.notify_all();
+    });
+    bool cancelSent = false;
+    std::unique_lock lock(signal->mutex);
+    while (!signal->ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return signal->done; })) {
+        if (!cancelSent && Interrupt::Requested()) {
+            operation.cancel();
+            cancelSent = true;
+        }
+    }
+    lock.unlock();
+    return operation.get();
 }
 
 // Await for callers that look at a failure rather than catch it: the operation's result goes to

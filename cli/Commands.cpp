@@ -18,14 +18,11 @@
 #include "cli/ProgressBar.h"
 #include "cli/Selection.h"
 #include "cli/Text.h"
-#include "zorvik/ComponentVersions.h"
 #include "zorvik/Version.h"
 
 namespace Zorvik::Cli {
 
 using Json = nlohmann::ordered_json;
-using zorvik::rt::check_hresult;
-using zorvik::rt::com_ptr;
 
 namespace {
 
@@ -49,14 +46,8 @@ struct Statistics {
     bool passwordUsed = false;
 };
 
-Statistics ReadStatistics(IArchive* archive) {
-    Statistics statistics;
-    check_hresult(archive->get_FileCount(&statistics.fileCount));
-    check_hresult(archive->get_UnpackedSize(&statistics.unpackedSize));
-    check_hresult(archive->get_CompressionRatio(&statistics.ratio));
-    check_hresult(archive->get_CanUpdate(&statistics.canUpdate));
-    check_hresult(archive->get_HasPassword(&statistics.passwordUsed));
-    return statistics;
+Statistics ReadStatistics(const zorvik::Archive& archive) {
+    return {archive.file_count(), archive.unpacked_size(), archive.compression_ratio(), archive.can_update(), archive.has_password()};
 }
 
 Json FormatJson(const std::string& name) { return name.empty() ? Json(nullptr) : Json(name); }
@@ -119,14 +110,14 @@ bool ReportUnmatched(const Selection& selection, const OpenedArchive& archive, C
 // patterns; excludes are left to the run) and, when asked for, the paths of the archive's
 // symbolic links.
 struct Chosen {
-    std::vector<com_ptr<IArchiveItem>> nodes;
+    std::vector<zorvik::ArchiveItem> nodes;
     std::set<std::string> linkPaths;
 };
 
 Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks) {
     Chosen chosen;
     const bool byPattern = selection.HasIncludes();
-    if (!byPattern) chosen.nodes.push_back(com_ptr<IArchiveFolder>::copy_from(archive.Root()).as<IArchiveItem>());
+    if (!byPattern) chosen.nodes.push_back(archive.Root());
     if (!byPattern && !withLinks) return chosen;
     std::string chosenFolder;  // the last folder chosen, with its "/": what is below it comes with it
     WalkEntries(archive.Root(), [&](const Entry& entry) {
@@ -135,7 +126,7 @@ Chosen Choose(const OpenedArchive& archive, Selection& selection, bool withLinks
         if (withLinks && entry.IsSymbolicLink()) chosen.linkPaths.insert(entry.path);
         const bool below = !chosenFolder.empty() && entry.path.starts_with(chosenFolder);
         if (byPattern && selection.Includes(entry.path) && !below) {
-            chosen.nodes.push_back(com_ptr<IArchiveItem>::copy_from(entry.item));
+            chosen.nodes.push_back(entry.item);
             if (entry.folder) chosenFolder = entry.path + "/";
         }
         return true;
@@ -201,6 +192,12 @@ ExitCode RunExtraction(const ArchiveOptions& options, const OpenedArchive& archi
     return code;
 }
 
+// The public interface names only the first extension of a format.
+std::vector<std::string> Extensions(const FormatInfo& format) {
+    if (format.extension.empty()) return {};
+    return {format.extension};
+}
+
 }  // namespace
 
 ExitCode RunFormats(bool json) {
@@ -209,16 +206,16 @@ ExitCode RunFormats(bool json) {
         Json list = Json::array();
         for (const auto& format : formats)
             list.push_back({{"name", format.name},
-                            {"extensions", format.extensions},
-                            {"canUpdate", format.canUpdate},
-                            {"keepsName", format.keepsName}});
+                            {"extensions", Extensions(format)},
+                            {"canUpdate", format.can_update},
+                            {"keepsName", format.keeps_name}});
         PrintJson({{"formats", list}});
         return ExitCode::Success;
     }
     fmt::print("{:<12} {:<12} {:<7} {}\n", "Format", "Extensions", "Update", "Keeps name");
     for (const auto& format : formats)
-        fmt::print("{:<12} {:<12} {:<7} {}\n", format.name, Join(format.extensions, " "), format.canUpdate ? "yes" : "no",
-                   format.keepsName ? "yes" : "no");
+        fmt::print("{:<12} {:<12} {:<7} {}\n", format.name, Join(Extensions(format), " "), format.can_update ? "yes" : "no",
+                   format.keeps_name ? "yes" : "no");
     return ExitCode::Success;
 }
 
@@ -291,8 +288,7 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
                                    "      \"symbolicLink\": {},\n      \"linkTarget\": {},\n      \"hardLinkTarget\": {}\n    }}"),
                        separator, JsonString(entry.path), entry.folder, entry.implicit, entry.size, entry.packedSize,
                        NullableJson(modified.value_or("")), entry.encrypted, entry.mode ? std::to_string(entry.mode) : "null",
-                       entry.IsSymbolicLink(), NullableJson(zorvik::rt::to_utf8(entry.symbolicLinkTarget)),
-                       NullableJson(zorvik::rt::to_utf8(entry.hardLinkTarget)));
+                       entry.IsSymbolicLink(), NullableJson(entry.symbolicLinkTarget), NullableJson(entry.hardLinkTarget));
             separator = ",\n";
         });
         fmt::print("{}]\n}}\n", *separator == ',' ? "\n  " : "");
@@ -305,8 +301,8 @@ ExitCode RunList(const ArchiveOptions& options, Console& console) {
         // d: folder, l: symbolic link, -: file; *: encrypted; an implicit folder shows neither
         // time nor sizes. A link's target follows its path, as ls and tar show it.
         const char attributes[] = {entry.folder ? 'd' : entry.IsSymbolicLink() ? 'l' : '-', entry.encrypted ? '*' : ' ', '\0'};
-        const std::string target = !entry.symbolicLinkTarget.empty() ? " -> " + Printable(zorvik::rt::to_utf8(entry.symbolicLinkTarget))
-                                   : entry.IsHardLink()              ? " link to " + Printable(zorvik::rt::to_utf8(entry.hardLinkTarget))
+        const std::string target = !entry.symbolicLinkTarget.empty() ? " -> " + Printable(entry.symbolicLinkTarget)
+                                   : entry.IsHardLink()              ? " link to " + Printable(entry.hardLinkTarget)
                                                                      : std::string();
         if (entry.folder) {
             fmt::print(FMT_COMPILE("{}  {:>12}  {:>12}  {:<4}  {}/\n"), TableTime(entry.modified, options.localTime), "", "", attributes,
@@ -350,12 +346,8 @@ ExitCode RunTest(const ArchiveOptions& options, Console& console) {
 }
 
 ExitCode RunVersion() {
-    const auto versions = ArchiveInfoStatics().as<IComponentVersions>();
-    zorvik::rt::hstring component, engine;
-    check_hresult(versions->get_ComponentVersion(component.put()));
-    check_hresult(versions->get_EngineVersion(engine.put()));
-    fmt::print("zorvik {}\ncomponent {}\narchive engine {}\n", ZORVIK_VERSION, zorvik::rt::to_utf8(component.view()),
-               zorvik::rt::to_utf8(engine.view()));
+    const zorvik::Versions versions = zorvik::versions();
+    fmt::print("zorvik {}\ncomponent {}\narchive engine {}\n", ZORVIK_VERSION, versions.component, versions.engine);
     return ExitCode::Success;
 }
 

@@ -10,8 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "zorvik/Items.h"
-#include "zorvik/runtime/com_ptr.h"
+#include "zorvik/Zorvik.h"
 
 namespace Zorvik::Cli {
 
@@ -27,26 +26,26 @@ struct EntryFacts {
     bool encrypted = false;
     std::uint64_t size = 0;
     std::uint64_t packedSize = 0;
-    std::int64_t modified = 0;        // ticks since 1601 UTC; 0 when the entry has no time
-    std::uint32_t mode = 0;           // st_mode bits; 0 when the archive records none
-    std::wstring symbolicLinkTarget;  // empty also when the target is the entry's data
-    std::wstring hardLinkTarget;      // a path in the archive
+    std::int64_t modified = 0;       // ticks since 1601 UTC; 0 when the entry has no time
+    std::uint32_t mode = 0;          // st_mode bits; 0 when the archive records none
+    std::string symbolicLinkTarget;  // empty also when the target is the entry's data
+    std::string hardLinkTarget;      // a path in the archive
 
     bool IsSymbolicLink() const noexcept { return !folder && ((mode & S_IFMT) == S_IFLNK || !symbolicLinkTarget.empty()); }
     bool IsHardLink() const noexcept { return !folder && !hardLinkTarget.empty(); }
 };
 
-// Reads the facts of item; its properties, null for an implicit folder.
-zorvik::rt::com_ptr<IFileSystemProperties> ReadFacts(IArchiveItem* item, EntryFacts& facts);
+// Reads the facts of item; its properties, none for an implicit folder.
+zorvik::EntryProperties ReadFacts(const zorvik::ArchiveItem& item, EntryFacts& facts);
 
 struct Entry : EntryFacts {
-    IArchiveItem* item = nullptr;  // valid during the visit; hold a reference to keep it
-    std::string path;              // node names from the root down, joined with "/"
-    std::size_t depth = 0;         // 1 for the root's children
+    zorvik::ArchiveItem item;
+    std::string path;       // node names from the root down, joined with "/"
+    std::size_t depth = 0;  // 1 for the root's children
 };
 
 // Calls visit for every node below root in walk order; a folder's content is walked when visit
 // answers true for it.
-void WalkEntries(IArchiveFolder* root, const std::function<bool(const Entry&)>& visit);
+void WalkEntries(const zorvik::ArchiveFolder& root, const std::function<bool(const Entry&)>& visit);
 
 }  // namespace Zorvik::Cli

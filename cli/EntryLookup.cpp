@@ -8,11 +8,10 @@ namespace Zorvik::Cli {
 namespace {
 
 // The nodes whose path is exactly path; a folder only, when folderOnly.
-std::vector<FoundEntry> Matching(IArchiveFolder* root, const std::string& path, bool folderOnly) {
+std::vector<FoundEntry> Matching(const zorvik::ArchiveFolder& root, const std::string& path, bool folderOnly) {
     std::vector<FoundEntry> found;
     WalkEntries(root, [&](const Entry& entry) {
-        if (entry.path == path && (entry.folder || !folderOnly))
-            found.push_back({zorvik::rt::com_ptr<IArchiveItem>::copy_from(entry.item), entry.path, entry.folder});
+        if (entry.path == path && (entry.folder || !folderOnly)) found.push_back({entry.item, entry.path, entry.folder});
         return entry.folder && IsBelow(path, entry.path);
     });
     return found;
@@ -22,7 +21,7 @@ std::vector<FoundEntry> Matching(IArchiveFolder* root, const std::string& path, 
 
 bool IsBelow(const std::string& path, const std::string& folder) { return path.size() > folder.size() && path.starts_with(folder + "/"); }
 
-std::vector<FoundEntry> EntriesAt(IArchiveFolder* root, const std::string& typed) {
+std::vector<FoundEntry> EntriesAt(const zorvik::ArchiveFolder& root, const std::string& typed) {
     // list prints a folder with a "/" after its path.
     const bool folderOnly = typed.size() > 1 && typed.back() == '/';
     const std::string listed = folderOnly ? typed.substr(0, typed.size() - 1) : typed;
@@ -34,7 +33,7 @@ std::vector<FoundEntry> EntriesAt(IArchiveFolder* root, const std::string& typed
     return Matching(root, normalized, folderOnly);
 }
 
-std::uint64_t EntriesBelow(IArchiveFolder* root, const std::string& path) {
+std::uint64_t EntriesBelow(const zorvik::ArchiveFolder& root, const std::string& path) {
     std::uint64_t count = 0;
     WalkEntries(root, [&](const Entry& entry) {
         const bool inside = entry.path == path || IsBelow(entry.path, path);

@@ -9,24 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "zorvik/Items.h"
-#include "zorvik/runtime/com_ptr.h"
+#include "zorvik/Zorvik.h"
 
 namespace Zorvik::Cli {
 
 struct FoundEntry {
-    zorvik::rt::com_ptr<IArchiveItem> item;
+    zorvik::ArchiveItem item;
     std::string path;  // as list shows it, without the "/" of a folder
     bool folder = false;
 };
 
 // Every node the path names (an archive may hold one path twice); only the folders on the
 // way are walked.
-std::vector<FoundEntry> EntriesAt(IArchiveFolder* root, const std::string& typed);
+std::vector<FoundEntry> EntriesAt(const zorvik::ArchiveFolder& root, const std::string& typed);
 
 // The entries at path and below it that stand for an entry of the archive (implicit folders
 // do not).
-std::uint64_t EntriesBelow(IArchiveFolder* root, const std::string& path);
+std::uint64_t EntriesBelow(const zorvik::ArchiveFolder& root, const std::string& path);
 
 // Whether path lies below folder (both as list shows them).
 bool IsBelow(const std::string& path, const std::string& folder);

@@ -34,16 +34,12 @@ ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passw
 
 ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
     Item item;
-    item.item = com_ptr<IArchiveItem>::copy_from(node);
-    zorvik::rt::hstring path;
-    check_hresult(node->GetRelativePath(nullptr, path.put()));
-    item.path = path.view();
-    const auto properties = ReadFacts(node, item);
+    item.item = zorvik::ArchiveItem(com_ptr<IArchiveItem>::copy_from(node));
+    item.path = item.item.wide_path().view();
+    const auto properties = ReadFacts(item.item, item);
     if (!properties) return item;
-    zorvik::rt::hstring entryPath;
-    check_hresult(properties->get_Path(entryPath.put()));
-    item.entryPath = entryPath.view();
-    if (const auto index = properties.try_as<IArchiveEntryIndex>()) check_hresult(index->get_Index(&item.index));
+    item.entryPath = zorvik::rt::to_wide(properties.path());
+    item.index = properties.index();
     return item;
 }
 
@@ -60,7 +56,7 @@ std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
 
 std::string ExtractionRun::Readable(std::wstring_view path) { return zorvik::rt::to_utf8(path); }
 
-ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
+ExitCode ExtractionRun::Run(const std::vector<zorvik::ArchiveItem>& chosen) {
     extraction_callback_hooks hooks;
     hooks.get_file_stream = [this](IArchiveItem* item, std::wstring_view) { return FileStream(item); };
     hooks.create_folder = [this](IArchiveItem* item, std::wstring_view) { Folder(item); };
@@ -75,17 +71,15 @@ ExitCode ExtractionRun::Run(const std::vector<com_ptr<IArchiveItem>>& chosen) {
     // Entries decoded on several threads end in any order: what is said of them waits for the
     // end, to be said in the archive's order, as one thread says it.
     std::uint32_t threads = 1;
-    if (const auto spread = com_ptr<IArchive>::copy_from(archive_.Archive()).try_as<IExtractionThreads>()) {
-        if (settings_.threads != 0) check_hresult(spread->put_ExtractionThreads(settings_.threads));
-        check_hresult(spread->get_ExtractionThreads(&threads));
-    }
+    if (settings_.threads != 0) archive_.Archive().set_extraction_threads(settings_.threads);
+    threads = archive_.Archive().extraction_threads();
     if (threads > 1) held_.emplace();
 
     std::vector<IArchiveItem*> items;
-    for (const auto& item : chosen) items.push_back(item.get());
+    for (const auto& item : chosen) items.push_back(item.abi());
     com_ptr<IAsyncOperation<bool>> extraction;
-    check_hresult(archive_.Archive()->ExtractAsync(static_cast<std::uint32_t>(items.size()), items.data(),
-                                                   callback.as<IExtractionCallback>().get(), extraction.put()));
+    check_hresult(archive_.Archive().abi()->ExtractAsync(static_cast<std::uint32_t>(items.size()), items.data(),
+                                                         callback.as<IExtractionCallback>().get(), extraction.put()));
     bool result = false;
     const HRESULT failure = AwaitOutcome(extraction.get(), result);
     Settle(true);
@@ -240,7 +234,7 @@ void ExtractionRun::Folder(IArchiveItem* node) {
 
 void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     ReportUnexplainedFailure();
-    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.get() == node; });
+    const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.abi() == node; });
     if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
         Item item = Identify(node);
@@ -295,11 +289,11 @@ void ExtractionRun::Finish(Current& current) {
         const DeferredLinks::Source source{linkItems_.size(), item.modified, item.mode};
         if (item.IsHardLink()) {
             // Where the run wrote the file it links to: the archive's path, split as the tree splits it.
-            std::vector<std::wstring> target = Components(item.hardLinkTarget);
+            std::vector<std::wstring> target = Components(zorvik::rt::to_wide(item.hardLinkTarget));
             if (settings_.flat) target = {target.back()};
             links_.AddHard(source, std::move(current.destination), std::move(target), current.existing);
         } else {
-            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : zorvik::rt::to_utf8(item.symbolicLinkTarget);
+            std::string target = item.symbolicLinkTarget.empty() ? *current.linkData : item.symbolicLinkTarget;
             if (target.empty()) throw RefusedName("the link has no target");
             if (target.find('\0') != std::string::npos) throw RefusedName("its link target holds a NUL character");
             links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);
@@ -307,7 +301,7 @@ void ExtractionRun::Finish(Current& current) {
         linkItems_.push_back(std::move(item));
         return;
     }
-    if (current.toStandardOutput) standardOutput_.Close(item.item.get(), true);
+    if (current.toStandardOutput) standardOutput_.Close(item.item.abi(), true);
     if (current.file) {
         commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
         committingKeys_.insert(current.commitKey);
@@ -372,7 +366,7 @@ void ExtractionRun::CreateLinks() {
 std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
     bool removed = false;
     bool diskFull = false;
-    if (unexplained_ && unexplained_->item.item.get() == node) {
+    if (unexplained_ && unexplained_->item.item.abi() == node) {
         removed = unexplained_->outputRemoved;
         diskFull = unexplained_->diskFull;
         unexplained_.reset();
@@ -409,7 +403,7 @@ password_answer ExtractionRun::Password() {
         passwordMissing_ = true;
         return password_answer::declined();
     }
-    return password_answer::given(*password);
+    return password_answer::given(zorvik::rt::to_wide(*password));
 }
 
 std::int32_t ExtractionRun::Progress(std::uint64_t value, bool total) {
@@ -481,7 +475,7 @@ void ExtractionRun::SayHeld() {
 
 void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
     Settle(true);
-    if (!reported_.emplace(item.item.get(), item.item).second) return;
+    if (!reported_.emplace(item.item.abi(), item.item).second) return;
     if (code == ExitCode::Password)
         passwordFailed_ = true;
     else
@@ -502,11 +496,11 @@ void ExtractionRun::ReportUnexplainedFailure() {
     ReportItem(failure->item, reason, passwordMissing_ && !Interrupt::Requested() ? ExitCode::Password : ExitCode::Failed);
 }
 
-void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chosen) {
+void ExtractionRun::ReportUnheard(const std::vector<zorvik::ArchiveItem>& chosen) {
     // Every entry asked for had its result: nothing to look for.
     if (heard_.size() >= itemCount_) return;
     std::vector<std::string> below;  // paths of the chosen nodes; empty for the root
-    for (const auto& item : chosen) below.push_back(Readable(Identify(item.get()).path));
+    for (const auto& item : chosen) below.push_back(Readable(Identify(item.abi()).path));
     std::sort(heard_.begin(), heard_.end());
     std::unordered_map<std::size_t, std::uint32_t> taken;  // results matched so far, by key
     const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
@@ -518,7 +512,7 @@ void ExtractionRun::ReportUnheard(const std::vector<com_ptr<IArchiveItem>>& chos
             return path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0;
         });
         if (!asked) return true;
-        Item item = Identify(entry.item);
+        Item item = Identify(entry.item.abi());
         // Entries of one path share a key: each result heard stands for one of them.
         const std::size_t key = HeardKey(item.path);
         const auto [first, last] = std::equal_range(heard_.begin(), heard_.end(), key);
@@ -538,7 +532,7 @@ void ExtractionRun::DropUnfinishedOutput() {
     for (Current& current : std::exchange(open_, {})) {
         if (current.toStandardOutput) {
             try {
-                standardOutput_.Close(current.item.item.get(), false);
+                standardOutput_.Close(current.item.item.abi(), false);
             } catch (const std::exception&) {
                 // Nothing more goes out.
             }

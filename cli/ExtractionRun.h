@@ -64,7 +64,7 @@ public:
 
     // Runs the extraction of the chosen nodes (with everything below them that the selection
     // keeps); the exit code sums up how it went, after every failed item has been reported.
-    ExitCode Run(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
+    ExitCode Run(const std::vector<zorvik::ArchiveItem>& chosen);
 
     std::size_t FilesDone() const noexcept { return filesDone_; }
     std::uint64_t BytesDone() const noexcept { return bytesDone_; }
@@ -72,7 +72,7 @@ public:
 private:
     // What a run needs of an item.
     struct Item : EntryFacts {
-        zorvik::rt::com_ptr<IArchiveItem> item;
+        zorvik::ArchiveItem item;
         std::wstring path;                 // node names from the root down to the item, joined with "/"
         std::wstring entryPath;            // the path as the archive holds it; empty for implicit folders
         std::uint32_t index = UINT32_MAX;  // the entry's number in the archive; none for implicit folders
@@ -153,7 +153,7 @@ private:
     void DropUnfinishedOutput();
     // Reports every file below the chosen nodes that the run said nothing about: a run that
     // extracted or tested nothing of what it was asked for is no success.
-    void ReportUnheard(const std::vector<zorvik::rt::com_ptr<IArchiveItem>>& chosen);
+    void ReportUnheard(const std::vector<zorvik::ArchiveItem>& chosen);
     // Reports the files whose commit has ended (waiting for every one when wait), in order.
     void Settle(bool wait);
     // Waits for the commits of files at destination or at a folder on its way, which a new
@@ -193,7 +193,7 @@ private:
     StandardOutput standardOutput_;
     std::optional<Failure> unexplained_;
     // Items reported, held so that their objects (and addresses) stay theirs.
-    std::map<IArchiveItem*, zorvik::rt::com_ptr<IArchiveItem>> reported_;
+    std::map<IArchiveItem*, zorvik::ArchiveItem> reported_;
     // The HeardKey of every entry the component gave a result for (each failure of them is
     // reported): eight bytes an entry, where a set of the items would keep their objects.
     std::vector<std::size_t> heard_;

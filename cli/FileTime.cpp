@@ -50,4 +50,6 @@ std::int64_t FromTimespec(const timespec& time) {
     return (static_cast<std::int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond + time.tv_nsec / 100;
 }
 
+std::int64_t TicksOf(std::optional<zorvik::Time> time) { return zorvik::detail::time_to_abi(time).UniversalTime; }
+
 }  // namespace Zorvik::Cli

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "zorvik/Zorvik.h"
+
 namespace Zorvik::Cli {
 
 // "2024-05-01T10:20:30Z"; none for 0.
@@ -16,6 +18,8 @@ std::optional<std::string> IsoUtc(std::int64_t ticks);
 std::string TableTime(std::int64_t ticks, bool local = false);
 // The same instant for utimensat/futimens.
 timespec ToTimespec(std::int64_t ticks);
+// A projected time as ticks since 1601; 0 for none.
+std::int64_t TicksOf(std::optional<zorvik::Time> time);
 // And back, from what stat gives.
 std::int64_t FromTimespec(const timespec& time);
 

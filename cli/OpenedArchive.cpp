@@ -13,25 +13,16 @@
 #include <vector>
 
 #include "cli/AsyncWait.h"
-#include "cli/Component.h"
 #include "cli/ExitCode.h"
 #include "cli/Failure.h"
 #include "cli/Interrupt.h"
 #include "cli/TemporaryFile.h"
-#include "zorvik/ArchiveSource.h"
-#include "zorvik/Compression.h"
-#include "zorvik/ExtractionCallback.h"
-#include "zorvik/OpenedArchiveInfo.h"
-#include "zorvik/runtime/com_ptr.h"
 #include "zorvik/runtime/streams.h"
 #include "zorvik/runtime/unique_fd.h"
 
 namespace Zorvik::Cli {
 
 using ABI::Windows::Storage::FileAccessMode;
-using zorvik::rt::check_hresult;
-using zorvik::rt::com_ptr;
-using zorvik::rt::hstring;
 
 namespace {
 
@@ -39,8 +30,6 @@ namespace {
 // the operation's thread, one at a time.
 struct OpenLog {
     bool passwordGiven = false;
-    bool passwordMissing = false;
-    bool passwordRejected = false;
     std::uint64_t volumeBytes = 0;
     bool volumeGiven = false;
     std::vector<std::string> volumesNotFound;
@@ -89,20 +78,6 @@ std::string CopiedFileName(int file) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "stdin-" + std::to_string(::getpid());
 }
 
-std::uint64_t SizeOf(const com_ptr<IRandomAccessStream>& stream) {
-    std::uint64_t size = 0;
-    check_hresult(stream->get_Size(&size));
-    return size;
-}
-
-std::int32_t CancelOnInterrupt(std::uint64_t) { return Interrupt::Requested() ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue; }
-
-std::string AskFormatName(const com_ptr<IArchive>& archive, HRESULT (IOpenedArchiveInfo::*member)(HSTRING*)) {
-    hstring name;
-    check_hresult((archive.as<IOpenedArchiveInfo>().get()->*member)(name.put()));
-    return zorvik::rt::to_utf8(name.view());
-}
-
 // The name of the volume after this one: its last number one higher, as wide as before
 // ("v.7z.002" gives "v.7z.003", "a.part9.rar" gives "a.part10.rar").
 std::string NextVolumeName(std::string name) {
@@ -135,17 +110,14 @@ bool FileExists(int folder, const std::string& name) {
 }  // namespace
 
 OpenedArchive::OpenedArchive(const std::string& path, PasswordSource& passwords) : name_(path) {
-    archive_ = NewArchive();
     Open(passwords);
-
-    const auto progress = make_extraction_callback({.set_total = CancelOnInterrupt, .set_completed = CancelOnInterrupt});
-    com_ptr<IAsyncOperation<IArchiveFolder*>> building;
-    check_hresult(archive_->GetRootFolderAsync(progress.as<IOperationProgress>().get(), building.put()));
     try {
-        root_ = Await(building.get());
-    } catch (const zorvik::rt::hresult_error& error) {
+        root_ = Await(archive_.root_async([](std::uint64_t, std::uint64_t) {
+            return Interrupt::Requested() ? zorvik::ProgressAnswer::Cancel : zorvik::ProgressAnswer::Continue;
+        }));
+    } catch (const zorvik::Error& error) {
         if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
-        throw CommandError(ExitCode::Failed, name_, "cannot read the entries: " + Describe(error.code()));
+        throw CommandError(ExitCode::Failed, name_, "cannot read the entries: " + Describe(error.hresult()));
     }
 }
 
@@ -160,7 +132,7 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     bool copied = false;
     const zorvik::rt::unique_fd file = OpenArchiveFile(name_, folder.get(), fileName, copied);
     const auto stream = zorvik::rt::open_file_stream_on(file.get(), FileAccessMode::Read);
-    packedSize_ = SizeOf(stream);
+    packedSize_ = zorvik::Stream(stream).size();
 
     // The component names its file lock after the source's path: the real path, so that every
     // way of naming one file shares the lock.
@@ -171,67 +143,65 @@ void OpenedArchive::Open(PasswordSource& passwords) {
     // archive has no volumes beside it.
     auto log = std::make_shared<OpenLog>();
     auto volumeFolder = std::make_shared<zorvik::rt::unique_fd>(copied ? -1 : ::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
-    archive_source_hooks hooks;
-    hooks.request_password = [log, &passwords] {
-        if (Interrupt::Requested()) return password_answer::canceled();
-        // Asked again in the same open, the component says the password given did not open
-        // the archive: giving it again would be asked for again, without end.
-        const auto password = log->passwordGiven ? passwords.Retry() : passwords.Get();
-        if (Interrupt::Requested()) return password_answer::canceled();
-        if (!password) {
-            if (!log->passwordGiven) {
-                log->passwordMissing = true;
-                return password_answer::declined();
-            }
-            log->passwordRejected = true;
-            return password_answer::canceled();
-        }
-        log->passwordGiven = true;
-        return password_answer::given(*password);
+    zorvik::OpenHooks hooks;
+    // Asked again in the same open, the component says the password given did not open the
+    // archive: giving it again would be asked for again, without end.
+    hooks.password = [&passwords, log](int) -> std::optional<std::string> {
+        if (Interrupt::Requested()) return std::nullopt;
+        auto password = log->passwordGiven ? passwords.Retry() : passwords.Get();
+        if (Interrupt::Requested()) return std::nullopt;
+        log->passwordGiven = log->passwordGiven || password.has_value();
+        return password;
     };
-    hooks.get_volume = [log, volumeFolder](std::wstring_view volumeName) {
-        if (Interrupt::Requested()) return volume_answer::canceled();
-        if (!*volumeFolder) return volume_answer::unavailable();
+    hooks.volume = [log, volumeFolder](const std::string& volumeName) -> std::optional<zorvik::Stream> {
+        if (Interrupt::Requested() || !*volumeFolder) return std::nullopt;
         // Volumes are looked for beside the first one, by file name only.
-        const std::string name = std::filesystem::path(zorvik::rt::to_utf8(volumeName)).filename().string();
-        if (name.empty() || name == "." || name == "..") return volume_answer::unavailable();
+        const std::string name = std::filesystem::path(volumeName).filename().string();
+        if (name.empty() || name == "." || name == "..") return std::nullopt;
         std::string ignored;
         const zorvik::rt::unique_fd volumeFile = OpenFileAt(volumeFolder->get(), name.c_str(), ignored);
         if (!volumeFile) {
             log->volumesNotFound.push_back(name);
-            return volume_answer::unavailable();
+            return std::nullopt;
         }
-        auto volume = zorvik::rt::open_file_stream_on(volumeFile.get(), FileAccessMode::Read);
-        log->volumeBytes += SizeOf(volume);
+        zorvik::Stream volume(zorvik::rt::open_file_stream_on(volumeFile.get(), FileAccessMode::Read));
+        log->volumeBytes += volume.size();
         log->volumeGiven = true;
-        return volume_answer::given(std::move(volume));
+        return volume;
     };
 
-    const std::filesystem::path namePath(fileName);
-    std::wstring fileType = zorvik::rt::to_wide(namePath.extension().string());
+    std::string fileType = std::filesystem::path(fileName).extension().string();
     if (!fileType.empty()) fileType.erase(0, 1);
-    const auto source =
-        zorvik::rt::make<archive_source>(fileType, zorvik::rt::to_wide(fileName), zorvik::rt::to_wide(canonicalPath), std::move(hooks));
-
-    com_ptr<IAsyncOperation<bool>> opening;
-    check_hresult(archive_->OpenAsync(stream.get(), source.get(), opening.put()));
-    bool opened = false;
-    const HRESULT failure = AwaitOutcome(opening.get(), opened);
-    if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
-    if (log->passwordRejected) throw CommandError(ExitCode::Password, name_, "wrong password");
-    if (FAILED(failure)) throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(failure));
-    const std::string damaged = AskFormatName(archive_, &IOpenedArchiveInfo::get_DamagedFormatName);
-    if (!opened) {
-        if (log->passwordMissing)
+    std::string damaged;
+    try {
+        archive_ = Await(zorvik::Archive::open_async(zorvik::Stream(stream),
+                                                     {.name = fileName, .path = canonicalPath, .file_type = fileType}, std::move(hooks)));
+    } catch (const zorvik::Error& error) {
+        if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
+        if (error.member() == "Archive")
+            throw CommandError(ExitCode::Failed, "component", "cannot start the archive engine: " + Describe(error.hresult()));
+        switch (error.code()) {
+        case zorvik::ErrorCode::WrongPassword:
+            // Asked again after none was given (RAR headers ask twice), the open ends as though
+            // one had been wrong: still none was given.
+            if (log->passwordGiven) throw CommandError(ExitCode::Password, name_, "wrong password");
+            [[fallthrough]];
+        case zorvik::ErrorCode::PasswordRequired:
             throw CommandError(ExitCode::Password, name_, "password missing (give --password or set ZORVIK_PASSWORD)");
-        if (!damaged.empty()) throw CommandError(ExitCode::NotAnArchive, name_, "damaged or truncated " + damaged + " archive");
-        throw CommandError(ExitCode::NotAnArchive, name_, "not an archive: no format can open it");
+        case zorvik::ErrorCode::Damaged:
+        case zorvik::ErrorCode::NotAnArchive:
+            if (error.hresult() == E_FAIL) throw CommandError(ExitCode::NotAnArchive, name_, error.reason());
+            [[fallthrough]];
+        default: throw CommandError(ExitCode::Failed, name_, "cannot open: " + Describe(error.hresult()));
+        }
     }
+    if (Interrupt::Requested()) throw CommandError(ExitCode::Interrupted, name_, "interrupted");
     packedSize_ += log->volumeBytes;
     multiVolume_ = log->volumeGiven;
-    formatName_ = AskFormatName(archive_, &IOpenedArchiveInfo::get_FormatName);
-    check_hresult(archive_.as<IOpenedArchiveInfo>()->get_HasDamagedHeaders(&damagedHeaders_));
-    check_hresult(archive_.as<IOpenedArchiveInfo>()->get_IsCutShort(&cutShort_));
+    formatName_ = archive_.format();
+    damagedHeaders_ = archive_.has_damaged_headers();
+    cutShort_ = archive_.is_cut_short();
+    damaged = archive_.damaged_format();
 
     // The first one only: a handler may ask for the same volume under another naming scheme.
     const auto missing = std::find_if(log->volumesNotFound.begin(), log->volumesNotFound.end(), [&](const std::string& volume) {

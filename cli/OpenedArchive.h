@@ -7,9 +7,7 @@
 #include <string>
 
 #include "cli/PasswordSource.h"
-#include "zorvik/Archive.h"
-#include "zorvik/Items.h"
-#include "zorvik/runtime/com_ptr.h"
+#include "zorvik/Zorvik.h"
 
 namespace Zorvik::Cli {
 
@@ -18,8 +16,8 @@ public:
     // Failures end the command: CommandError with the exit code that fits.
     OpenedArchive(const std::string& path, PasswordSource& passwords);
 
-    IArchive* Archive() const noexcept { return archive_.get(); }
-    IArchiveFolder* Root() const noexcept { return root_.get(); }
+    const zorvik::Archive& Archive() const noexcept { return archive_; }
+    const zorvik::ArchiveFolder& Root() const noexcept { return root_; }
     // The path as the user gave it, for messages.
     const std::string& Name() const noexcept { return name_; }
     // The engine's name of the format whose handler opened the archive.
@@ -45,8 +43,8 @@ private:
     std::string missingVolume_;
     bool damagedHeaders_ = false;
     bool cutShort_ = false;
-    zorvik::rt::com_ptr<IArchive> archive_;
-    zorvik::rt::com_ptr<IArchiveFolder> root_;
+    zorvik::Archive archive_{nullptr};
+    zorvik::ArchiveFolder root_;
 };
 
 }  // namespace Zorvik::Cli

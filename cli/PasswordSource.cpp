@@ -65,20 +65,20 @@ std::optional<std::string> Prompt(const char* prompt) {
 
 PasswordSource::PasswordSource(std::optional<std::string> option, Console& console) : option_(std::move(option)), console_(console) {}
 
-std::optional<std::wstring> PasswordSource::Get() {
+std::optional<std::string> PasswordSource::Get() {
     std::lock_guard lock(mutex_);
     if (!looked_) {
         looked_ = true;
-        if (const auto found = Find()) password_ = zorvik::rt::to_wide(*found);
+        if (const auto found = Find()) password_ = *found;
     }
     return password_;
 }
 
-std::optional<std::wstring> PasswordSource::Retry() {
+std::optional<std::string> PasswordSource::Retry() {
     std::lock_guard lock(mutex_);
     password_.reset();
     if (prompts_ == 0 || prompts_ >= kMostPrompts) return std::nullopt;
-    if (const auto answer = Ask("Wrong password. Password: ")) password_ = zorvik::rt::to_wide(*answer);
+    if (const auto answer = Ask("Wrong password. Password: ")) password_ = *answer;
     return password_;
 }
 

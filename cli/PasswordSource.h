@@ -16,10 +16,10 @@ public:
     PasswordSource(std::optional<std::string> option, Console& console);
 
     // None when no source has one (or the prompt was interrupted).
-    std::optional<std::wstring> Get();
+    std::optional<std::string> Get();
     // Another password after the last one proved wrong: asked for again at the prompt, none
     // from the command line, the environment or a prompt asked three times.
-    std::optional<std::wstring> Retry();
+    std::optional<std::string> Retry();
 
 private:
     std::optional<std::string> Find();
@@ -30,7 +30,7 @@ private:
     std::mutex mutex_;
     bool looked_ = false;
     int prompts_ = 0;
-    std::optional<std::wstring> password_;
+    std::optional<std::string> password_;
 };
 
 }  // namespace Zorvik::Cli

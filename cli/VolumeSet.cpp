@@ -71,7 +71,7 @@ bool VolumeSet::IsVolume(const struct stat& file) const noexcept {
     return false;
 }
 
-zorvik::rt::com_ptr<IRandomAccessStream> VolumeSet::Add(std::uint32_t number) {
+zorvik::Stream VolumeSet::Add(std::uint32_t number) {
     if (number != volumes_.size() + 1) throw CommandError(ExitCode::Failed, VolumeName(archive_, number), "asked for out of turn");
     volumes_.push_back(std::make_unique<ArchiveReplacement>(VolumeName(archive_, number)));
     return volumes_.back()->Stream();

@@ -34,10 +34,10 @@ public:
     bool IsVolume(const struct stat& file) const noexcept;
 
     // The first volume's temporary file, for the component to write.
-    zorvik::rt::com_ptr<IRandomAccessStream> Stream() const { return volumes_.front()->Stream(); }
+    zorvik::Stream Stream() const { return volumes_.front()->Stream(); }
     // The next volume's temporary file (number is the count of volumes so far plus one); a
     // CommandError when it cannot be made.
-    zorvik::rt::com_ptr<IRandomAccessStream> Add(std::uint32_t number);
+    zorvik::Stream Add(std::uint32_t number);
     // How many volumes the archive fills, as the component tells once it is written.
     void SetCount(std::uint32_t count) noexcept { count_ = count; }
     std::uint32_t Count() const noexcept { return count_; }

@@ -94,7 +94,7 @@ void CheckPasswordUsable(IArchive* archive, const WriteOptions& options, const s
 std::function<password_answer()> WritePassword(PasswordSource& passwords, bool available) {
     return [&passwords, available] {
         const auto password = available ? passwords.Get() : std::nullopt;
-        return password ? password_answer::given(*password) : password_answer::declined();
+        return password ? password_answer::given(zorvik::rt::to_wide(*password)) : password_answer::declined();
     };
 }
 
@@ -111,12 +111,6 @@ std::string FileTypeOf(const std::string& archivePath) {
     return extension.empty() ? extension : extension.substr(1);
 }
 
-bool HasExtension(const FormatInfo& format, const std::string& fileType) {
-    bool matches = false;
-    check_hresult(format.format->HasExtension(zorvik::rt::hstring(zorvik::rt::to_wide(fileType)).get(), &matches));
-    return matches;
-}
-
 // The format a new archive is written in, and the file type that makes the component choose it.
 std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& options) {
     const auto formats = Formats();
@@ -127,14 +121,15 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
                               [&](const FormatInfo& f) { return ::strcasecmp(f.name.c_str(), options.format.c_str()) == 0; });
         if (format == formats.end())
             throw CommandError(ExitCode::Usage, options.archive, "no format is named " + options.format + " (see zorvik formats)");
-        fileType = format->extensions.empty() ? "" : format->extensions.front();
+        fileType = format->extension;
     } else if (!fileType.empty()) {
-        format = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return HasExtension(f, fileType); });
+        format = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.has_extension(fileType); });
     }
     if (format == formats.end()) throw CommandError(ExitCode::Usage, options.archive, "its name tells no format: give --format");
     // The component takes the first format that carries the file type.
-    const auto chosen = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return HasExtension(f, fileType); });
-    if (!format->canUpdate || chosen != format) throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format->name);
+    const auto chosen = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.has_extension(fileType); });
+    if (!format->can_update || chosen != format)
+        throw CommandError(ExitCode::Failed, options.archive, "cannot be written: " + format->name);
     return {*format, fileType};
 }
 
@@ -142,11 +137,10 @@ std::pair<FormatInfo, std::string> FormatForNewArchive(const WriteOptions& optio
     throw CommandError(ExitCode::Usage, archiveName, format + " holds exactly one file (to pack more, make a tar of them first)");
 }
 
-UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables,
-                        const com_ptr<IRandomAccessStream>& destination) {
+UpdateRun::Start Adding(IArchive* archive, const std::vector<zorvik::Addable>& addables, const com_ptr<IRandomAccessStream>& destination) {
     return [=](IUpdateCallback* callback) {
         std::vector<IArchiveAddable*> raw;
-        for (const auto& addable : addables) raw.push_back(addable.get());
+        for (const auto& addable : addables) raw.push_back(addable.abi());
         com_ptr<IAsyncOperation<UpdateResult>> operation;
         check_hresult(archive->AddAsync(static_cast<std::uint32_t>(raw.size()), raw.data(), callback, destination.get(), operation.put()));
         return operation;
@@ -166,19 +160,19 @@ public:
     bool Exists() const { return volumes_ ? volumes_->Exists() : file_.Exists(); }
     bool VolumesExist() const { return volumes_ && volumes_->Exists(); }
     const std::string& LockPath() const { return volumes_ ? volumes_->FirstVolumePath() : file_.RealPath(); }
-    com_ptr<IRandomAccessStream> Stream() const { return volumes_ ? volumes_->Stream() : file_.Stream(); }
+    com_ptr<IRandomAccessStream> Stream() const { return (volumes_ ? volumes_->Stream() : file_.Stream()).com(); }
     std::function<bool(const struct stat&)> LeaveOut() const {
         return [this](const struct stat& file) { return file_.IsArchiveOrTemporary(file) || (volumes_ && volumes_->IsVolume(file)); };
     }
 
     // The operation adding the addables; with volumes, run takes each further one from the set.
-    UpdateRun::Start Adding(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run) {
+    UpdateRun::Start Adding(IArchive* archive, const std::vector<zorvik::Addable>& addables, UpdateRun& run) {
         if (volumes_)
-            run.TakeVolumesFrom([this](std::uint32_t number) { return volumes_->Add(number); },
+            run.TakeVolumesFrom([this](std::uint32_t number) { return volumes_->Add(number).com(); },
                                 [this](std::uint32_t count) { volumes_->SetCount(count); });
         return [this, archive, addables, destination = Stream()](IUpdateCallback* callback) {
             std::vector<IArchiveAddable*> raw;
-            for (const auto& addable : addables) raw.push_back(addable.get());
+            for (const auto& addable : addables) raw.push_back(addable.abi());
             const auto count = static_cast<std::uint32_t>(raw.size());
             com_ptr<IAsyncOperation<UpdateResult>> operation;
             if (volumes_)
@@ -226,7 +220,7 @@ struct NewArchiveDestination {
     com_ptr<IRandomAccessStream> stream;
     std::string lockPath;  // what the component names its lock after
     std::function<bool(const struct stat&)> leaveOut;
-    std::function<UpdateRun::Start(IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run)> adding;
+    std::function<UpdateRun::Start(IArchive* archive, const std::vector<zorvik::Addable>& addables, UpdateRun& run)> adding;
     std::function<void()> commit;
     std::function<std::uint64_t()> writtenSize;
     std::function<std::uint32_t()> volumes;
@@ -237,7 +231,7 @@ NewArchiveDestination FileDestination(Output& target, bool replaceExisting) {
     return {target.Stream(),
             target.LockPath(),
             target.LeaveOut(),
-            [&target](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun& run) {
+            [&target](IArchive* archive, const std::vector<zorvik::Addable>& addables, UpdateRun& run) {
                 return target.Adding(archive, addables, run);
             },
             [&target, replaceExisting] { target.Commit(replaceExisting); },
@@ -257,20 +251,19 @@ NewArchiveDestination StandardOutputDestination(const WriteOptions& options) {
     const ssize_t length = ::readlink("/proc/self/fd/1", target, sizeof target);
     std::string lockPath = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "stdout-" + std::to_string(::getpid());
     com_ptr<IRandomAccessStream> random = stream.as<IRandomAccessStream>();
-    return {random,
-            std::move(lockPath),
-            [](const struct stat&) { return false; },
-            [random](IArchive* archive, const std::vector<com_ptr<archive_addable>>& addables, UpdateRun&) {
-                return Adding(archive, addables, random);
-            },
-            [] {},
-            [random] {
-                std::uint64_t size = 0;
-                check_hresult(random->get_Size(&size));
-                return size;
-            },
-            [] { return std::uint32_t{0}; },
-            "cannot be written to standard output: the format's writer goes back into what it wrote (write it to a file)"};
+    return {
+        random,
+        std::move(lockPath),
+        [](const struct stat&) { return false; },
+        [random](IArchive* archive, const std::vector<zorvik::Addable>& addables, UpdateRun&) { return Adding(archive, addables, random); },
+        [] {},
+        [random] {
+            std::uint64_t size = 0;
+            check_hresult(random->get_Size(&size));
+            return size;
+        },
+        [] { return std::uint32_t{0}; },
+        "cannot be written to standard output: the format's writer goes back into what it wrote (write it to a file)"};
 }
 
 // A new archive of the named format (or the one its name tells) holding the paths.
@@ -278,10 +271,10 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiv
                   const char* operation) {
     const auto [format, fileType] = FormatForNewArchive(options);
     // A compressed single file has no way to be a link.
-    const bool followLinks = options.dereference || format.keepsName;
+    const bool followLinks = options.dereference || format.keeps_name;
     AddedFiles files(options.paths, prefix, followLinks ? SymbolicLinks::Followed : SymbolicLinks::Stored, console, target.leaveOut);
-    if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
-    if (format.keepsName && (files.Files().size() != 1 || files.Files().front().folder)) SingleFileOnly(options.archive, format.name);
+    if (files.Count() == 0) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
+    if (format.keeps_name && !files.OneFile()) SingleFileOnly(options.archive, format.name);
 
     const auto archive = NewArchive();
     const auto source = zorvik::rt::make<archive_source>(zorvik::rt::to_wide(fileType),
@@ -298,10 +291,10 @@ ExitCode WriteNew(const WriteOptions& options, Console& console, const NewArchiv
     PasswordSource passwords(options.password, console);
     UpdateRun run(options.archive, console, ConflictPolicy::Refuse, WritePassword(passwords, choice.passwordGiven), false);
     if (!target.unwritable.empty()) run.RefuseUnsupported(target.unwritable);
-    const auto addables = files.Addables();
+    const auto& addables = files.Addables();
     const UpdateResult result = run.Run(target.adding(archive.get(), addables, run), files.ReadFailure());
     if (result == UpdateResult::Success) target.commit();
-    return Report(options, {operation, format.name, result, {{"added", files.Files().size()}}, target.writtenSize(), target.volumes()},
+    return Report(options, {operation, format.name, result, {{"added", files.Count()}}, target.writtenSize(), target.volumes()},
                   files.AnyLeftOut(), console);
 }
 
@@ -314,7 +307,7 @@ struct Rewrite {
 
     Rewrite(ArchiveReplacement& locked, const WriteOptions& options, Console& console)
         : target(Existing(locked, options.archive)), passwords(options.password, console), archive(options.archive, passwords) {
-        check_hresult(archive.Archive()->get_HasPassword(&hasPassword));
+        hasPassword = archive.Archive().has_password();
         CheckWritable(options.archive);
     }
 
@@ -326,19 +319,18 @@ struct Rewrite {
     // A format that cannot write, several volumes, or an archive inside a compressed file (a
     // tar in a gzip), which the component will not write back without its compression.
     void CheckWritable(const std::string& archiveName) const {
-        bool canUpdate = false;
-        check_hresult(archive.Archive()->get_CanUpdate(&canUpdate));
-        if (canUpdate) return;
+        if (archive.Archive().can_update()) return;
         const std::string format = archive.FormatName().empty() ? "this format" : archive.FormatName();
         if (archive.MultiVolume()) throw CommandError(ExitCode::Failed, archiveName, "cannot be written: an archive of several volumes");
         const auto formats = Formats();
         const auto opened =
             std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) { return f.name == archive.FormatName(); });
-        if (opened == formats.end() || !opened->canUpdate)
+        if (opened == formats.end() || !opened->can_update)
             throw CommandError(ExitCode::Failed, archiveName, "cannot be written: " + format);
         const std::string fileType = FileTypeOf(archiveName);
-        const auto outer = std::find_if(formats.begin(), formats.end(),
-                                        [&](const FormatInfo& f) { return f.keepsName && !fileType.empty() && HasExtension(f, fileType); });
+        const auto outer = std::find_if(formats.begin(), formats.end(), [&](const FormatInfo& f) {
+            return f.keeps_name && !fileType.empty() && f.has_extension(fileType);
+        });
         throw CommandError(ExitCode::Failed, archiveName,
                            "cannot be written: a " + format + " inside " + (outer != formats.end() ? outer->name : "a compressed file"));
     }
@@ -348,7 +340,7 @@ struct Rewrite {
     UpdateRun Run(const WriteOptions& options, Console& console, ConflictPolicy policy, bool addsData = false) {
         CompressionChoice choice = options.compression;
         choice.passwordGiven = PasswordGiven(options) || hasPassword;
-        ApplyCompressionChoice(archive.Archive(), options.archive, choice, hasPassword);
+        ApplyCompressionChoice(archive.Archive().abi(), options.archive, choice, hasPassword);
         const bool wanted = choice.passwordGiven || (addsData && AnyEncrypted());
         return UpdateRun(options.archive, console, policy, WritePassword(passwords, wanted), true);
     }
@@ -389,7 +381,7 @@ std::vector<FoundEntry> Chosen(const Rewrite& rewrite, const WriteOptions& optio
 
 std::vector<IArchiveItem*> Raw(const std::vector<FoundEntry>& entries) {
     std::vector<IArchiveItem*> raw;
-    for (const auto& entry : entries) raw.push_back(entry.item.get());
+    for (const auto& entry : entries) raw.push_back(entry.item.abi());
     return raw;
 }
 
@@ -411,7 +403,7 @@ ExitCode RunCreate(const WriteOptions& options, Console& console) {
 }
 
 ExitCode RunAdd(const WriteOptions& options, Console& console) {
-    const auto prefix = AddedFiles::StoredName(options.to.value_or(""));
+    const auto prefix = zorvik::files::stored_name(options.to.value_or(""));
     if (!prefix) throw CommandError(ExitCode::Usage, *options.to, "a folder of the archive has no \"..\"");
     ArchiveReplacement file(options.archive);
     Output target(file, options);
@@ -423,23 +415,19 @@ ExitCode RunAdd(const WriteOptions& options, Console& console) {
         return WriteNew(options, console, FileDestination(target, false), *prefix, "add");
     }
     Rewrite rewrite(file, options, console);
-    bool keepsName = false;
-    check_hresult(rewrite.archive.Archive()->get_KeepsName(&keepsName));
-    if (keepsName) SingleFileOnly(options.archive, rewrite.archive.FormatName());
+    if (rewrite.archive.Archive().keeps_name()) SingleFileOnly(options.archive, rewrite.archive.FormatName());
     if (target.VolumesExist()) throw CommandError(ExitCode::Failed, VolumeSet::VolumeName(options.archive, 1), "exists (remove it first)");
     const SymbolicLinks links = options.dereference ? SymbolicLinks::Followed : SymbolicLinks::Stored;
     AddedFiles files(options.paths, *prefix, links, console, target.LeaveOut());
-    if (files.Files().empty()) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
+    if (files.Count() == 0) throw CommandError(ExitCode::Failed, options.archive, "nothing to add");
 
-    CheckPasswordUsable(rewrite.archive.Archive(), options, rewrite.archive.FormatName(), console);
+    CheckPasswordUsable(rewrite.archive.Archive().abi(), options, rewrite.archive.FormatName(), console);
     UpdateRun run = rewrite.Run(options, console, PolicyFor(options.onConflict), true);
-    const auto addables = files.Addables();
-    const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive(), addables, run), files.ReadFailure());
+    const auto& addables = files.Addables();
+    const UpdateResult result = run.Run(target.Adding(rewrite.archive.Archive().abi(), addables, run), files.ReadFailure());
     if (result == UpdateResult::Success) target.Replace();
-    const std::vector<std::pair<const char*, std::uint64_t>> counts{{"added", files.Files().size() - run.Skipped()},
-                                                                    {"replaced", run.Replaced()},
-                                                                    {"renamed", run.Renamed()},
-                                                                    {"skipped", run.Skipped()}};
+    const std::vector<std::pair<const char*, std::uint64_t>> counts{
+        {"added", files.Count() - run.Skipped()}, {"replaced", run.Replaced()}, {"renamed", run.Renamed()}, {"skipped", run.Skipped()}};
     return Report(options, {"add", rewrite.archive.FormatName(), result, counts, target.WrittenSize(), target.Volumes()},
                   files.AnyLeftOut() || run.AnyItemFailed(), console);
 }
@@ -454,12 +442,12 @@ ExitCode RunRemove(const WriteOptions& options, Console& console) {
         if (removed.insert(entry.path).second) count += EntriesBelow(rewrite.archive.Root(), entry.path);
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
-    const auto destination = target.Stream();
+    const auto destination = target.Stream().com();
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         auto items = Raw(chosen);
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback,
-                                                             destination.get(), operation.put()));
+        check_hresult(rewrite.archive.Archive().abi()->RemoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), callback,
+                                                                   destination.get(), operation.put()));
         return operation;
     });
     return rewrite.Finish(options, "remove", result, {{"removed", count}}, false, console);
@@ -479,11 +467,11 @@ ExitCode RunRename(const WriteOptions& options, Console& console) {
     if (found.size() > 1) throw CommandError(ExitCode::Failed, path, "several entries have this path; rename cannot tell them apart");
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
-    const auto destination = target.Stream();
+    const auto destination = target.Stream().com();
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->RenameAsync(found.front().item.get(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(),
-                                                             callback, destination.get(), operation.put()));
+        check_hresult(rewrite.archive.Archive().abi()->RenameAsync(
+            found.front().item.abi(), zorvik::rt::hstring(zorvik::rt::to_wide(name)).get(), callback, destination.get(), operation.put()));
         return operation;
     });
     return rewrite.Finish(options, "rename", result, {{"renamed", EntriesBelow(rewrite.archive.Root(), found.front().path)}}, false,
@@ -520,12 +508,12 @@ ExitCode RunMove(const WriteOptions& options, Console& console) {
     }
 
     UpdateRun run = rewrite.Run(options, console, ConflictPolicy::Refuse);
-    const auto destination = target.Stream();
+    const auto destination = target.Stream().com();
     const UpdateResult result = run.Run([&](IUpdateCallback* callback) {
         auto items = Raw(chosen);
         com_ptr<IAsyncOperation<UpdateResult>> operation;
-        check_hresult(rewrite.archive.Archive()->MoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), folder.get(), callback,
-                                                           destination.get(), operation.put()));
+        check_hresult(rewrite.archive.Archive().abi()->MoveAsync(static_cast<std::uint32_t>(items.size()), items.data(), folder.get(),
+                                                                 callback, destination.get(), operation.put()));
         return operation;
     });
     return rewrite.Finish(options, "move", result, {{"moved", count}}, false, console);

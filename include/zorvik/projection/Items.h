@@ -64,6 +64,12 @@ public:
     explicit EntryProperties(zorvik::rt::com_ptr<Zorvik::IArchiveEntryProperties> properties)
         : entry_(std::move(properties)), file_(entry_.as<Zorvik::IFileSystemProperties>()) {}
 
+    // The entry's path as the archive holds it, with "/" between names.
+    std::string path() const {
+        zorvik::rt::hstring value;
+        detail::check(file_->get_Path(value.put()), "ArchiveItem::properties");
+        return detail::text(value);
+    }
     std::uint64_t size() const { return get(&Zorvik::IFileSystemProperties::get_Size, "ArchiveItem::size"); }
     std::uint64_t packed_size() const {
         std::uint64_t value = 0;
