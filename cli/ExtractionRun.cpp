@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "cli/AsyncWait.h"
 #include "cli/Failure.h"
@@ -29,19 +28,8 @@ ExtractionRun::ExtractionRun(const OpenedArchive& archive, PasswordSource& passw
       passwords_(passwords),
       console_(console),
       settings_(std::move(settings)),
-      commits_(settings_.destination),
+      commits_(settings_.destination, [this](Item& item, const CommitQueue::Outcome& outcome) { Settled(item, outcome); }),
       links_(settings_.destination, settings_.linksAsFiles) {}
-
-ExtractionRun::Item ExtractionRun::Identify(IArchiveItem* node) {
-    Item item;
-    item.item = zorvik::ArchiveItem(com_ptr<IArchiveItem>::copy_from(node));
-    item.path = item.item.wide_path().view();
-    const auto properties = ReadFacts(item.item, item);
-    if (!properties) return item;
-    item.entryPath = zorvik::rt::to_wide(properties.path());
-    item.index = properties.index();
-    return item;
-}
 
 // Names hold no "/": the tree splits paths there.
 std::vector<std::wstring> ExtractionRun::Components(std::wstring_view path) {
@@ -63,17 +51,15 @@ ExitCode ExtractionRun::Run(const std::vector<zorvik::ArchiveItem>& chosen) {
     hooks.item_completed = [this](IArchiveItem* item, bool succeeded) { Completed(item, succeeded); };
     hooks.item_failed = [this](IArchiveItem* item, std::int32_t kind) { return Failed(item, kind); };
     hooks.get_password = [this](IArchiveItem*) { return Password(); };
-    hooks.set_item_count = [this](std::uint32_t count) { itemCount_ = count; };
+    hooks.set_item_count = [this](std::uint32_t count) { heard_.Expect(count); };
     hooks.set_total = [this](std::uint64_t total) { return Progress(total, true); };
     hooks.set_completed = [this](std::uint64_t done) { return Progress(done, false); };
     const auto callback = make_extraction_callback(std::move(hooks));
 
     // Entries decoded on several threads end in any order: what is said of them waits for the
-    // end, to be said in the archive's order, as one thread says it.
-    std::uint32_t threads = 1;
+    // entries before them, to be said in the archive's order, as one thread says it.
     if (settings_.threads != 0) archive_.Archive().set_extraction_threads(settings_.threads);
-    threads = archive_.Archive().extraction_threads();
-    if (threads > 1) held_.emplace();
+    if (archive_.Archive().extraction_threads() > 1) order_.emplace(ExpectedIndices(chosen));
 
     std::vector<IArchiveItem*> items;
     for (const auto& item : chosen) items.push_back(item.abi());
@@ -82,8 +68,10 @@ ExitCode ExtractionRun::Run(const std::vector<zorvik::ArchiveItem>& chosen) {
                                                          callback.as<IExtractionCallback>().get(), extraction.put()));
     bool result = false;
     const HRESULT failure = AwaitOutcome(extraction.get(), result);
-    Settle(true);
-    SayHeld();
+    commits_.Settle(true);
+    FinishPending();
+    if (order_) order_->Flush();
+    order_.reset();
     console_.EndProgress();
     ReportUnexplainedFailure();
     DropUnfinishedOutput();
@@ -117,6 +105,7 @@ ExitCode ExtractionRun::Run(const std::vector<zorvik::ArchiveItem>& chosen) {
 
 file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
     ReportUnexplainedFailure();
+    FinishPending();
     if (Interrupt::Requested() || stopped_) return file_stream_answer::canceled();
     Item item = Identify(node);
     if (Excluded(item)) return file_stream_answer::skipped();
@@ -149,7 +138,7 @@ file_stream_answer ExtractionRun::FileStream(IArchiveItem* node) {
         std::vector<std::wstring> destination = DestinationOf(item);
         if (item.IsSymbolicLink() || item.IsHardLink()) return LinkStream(std::move(item), std::move(destination), settings_.existing);
         links_.Forget(destination);
-        std::wstring commitKey = SettleCommitsOn(destination);
+        std::wstring commitKey = commits_.SettleOn(destination);
         // A file this run wrote is one the archive holds twice: the later entry takes its place.
         // Flattened, two names meeting are two files, as with a file already there.
         const auto writtenBefore = [&](DestinationFolder::FileIdentity file) {
@@ -204,6 +193,7 @@ file_stream_answer ExtractionRun::LinkStream(Item item, std::vector<std::wstring
 
 void ExtractionRun::Folder(IArchiveItem* node) {
     ReportUnexplainedFailure();
+    FinishPending();
     Item item = Identify(node);
     if (Excluded(item)) return;
     // Nothing to test in a folder; flattened or on standard output, there are none.
@@ -217,7 +207,7 @@ void ExtractionRun::Folder(IArchiveItem* node) {
     }
     try {
         const std::vector<std::wstring> components = Components(item.path);
-        SettleCommitsOn(components);
+        commits_.SettleOn(components);
         settings_.destination->CreateFolder(components);
         if (item.mode == 0 && item.modified == 0) {
             Tell(item, ItemResult::Kind::Done);
@@ -234,28 +224,33 @@ void ExtractionRun::Folder(IArchiveItem* node) {
 
 void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     ReportUnexplainedFailure();
+    FinishPending();
     const auto found = std::find_if(open_.begin(), open_.end(), [&](const Current& current) { return current.item.item.abi() == node; });
     if (found == open_.end()) {
         // A folder, a skipped file or an entry the engine only looked at: nothing of ours is open.
         Item item = Identify(node);
-        heard_.push_back(HeardKey(item.path));
+        heard_.Heard(item.path);
+        pending_.emplace(item.index, nullptr);
         if (!succeeded && !Excluded(item)) unexplained_ = Failure{std::move(item), false};
         return;
     }
     Current current = std::move(*found);
     open_.erase(found);
-    heard_.push_back(HeardKey(current.item.path));
+    heard_.Heard(current.item.path);
+    const std::uint32_t index = current.item.index;
     if (succeeded) {
         ++filesDone_;
         bytesDone_ += current.item.size;
-        // Links are made in the order they were added: out of order, they wait to be added in
-        // the archive's.
-        if (current.link && held_)
-            heldLinks_.push_back(std::move(current));
-        else
-            FinishWhole(current);
+        // Links are made in the order they were added: out of order, each is added in its turn.
+        if (current.link && order_) {
+            pending_.emplace(index, [this, link = std::make_shared<Current>(std::move(current))] { FinishWhole(*link); });
+            return;
+        }
+        // A file waiting for its name is finished once it has it.
+        if (!FinishWhole(current)) pending_.emplace(index, nullptr);
         return;
     }
+    pending_.emplace(index, nullptr);
     if (current.toStandardOutput) {
         try {
             standardOutput_.Close(node, false);
@@ -271,18 +266,29 @@ void ExtractionRun::Completed(IArchiveItem* node, bool succeeded) {
     unexplained_ = Failure{std::move(current.item), removed, diskFull};
 }
 
-void ExtractionRun::FinishWhole(Current& current) {
+void ExtractionRun::FinishPending() {
+    if (!pending_) return;
+    auto [index, atTurn] = std::move(*pending_);
+    pending_.reset();
+    if (order_)
+        order_->Finish(index, std::move(atTurn));
+    else if (atTurn)
+        atTurn();
+}
+
+bool ExtractionRun::FinishWhole(Current& current) {
     try {
-        Finish(current);
+        return Finish(current);
     } catch (const RefusedName& error) {
         ReportItem(current.item, std::string("refused: ") + error.what(), ExitCode::Failed);
     } catch (const std::exception& error) {
         if (current.file) DestinationFolder::Remove(*current.file);
         ReportItem(current.item, error.what(), ExitCode::Failed);
     }
+    return false;
 }
 
-void ExtractionRun::Finish(Current& current) {
+bool ExtractionRun::Finish(Current& current) {
     Item& item = current.item;
     if (current.link) {
         // Made at the end, when it is told.
@@ -299,55 +305,26 @@ void ExtractionRun::Finish(Current& current) {
             links_.AddSymbolic(source, std::move(current.destination), std::move(target), current.existing);
         }
         linkItems_.push_back(std::move(item));
-        return;
+        return false;
     }
     if (current.toStandardOutput) standardOutput_.Close(item.item.abi(), true);
     if (current.file) {
-        commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt);
-        committingKeys_.insert(current.commitKey);
-        committing_.push_back({std::move(item), std::move(current.commitKey)});
-        return;
+        commits_.Push(std::move(*current.file), item.modified != 0 ? std::optional(ToTimespec(item.modified)) : std::nullopt,
+                      std::move(item), std::move(current.commitKey));
+        return true;
     }
     Tell(item, ItemResult::Kind::Done);
+    return false;
 }
 
-void ExtractionRun::Settle(bool wait) {
-    if (settling_ || committing_.empty()) return;
-    // What it reports waits for nothing: it is next in order.
-    settling_ = true;
-    try {
-        for (CommitQueue::Outcome& outcome : commits_.Take(wait)) {
-            Committing committed = std::move(committing_.front());
-            committing_.pop_front();
-            committingKeys_.erase(committingKeys_.find(committed.key));
-            if (outcome.failure) {
-                ReportItem(committed.item, *outcome.failure, ExitCode::Failed);
-            } else {
-                written_.insert(outcome.identity);
-                Tell(committed.item, ItemResult::Kind::Done);
-            }
-        }
-    } catch (...) {
-        settling_ = false;
-        throw;
+void ExtractionRun::Settled(Item& item, const CommitQueue::Outcome& outcome) {
+    if (outcome.failure) {
+        ReportItem(item, *outcome.failure, ExitCode::Failed);
+    } else {
+        written_.insert(outcome.identity);
+        Tell(item, ItemResult::Kind::Done);
     }
-    settling_ = false;
-}
-
-std::wstring ExtractionRun::SettleCommitsOn(const std::vector<std::wstring>& destination) {
-    Settle(false);
-    std::wstring key;
-    for (const std::wstring& name : destination) {
-        AppendCommitKey(key, name);
-        if (!committingKeys_.empty() && committingKeys_.count(key)) Settle(true);
-    }
-    return key;
-}
-
-void ExtractionRun::AppendCommitKey(std::wstring& key, std::wstring_view name) {
-    if (name.empty() || name == L".") return;  // the folder that holds it, as for the file system
-    if (!key.empty()) key += L'/';
-    for (const wchar_t c : name) key += c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    if (order_) order_->Finish(item.index);
 }
 
 void ExtractionRun::CreateLinks() {
@@ -393,6 +370,7 @@ std::int32_t ExtractionRun::Failed(IArchiveItem* node, std::int32_t kind) {
         }
         ReportItem(Identify(node), removed ? reason + " (incomplete output removed)" : reason, code);
     }
+    FinishPending();
     return Interrupt::Requested() || stopped_ ? ExtractionAnswer::Cancel : ExtractionAnswer::Continue;
 }
 
@@ -447,7 +425,7 @@ std::vector<std::wstring> ExtractionRun::DestinationOf(const Item& item) const {
 // a report nothing waits for them here.
 void ExtractionRun::Tell(std::uint32_t index, std::wstring_view path, bool folder, ItemResult::Kind kind, const std::string& reason) {
     if (!settings_.report) return;
-    Settle(true);
+    commits_.Settle(true);
     Say(index, [this, result = ItemResult{Readable(path), folder, kind, reason}] { settings_.report(result); });
 }
 
@@ -456,25 +434,39 @@ void ExtractionRun::Tell(const Item& item, ItemResult::Kind kind) {
 }
 
 void ExtractionRun::Say(std::uint32_t index, std::function<void()> line) {
-    if (held_)
-        held_->push_back({index, std::move(line)});
+    if (order_)
+        order_->Say(index, std::move(line));
     else
         line();
 }
 
-void ExtractionRun::SayHeld() {
-    if (!held_) return;
-    std::stable_sort(heldLinks_.begin(), heldLinks_.end(), [](const Current& a, const Current& b) { return a.item.index < b.item.index; });
-    for (Current& link : std::exchange(heldLinks_, {})) FinishWhole(link);
-    std::vector<HeldLine> lines = std::move(*held_);
-    held_.reset();
-    // Lines about one entry keep the order they were said in.
-    std::stable_sort(lines.begin(), lines.end(), [](const HeldLine& a, const HeldLine& b) { return a.index < b.index; });
-    for (const HeldLine& line : lines) line.say();
+std::vector<std::uint32_t> ExtractionRun::ExpectedIndices(const std::vector<zorvik::ArchiveItem>& chosen) const {
+    std::vector<std::uint32_t> indices;
+    const auto add = [&](const zorvik::ArchiveItem& item) {
+        if (const auto properties = item.properties()) indices.push_back(properties.index());
+    };
+    const auto excluded = [&](const std::string& path) { return settings_.selection && settings_.selection->Excluded(path); };
+    for (const zorvik::ArchiveItem& node : chosen) {
+        const std::string path = Readable(node.wide_path().view());  // empty for the root
+        if (!path.empty()) {
+            if (excluded(path)) continue;
+            add(node);
+        }
+        if (const auto folder = node.as_folder()) {
+            WalkEntries(*folder, [&](const Entry& entry) {
+                if (excluded(path.empty() ? entry.path : path + "/" + entry.path)) return false;
+                if (!entry.implicit) add(entry.item);
+                return true;
+            });
+        }
+    }
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    return indices;
 }
 
 void ExtractionRun::ReportItem(const Item& item, const std::string& reason, ExitCode code) {
-    Settle(true);
+    commits_.Settle(true);
     if (!reported_.emplace(item.item.abi(), item.item).second) return;
     if (code == ExitCode::Password)
         passwordFailed_ = true;
@@ -498,30 +490,13 @@ void ExtractionRun::ReportUnexplainedFailure() {
 
 void ExtractionRun::ReportUnheard(const std::vector<zorvik::ArchiveItem>& chosen) {
     // Every entry asked for had its result: nothing to look for.
-    if (heard_.size() >= itemCount_) return;
+    if (!heard_.AnyUnheard()) return;
     std::vector<std::string> below;  // paths of the chosen nodes; empty for the root
-    for (const auto& item : chosen) below.push_back(Readable(Identify(item.abi()).path));
-    std::sort(heard_.begin(), heard_.end());
-    std::unordered_map<std::size_t, std::uint32_t> taken;  // results matched so far, by key
+    for (const auto& item : chosen) below.push_back(Readable(item.wide_path().view()));
     const char* const reason = settings_.mode == ExtractionMode::Test ? "not tested: the archive gave no result for it"
                                                                       : "not extracted: the archive gave no result for it";
-    WalkEntries(archive_.Root(), [&](const Entry& entry) {
-        if (settings_.selection && settings_.selection->Excluded(entry.path)) return false;
-        if (entry.folder) return true;
-        const bool asked = std::any_of(below.begin(), below.end(), [&](const std::string& path) {
-            return path.empty() || entry.path == path || entry.path.rfind(path + "/", 0) == 0;
-        });
-        if (!asked) return true;
-        Item item = Identify(entry.item.abi());
-        // Entries of one path share a key: each result heard stands for one of them.
-        const std::size_t key = HeardKey(item.path);
-        const auto [first, last] = std::equal_range(heard_.begin(), heard_.end(), key);
-        if (std::uint32_t& used = taken[key]; used < last - first)
-            ++used;
-        else
-            ReportItem(item, reason, ExitCode::Failed);
-        return true;
-    });
+    heard_.Find(archive_.Root(), below, settings_.selection,
+                [&](const Entry& entry) { ReportItem(Item::Of(entry.item), reason, ExitCode::Failed); });
 }
 
 void ExtractionRun::StopOnFullOrReadOnly(int error) {

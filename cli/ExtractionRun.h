@@ -1,31 +1,36 @@
 // One run of the component's extraction for "extract" (files written below the destination
 // folder, or to standard output) or "test" (every entry decoded into a stream that keeps
-// nothing): answers its callbacks, keeps every name inside the destination, sets modes and
-// modification times, makes links once the files are written, removes the output of an entry
-// that did not complete, and reports each item that failed. What it needs of an item it reads
+// nothing): answers its callbacks, refuses names that would lead outside the destination, sets
+// modes and modification times, makes links once the files are written, removes the output of
+// an entry that did not complete, and reports each item that failed. The order in which files
+// take their names is CommitOrder's, the order of what is said EntryOrder's, and the accounting
+// of entries the component never reported UnheardEntries'. What it needs of an item it reads
 // when the component asks about it, and what it keeps of each entry is a few bytes.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
-#include "cli/CommitQueue.h"
+#include "cli/CommitOrder.h"
 #include "cli/Console.h"
 #include "cli/DeferredLinks.h"
 #include "cli/DestinationFolder.h"
 #include "cli/EntryList.h"
+#include "cli/EntryOrder.h"
 #include "cli/ExitCode.h"
+#include "cli/ExtractionItem.h"
 #include "cli/OpenedArchive.h"
 #include "cli/PasswordSource.h"
 #include "cli/Selection.h"
 #include "cli/StandardOutput.h"
+#include "cli/UnheardEntries.h"
 #include "zorvik/ExtractionCallback.h"
 
 namespace Zorvik::Cli {
@@ -70,18 +75,7 @@ public:
     std::uint64_t BytesDone() const noexcept { return bytesDone_; }
 
 private:
-    // What a run needs of an item.
-    struct Item : EntryFacts {
-        zorvik::ArchiveItem item;
-        std::wstring path;                 // node names from the root down to the item, joined with "/"
-        std::wstring entryPath;            // the path as the archive holds it; empty for implicit folders
-        std::uint32_t index = UINT32_MAX;  // the entry's number in the archive; none for implicit folders
-    };
-    // A line about an item, said while entries may end out of the archive's order.
-    struct HeldLine {
-        std::uint32_t index;
-        std::function<void()> say;
-    };
+    using Item = ExtractionItem;
     struct Current {
         Item item;
         std::optional<DestinationFolder::CreatedFile> file;
@@ -121,19 +115,17 @@ private:
 
     // The streams of a link entry, whose link is made at the end.
     file_stream_answer LinkStream(Item item, std::vector<std::wstring> destination, ExistingFiles existing);
-    // What becomes of an entry whose data is all there.
-    void Finish(Current& current);
+    // What becomes of an entry whose data is all there; whether it waits for its name.
+    bool Finish(Current& current);
     // Finish, with its failure reported.
-    void FinishWhole(Current& current);
+    bool FinishWhole(Current& current);
     void CreateLinks();
 
-    static Item Identify(IArchiveItem* item);
+    static Item Identify(IArchiveItem* item) { return Item::Of(zorvik::ArchiveItem(zorvik::rt::com_ptr<IArchiveItem>::copy_from(item))); }
     // The node names of an Item's path.
     static std::vector<std::wstring> Components(std::wstring_view path);
     // An Item's path for messages and selection, with slashes.
     static std::string Readable(std::wstring_view path);
-    // What the run remembers of an entry it heard of: its path, hashed.
-    static std::size_t HeardKey(std::wstring_view path) { return std::hash<std::wstring_view>()(path); }
     bool Excluded(const Item& item) const;
     // A reason to refuse an entry's name before anything is created for it.
     std::optional<std::string> Refusal(const Item& item) const;
@@ -143,10 +135,14 @@ private:
     void Tell(const Item& item, ItemResult::Kind kind);
     // Reports an item's failure once.
     void ReportItem(const Item& item, const std::string& reason, ExitCode code);
-    // Says a line about the entry of index now, or holds it while entries may end out of order.
+    // Says a line about the entry of index now, or holds it until the entries before it are out.
     void Say(std::uint32_t index, std::function<void()> line);
-    // Says the lines held, in the archive's order, and holds no more.
-    void SayHeld();
+    // While lines are held: the indices of the entries the run will finish, in order.
+    std::vector<std::uint32_t> ExpectedIndices(const std::vector<zorvik::ArchiveItem>& chosen) const;
+    // The entry that completed last is finished, now that its failure, if any, has been told.
+    void FinishPending();
+    // A file's commit ended.
+    void Settled(Item& item, const CommitQueue::Outcome& outcome);
     // Reports a failure that ItemFailed did not explain (it is told after ItemCompleted, when at all).
     void ReportUnexplainedFailure();
     // Removes the output of every entry whose result never came.
@@ -154,14 +150,6 @@ private:
     // Reports every file below the chosen nodes that the run said nothing about: a run that
     // extracted or tested nothing of what it was asked for is no success.
     void ReportUnheard(const std::vector<zorvik::ArchiveItem>& chosen);
-    // Reports the files whose commit has ended (waiting for every one when wait), in order.
-    void Settle(bool wait);
-    // Waits for the commits of files at destination or at a folder on its way, which a new
-    // item there must find in place; the destination's commit key.
-    std::wstring SettleCommitsOn(const std::vector<std::wstring>& destination);
-    // Extends the key under which a destination path waits for its commit by one name: names
-    // that differ only in ASCII case share one, as a file system may take them for one.
-    static void AppendCommitKey(std::wstring& key, std::wstring_view name);
     // A write failure after which no other file can be written either ends the run.
     void StopOnFullOrReadOnly(int error);
     // Modes and times of the folders, once nothing more is written into them.
@@ -171,7 +159,7 @@ private:
     PasswordSource& passwords_;
     Console& console_;
     const ExtractionSettings settings_;
-    CommitQueue commits_;
+    CommitOrder commits_;
 
     // Outputs open for entries whose result has not come yet: one decode may feed several
     // entries (copies of one file in a RAR archive).
@@ -179,25 +167,13 @@ private:
     // The files this run wrote: a later entry of the same name replaces the earlier one, as it
     // would in the file system the archive was made from.
     std::unordered_set<DestinationFolder::FileIdentity, FileIdentityHash> written_;
-    // Files written whole, waiting for their names, in the order of commits_, with the commit key
-    // of each; an item is reported only after those before it, whatever it is.
-    struct Committing {
-        Item item;
-        std::wstring key;
-    };
-    std::deque<Committing> committing_;
-    std::unordered_multiset<std::wstring> committingKeys_;
-    bool settling_ = false;
     DeferredLinks links_;
     std::vector<Item> linkItems_;  // the entries of links_, by tag
     StandardOutput standardOutput_;
     std::optional<Failure> unexplained_;
     // Items reported, held so that their objects (and addresses) stay theirs.
     std::map<IArchiveItem*, zorvik::ArchiveItem> reported_;
-    // The HeardKey of every entry the component gave a result for (each failure of them is
-    // reported): eight bytes an entry, where a set of the items would keep their objects.
-    std::vector<std::size_t> heard_;
-    std::uint32_t itemCount_ = 0;  // entries the component was asked for
+    UnheardEntries heard_;
     std::vector<FolderState> folders_;
     bool passwordMissing_ = false;
     bool anyFailed_ = false;
@@ -207,9 +183,11 @@ private:
     bool stopped_ = false;
     std::size_t filesDone_ = 0;
     std::uint64_t bytesDone_ = 0;
-    // While the component runs on several threads: what is said about items, said once it ends.
-    std::optional<std::vector<HeldLine>> held_;
-    std::vector<Current> heldLinks_;  // links whose data is there, while lines are held
+    // While the component runs on several threads: what is said about items, in the archive's
+    // order; and the entry that completed last, finished at the next callback (a failure it
+    // did not explain comes after its completion).
+    std::optional<EntryOrder> order_;
+    std::optional<std::pair<std::uint32_t, std::function<void()>>> pending_;
 };
 
 }  // namespace Zorvik::Cli
