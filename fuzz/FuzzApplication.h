@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/Component.h"
+#include "cli/reading/Component.h"
 #include "zorvik/ArchiveSource.h"
 #include "zorvik/ExtractionCallback.h"
 #include "zorvik/Items.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/EntryOrder.h"
+#include "cli/extracting/EntryOrder.h"
 
 namespace Zorvik::Cli {
 namespace {
