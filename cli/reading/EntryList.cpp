@@ -28,9 +28,10 @@ zorvik::EntryProperties ReadFacts(const zorvik::ArchiveItem& item, EntryFacts& f
     facts.packedSize = properties.packed_size();
     facts.modified = TicksOf(properties.modified());
     facts.encrypted = properties.encrypted();
-    facts.mode = properties.mode();
-    facts.symbolicLinkTarget = properties.link_target();
-    facts.hardLinkTarget = properties.hard_link_target();
+    zorvik::EntryProperties::Posix posix = properties.posix();
+    facts.mode = posix.mode;
+    facts.symbolicLinkTarget = std::move(posix.link_target);
+    facts.hardLinkTarget = std::move(posix.hard_link_target);
     return properties;
 }
 
