@@ -16,8 +16,8 @@
 #include <set>
 #include <unordered_set>
 
-#include "cli/DeferredLinks.h"
-#include "cli/DestinationFolder.h"
+#include "cli/extracting/DeferredLinks.h"
+#include "cli/extracting/DestinationFolder.h"
 #include "zorvik/runtime/com_ptr.h"
 
 namespace {

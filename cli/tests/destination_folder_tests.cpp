@@ -9,8 +9,8 @@
 #include <fstream>
 #include <optional>
 
-#include "cli/DeferredLinks.h"
-#include "cli/DestinationFolder.h"
+#include "cli/extracting/DeferredLinks.h"
+#include "cli/extracting/DestinationFolder.h"
 
 namespace Zorvik::Cli {
 namespace {

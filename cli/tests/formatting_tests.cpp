@@ -3,9 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/FileTime.h"
-#include "cli/ProgressBar.h"
-#include "cli/Text.h"
+#include "cli/reading/FileTime.h"
+#include "cli/terminal/ProgressBar.h"
+#include "cli/terminal/Text.h"
 
 namespace Zorvik::Cli {
 namespace {

@@ -3,7 +3,7 @@
 // written and extracted as the peers do.
 #include <algorithm>
 
-#include "cli/Text.h"
+#include "cli/terminal/Text.h"
 #include "cli/tests/ToolTesting.h"
 #include "zorvik/runtime/com_ptr.h"
 

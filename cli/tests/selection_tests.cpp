@@ -1,7 +1,7 @@
 // Choosing entries by path, pattern and --exclude, for list, extract and test: the same entries
 // as 7zz chooses for a pattern with "/", as bsdtar chooses for one without, and as bsdtar leaves
 // out for an exclude.
-#include "cli/Selection.h"
+#include "cli/reading/Selection.h"
 #include "cli/tests/ToolTesting.h"
 
 namespace Zorvik::Cli::Testing {

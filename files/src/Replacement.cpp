@@ -61,7 +61,8 @@ Replacement::Replacement(const std::string& path) : name_(path) {
         if (::fstat(locked.get(), &info) != 0) detail::raise_errno(errno, {}, member, name_);
         if (!S_ISREG(info.st_mode)) throw Error(ErrorCode::InvalidArgument, E_INVALIDARG, "not a regular file", {member, name_, {}});
         if ((info.st_mode & S_IWUSR) == 0 || ::faccessat(folder.get(), file_name.c_str(), W_OK, AT_EACCESS) != 0)
-            throw Error(ErrorCode::CannotWrite, E_ACCESSDENIED, "read-only: it is not rewritten", {member, name_, {}});
+            throw Error(ErrorCode::CannotWrite, E_ACCESSDENIED, "read-only: nothing written (chmod u+w lets it be rewritten)",
+                        {member, name_, {}});
         if (::flock(locked.get(), LOCK_EX | LOCK_NB) != 0)
             throw Error(ErrorCode::ArchiveBusy, zorvik::detail::kBusy, "archive busy: another writer has it", {member, name_, {}});
         // The lock must be on the file the name stands for now, not on one replaced meanwhile.
@@ -79,6 +80,7 @@ Replacement::Replacement(const std::string& path) : name_(path) {
     detail::fd temporary(::mkostemp(temporary_path.data(), O_CLOEXEC));
     if (!temporary) detail::raise_errno(errno, "cannot create a temporary file beside it", member, name_);
     temporary_name_ = std::filesystem::path(temporary_path).filename().string();
+    ::fstat(temporary.get(), &temporary_info_);
     folder_ = folder.release();
     locked_ = locked.release();
     temporary_ = temporary.release();
@@ -98,17 +100,40 @@ Stream Replacement::stream() const {
     }
 }
 
+std::uint64_t Replacement::written_size() const {
+    struct stat info {};
+    return ::fstat(temporary_, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+bool Replacement::holds(const struct stat& file) const noexcept {
+    return SameFile(file, temporary_info_) || (original_ && SameFile(file, *original_));
+}
+
 void Replacement::commit(bool replace_existing) {
-    const char* const member = "files::Replacement::commit";
-    if (committed_) throw Error(ErrorCode::InvalidArgument, E_ILLEGAL_METHOD_CALL, "committed already", {member, name_, {}});
+    if (committed_)
+        throw Error(ErrorCode::InvalidArgument, E_ILLEGAL_METHOD_CALL, "committed already", {"files::Replacement::commit", name_, {}});
+    prepare();
+    sync();
+    name(replace_existing);
+    sync_folder();
+}
+
+void Replacement::prepare() {
     if (original_) {
         // Where the owner cannot be kept (not root), the file stays the writer's.
         [[maybe_unused]] const int owned = ::fchown(temporary_, original_->st_uid, original_->st_gid);
     }
     const mode_t mode = original_ ? original_->st_mode & 07777 : ModeForNewFiles();
-    // The mode before the sync, so that a crash after the rename cannot leave it owner-only.
-    if (::fchmod(temporary_, mode) != 0) detail::raise_errno(errno, "cannot set its mode", member, name_);
-    if (::fsync(temporary_) != 0) detail::raise_errno(errno, "cannot write it", member, name_);
+    if (::fchmod(temporary_, mode) != 0) detail::raise_errno(errno, "cannot set its mode", "files::Replacement::commit", name_);
+}
+
+void Replacement::sync() const {
+    if (::fsync(temporary_) != 0) detail::raise_errno(errno, "cannot write it", "files::Replacement::commit", name_);
+}
+
+void Replacement::name(bool replace_existing) {
+    const char* const member = "files::Replacement::commit";
+    if (committed_) throw Error(ErrorCode::InvalidArgument, E_ILLEGAL_METHOD_CALL, "committed already", {member, name_, {}});
     const std::string file_name = std::filesystem::path(real_path_).filename().string();
     if (original_ || replace_existing) {
         if (::renameat(folder_, temporary_name_.c_str(), folder_, file_name.c_str()) != 0)
@@ -118,8 +143,10 @@ void Replacement::commit(bool replace_existing) {
         detail::raise_errno(errno, "cannot create it", member, name_);
     }
     committed_ = true;
-    ::fsync(folder_);  // the rename reaches the disk with the folder
 }
+
+// The rename reaches the disk with the folder.
+void Replacement::sync_folder() const { ::fsync(folder_); }
 
 // NAME.001, NAME.002 ...: three digits at least, as 7zz names volumes.
 std::string VolumeName(const std::string& path, std::uint32_t number) {

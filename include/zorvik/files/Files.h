@@ -81,8 +81,22 @@ public:
     const std::string& real_path() const noexcept { return real_path_; }
     // The temporary file, for an update or a create to write.
     Stream stream() const;
+    // What has been written into it so far.
+    std::uint64_t written_size() const;
+    // The original or the temporary file, so that a folder tree being archived can leave them out.
+    bool holds(const struct stat& file) const noexcept;
     // A new archive is never put over a file that appeared meanwhile unless replace_existing.
     void commit(bool replace_existing = false);
+
+    // commit() in its steps, for files named together (a set of volumes): the temporary file
+    // given the mode and owner it keeps; synced (after the mode, so that a crash after the rename
+    // cannot leave the archive owner-only); renamed (AlreadyExists when a new archive meets a file
+    // that appeared meanwhile); the rename synced with the folder. Only sync() may run beside the
+    // others' (prepare() reads the umask by setting it).
+    void prepare();
+    void sync() const;
+    void name(bool replace_existing);
+    void sync_folder() const;
 
 private:
     std::string name_;
@@ -92,6 +106,7 @@ private:
     std::optional<struct stat> original_;
     std::string temporary_name_;
     int temporary_ = -1;
+    struct stat temporary_info_ {};
     bool committed_ = false;
 };
 
@@ -107,16 +122,31 @@ enum class SymbolicLinks { Stored, Followed };
 
 struct DiskOptions {
     SymbolicLinks links = SymbolicLinks::Stored;
-    // Told of what cannot be stored (special files, unreadable folders) and is left out.
+    // Told of what cannot be stored (special files, what is gone or unreadable, a followed link
+    // to nothing or to a folder that holds it) and is left out.
     std::function<void(const std::string& path, const std::string& reason)> left_out = {};
+    // Files never to add, silently (the archive being written, when it lies in the tree).
+    std::function<bool(const struct stat& file)> excluded = {};
+    // Told when a file cannot be opened once the engine asks for its data; the update then fails.
+    std::function<void(const std::string& path, const std::string& reason)> unreadable = {};
 };
 
-// The file or folder tree at path as entries: the folder first, then what it holds, sorted by
-// name at each level. archive_path is where path is stored (none: its own name; "": the root,
-// for a folder's content alone). Names are stored byte for byte; size, time and mode come from
-// the file system; a symbolic link is stored as a link unless links are followed. A file is
-// read only when the engine asks for its data.
+// The file or folder tree at path as entries: each folder, then what it holds, sorted by name,
+// then the folders below it in that order. archive_path is where path is stored (none: its own
+// name; "": the root, for a folder's content alone). Names are stored byte for byte; size, time
+// and mode come from the file system; a symbolic link is stored as a link unless links are
+// followed. A file is read only when the engine asks for its data.
 std::vector<Addable> addables_from_disk(const std::string& path, const std::optional<std::string>& archive_path = std::nullopt,
                                         const DiskOptions& options = {});
+
+// Several paths, each stored below prefix under its path as given (without "/", "./" or empty
+// components): a path with a ".." component is InvalidArgument, one that cannot be read is left
+// out. The same file reached through two paths is added once; another file for a name already
+// taken is left out.
+std::vector<Addable> addables_from_disk(const std::vector<std::string>& paths, const std::string& prefix, const DiskOptions& options = {});
+
+// A path as it is stored: "a/./b/" gives "a/b"; "/" and "." give ""; none for a path with a ".."
+// component.
+std::optional<std::string> stored_name(const std::string& path);
 
 }  // namespace zorvik::files

@@ -64,6 +64,12 @@ public:
 
     static Time now() { return std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now()); }
 
+    bool is_folder() const {
+        bool folder = false;
+        detail::check(addable_.as<Zorvik::IFileSystemProperties>()->get_IsFolder(&folder), "Addable::is_folder");
+        return folder;
+    }
+
     Zorvik::IArchiveAddable* abi() const noexcept { return addable_.get(); }
 
 private:

@@ -224,16 +224,26 @@ public:
     const std::string& name() const noexcept { return state_->name; }
     // The engine's name of the format that opened it ("7z", "zip", "tar" of a .tar.gz ...).
     std::string format() const { return info_text(&Zorvik::IOpenedArchiveInfo::get_FormatName); }
+    // The format that recognised the archive (or what an outer format held) but found it damaged
+    // or cut short; empty when none did.
+    std::string damaged_format() const { return info_text(&Zorvik::IOpenedArchiveInfo::get_DamagedFormatName); }
     std::uint64_t file_count() const { return get(&Zorvik::IArchive::get_FileCount, "Archive::file_count"); }
     std::uint64_t unpacked_size() const { return get(&Zorvik::IArchive::get_UnpackedSize, "Archive::unpacked_size"); }
     double compression_ratio() const { return get(&Zorvik::IArchive::get_CompressionRatio, "Archive::compression_ratio"); }
     bool has_password() const { return get(&Zorvik::IArchive::get_HasPassword, "Archive::has_password"); }
     bool can_update() const { return get(&Zorvik::IArchive::get_CanUpdate, "Archive::can_update"); }
+    // A single compressed file (gz, xz ...): it holds one entry, named after the archive.
+    bool keeps_name() const { return get(&Zorvik::IArchive::get_KeepsName, "Archive::keeps_name"); }
     bool has_damaged_headers() const { return info_flag(&Zorvik::IOpenedArchiveInfo::get_HasDamagedHeaders); }
     bool is_cut_short() const { return info_flag(&Zorvik::IOpenedArchiveInfo::get_IsCutShort); }
     // The most threads an extraction decodes on (0: as many as there are cores).
     void set_extraction_threads(std::uint32_t count) const {
         check(state_->archive.as<Zorvik::IExtractionThreads>()->put_ExtractionThreads(count), "Archive::set_extraction_threads");
+    }
+    std::uint32_t extraction_threads() const {
+        std::uint32_t count = 0;
+        check(state_->archive.as<Zorvik::IExtractionThreads>()->get_ExtractionThreads(&count), "Archive::extraction_threads");
+        return count;
     }
 
     // The tree, built at the first call.

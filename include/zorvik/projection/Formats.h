@@ -20,6 +20,14 @@ struct Format {
     std::string extension;  // the first the format is known by, without a dot
     bool can_update = false;
     bool keeps_name = false;  // a single compressed file (gz, xz ...)
+    zorvik::rt::com_ptr<Zorvik::IArchiveFormat> abi = {};
+
+    // Whether a file type (without a dot, any case) names this format, among all it is known by.
+    bool has_extension(const std::string& file_type) const {
+        bool matches = false;
+        detail::check(abi->HasExtension(zorvik::rt::hstring(zorvik::rt::to_wide(file_type)).get(), &matches), "Format::has_extension");
+        return matches;
+    }
 };
 
 // Every engine format, in probing order (ArchiveInfo.Formats).
@@ -42,6 +50,7 @@ inline std::vector<Format> formats() {
             zorvik::rt::check_hresult(format->get_KeepsName(&entry.keeps_name));
             entry.name = detail::text(name);
             entry.extension = detail::text(extension);
+            entry.abi = std::move(format);
             result.push_back(std::move(entry));
         }
         return result;

@@ -64,6 +64,12 @@ public:
     explicit EntryProperties(zorvik::rt::com_ptr<Zorvik::IArchiveEntryProperties> properties)
         : entry_(std::move(properties)), file_(entry_.as<Zorvik::IFileSystemProperties>()) {}
 
+    // The entry's path as the archive holds it, with "/" between names.
+    std::string path() const {
+        zorvik::rt::hstring value;
+        detail::check(file_->get_Path(value.put()), "ArchiveItem::properties");
+        return detail::text(value);
+    }
     std::uint64_t size() const { return get(&Zorvik::IFileSystemProperties::get_Size, "ArchiveItem::size"); }
     std::uint64_t packed_size() const {
         std::uint64_t value = 0;
@@ -92,6 +98,24 @@ public:
     }
     std::string link_target() const { return posix_text(&Zorvik::IPosixEntryProperties::get_SymbolicLinkTarget); }
     std::string hard_link_target() const { return posix_text(&Zorvik::IPosixEntryProperties::get_HardLinkTarget); }
+    // mode(), link_target() and hard_link_target() at once, for a walk that wants all three.
+    struct Posix {
+        std::uint32_t mode = 0;
+        std::string link_target;
+        std::string hard_link_target;
+    };
+    Posix posix() const {
+        Posix result;
+        const auto posix = entry_.try_as<Zorvik::IPosixEntryProperties>();
+        if (!posix) return result;
+        zorvik::rt::hstring link, hard;
+        detail::check(posix->get_Mode(&result.mode), "ArchiveItem::mode");
+        detail::check(posix->get_SymbolicLinkTarget(link.put()), "ArchiveItem::link_target");
+        detail::check(posix->get_HardLinkTarget(hard.put()), "ArchiveItem::hard_link_target");
+        result.link_target = detail::text(link);
+        result.hard_link_target = detail::text(hard);
+        return result;
+    }
     // The entry's number in the archive, from 0.
     std::uint32_t index() const {
         std::uint32_t value = 0;
