@@ -116,6 +116,8 @@ TEST_F(Projection, WrongAndMissingPasswordsAreToldApartFromACancel) {
     Shell("cd " + Q(tree_) + " && 7zz a -psecret " + Q(root_ / "data.7z") + " docs");
     Shell("cd " + Q(tree_) + " && zip -q -P secret -r " + Q(root_ / "crypto.zip") + " docs");
     Shell("cd " + Q(tree_) + " && 7zz a -tzip -psecret -mem=AES256 " + Q(root_ / "aes.zip") + " docs");
+    // RAR with hidden names asks for the password twice at open.
+    Shell("cd " + Q(tree_) + " && rar a -idq -hpsecret " + Q(root_ / "hidden.rar") + " docs");
     const struct {
         const char* archive;
         const char* password;  // null: none given
@@ -124,6 +126,9 @@ TEST_F(Projection, WrongAndMissingPasswordsAreToldApartFromACancel) {
         {"hidden.7z", nullptr, zorvik::ErrorCode::PasswordRequired, {}},
         {"hidden.7z", "wrong", zorvik::ErrorCode::WrongPassword, {}},
         {"hidden.7z", "secret", {}, {}},
+        {"hidden.rar", nullptr, zorvik::ErrorCode::PasswordRequired, {}},
+        {"hidden.rar", "wrong", zorvik::ErrorCode::WrongPassword, {}},
+        {"hidden.rar", "secret", {}, {}},
         {"data.7z", nullptr, {}, zorvik::ErrorCode::PasswordRequired},
         {"data.7z", "wrong", {}, zorvik::ErrorCode::WrongPassword},
         {"data.7z", "secret", {}, {}},

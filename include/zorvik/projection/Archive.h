@@ -187,6 +187,8 @@ public:
             [object, context](HRESULT hr) {
                 if (hr == E_ABORT && object->password().rejected())
                     throw Error(ErrorCode::WrongPassword, Zorvik::kWrongPassword, "wrong password", context);
+                if (hr == E_ABORT && object->password().missing())
+                    throw Error(ErrorCode::PasswordRequired, Zorvik::kWrongPassword, "encrypted: a password is required", context);
                 detail::raise(hr, context);
             });
     }

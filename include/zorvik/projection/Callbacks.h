@@ -43,11 +43,14 @@ public:
             *out = zorvik::rt::hstring(zorvik::rt::to_wide(*last_)).detach();
             return PasswordAnswer::Use;
         }
+        // The rule had none: a format that asks again (RAR with hidden names asks twice) hears
+        // the same without the rule being asked, and the password stays missing, not wrong.
+        if (missing_ && !given_) return ++declines_ < kDeclines ? PasswordAnswer::Decline : PasswordAnswer::Cancel;
         refused_ = false;
         const int attempt = ++attempts_;
         std::optional<std::string> answer = password_.answer(attempt);
         if (!answer) {
-            if (attempt == 1) {
+            if (!given_) {
                 missing_ = true;
                 return PasswordAnswer::Decline;
             }
@@ -70,8 +73,11 @@ public:
     ErrorCode failure_code() const noexcept { return given_ ? ErrorCode::WrongPassword : ErrorCode::PasswordRequired; }
 
 private:
+    static constexpr int kDeclines = 3;
+
     Password password_;
     int attempts_ = 0;
+    int declines_ = 0;
     bool given_ = false;
     bool missing_ = false;
     bool rejected_ = false;
