@@ -23,6 +23,7 @@ KeyboardInterrupt; a write that fails or is cancelled leaves the original archiv
 from __future__ import annotations
 
 import datetime as _datetime
+import gc as _gc
 import inspect as _inspect
 import io as _io
 import os as _os
@@ -231,7 +232,15 @@ class Archive:
         """Every entry, folders before what they hold, as the archive was opened (changes
         made in mode "a" show once it is closed and opened again)."""
         if self._entries is None:
-            self._entries = [Entry(row) for row in self._reader().entries()] if self._impl is not None else []
+            # Many new objects and no cycles among them: the collector's passes over them
+            # would only cost time.
+            collecting = _gc.isenabled()
+            _gc.disable()
+            try:
+                self._entries = [Entry(row) for row in self._reader().entries()] if self._impl is not None else []
+            finally:
+                if collecting:
+                    _gc.enable()
         return list(self._entries)
 
     def names(self) -> list[str]:
